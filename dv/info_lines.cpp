@@ -1,0 +1,80 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Turns one DVFrameInfo into the four text lines of the info panel.
+#include "dv/info_lines.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace vantrel::dv {
+namespace {
+
+constexpr std::int32_t kNoShutter = -1;
+
+// The shutter as a 32-bit integer by truncation; a value no int32 holds counts as none.
+std::int32_t truncatedShutter(double shutter) noexcept
+{
+    if (!(shutter > -2147483649.0 && shutter < 2147483648.0)) return kNoShutter;
+    return static_cast<std::int32_t>(shutter);
+}
+
+bool hasRecordingDate(const std::tm& tm) noexcept
+{
+    return tm.tm_mday != -1 && tm.tm_mon != -1 && tm.tm_year != -1 && tm.tm_hour != -1 && tm.tm_min != -1 &&
+           tm.tm_sec != -1;
+}
+
+// A text field of a record that may have lost its terminator: print at most its size.
+template <std::size_t N>
+int boundedLength(const char (&text)[N]) noexcept
+{
+    std::size_t length = 0;
+    while (length < N && text[length] != '\0') ++length;
+    return static_cast<int>(length);
+}
+
+}  // namespace
+
+const InfoLines& InfoLineFormatter::ShowFrameInfo(const DVFrameInfo& info, long frameNumber)
+{
+    const std::int32_t shutter = truncatedShutter(info.dShutter);
+    formatLine1(info, frameNumber, shutter == kNoShutter ? m_lastShutter : shutter);
+    formatLine2(info);
+    formatLine3(info);
+    std::snprintf(m_lines.timeCode, sizeof m_lines.timeCode, "%.*s", boundedLength(info.szTimeCode),
+                  info.szTimeCode);
+    if (shutter != kNoShutter) m_lastShutter = shutter;
+    if (m_panel) m_panel->drawInfoLines(m_lines);
+    return m_lines;
+}
+
+void InfoLineFormatter::formatLine1(const DVFrameInfo& info, long frameNumber, std::int32_t shutter) noexcept
+{
+    // Before any frame with a shutter value: "--".
+    char shutterText[16] = "--";
+    if (shutter != kNoShutter) std::snprintf(shutterText, sizeof shutterText, "%d", static_cast<int>(shutter));
+
+    const std::tm& tm = info.tmRecorded;
+    if (hasRecordingDate(tm)) {
+        std::snprintf(m_lines.line1, sizeof m_lines.line1, "%02d.%02d.%04d %02d:%02d:%02d Frame %ld Shutter 1/%s sec",
+                      tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec, frameNumber,
+                      shutterText);
+    } else {
+        std::snprintf(m_lines.line1, sizeof m_lines.line1, "No recording date ! Frame %ld Shutter 1/%s sec",
+                      frameNumber, shutterText);
+    }
+}
+
+void InfoLineFormatter::formatLine2(const DVFrameInfo& info) noexcept
+{
+    std::snprintf(m_lines.line2, sizeof m_lines.line2, "%1.3fF Exposition %.*s ", info.dIris,
+                  boundedLength(info.szExposure), info.szExposure);
+}
+
+void InfoLineFormatter::formatLine3(const DVFrameInfo& info) noexcept
+{
+    std::snprintf(m_lines.line3, sizeof m_lines.line3, "White balance %.*s  Gain %lld dB  Focus %.*s  ",
+                  boundedLength(info.szWhiteBalanceMode), info.szWhiteBalanceMode, gainDecibels(info.nGain),
+                  boundedLength(info.szFocus), info.szFocus);
+}
+
+}  // namespace vantrel::dv
