@@ -30,6 +30,9 @@ constexpr std::initializer_list<std::size_t> kTimeSlots{1, 4};
 constexpr std::size_t kCameraSlot = 0;   // block 0
 constexpr std::size_t kCamera2Slot = 1;  // block 0
 constexpr std::size_t kShutterSlot = 2;  // block 0
+constexpr std::size_t kVauxSourceBlock = 2;   // source and source control, then date and time
+constexpr std::size_t kVauxSourceSlot = 9;
+constexpr std::size_t kVauxSourceControlSlot = 10;
 constexpr std::size_t kVauxDateBlock = 2;
 constexpr std::size_t kVauxDateSlot = 11;
 constexpr std::size_t kVauxTimeSlot = 12;
@@ -112,6 +115,19 @@ void SyntheticDvFrame::writeFillers()
         }
         for (std::size_t b = 0; b < dv::kVauxBlocks; ++b)
             for (std::size_t k = 0; k < dv::kVauxPacksPerBlock; ++k) writePack(dv::vauxPackOffset(s, b, k), kFiller);
+    }
+    writeSourcePacks();
+}
+
+void SyntheticDvFrame::writeSourcePacks()
+{
+    // VAUX source: colour, 50 or 60 fields (PC3 bit 5), SD 25 Mbit/s; source control: 4:3, not copy-protected.
+    const std::uint8_t fields = m_system == dv::VideoSystem::Pal625_50 ? 0x20 : 0x00;
+    const DVPack source{{0x60, 0xFF, 0xFF, static_cast<std::uint8_t>(0xC0 | fields), 0xFF}};
+    const DVPack sourceControl{{0x61, 0x33, 0xC8, 0xFC, 0xFF}};
+    for (std::size_t s = 0; s < sequences(); ++s) {
+        writePack(dv::vauxPackOffset(s, kVauxSourceBlock, kVauxSourceSlot), source);
+        writePack(dv::vauxPackOffset(s, kVauxSourceBlock, kVauxSourceControlSlot), sourceControl);
     }
 }
 
@@ -267,6 +283,7 @@ SyntheticDvFrame& SyntheticDvFrame::withoutVauxPacks()
     for (std::size_t s = 0; s < sequences(); ++s)
         for (std::size_t b = 0; b < dv::kVauxBlocks; ++b)
             for (std::size_t k = 0; k < dv::kVauxPacksPerBlock; ++k) writePack(dv::vauxPackOffset(s, b, k), kFiller);
+    writeSourcePacks();
     return *this;
 }
 

@@ -7,8 +7,8 @@
 //   subcode: the time code (0x13) in the first half of the sequences, recording date and time
 //            (0x62, 0x63) and the time code in the second half, as camcorders do;
 //   VAUX:    camera pack 0x70 in slot 0, 0x71 in slot 1 and the shutter pack 0x7F in slot 2 of
-//            the first VAUX block; recording date and time in slots 2 and 3 of the third;
-//            in every sequence.
+//            the first VAUX block; source and source control (0x60, 0x61, always written) and
+//            recording date and time in slots 9..12 of the third; in every sequence.
 // Reserved bits around the BCD digits are set to 1, as tapes carry them.
 #pragma once
 
@@ -82,7 +82,7 @@ public:
     SyntheticDvFrame& withAauxPack(std::size_t sequence, std::size_t audioBlock, dv::DVPack pack);
     SyntheticDvFrame& withByte(std::size_t offset, std::uint8_t value);
 
-    // Every slot back to a filler pack.
+    // Every slot back to a filler pack (VAUX keeps its source packs 0x60 and 0x61).
     SyntheticDvFrame& withoutSubcodePacks();
     SyntheticDvFrame& withoutVauxPacks();
     // Tape dropout: PC2..PC4 of every subcode pack with this header become 0xFF.
@@ -99,6 +99,7 @@ private:
     void writeBlockIds();
     void writeHeaderBlocks();
     void writeFillers();
+    void writeSourcePacks();
     void writeAudioAndVideo();
     void writePack(std::size_t offset, const dv::DVPack& pack);
     void forEachSubcodeSlot(bool secondHalf, const dv::DVPack& pack, std::initializer_list<std::size_t> slots);
