@@ -1,0 +1,240 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Where each sample of each stream lies in an AVI file: from idx1, from the OpenDML indexes, or by scanning.
+#include "avi/avi_index.h"
+
+#include "dv/byte_reader.h"
+
+#include <array>
+
+namespace vantrel::avi {
+
+namespace {
+
+constexpr std::size_t kIdx1EntryBytes = 16;       // ckid, flags, offset, size
+constexpr std::uint32_t kIdx1ListFlag = 0x1;       // AVIIF_LIST: the entry names a LIST 'rec ', not data
+constexpr std::uint8_t kIndexOfIndexes = 0x00;     // bIndexType of a super index
+constexpr std::uint8_t kIndexOfChunks = 0x01;      // bIndexType of a standard index
+constexpr std::uint32_t kDeltaFrameBit = 0x80000000u;  // ix## size: set for frames that are not key frames
+
+struct ChunkHeader {
+    FourCC id;
+    std::uint32_t sizeBytes;
+};
+
+Expected<ChunkHeader, std::string> readChunkHeader(const ReadOnlyFile& file, std::uint64_t offset)
+{
+    std::array<std::byte, 8> bytes{};
+    auto read = file.readExactlyAt(offset, bytes);
+    if (!read) return unexpected(read.error());
+    ByteReader reader{bytes};
+    const auto id = *reader.u32le();
+    return ChunkHeader{id, *reader.u32le()};
+}
+
+std::string at(std::uint64_t offset)
+{
+    return " at byte " + std::to_string(offset);
+}
+
+bool fitsInFile(const ReadOnlyFile& file, std::uint64_t offset, std::uint64_t sizeBytes)
+{
+    return offset <= file.sizeBytes() && sizeBytes <= file.sizeBytes() - offset;
+}
+
+}  // namespace
+
+Expected<std::vector<StreamSamples>, std::string> indexFromIdx1(const ReadOnlyFile& file,
+                                                                 std::span<const std::byte> idx1Payload,
+                                                                 std::uint64_t moviTypeOffset,
+                                                                 std::size_t streamCount)
+{
+    std::vector<StreamSamples> streams(streamCount);
+    ByteReader reader{idx1Payload};
+    bool baseKnown = false;
+    std::uint64_t base = 0;
+    for (std::size_t entry = 0; reader.remaining() >= kIdx1EntryBytes; ++entry) {
+        const FourCC id = *reader.u32le();
+        const std::uint32_t flags = *reader.u32le();
+        const std::uint32_t offset = *reader.u32le();
+        const std::uint32_t size = *reader.u32le();
+        const int stream = streamNumberOf(id);
+        if ((flags & kIdx1ListFlag) != 0 || stream < 0) continue;
+        if (static_cast<std::size_t>(stream) >= streamCount) {
+            return unexpected("idx1 entry " + std::to_string(entry) + " names stream " + std::to_string(stream) +
+                              ", but the file has " + std::to_string(streamCount) + " streams");
+        }
+        if (!baseKnown) {
+            // Relative to the 'movi' type code is the rule; some writers store file offsets.
+            for (const std::uint64_t candidate : {moviTypeOffset, std::uint64_t{0}}) {
+                auto header = readChunkHeader(file, candidate + offset);
+                if (header && header->id == id) {
+                    base = candidate;
+                    baseKnown = true;
+                    break;
+                }
+            }
+            if (!baseKnown) {
+                return unexpected("idx1 entry " + std::to_string(entry) + " (" + fourCCText(id) +
+                                  ") points at no such chunk, neither from the 'movi' list nor from the file start");
+            }
+        }
+        const std::uint64_t dataOffset = base + offset + 8;
+        if (!fitsInFile(file, dataOffset, size)) {
+            return unexpected("idx1 entry " + std::to_string(entry) + " points past the end of the file (" +
+                              std::to_string(dataOffset + size) + " > " + std::to_string(file.sizeBytes()) + ")");
+        }
+        streams[static_cast<std::size_t>(stream)].push_back(SampleRef{dataOffset, size});
+    }
+    if (!baseKnown) return unexpected(std::string("idx1 lists no data chunk"));
+    return streams;
+}
+
+namespace {
+
+// One ix## chunk: appends its entries to `samples`.
+Expected<void, std::string> appendStandardIndex(const ReadOnlyFile& file, std::uint64_t chunkOffset,
+                                                StreamSamples& samples)
+{
+    auto header = readChunkHeader(file, chunkOffset);
+    if (!header) return unexpected("OpenDML index chunk" + at(chunkOffset) + ": " + header.error());
+    if (!fitsInFile(file, chunkOffset + 8, header->sizeBytes)) {
+        return unexpected("OpenDML index chunk" + at(chunkOffset) + " runs past the end of the file");
+    }
+    std::vector<std::byte> payload(header->sizeBytes);  // bounded by the file's size, checked above
+    auto read = file.readExactlyAt(chunkOffset + 8, payload);
+    if (!read) return unexpected(read.error());
+
+    ByteReader reader{payload};
+    const auto longsPerEntry = reader.u16le();
+    const auto subType = reader.u8();
+    const auto indexType = reader.u8();
+    const auto entriesInUse = reader.u32le();
+    const auto chunkId = reader.u32le();
+    const auto baseOffset = reader.u64le();
+    if (!reader.skip(4) || !baseOffset) {
+        return unexpected("OpenDML index chunk" + at(chunkOffset) + " is too short for its header");
+    }
+    if (*indexType != kIndexOfChunks || *longsPerEntry != 2 || *subType != 0) {
+        return unexpected("OpenDML index chunk" + at(chunkOffset) + " is not a standard frame index");
+    }
+    if (*entriesInUse > reader.remaining() / 8) {
+        return unexpected("OpenDML index chunk" + at(chunkOffset) + " claims " + std::to_string(*entriesInUse) +
+                          " entries but holds room for " + std::to_string(reader.remaining() / 8));
+    }
+    (void)chunkId;
+    for (std::uint32_t i = 0; i < *entriesInUse; ++i) {
+        const std::uint32_t offset = *reader.u32le();
+        const std::uint32_t size = *reader.u32le() & ~kDeltaFrameBit;
+        if (*baseOffset > UINT64_MAX - offset || !fitsInFile(file, *baseOffset + offset, size)) {
+            return unexpected("OpenDML index entry " + std::to_string(i) + " of the chunk" + at(chunkOffset) +
+                              " points past the end of the file");
+        }
+        samples.push_back(SampleRef{*baseOffset + offset, size});
+    }
+    return {};
+}
+
+}  // namespace
+
+Expected<StreamSamples, std::string> indexFromSuperIndex(const ReadOnlyFile& file,
+                                                         std::span<const std::byte> indxPayload)
+{
+    ByteReader reader{indxPayload};
+    const auto longsPerEntry = reader.u16le();
+    const auto subType = reader.u8();
+    const auto indexType = reader.u8();
+    const auto entriesInUse = reader.u32le();
+    const auto chunkId = reader.u32le();
+    if (!reader.skip(12) || !chunkId) return unexpected(std::string("the OpenDML super index is too short"));
+    if (*indexType != kIndexOfIndexes || *longsPerEntry != 4 || *subType != 0) {
+        return unexpected(std::string("the OpenDML 'indx' chunk is not a super index of frame indexes"));
+    }
+    if (*entriesInUse > reader.remaining() / 16) {
+        return unexpected("the OpenDML super index claims " + std::to_string(*entriesInUse) +
+                          " entries but holds room for " + std::to_string(reader.remaining() / 16));
+    }
+    if (*entriesInUse == 0) return unexpected(std::string("the OpenDML super index is empty"));
+    StreamSamples samples;
+    for (std::uint32_t i = 0; i < *entriesInUse; ++i) {
+        const std::uint64_t offset = *reader.u64le();
+        reader.skip(8);  // size of the ix## chunk and the duration it covers: the chunk says both itself
+        auto appended = appendStandardIndex(file, offset, samples);
+        if (!appended) return unexpected(appended.error());
+    }
+    return samples;
+}
+
+namespace {
+
+bool isDataChunk(FourCC id)
+{
+    return streamNumberOf(id) >= 0;
+}
+
+}  // namespace
+
+ScanResult scanMovieData(const ReadOnlyFile& file, std::uint64_t start, std::uint64_t end, std::size_t streamCount)
+{
+    ScanResult result;
+    result.streams.resize(streamCount);
+    if (end > file.sizeBytes()) end = file.sizeBytes();
+    std::uint64_t position = start;
+    while (position + 8 <= end) {
+        auto header = readChunkHeader(file, position);
+        if (!header) {
+            result.stopReason = header.error();
+            break;
+        }
+        if (!isPlausibleChunkId(header->id)) {
+            result.stopReason = "no chunk header" + at(position) + " (found " + fourCCText(header->id) + ")";
+            break;
+        }
+        if (header->id == kList || header->id == kRiff) {
+            std::array<std::byte, 4> typeBytes{};
+            if (position + 12 > end || !file.readExactlyAt(position + 8, typeBytes)) {
+                result.stopReason = "the file ends inside a list header" + at(position);
+                break;
+            }
+            const FourCC type = *ByteReader{typeBytes}.u32le();
+            if (type == kMovieList || type == kRecordList || type == kAviExtension) {
+                position += 12;  // step into the list: its chunks follow one another
+                continue;
+            }
+        }
+        const std::uint64_t dataOffset = position + 8;
+        if (!fitsInFile(file, dataOffset, header->sizeBytes) || dataOffset + header->sizeBytes > end) {
+            result.stopReason = "the chunk " + fourCCText(header->id) + at(position) +
+                                " runs past the end of the data (an interrupted write)";
+            break;
+        }
+        const int stream = streamNumberOf(header->id);
+        if (isDataChunk(header->id) && static_cast<std::size_t>(stream) < streamCount) {
+            result.streams[static_cast<std::size_t>(stream)].push_back(SampleRef{dataOffset, header->sizeBytes});
+        }
+        std::uint64_t next = dataOffset + header->sizeBytes;
+        if ((header->sizeBytes & 1) != 0) {
+            // Chunks are padded to an even length, but some writers leave the pad byte out.
+            auto padded = next + 8 <= end ? readChunkHeader(file, next + 1) : Expected<ChunkHeader, std::string>(
+                                                                                   unexpected(std::string()));
+            auto unpadded = next + 8 <= end ? readChunkHeader(file, next) : Expected<ChunkHeader, std::string>(
+                                                                                unexpected(std::string()));
+            const bool paddedLooksRight = padded && isPlausibleChunkId(padded->id);
+            const bool unpaddedLooksRight = unpadded && isPlausibleChunkId(unpadded->id);
+            if (paddedLooksRight || !unpaddedLooksRight) next += 1;
+        }
+        position = next;
+    }
+    return result;
+}
+
+std::string fourCCText(FourCC code)
+{
+    std::string text(4, '?');
+    for (int i = 0; i < 4; ++i) {
+        const auto c = static_cast<char>(static_cast<std::uint8_t>(code >> (8 * i)));
+        if (c >= 0x20 && c <= 0x7E) text[static_cast<std::size_t>(i)] = c;
+    }
+    return "'" + text + "'";
+}
+
+}  // namespace vantrel::avi

@@ -1,0 +1,88 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Opens the DV stream of a DV AVI file (type 1 or type 2) and decides whether it is PAL or NTSC.
+#include "avi/dv_avi.h"
+
+#include <algorithm>
+#include <array>
+
+namespace vantrel::avi {
+
+namespace {
+
+constexpr std::size_t kSubcodeAndVauxStart = dv::kDifBlockBytes;           // block 1: first subcode block
+constexpr std::size_t kSubcodeAndVauxBytes = 5 * dv::kDifBlockBytes;       // blocks 1..5: subcode and VAUX
+
+// The subcode and VAUX blocks of each sequence of a PAL frame (an NTSC sample is shorter and
+// the ranges past its end are left out).
+constexpr std::array<SampleRange, dv::kPalSequences> metadataRanges()
+{
+    std::array<SampleRange, dv::kPalSequences> ranges{};
+    for (std::size_t s = 0; s < dv::kPalSequences; ++s) {
+        ranges[s] = SampleRange{s * dv::kSequenceBytes + kSubcodeAndVauxStart, kSubcodeAndVauxBytes};
+    }
+    return ranges;
+}
+
+constexpr auto kMetadataRanges = metadataRanges();
+
+}  // namespace
+
+dv::VideoSystem videoSystemOfRate(std::uint32_t dwRate, std::uint32_t dwScale) noexcept
+{
+    if (dwScale != 0 && dwRate / dwScale == 25) return dv::VideoSystem::Pal625_50;
+    if (dwScale == 1001 && dwRate == 30000) return dv::VideoSystem::Ntsc525_60;
+    return dv::VideoSystem::Unknown;
+}
+
+DvAvi::DvAvi(AviReader reader, std::size_t stream, DvStreamInfo info, bool isPal)
+    : m_reader(std::move(reader)), m_stream(stream), m_info(info), m_isPal(isPal)
+{
+}
+
+std::size_t DvAvi::frameReadBytes(std::size_t frameIndex) const noexcept
+{
+    if (frameIndex >= frameCount()) return 0;
+    std::size_t bytes = std::min<std::size_t>(m_reader.sample(m_stream, frameIndex).sizeBytes, dv::kMaxFrameBytes);
+    if (m_info.dwSuggestedBufferSize != 0) bytes = std::min<std::size_t>(bytes, m_info.dwSuggestedBufferSize);
+    return bytes;
+}
+
+Expected<std::size_t, AviError> DvAvi::readFrame(std::size_t frameIndex, std::span<std::byte> out) const
+{
+    return m_reader.readSample(m_stream, frameIndex, out.first(std::min(out.size(), frameReadBytes(frameIndex))));
+}
+
+Expected<std::size_t, AviError> DvAvi::readMetadataBlocks(std::size_t frameIndex, std::span<std::byte> out) const
+{
+    return m_reader.readSampleRanges(m_stream, frameIndex, kMetadataRanges,
+                                     out.first(std::min(out.size(), frameReadBytes(frameIndex))));
+}
+
+Expected<DvAvi, std::string> OpenDVAvi(const std::string& fileName)
+{
+    auto reader = AviReader::open(fileName);
+    if (!reader) return unexpected(fileName + ": " + reader.error().message);
+    int stream = reader->findStream(kVideoStream);
+    if (stream < 0) stream = reader->findStream(kInterleavedStream);
+    if (stream < 0) return unexpected(fileName + ": no video ('vids') or interleaved DV ('iavs') stream");
+
+    const auto& header = reader->streams()[static_cast<std::size_t>(stream)].header;
+    DvStreamInfo info;
+    info.fccType = header.type;
+    info.fccHandler = header.handler;
+    info.dwScale = header.scale;
+    info.dwRate = header.rate;
+    info.dwSuggestedBufferSize = header.suggestedBufferSize;
+    const std::size_t frames = reader->sampleCount(static_cast<std::size_t>(stream));
+    info.dwLength = static_cast<std::uint32_t>(std::min<std::size_t>(frames, UINT32_MAX));
+
+    const auto system = videoSystemOfRate(info.dwRate, info.dwScale);
+    if (system == dv::VideoSystem::Unknown) {
+        return unexpected(fileName + ": the " + fourCCText(info.fccType) + " stream runs at " +
+                          std::to_string(info.dwRate) + "/" + std::to_string(info.dwScale) +
+                          " frames a second, neither PAL (25) nor NTSC (30000/1001)");
+    }
+    return DvAvi(std::move(*reader), static_cast<std::size_t>(stream), info, system == dv::VideoSystem::Pal625_50);
+}
+
+}  // namespace vantrel::avi

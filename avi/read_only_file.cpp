@@ -1,0 +1,131 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A file opened for reading at explicit offsets (pread), so that several threads may read it at once.
+#include "avi/read_only_file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+namespace vantrel::avi {
+
+namespace {
+
+std::string systemError(const char* what, const std::string& subject)
+{
+    return std::string(what) + " " + subject + ": " + std::strerror(errno);
+}
+
+}  // namespace
+
+Expected<ReadOnlyFile, std::string> ReadOnlyFile::open(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return unexpected(systemError("cannot open", path));
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        auto message = systemError("cannot examine", path);
+        ::close(fd);
+        return unexpected(std::move(message));
+    }
+    if (!S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return unexpected(path + " is not a regular file");
+    }
+    return ReadOnlyFile(fd, static_cast<std::uint64_t>(status.st_size));
+}
+
+ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept : m_fd(other.m_fd), m_sizeBytes(other.m_sizeBytes)
+{
+    other.m_fd = -1;
+    other.m_sizeBytes = 0;
+}
+
+ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept
+{
+    if (this != &other) {
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = other.m_fd;
+        m_sizeBytes = other.m_sizeBytes;
+        other.m_fd = -1;
+        other.m_sizeBytes = 0;
+    }
+    return *this;
+}
+
+ReadOnlyFile::~ReadOnlyFile()
+{
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+Expected<std::size_t, std::string> ReadOnlyFile::readAt(std::uint64_t offset, std::span<std::byte> out) const
+{
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const auto position = offset + done;
+        if (position > static_cast<std::uint64_t>(INT64_MAX)) break;
+        const ssize_t got = ::pread(m_fd, out.data() + done, out.size() - done, static_cast<off_t>(position));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return unexpected(systemError("read failed at byte", std::to_string(position)));
+        }
+        if (got == 0) break;  // end of file
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
+Expected<void, std::string> ReadOnlyFile::readExactlyAt(std::uint64_t offset, std::span<std::byte> out) const
+{
+    auto got = readAt(offset, out);
+    if (!got) return unexpected(got.error());
+    if (*got != out.size()) {
+        return unexpected("the file ends at byte " + std::to_string(offset + *got) + ", inside " +
+                          std::to_string(out.size()) + " bytes wanted at byte " + std::to_string(offset));
+    }
+    return {};
+}
+
+Expected<void, std::string> ReadOnlyFile::readPieces(std::span<const ReadPiece> pieces) const
+{
+    constexpr std::size_t kMaxRun = 64;  // well below IOV_MAX
+    std::size_t first = 0;
+    while (first < pieces.size()) {
+        iovec vectors[kMaxRun];
+        std::size_t count = 0;
+        std::uint64_t runEnd = pieces[first].fileOffset;
+        std::size_t runBytes = 0;
+        while (first + count < pieces.size() && count < kMaxRun && pieces[first + count].fileOffset == runEnd) {
+            const auto& piece = pieces[first + count];
+            vectors[count] = iovec{piece.destination, piece.sizeBytes};
+            runEnd += piece.sizeBytes;
+            runBytes += piece.sizeBytes;
+            ++count;
+        }
+        const auto runStart = pieces[first].fileOffset;
+        if (count == 1) {
+            auto read = readExactlyAt(runStart, {pieces[first].destination, pieces[first].sizeBytes});
+            if (!read) return read;
+        } else {
+            ssize_t got;
+            do {
+                got = ::preadv(m_fd, vectors, static_cast<int>(count), static_cast<off_t>(runStart));
+            } while (got < 0 && errno == EINTR);
+            if (got < 0) return unexpected(systemError("read failed at byte", std::to_string(runStart)));
+            if (static_cast<std::size_t>(got) != runBytes) {
+                // A short vector read: finish piece by piece, which reports where the file ends.
+                for (std::size_t i = 0; i < count; ++i) {
+                    const auto& piece = pieces[first + i];
+                    auto read = readExactlyAt(piece.fileOffset, {piece.destination, piece.sizeBytes});
+                    if (!read) return read;
+                }
+            }
+        }
+        first += count;
+    }
+    return {};
+}
+
+}  // namespace vantrel::avi
