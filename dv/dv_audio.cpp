@@ -188,7 +188,7 @@ void writeAaux(std::span<std::byte> frame, VideoSystem system, std::size_t first
         kAudioSourceControlPack,
         0x0F,   // copying free, compression and source not described
         0xCF,   // not a recording start or end, original recording, no insert
-        0xA0,   // forward at normal speed
+        static_cast<std::uint8_t>(0x80 | (isPal ? 0x20 : 0x78)),   // forward at normal speed (its code differs by system)
         0xFF,   // no genre
     };
     for (std::size_t s = firstSequence; s < firstSequence + sequencesPerChannel(system); ++s) {

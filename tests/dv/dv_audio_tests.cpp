@@ -1,0 +1,321 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// DV audio: sample placement, 12-bit companding, error concealment, and agreement with ffmpeg and GStreamer.
+#include "dv/dv_audio.h"
+#include "tests/dv/audio_test_media.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace vantrel::dv {
+namespace {
+
+using testmedia::fillTone;
+using testmedia::hasTool;
+using testmedia::shellQuoted;
+using testmedia::readFileBytes;
+using testmedia::readPcm;
+using testmedia::run;
+
+struct AudioCase {
+    VideoSystem system;
+    std::uint32_t sampleRateHz;
+    AudioQuantisation quantisation;
+    const char* name;
+};
+
+const AudioCase kAudioCases[] = {
+    {VideoSystem::Pal625_50, 48000, AudioQuantisation::Linear16, "pal_48k"},
+    {VideoSystem::Pal625_50, 44100, AudioQuantisation::Linear16, "pal_44k"},
+    {VideoSystem::Pal625_50, 32000, AudioQuantisation::Linear16, "pal_32k"},
+    {VideoSystem::Pal625_50, 32000, AudioQuantisation::Nonlinear12, "pal_32k_12bit"},
+    {VideoSystem::Ntsc525_60, 48000, AudioQuantisation::Linear16, "ntsc_48k"},
+    {VideoSystem::Ntsc525_60, 44100, AudioQuantisation::Linear16, "ntsc_44k"},
+    {VideoSystem::Ntsc525_60, 32000, AudioQuantisation::Nonlinear12, "ntsc_32k_12bit"},
+};
+
+std::vector<std::byte> blankFrame(VideoSystem system)
+{
+    return std::vector<std::byte>(frameBytes(system), std::byte{0xFF});
+}
+
+// What a decoder must give back for a sample: itself in 16-bit, its companded value in 12-bit.
+std::int16_t expectedAfterTape(std::int16_t sample, AudioQuantisation quantisation)
+{
+    if (sample == -32768) sample = -32767;
+    return quantisation == AudioQuantisation::Nonlinear12 ? expandFrom12Bit(compressTo12Bit(sample)) : sample;
+}
+
+// A raw DV file built from ffmpeg's frames with our audio in them; returns the samples written.
+std::vector<std::int16_t> writeDvWithOurAudio(const std::filesystem::path& source, const std::filesystem::path& target,
+                                              const AudioCase& c)
+{
+    auto bytes = readFileBytes(source);
+    const std::size_t frameSize = frameBytes(c.system);
+    std::vector<std::int16_t> all;
+    std::vector<std::int16_t> stereo;
+    std::uint64_t first = 0;
+    for (std::size_t f = 0; f * frameSize + frameSize <= bytes.size(); ++f) {
+        const std::size_t count = nominalAudioSamples(c.system, c.sampleRateHz, f);
+        fillTone(stereo, count, first, c.sampleRateHz);
+        first += count;
+        std::span<std::byte> frame(bytes.data() + f * frameSize, frameSize);
+        EXPECT_TRUE(encodeAudio(frame, c.system, c.sampleRateHz, c.quantisation, stereo));
+        for (auto s : stereo) all.push_back(expectedAfterTape(s, c.quantisation));
+    }
+    testmedia::writeFileBytes(target, bytes);
+    return all;
+}
+
+TEST(DvAudioCompanding, expands_the_segment_edges_of_12_bit_codes)
+{
+    EXPECT_EQ(expandFrom12Bit(0x000), 0);
+    EXPECT_EQ(expandFrom12Bit(0x1FF), 511);
+    EXPECT_EQ(expandFrom12Bit(0x200), 512);
+    EXPECT_EQ(expandFrom12Bit(0x2FF), 1022);
+    EXPECT_EQ(expandFrom12Bit(0x300), 1024);
+    EXPECT_EQ(expandFrom12Bit(0x7FF), 32704);
+    EXPECT_EQ(expandFrom12Bit(0xFFF), -1);
+    EXPECT_EQ(expandFrom12Bit(0xE00), -512);
+    EXPECT_EQ(expandFrom12Bit(0xDFF), -513);
+    EXPECT_EQ(expandFrom12Bit(0x801), -32705 + 64);
+}
+
+TEST(DvAudioCompanding, compresses_every_16_bit_sample_to_the_nearest_lower_code)
+{
+    int previousCode = -1;
+    for (int v = 0; v <= 32767; ++v) {
+        const auto code = compressTo12Bit(static_cast<std::int16_t>(v));
+        ASSERT_LT(code, 0x800) << v;
+        const int back = expandFrom12Bit(code);
+        ASSERT_LE(back, v) << v;                       // truncates towards zero
+        ASSERT_GE(code, previousCode) << v;            // monotonic
+        if (code + 1 < 0x800) {
+            ASSERT_GT(expandFrom12Bit(static_cast<std::uint16_t>(code + 1)), v) << v;
+        }
+        previousCode = code;
+    }
+    for (int v = -32768; v < 0; ++v) {
+        const auto code = compressTo12Bit(static_cast<std::int16_t>(v));
+        ASSERT_NE(code, 0x800) << "a sample must never turn into the error code: " << v;
+        ASSERT_GE(code, 0x800) << v;
+        const int mirror = -1 - v;
+        if (mirror < 32704) {
+            ASSERT_EQ(expandFrom12Bit(code), -1 - expandFrom12Bit(compressTo12Bit(static_cast<std::int16_t>(mirror)))) << v;
+        }
+    }
+}
+
+TEST(DvAudioPlacement, puts_each_sample_where_the_shuffle_says)
+{
+    // PAL 48 kHz: left sample 1 lives in sequence 2, audio block 3, first slot; right sample 18 in
+    // sequence 6 (first of the second half), block 1; left sample 54 in the second slot of sequence 0 block 0.
+    auto frame = blankFrame(VideoSystem::Pal625_50);
+    std::vector<std::int16_t> stereo(2 * 1920, 0);
+    stereo[2 * 1] = 0x1234;
+    stereo[2 * 18 + 1] = 0x5678;
+    stereo[2 * 54] = -2;
+    ASSERT_TRUE(encodeAudio(frame, VideoSystem::Pal625_50, 48000, AudioQuantisation::Linear16, stereo));
+    const auto at = [&](std::size_t offset) { return static_cast<unsigned>(frame[offset]); };
+    EXPECT_EQ(at(audioBlockOffset(2, 3) + 8), 0x12u);
+    EXPECT_EQ(at(audioBlockOffset(2, 3) + 9), 0x34u);
+    EXPECT_EQ(at(audioBlockOffset(6, 1) + 8), 0x56u);
+    EXPECT_EQ(at(audioBlockOffset(6, 1) + 9), 0x78u);
+    EXPECT_EQ(at(audioBlockOffset(0, 0) + 10), 0xFFu);
+    EXPECT_EQ(at(audioBlockOffset(0, 0) + 11), 0xFEu);
+    // The source pack sits in block 3 of sequence 0: 1920 = 1896 + 24, 48 kHz, 16-bit, 50 fields.
+    EXPECT_EQ(at(audioBlockOffset(0, 3) + 3), 0x50u);
+    EXPECT_EQ(at(audioBlockOffset(0, 3) + 4) & 0x3Fu, 24u);
+    EXPECT_EQ(at(audioBlockOffset(0, 3) + 6) & 0x20u, 0x20u);
+    EXPECT_EQ(at(audioBlockOffset(0, 3) + 7) & 0x3Fu, 0u);
+    EXPECT_EQ(at(audioBlockOffset(1, 1) + 3), 0x51u);
+    // NTSC 12-bit: pair 1 in sequence 2, block 3; 3 bytes hold left, right and their low nibbles.
+    auto ntsc = blankFrame(VideoSystem::Ntsc525_60);
+    std::vector<std::int16_t> pairs(2 * 1068, 0);
+    pairs[2] = 100;
+    pairs[3] = -100;
+    ASSERT_TRUE(encodeAudio(ntsc, VideoSystem::Ntsc525_60, 32000, AudioQuantisation::Nonlinear12, pairs));
+    const auto ntscAt = [&](std::size_t offset) { return static_cast<unsigned>(ntsc[offset]); };
+    EXPECT_EQ(ntscAt(audioBlockOffset(2, 3) + 8), 0x06u);
+    EXPECT_EQ(ntscAt(audioBlockOffset(2, 3) + 9), 0xF9u);
+    EXPECT_EQ(ntscAt(audioBlockOffset(2, 3) + 10), 0x4Cu);
+}
+
+TEST(DvAudioRoundTrip, decodes_what_it_encoded_for_every_rate_and_system)
+{
+    std::vector<std::int16_t> stereo;
+    std::vector<std::int16_t> decoded(kMaxStereoSamplesPerFrame);
+    for (const auto& c : kAudioCases) {
+        SCOPED_TRACE(c.name);
+        const std::size_t minimum = minimumAudioSamples(c.system, c.sampleRateHz);
+        const std::size_t perBlock = c.quantisation == AudioQuantisation::Nonlinear12 ? 24 : 36;
+        const std::size_t capacity = perBlock * 9 * sequenceCount(c.system) / 2;
+        for (std::size_t count : {minimum, nominalAudioSamples(c.system, c.sampleRateHz, 3), std::min(minimum + 63, capacity)}) {
+            // Distinct values everywhere prove that no two samples share a slot.
+            stereo.assign(2 * count, 0);
+            for (std::size_t i = 0; i < stereo.size(); ++i) stereo[i] = static_cast<std::int16_t>(i * 7 - 12000);
+            auto frame = blankFrame(c.system);
+            ASSERT_TRUE(encodeAudio(frame, c.system, c.sampleRateHz, c.quantisation, stereo));
+            auto result = decodeAudio(frame, c.system, decoded);
+            ASSERT_TRUE(result) << describe(result.error().code);
+            EXPECT_EQ(result->format.sampleRateHz, c.sampleRateHz);
+            EXPECT_EQ(result->format.quantisation, c.quantisation);
+            ASSERT_EQ(result->format.samplesPerChannel, count);
+            EXPECT_EQ(result->concealedSamples, 0u);
+            for (std::size_t i = 0; i < stereo.size(); ++i) {
+                ASSERT_EQ(decoded[i], expectedAfterTape(stereo[i], c.quantisation)) << "sample " << i;
+            }
+        }
+    }
+}
+
+TEST(DvAudioConcealment, bridges_error_samples_with_a_straight_line)
+{
+    auto frame = blankFrame(VideoSystem::Pal625_50);
+    std::vector<std::int16_t> stereo(2 * 1920);
+    for (std::size_t n = 0; n < 1920; ++n) {
+        stereo[2 * n] = static_cast<std::int16_t>(10 * n);
+        stereo[2 * n + 1] = 500;
+    }
+    ASSERT_TRUE(encodeAudio(frame, VideoSystem::Pal625_50, 48000, AudioQuantisation::Linear16, stereo));
+    // Left samples 100..102 are lost (0x8000 on tape); so are the first two right samples.
+    const auto markLost = [&](std::size_t n, std::size_t channel) {
+        // Sample n of a 625/50 channel: sequence (n/3 + 2(n%3)) % 6, block 3(n%3) + (n%54)/18, slot n/54.
+        const std::size_t sequence = (n / 3 + 2 * (n % 3)) % 6 + 6 * channel;
+        const std::size_t offset = audioBlockOffset(sequence, 3 * (n % 3) + (n % 54) / 18) + 8 + 2 * (n / 54);
+        frame[offset] = std::byte{0x80};
+        frame[offset + 1] = std::byte{0x00};
+    };
+    for (std::size_t n : {100, 101, 102}) markLost(n, 0);
+    for (std::size_t n : {0, 1}) markLost(n, 1);
+    std::vector<std::int16_t> decoded(kMaxStereoSamplesPerFrame);
+    auto result = decodeAudio(frame, VideoSystem::Pal625_50, decoded);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->concealedSamples, 5u);
+    EXPECT_EQ(decoded[2 * 100], 1000);   // the line from 990 to 1030
+    EXPECT_EQ(decoded[2 * 101], 1010);
+    EXPECT_EQ(decoded[2 * 102], 1020);
+    EXPECT_EQ(decoded[2 * 103], 1030);
+    EXPECT_EQ(decoded[1], 500);          // the edge repeats its good neighbour
+    EXPECT_EQ(decoded[3], 500);
+}
+
+TEST(DvAudioErrors, reports_frames_and_buffers_it_cannot_use)
+{
+    std::vector<std::int16_t> decoded(kMaxStereoSamplesPerFrame);
+    auto frame = blankFrame(VideoSystem::Pal625_50);
+    EXPECT_EQ(decodeAudio(frame, VideoSystem::Pal625_50, decoded).error().code, AudioErrorCode::MissingSourcePack);
+    std::span<const std::byte> half(frame.data(), frame.size() / 2);
+    EXPECT_EQ(decodeAudio(half, VideoSystem::Pal625_50, decoded).error().code, AudioErrorCode::FrameTooShort);
+
+    std::vector<std::int16_t> stereo(2 * 1920, 1);
+    ASSERT_TRUE(encodeAudio(frame, VideoSystem::Pal625_50, 48000, AudioQuantisation::Linear16, stereo));
+    std::vector<std::int16_t> small(2 * 1919);
+    EXPECT_EQ(decodeAudio(frame, VideoSystem::Pal625_50, small).error().code, AudioErrorCode::BufferTooSmall);
+
+    const std::size_t pc4 = audioBlockOffset(0, 3) + 7;
+    frame[pc4] = std::byte{0x80 | 3 << 3};   // rate code 3 does not exist
+    EXPECT_EQ(decodeAudio(frame, VideoSystem::Pal625_50, decoded).error().code, AudioErrorCode::UnsupportedSampleRate);
+    frame[pc4] = std::byte{0x80 | 0 << 3 | 2};   // 20-bit
+    EXPECT_EQ(decodeAudio(frame, VideoSystem::Pal625_50, decoded).error().code, AudioErrorCode::UnsupportedQuantisation);
+    frame[pc4] = std::byte{0x80 | 0 << 3 | 1};   // 12-bit at 48 kHz
+    EXPECT_EQ(decodeAudio(frame, VideoSystem::Pal625_50, decoded).error().code, AudioErrorCode::UnsupportedQuantisation);
+    frame[pc4] = std::byte{0x80};
+    frame[audioBlockOffset(0, 3) + 4] = std::byte{0xFF};   // 1896 + 63 is more than the 1944 slots
+    EXPECT_EQ(decodeAudio(frame, VideoSystem::Pal625_50, decoded).error().code, AudioErrorCode::SampleCountOutOfRange);
+
+    EXPECT_EQ(encodeAudio(frame, VideoSystem::Pal625_50, 48000, AudioQuantisation::Linear16,
+                          std::span<const std::int16_t>(stereo.data(), 2 * 1800)).error().code,
+              AudioErrorCode::SampleCountOutOfRange);
+    EXPECT_EQ(encodeAudio(frame, VideoSystem::Pal625_50, 22050, AudioQuantisation::Linear16, stereo).error().code,
+              AudioErrorCode::UnsupportedSampleRate);
+    EXPECT_EQ(encodeAudio(frame, VideoSystem::Pal625_50, 48000, AudioQuantisation::Nonlinear12, stereo).error().code,
+              AudioErrorCode::UnsupportedQuantisation);
+}
+
+TEST(DvAudioNominalCounts, keeps_the_total_on_the_clock_over_a_minute)
+{
+    for (auto system : {VideoSystem::Pal625_50, VideoSystem::Ntsc525_60}) {
+        for (std::uint32_t rate : {48000u, 44100u, 32000u}) {
+            std::uint64_t total = 0;
+            const std::uint64_t frames = system == VideoSystem::Pal625_50 ? 1500 : 1798;   // one minute (NTSC: 1798.2)
+            for (std::uint64_t f = 0; f < frames; ++f) {
+                const auto count = nominalAudioSamples(system, rate, f);
+                ASSERT_GE(count, minimumAudioSamples(system, rate));
+                ASSERT_LE(count, minimumAudioSamples(system, rate) + 63);
+                total += count;
+            }
+            const double seconds = system == VideoSystem::Pal625_50 ? frames / 25.0 : frames * 1001.0 / 30000.0;
+            EXPECT_NEAR(static_cast<double>(total), seconds * rate, 1.0) << rate;
+        }
+    }
+}
+
+// ffmpeg decodes the audio we put into its own DV frames to exactly our samples.
+TEST(DvAudioPeers, ffmpeg_decodes_the_samples_we_encoded)
+{
+    if (!hasTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+    for (const auto& c : kAudioCases) {
+        SCOPED_TRACE(c.name);
+        const auto source = testmedia::ffmpegDvFile(c.system, 1);
+        ASSERT_FALSE(source.empty());
+        const auto dvPath = testmedia::testDataDir() / (std::string("ours_") + c.name + ".dv");
+        const auto pcmPath = testmedia::testDataDir() / (std::string("ours_") + c.name + ".ffmpeg.pcm");
+        const auto expected = writeDvWithOurAudio(source, dvPath, c);
+        ASSERT_TRUE(run("ffmpeg -nostdin -v error -y -f dv -i " + shellQuoted(dvPath) + " -map 0:a:0 -f s16le -acodec pcm_s16le " +
+                        shellQuoted(pcmPath)));
+        const auto peer = readPcm(pcmPath);
+        ASSERT_EQ(peer.size(), expected.size());
+        for (std::size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(peer[i], expected[i]) << "sample " << i;
+    }
+}
+
+TEST(DvAudioPeers, gstreamer_dvdemux_decodes_the_samples_we_encoded)
+{
+    if (!hasTool("gst-launch-1.0") || !run("gst-inspect-1.0 dvdemux >/dev/null 2>&1")) GTEST_SKIP() << "no GStreamer dvdemux";
+    if (!hasTool("ffmpeg")) GTEST_SKIP() << "ffmpeg makes the video frames";
+    for (const auto& c : kAudioCases) {
+        SCOPED_TRACE(c.name);
+        const auto source = testmedia::ffmpegDvFile(c.system, 1);
+        ASSERT_FALSE(source.empty());
+        const auto dvPath = testmedia::testDataDir() / (std::string("ours_gst_") + c.name + ".dv");
+        const auto pcmPath = testmedia::testDataDir() / (std::string("ours_") + c.name + ".gst.pcm");
+        const auto expected = writeDvWithOurAudio(source, dvPath, c);
+        ASSERT_TRUE(run("gst-launch-1.0 -q filesrc location=" + shellQuoted(dvPath) +
+                        " ! dvdemux name=d d.audio ! audio/x-raw,format=S16LE,channels=2 ! filesink location=" +
+                        shellQuoted(pcmPath)));
+        const auto peer = readPcm(pcmPath);
+        ASSERT_EQ(peer.size(), expected.size());
+        for (std::size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(peer[i], expected[i]) << "sample " << i;
+    }
+}
+
+// Audio that ffmpeg wrote into DV decodes to what ffmpeg itself reads back.
+TEST(DvAudioPeers, decodes_dv_that_ffmpeg_wrote_like_ffmpeg_does)
+{
+    if (!hasTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+    for (auto system : {VideoSystem::Pal625_50, VideoSystem::Ntsc525_60}) {
+        const auto source = testmedia::ffmpegDvFile(system, 2);
+        ASSERT_FALSE(source.empty());
+        const auto pcmPath = source.string() + ".pcm";
+        ASSERT_TRUE(run("ffmpeg -nostdin -v error -y -f dv -i " + shellQuoted(source) + " -map 0:a:0 -f s16le " + shellQuoted(pcmPath)));
+        const auto peer = readPcm(pcmPath);
+        const auto bytes = readFileBytes(source);
+        std::vector<std::int16_t> ours;
+        std::vector<std::int16_t> decoded(kMaxStereoSamplesPerFrame);
+        const std::size_t frameSize = frameBytes(system);
+        for (std::size_t offset = 0; offset + frameSize <= bytes.size(); offset += frameSize) {
+            auto result = decodeAudio(std::span(bytes).subspan(offset, frameSize), system, decoded);
+            ASSERT_TRUE(result) << describe(result.error().code);
+            EXPECT_EQ(result->format.sampleRateHz, 48000u);
+            ours.insert(ours.end(), decoded.begin(), decoded.begin() + 2 * result->format.samplesPerChannel);
+        }
+        ASSERT_EQ(ours.size(), peer.size());
+        EXPECT_GT(ours.size(), 2u * 48000u * 19 / 10);
+        for (std::size_t i = 0; i < ours.size(); ++i) ASSERT_EQ(ours[i], peer[i]) << "sample " << i;
+    }
+}
+
+}  // namespace
+}  // namespace vantrel::dv
