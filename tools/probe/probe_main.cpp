@@ -1,0 +1,70 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// vantrel-probe: the info panel's lines for every frame of DV AVI files.
+#include "tools/probe/probe.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const kUsage =
+    "Usage: vantrel-probe [--json] FILE...\n"
+    "For every frame of each DV AVI file (type 1 or 2, PAL or NTSC) prints one line:\n"
+    "the frame number, then the four lines of the info panel (date, time, frame and shutter;\n"
+    "iris and exposure; white balance, gain and focus; time code), separated by tabs, as the\n"
+    "panel shows them when the frames play in order from frame 0. A frame without a shutter\n"
+    "value shows the last one shown before it in the same file.\n"
+    "\n"
+    "  --json   one JSON object per frame instead: frame, timecode, recorded (local time),\n"
+    "           shutter (N of 1/N second), iris, gain_db, exposure, white_balance_mode,\n"
+    "           white_balance, focus; null where the frame carries no value\n"
+    "  --help   this text\n"
+    "\n"
+    "Exit status: 0 when every file was read whole, 1 when a damaged file was read as far as\n"
+    "it goes, 2 when a file could not be read as DV AVI (the other files are still read).\n";
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    using namespace vantrel::probe;
+    OutputMode mode = OutputMode::InfoLines;
+    std::vector<std::string> files;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* argument = argv[i];
+        if (!optionsEnded && std::strcmp(argument, "--help") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (!optionsEnded && std::strcmp(argument, "--json") == 0) {
+            mode = OutputMode::Json;
+        } else if (!optionsEnded && std::strcmp(argument, "--") == 0) {
+            optionsEnded = true;
+        } else if (!optionsEnded && argument[0] == '-' && argument[1] != '\0') {
+            std::fprintf(stderr, "vantrel-probe: unknown option %s\nTry 'vantrel-probe --help'.\n", argument);
+            return 2;
+        } else {
+            files.emplace_back(argument);
+        }
+    }
+    if (files.empty()) {
+        std::fputs("vantrel-probe: no file given\nTry 'vantrel-probe --help'.\n", stderr);
+        return 2;
+    }
+
+    static char outputBuffer[1 << 16];
+    std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
+    int status = 0;
+    for (const std::string& file : files) {
+        switch (probeFile(file, mode, stdout, stderr)) {
+        case FileOutcome::Read: break;
+        case FileOutcome::ReadWithDamage: status = std::max(status, 1); break;
+        default: status = 2; break;
+        }
+    }
+    if (std::fflush(stdout) != 0) return 2;
+    return status;
+}
