@@ -1,0 +1,231 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// AnalyseFrame on whole frames: every field, the fall-backs, the observer and the fast readers' contract.
+#include "dv/pack_decoders.h"
+#include "scoped_time_zone.h"
+#include "support/synthetic_dv_frame.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <set>
+#include <string>
+
+namespace vantrel::dv {
+namespace {
+
+using test::kUtc;
+using test::ScopedTimeZone;
+using testsupport::CameraPackFields;
+using testsupport::SyntheticDvFrame;
+
+SyntheticDvFrame fullPalFrame()
+{
+    CameraPackFields camera;
+    camera.irisCode = 0x10;
+    camera.exposureMode = 4;
+    camera.gainCode = 4;
+    camera.whiteBalanceMode = 1;
+    camera.lightSource = 5;
+    camera.isManualFocus = true;
+    return SyntheticDvFrame::pal()
+        .withRecordingDate({2004, 7, 14}, {18, 3, 9})
+        .withTimecode({0, 12, 31, 4})
+        .withCameraPack(camera)
+        .withShutterWord(0x81FF);
+}
+
+DVFrameInfo analysed(const SyntheticDvFrame& frame, DVFrameInfo info = DVFrameInfo{})
+{
+    AnalyseFrame(frame.span(), frame.system(), info);
+    return info;
+}
+
+TEST(AnalyseFrame, fills_every_field_from_a_camcorder_frame)
+{
+    const ScopedTimeZone zone{kUtc};
+    const auto info = analysed(fullPalFrame());
+    EXPECT_STREQ(info.szTimeCode, "TimeCode 00:12:31   04");
+    EXPECT_EQ(info.tmRecorded.tm_mday, 14);
+    EXPECT_EQ(info.tmRecorded.tm_mon, 6);
+    EXPECT_EQ(info.tmRecorded.tm_year, 104);
+    EXPECT_EQ(info.tmRecorded.tm_hour, 18);
+    EXPECT_EQ(info.tmRecorded.tm_min, 3);
+    EXPECT_EQ(info.tmRecorded.tm_sec, 9);
+    EXPECT_DOUBLE_EQ(info.dIris, 4.0);
+    EXPECT_STREQ(info.szExposure, "Manual");
+    EXPECT_EQ(info.nGain, 4);
+    EXPECT_STREQ(info.szWhiteBalanceMode, "Hold");
+    EXPECT_STREQ(info.szWhiteBalance, "Cloudiness");
+    EXPECT_STREQ(info.szFocus, "manual");
+    EXPECT_EQ(info.dShutter, 31.0);
+    EXPECT_FALSE(isNeverAnalysed(info));
+}
+
+TEST(AnalyseFrame, reads_ntsc_frames_of_ten_sequences)
+{
+    const ScopedTimeZone zone{kUtc};
+    const auto frame = SyntheticDvFrame::ntsc()
+                           .withRecordingDate({1999, 12, 31}, {23, 59, 59})
+                           .withTimecode({23, 59, 59, 29})
+                           .withCameraPack(0x08, 0x00, 0x00, 0x00)
+                           .withShutterWord(0x009C);
+    ASSERT_EQ(frame.bytes().size(), kNtscFrameBytes);
+    const auto info = analysed(frame);
+    EXPECT_STREQ(info.szTimeCode, "TimeCode 23:59:59   29");
+    EXPECT_EQ(info.tmRecorded.tm_year + 1900, 1999);
+    EXPECT_EQ(info.dShutter, 100.0);
+    EXPECT_STREQ(info.szExposure, "Fully automatic");
+}
+
+TEST(AnalyseFrame, writes_fall_backs_for_a_frame_without_packs)
+{
+    const ScopedTimeZone zone{kUtc};
+    DVFrameInfo previous = analysed(fullPalFrame());
+    previous.tmRecorded.tm_mday = 17;
+    previous.tmRecorded.tm_wday = 5;
+    previous.tmRecorded.tm_yday = 200;
+    previous.tmRecorded.tm_isdst = 0;
+    const auto info = analysed(SyntheticDvFrame::pal(), previous);
+    EXPECT_STREQ(info.szTimeCode, "TimeCode --:--:--   --");
+    EXPECT_STREQ(info.szExposure, "No data recorded");
+    EXPECT_STREQ(info.szWhiteBalanceMode, "No data recorded");
+    EXPECT_STREQ(info.szWhiteBalance, "No data recorded");
+    EXPECT_STREQ(info.szFocus, "No data recorded");
+    EXPECT_EQ(info.nGain, 0);
+    EXPECT_EQ(info.dIris, 0.0);
+    EXPECT_EQ(info.dShutter, -1.0);
+    EXPECT_EQ(info.tmRecorded.tm_sec, -1);
+    EXPECT_EQ(info.tmRecorded.tm_min, -1);
+    EXPECT_EQ(info.tmRecorded.tm_hour, -1);
+    EXPECT_EQ(info.tmRecorded.tm_mon, -1);
+    EXPECT_EQ(info.tmRecorded.tm_year, -1);
+    // The day of the month and the last three fields keep what they held.
+    EXPECT_EQ(info.tmRecorded.tm_mday, 17);
+    EXPECT_EQ(info.tmRecorded.tm_wday, 5);
+    EXPECT_EQ(info.tmRecorded.tm_yday, 200);
+    EXPECT_EQ(info.tmRecorded.tm_isdst, 0);
+}
+
+TEST(AnalyseFrame, a_date_without_its_time_pack_keeps_the_day_of_the_previous_frame)
+{
+    const ScopedTimeZone zone{kUtc};
+    const auto first = analysed(fullPalFrame());
+    const auto info = analysed(fullPalFrame().withDamagedSubcodePacks(kRecordingTimePack), first);
+    EXPECT_EQ(info.tmRecorded.tm_year, -1);
+    EXPECT_EQ(info.tmRecorded.tm_mday, 14);
+}
+
+TEST(AnalyseFrame, a_refused_date_reads_as_no_date)
+{
+    const ScopedTimeZone zone{kUtc};
+    const auto info = analysed(fullPalFrame().withRecordingDate({1969, 6, 1}, {12, 0, 0}));
+    EXPECT_EQ(info.tmRecorded.tm_year, -1);
+    EXPECT_EQ(info.tmRecorded.tm_mon, -1);
+    EXPECT_EQ(info.tmRecorded.tm_sec, -1);
+}
+
+TEST(AnalyseFrame, the_shutter_is_a_whole_number_and_zero_is_a_value)
+{
+    const ScopedTimeZone zone{kUtc};
+    EXPECT_EQ(analysed(fullPalFrame().withShutterWord(0xFFFE)).dShutter, 0.0);
+    EXPECT_EQ(analysed(fullPalFrame().withShutterWord(0x80FF)).dShutter, -1.0);
+    EXPECT_EQ(analysed(fullPalFrame().withShutterWord(0x0001)).dShutter, 15600.0);
+}
+
+class RecordingObserver : public IFrameInfoObserver {
+public:
+    void frameAnalysed(const DVFrameInfo& info, long frameNumber) override
+    {
+        ++calls;
+        lastFrame = frameNumber;
+        lastTimeCode = info.szTimeCode;
+    }
+    int calls = 0;
+    long lastFrame = 0;
+    std::string lastTimeCode;
+};
+
+TEST(AnalyseFrame, tells_the_observer_about_the_finished_record)
+{
+    const ScopedTimeZone zone{kUtc};
+    RecordingObserver observer;
+    DVFrameInfo info{};
+    const auto frame = fullPalFrame();
+    AnalyseFrame(frame.span(), frame.system(), info, 4711, &observer);
+    EXPECT_EQ(observer.calls, 1);
+    EXPECT_EQ(observer.lastFrame, 4711);
+    EXPECT_EQ(observer.lastTimeCode, "TimeCode 00:12:31   04");
+}
+
+bool sameRecord(const DVFrameInfo& a, const DVFrameInfo& b)
+{
+    const auto& x = a.tmRecorded;
+    const auto& y = b.tmRecorded;
+    return a.dShutter == b.dShutter && a.nGain == b.nGain && a.dIris == b.dIris &&
+           std::strcmp(a.szTimeCode, b.szTimeCode) == 0 && x.tm_sec == y.tm_sec && x.tm_min == y.tm_min &&
+           x.tm_hour == y.tm_hour && x.tm_mday == y.tm_mday && x.tm_mon == y.tm_mon && x.tm_year == y.tm_year &&
+           x.tm_wday == y.tm_wday && x.tm_yday == y.tm_yday && x.tm_isdst == y.tm_isdst &&
+           std::strcmp(a.szWhiteBalanceMode, b.szWhiteBalanceMode) == 0 &&
+           std::strcmp(a.szWhiteBalance, b.szWhiteBalance) == 0 && std::strcmp(a.szFocus, b.szFocus) == 0 &&
+           std::strcmp(a.szExposure, b.szExposure) == 0;
+}
+
+TEST(AnalyseFrame, needs_only_the_subcode_and_vaux_blocks)
+{
+    const ScopedTimeZone zone{kUtc};
+    const auto reference = analysed(fullPalFrame());
+    // Pack headers as fill bytes would be found if any decoder looked outside blocks 1..5.
+    for (std::uint8_t fill : {0x00, 0x13, 0x62, 0x63, 0x70, 0x7F, 0xFF}) {
+        auto sparse = fullPalFrame().withOnlyMetadataBlocks(fill);
+        EXPECT_TRUE(sameRecord(analysed(sparse), reference)) << "fill " << std::hex << int{fill};
+    }
+}
+
+TEST(AnalyseFrame, survives_random_and_cut_frames)
+{
+    const ScopedTimeZone zone{kUtc};
+    const std::set<std::string> texts{"No data recorded", "Fully automatic", "Gain priority", "Shutter priority",
+                                      "Iris priority", "Manual", "No information", "No Information", "Invalid",
+                                      "auto", "manual", "Hold", "One Push", "Preset", "Candle", "Incandescent lamp",
+                                      "Incandescent lamp (low temp)", "Incandescent lamp (high temp)", "Sunlight",
+                                      "Cloudiness", "others"};
+    std::mt19937 random(20041407);
+    std::vector<std::byte> bytes(kPalFrameBytes);
+    for (int round = 0; round < 200; ++round) {
+        // Random bytes with many pack headers in them, so that every decoder gets to run.
+        const std::uint8_t headers[] = {0x13, 0x62, 0x63, 0x70, 0x7F, 0xFF};
+        for (auto& b : bytes)
+            b = std::byte(random() % 3 == 0 ? headers[random() % 6] : static_cast<std::uint8_t>(random()));
+        const std::size_t size = round % 4 == 0 ? random() % bytes.size() : bytes.size();
+        const auto system = round % 2 == 0 ? VideoSystem::Pal625_50 : VideoSystem::Ntsc525_60;
+        DVFrameInfo info{};
+        AnalyseFrame(std::span<const std::byte>(bytes).first(size), system, info, round);
+        GetRecordingTime(std::span<const std::byte>(bytes).first(size));
+        for (const char* text : {info.szExposure, info.szWhiteBalanceMode, info.szWhiteBalance, info.szFocus})
+            EXPECT_TRUE(texts.count(text)) << text;
+        EXPECT_TRUE(info.dShutter == -1.0 || (info.dShutter >= 0.0 && info.dShutter <= 15600.0)) << info.dShutter;
+        EXPECT_LT(std::strlen(info.szTimeCode), sizeof info.szTimeCode);
+        EXPECT_EQ(std::strncmp(info.szTimeCode, "TimeCode ", 9), 0);
+    }
+}
+
+TEST(FrameRecord, tells_a_never_analysed_record)
+{
+    DVFrameInfo cleared;
+    std::memset(&cleared, 0, sizeof cleared);
+    EXPECT_TRUE(isNeverAnalysed(cleared));
+    EXPECT_TRUE(isNeverAnalysed(DVFrameInfo{}));
+    DVFrameInfo emptyFrame{};
+    AnalyseFrame(SyntheticDvFrame::pal().span(), VideoSystem::Pal625_50, emptyFrame);
+    EXPECT_FALSE(isNeverAnalysed(emptyFrame));
+    DVFrameInfo oneField{};
+    oneField.tmRecorded.tm_isdst = 1;
+    EXPECT_FALSE(isNeverAnalysed(oneField));
+    DVFrameInfo lastByte{};
+    lastByte.szExposure[31] = 'x';
+    EXPECT_FALSE(isNeverAnalysed(lastByte));
+}
+
+}  // namespace
+}  // namespace vantrel::dv

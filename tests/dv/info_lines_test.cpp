@@ -1,0 +1,231 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The info panel's text lines: formats with their blanks, the remembered shutter, the panel hook.
+#include "dv/info_lines.h"
+#include "dv/pack_decoders.h"
+#include "scoped_time_zone.h"
+#include "support/synthetic_dv_frame.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace vantrel::dv {
+namespace {
+
+using test::kUtc;
+using test::ScopedTimeZone;
+using testsupport::CameraPackFields;
+using testsupport::SyntheticDvFrame;
+
+template <std::size_t N>
+void setText(char (&field)[N], const char* text)
+{
+    std::snprintf(field, N, "%s", text);
+}
+
+// 5 March 2004 14:07:09, shutter 50, iris 2.0, "Manual", gain code 4, "auto" white balance and focus.
+DVFrameInfo exampleRecord()
+{
+    DVFrameInfo info{};
+    info.dShutter = 50.0;
+    info.nGain = 4;
+    info.dIris = 2.0;
+    setText(info.szTimeCode, "TimeCode 01:02:03   04");
+    info.tmRecorded.tm_mday = 5;
+    info.tmRecorded.tm_mon = 2;
+    info.tmRecorded.tm_year = 104;
+    info.tmRecorded.tm_hour = 14;
+    info.tmRecorded.tm_min = 7;
+    info.tmRecorded.tm_sec = 9;
+    setText(info.szWhiteBalanceMode, "auto");
+    setText(info.szWhiteBalance, "Sunlight");
+    setText(info.szFocus, "auto");
+    setText(info.szExposure, "Manual");
+    return info;
+}
+
+TEST(InfoLines, formats_the_three_lines_with_their_blanks)
+{
+    InfoLineFormatter formatter;
+    const auto& lines = formatter.ShowFrameInfo(exampleRecord(), 1234);
+    EXPECT_STREQ(lines.line1, "05.03.2004 14:07:09 Frame 1234 Shutter 1/50 sec");
+    EXPECT_STREQ(lines.line2, "2.000F Exposition Manual ");
+    EXPECT_STREQ(lines.line3, "White balance auto  Gain 9 dB  Focus auto  ");
+    EXPECT_STREQ(lines.timeCode, "TimeCode 01:02:03   04");
+}
+
+TEST(InfoLines, any_missing_date_field_gives_the_no_date_line)
+{
+    int std::tm::*const fields[] = {&std::tm::tm_mday, &std::tm::tm_mon, &std::tm::tm_year,
+                                    &std::tm::tm_hour, &std::tm::tm_min, &std::tm::tm_sec};
+    for (auto field : fields) {
+        InfoLineFormatter formatter;
+        auto info = exampleRecord();
+        info.tmRecorded.*field = -1;
+        EXPECT_STREQ(formatter.ShowFrameInfo(info, 1234).line1, "No recording date ! Frame 1234 Shutter 1/50 sec");
+    }
+    InfoLineFormatter formatter;
+    auto info = exampleRecord();
+    info.tmRecorded.tm_wday = -1;  // not a date field
+    info.tmRecorded.tm_isdst = -1;
+    EXPECT_STREQ(formatter.ShowFrameInfo(info, 1).line1, "05.03.2004 14:07:09 Frame 1 Shutter 1/50 sec");
+}
+
+TEST(InfoLines, a_frame_without_shutter_shows_the_last_one_shown)
+{
+    InfoLineFormatter formatter;
+    auto info = exampleRecord();
+    info.dShutter = -1.0;
+    EXPECT_STREQ(formatter.ShowFrameInfo(info, 1).line1, "05.03.2004 14:07:09 Frame 1 Shutter 1/-- sec");
+    EXPECT_EQ(formatter.lastShutter(), -1);
+
+    info.dShutter = 50.0;
+    formatter.ShowFrameInfo(info, 2);
+    info.dShutter = -1.0;
+    EXPECT_STREQ(formatter.ShowFrameInfo(info, 3).line1, "05.03.2004 14:07:09 Frame 3 Shutter 1/50 sec");
+    EXPECT_STREQ(formatter.ShowFrameInfo(info, 4).line1, "05.03.2004 14:07:09 Frame 4 Shutter 1/50 sec");
+
+    info.dShutter = 0.0;  // a real value, remembered like any other
+    EXPECT_STREQ(formatter.ShowFrameInfo(info, 5).line1, "05.03.2004 14:07:09 Frame 5 Shutter 1/0 sec");
+    info.dShutter = -1.0;
+    EXPECT_STREQ(formatter.ShowFrameInfo(info, 6).line1, "05.03.2004 14:07:09 Frame 6 Shutter 1/0 sec");
+
+    info.dShutter = 99.9;  // truncated, not rounded
+    EXPECT_STREQ(formatter.ShowFrameInfo(info, 7).line1, "05.03.2004 14:07:09 Frame 7 Shutter 1/99 sec");
+    EXPECT_EQ(formatter.lastShutter(), 99);
+
+    InfoLineFormatter fresh;  // a new formatter starts without a remembered value
+    EXPECT_STREQ(fresh.ShowFrameInfo(info = [] { auto r = exampleRecord(); r.dShutter = -1.0; return r; }(), 8).line1,
+                 "05.03.2004 14:07:09 Frame 8 Shutter 1/-- sec");
+}
+
+TEST(InfoLines, gain_codes_read_as_three_decibels_a_step)
+{
+    const std::pair<int, const char*> cases[] = {{0, "0"}, {1, "0"}, {2, "3"}, {4, "9"}, {15, "42"}};
+    InfoLineFormatter formatter;
+    for (const auto& [code, decibels] : cases) {
+        auto info = exampleRecord();
+        info.nGain = code;
+        const std::string expected = std::string("White balance auto  Gain ") + decibels + " dB  Focus auto  ";
+        EXPECT_EQ(formatter.ShowFrameInfo(info, 0).line3, expected) << code;
+    }
+}
+
+TEST(InfoLines, a_frame_without_camera_pack_spells_out_the_missing_data)
+{
+    const ScopedTimeZone zone{kUtc};
+    DVFrameInfo info{};
+    AnalyseFrame(SyntheticDvFrame::pal().span(), VideoSystem::Pal625_50, info);
+    InfoLineFormatter formatter;
+    const auto& lines = formatter.ShowFrameInfo(info, 0);
+    EXPECT_STREQ(lines.line1, "No recording date ! Frame 0 Shutter 1/-- sec");
+    EXPECT_STREQ(lines.line2, "0.000F Exposition No data recorded ");
+    EXPECT_STREQ(lines.line3, "White balance No data recorded  Gain 0 dB  Focus No data recorded  ");
+    EXPECT_STREQ(lines.timeCode, "TimeCode --:--:--   --");
+}
+
+class CountingPanel : public IInfoPanel {
+public:
+    void drawInfoLines(const InfoLines& lines) override
+    {
+        ++draws;
+        line1 = lines.line1;
+    }
+    int draws = 0;
+    std::string line1;
+};
+
+TEST(InfoLines, hands_the_formatted_lines_to_the_panel)
+{
+    CountingPanel panel;
+    InfoLineFormatter formatter(&panel);
+    formatter.ShowFrameInfo(exampleRecord(), 1234);
+    EXPECT_EQ(panel.draws, 1);
+    EXPECT_EQ(panel.line1, "05.03.2004 14:07:09 Frame 1234 Shutter 1/50 sec");
+    formatter.setPanel(nullptr);
+    formatter.ShowFrameInfo(exampleRecord(), 1235);
+    EXPECT_EQ(panel.draws, 1);
+}
+
+TEST(InfoLines, stays_inside_its_buffers_for_garbage_records)
+{
+    DVFrameInfo info;
+    std::memset(&info, 'x', sizeof info);  // no text is terminated
+    info.dShutter = 1e300;
+    info.nGain = INT_MAX;
+    info.dIris = -1e10;
+    info.tmRecorded.tm_year = INT_MAX;
+    InfoLineFormatter formatter;
+    const auto& lines = formatter.ShowFrameInfo(info, LONG_MAX);
+    EXPECT_LT(std::strlen(lines.line1), sizeof lines.line1);
+    EXPECT_LT(std::strlen(lines.line2), sizeof lines.line2);
+    EXPECT_LT(std::strlen(lines.line3), sizeof lines.line3);
+    EXPECT_EQ(std::strlen(lines.timeCode), sizeof info.szTimeCode - 1);  // the last byte is the terminator
+    EXPECT_EQ(formatter.lastShutter(), -1);  // a shutter no 32-bit integer holds counts as none
+    EXPECT_NE(std::string(lines.line3).find("Gain 6442450938 dB"), std::string::npos);
+}
+
+// A run of real frames through one formatter, compared with tests/golden/dv_info_lines.txt.
+std::string formatRun()
+{
+    const ScopedTimeZone zone{kUtc};
+    CameraPackFields wideOpen;
+    wideOpen.irisCode = 0x3F;
+    wideOpen.exposureMode = 5;
+    wideOpen.gainCode = 15;
+    wideOpen.whiteBalanceMode = 7;
+    wideOpen.lightSource = 31;
+    CameraPackFields oneShot;
+    oneShot.irisCode = 0x0D;
+    oneShot.exposureMode = 2;
+    oneShot.gainCode = 1;
+    oneShot.whiteBalanceMode = 2;
+    oneShot.lightSource = 2;
+    oneShot.isManualFocus = true;
+    const SyntheticDvFrame frames[] = {
+        SyntheticDvFrame::pal(),
+        SyntheticDvFrame::pal().withRecordingDate({2004, 7, 14}, {18, 3, 9}).withTimecode({0, 12, 31, 4})
+            .withCameraPack(CameraPackFields{}).withShutterWord(0x0138),
+        SyntheticDvFrame::pal().withRecordingDate({2004, 7, 14}, {18, 3, 10}).withTimecode({0, 12, 31, 5}),
+        SyntheticDvFrame::ntsc().withRecordingDate({2049, 12, 31}, {23, 59, 59}).withTimecode({23, 59, 59, 29})
+            .withCameraPack(wideOpen).withShutterWord(0xFFFE),
+        SyntheticDvFrame::ntsc().withRecordingDate({1969, 12, 31}, {23, 59, 59}).withCameraPack(oneShot)
+            .withShutterWord(0x80FF),
+        SyntheticDvFrame::pal().withCameraPack(0x08, 0x40, 0x87, 0x00).withShutterWord(0x0001),
+    };
+    InfoLineFormatter formatter;
+    std::ostringstream out;
+    long frameNumber = 0;
+    for (const auto& frame : frames) {
+        DVFrameInfo info{};
+        AnalyseFrame(frame.span(), frame.system(), info);
+        const auto& lines = formatter.ShowFrameInfo(info, frameNumber);
+        out << "frame " << frameNumber << '\n'
+            << "[" << lines.line1 << "]\n[" << lines.line2 << "]\n[" << lines.line3 << "]\n[" << lines.timeCode << "]\n";
+        frameNumber += 1000;
+    }
+    return out.str();
+}
+
+TEST(InfoLines, lines_of_a_run_of_frames_match_the_golden_file)
+{
+    const std::string path = std::string(VANTREL_SOURCE_DIR) + "/tests/golden/dv_info_lines.txt";
+    const std::string actual = formatRun();
+    if (const char* update = std::getenv("VANTREL_UPDATE_GOLDEN"); update && std::string(update) == "1") {
+        std::ofstream(path, std::ios::binary) << actual;
+        GTEST_SKIP() << "rewrote " << path;
+    }
+    std::ifstream in(path, std::ios::binary);
+    ASSERT_TRUE(in) << "missing " << path << " (VANTREL_UPDATE_GOLDEN=1 writes it)";
+    std::ostringstream expected;
+    expected << in.rdbuf();
+    EXPECT_EQ(expected.str(), actual) << "golden file " << path;
+}
+
+}  // namespace
+}  // namespace vantrel::dv

@@ -1,0 +1,222 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Time code and recording date: BCD masks, year pivot, refusals, daylight-saving time, both sides.
+#include "dv/pack_decoders.h"
+#include "scoped_time_zone.h"
+#include "support/synthetic_dv_frame.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace vantrel::dv {
+namespace {
+
+using test::kBerlin;
+using test::kUtc;
+using test::ScopedTimeZone;
+using testsupport::SyntheticDvFrame;
+
+constexpr DVPack datePack(std::uint8_t day, std::uint8_t month, std::uint8_t year)
+{
+    return DVPack{{kRecordingDatePack, 0xFF, day, month, year}};
+}
+constexpr DVPack timePack(std::uint8_t seconds, std::uint8_t minutes, std::uint8_t hours)
+{
+    return DVPack{{kRecordingTimePack, 0xFF, seconds, minutes, hours}};
+}
+
+std::tm sentinelTm()
+{
+    std::tm tm{};
+    tm.tm_sec = tm.tm_min = tm.tm_hour = tm.tm_mday = tm.tm_mon = tm.tm_year = 77;
+    tm.tm_wday = tm.tm_yday = tm.tm_isdst = 77;
+    return tm;
+}
+
+bool sameFields(const std::tm& a, const std::tm& b)
+{
+    return a.tm_sec == b.tm_sec && a.tm_min == b.tm_min && a.tm_hour == b.tm_hour && a.tm_mday == b.tm_mday &&
+           a.tm_mon == b.tm_mon && a.tm_year == b.tm_year && a.tm_wday == b.tm_wday && a.tm_yday == b.tm_yday &&
+           a.tm_isdst == b.tm_isdst;
+}
+
+TEST(TimeCode, reads_hours_minutes_seconds_frames_with_the_flag_bits_set)
+{
+    const auto frame = SyntheticDvFrame::pal().withTimecode({23, 59, 58, 24});
+    const auto tc = DecodeTimeCode(frame.span(), VideoSystem::Pal625_50);
+    ASSERT_TRUE(tc);
+    EXPECT_EQ(tc->hours, 23);
+    EXPECT_EQ(tc->minutes, 59);
+    EXPECT_EQ(tc->seconds, 58);
+    EXPECT_EQ(tc->frames, 24);
+}
+
+TEST(TimeCode, masks_each_tens_digit_and_does_not_refuse_digits_above_nine)
+{
+    // Frames and hours keep two tens bits, seconds and minutes three; PC1 = 0xFF is not tested.
+    const auto frame = SyntheticDvFrame::ntsc().withSubcodePack(0, 0, 0, DVPack{{kTimeCodePack, 0xFF, 0xFA, 0xF9, 0xFE}});
+    const auto tc = DecodeTimeCode(frame.span(), VideoSystem::Ntsc525_60);
+    ASSERT_TRUE(tc);
+    EXPECT_EQ(tc->frames, 3 * 10 + 15);
+    EXPECT_EQ(tc->seconds, 7 * 10 + 10);
+    EXPECT_EQ(tc->minutes, 7 * 10 + 9);
+    EXPECT_EQ(tc->hours, 3 * 10 + 14);
+    EXPECT_FALSE(DecodeTimeCode(SyntheticDvFrame::ntsc().span(), VideoSystem::Ntsc525_60));
+}
+
+TEST(RecordingDate, reads_date_and_time_from_the_second_half_of_pal_and_ntsc_frames)
+{
+    const ScopedTimeZone zone{kUtc};
+    for (auto frame : {SyntheticDvFrame::pal(), SyntheticDvFrame::ntsc()}) {
+        frame.withRecordingDate({2004, 7, 14}, {18, 3, 9});
+        std::tm tm = sentinelTm();
+        ASSERT_TRUE(DecodeRecordingDate(frame.span(), frame.system(), tm));
+        EXPECT_EQ(tm.tm_year, 104);
+        EXPECT_EQ(tm.tm_mon, 6);
+        EXPECT_EQ(tm.tm_mday, 14);
+        EXPECT_EQ(tm.tm_hour, 18);
+        EXPECT_EQ(tm.tm_min, 3);
+        EXPECT_EQ(tm.tm_sec, 9);
+        EXPECT_EQ(tm.tm_wday, 3);  // a Wednesday, filled in by mktime
+        EXPECT_EQ(tm.tm_yday, 195);
+        EXPECT_EQ(GetRecordingTime(frame.span()), 1089828189);
+    }
+}
+
+TEST(RecordingDate, masks_the_tens_digits_of_day_month_year_and_time)
+{
+    const ScopedTimeZone zone{kUtc};
+    // Day keeps two tens bits (0xF1 -> 31), month one (0xF2 -> 12), year four (0x99 -> 99);
+    // seconds and minutes three (0xD9 -> 59), hours two (0xE3 -> 23).
+    const auto frame = SyntheticDvFrame::pal().withRecordingDatePacks(datePack(0xF1, 0xF2, 0x99), timePack(0xD9, 0xD9, 0xE3));
+    std::tm tm{};
+    ASSERT_TRUE(DecodeRecordingDate(frame.span(), VideoSystem::Pal625_50, tm));
+    EXPECT_EQ(tm.tm_year + 1900, 1999);
+    EXPECT_EQ(tm.tm_mon, 11);
+    EXPECT_EQ(tm.tm_mday, 31);
+    EXPECT_EQ(tm.tm_hour, 23);
+    EXPECT_EQ(tm.tm_min, 59);
+    EXPECT_EQ(tm.tm_sec, 59);
+    EXPECT_EQ(GetRecordingTime(frame.span()), 946684799);
+}
+
+TEST(RecordingDate, takes_years_below_50_as_20yy_on_both_sides)
+{
+    const ScopedTimeZone zone{kUtc};
+    struct Case {
+        std::uint8_t yearCode;
+        int year;              // 0 when refused
+        std::int64_t seconds;  // 1 January, 00:00:00 UTC
+    };
+    const Case cases[] = {
+        {0x00, 2000, 946684800},  {0x24, 2024, 1704067200}, {0x25, 2025, 1735689600},
+        {0x30, 2030, 1893456000}, {0x39, 2039, 2177452800}, {0x49, 2049, 2493072000},
+        {0x70, 1970, 0},          {0x99, 1999, 915148800},  {0x50, 0, -1},
+        {0x69, 0, -1},
+    };
+    for (const auto& c : cases) {
+        const auto frame = SyntheticDvFrame::pal().withRecordingDatePacks(datePack(0xC1, 0xE1, c.yearCode), timePack(0x80, 0x80, 0xC0));
+        std::tm tm{};
+        const bool accepted = DecodeRecordingDate(frame.span(), VideoSystem::Pal625_50, tm);
+        EXPECT_EQ(accepted, c.year != 0) << std::hex << int{c.yearCode};
+        if (accepted) {
+            EXPECT_EQ(tm.tm_year + 1900, c.year) << std::hex << int{c.yearCode};
+        }
+        EXPECT_EQ(GetRecordingTime(frame.span()), c.seconds) << std::hex << int{c.yearCode};
+    }
+}
+
+TEST(RecordingDate, refuses_times_before_1970_utc_in_local_time)
+{
+    {
+        const ScopedTimeZone zone{kUtc};
+        const auto last = SyntheticDvFrame::pal().withRecordingDate({1969, 12, 31}, {23, 59, 59});
+        std::tm tm{};
+        EXPECT_FALSE(DecodeRecordingDate(last.span(), VideoSystem::Pal625_50, tm));
+        EXPECT_EQ(GetRecordingTime(last.span()), -1);
+    }
+    {
+        // Berlin is one hour ahead in winter: 00:59:59 local is still 1969 in UTC.
+        const ScopedTimeZone zone{kBerlin};
+        const auto before = SyntheticDvFrame::pal().withRecordingDate({1970, 1, 1}, {0, 59, 59});
+        const auto epoch = SyntheticDvFrame::pal().withRecordingDate({1970, 1, 1}, {1, 0, 0});
+        std::tm tm{};
+        EXPECT_FALSE(DecodeRecordingDate(before.span(), VideoSystem::Pal625_50, tm));
+        EXPECT_EQ(GetRecordingTime(before.span()), -1);
+        EXPECT_TRUE(DecodeRecordingDate(epoch.span(), VideoSystem::Pal625_50, tm));
+        EXPECT_EQ(GetRecordingTime(epoch.span()), 0);
+    }
+}
+
+TEST(RecordingDate, lets_local_summer_time_decide_the_offset)
+{
+    const ScopedTimeZone zone{kBerlin};
+    const auto summer = SyntheticDvFrame::pal().withRecordingDate({2004, 7, 14}, {18, 3, 9});
+    const auto winter = SyntheticDvFrame::pal().withRecordingDate({2004, 3, 5}, {14, 7, 9});
+    std::tm tm{};
+    ASSERT_TRUE(DecodeRecordingDate(summer.span(), VideoSystem::Pal625_50, tm));
+    EXPECT_EQ(tm.tm_isdst, 1);
+    EXPECT_EQ(tm.tm_hour, 18);
+    EXPECT_EQ(GetRecordingTime(summer.span()), 1089828189 - 2 * 3600);
+    ASSERT_TRUE(DecodeRecordingDate(winter.span(), VideoSystem::Pal625_50, tm));
+    EXPECT_EQ(tm.tm_isdst, 0);
+    EXPECT_EQ(GetRecordingTime(winter.span()), 1078495629 - 3600);
+}
+
+TEST(RecordingDate, normalises_day_zero_and_month_thirteen)
+{
+    const ScopedTimeZone zone{kUtc};
+    std::tm tm{};
+    const auto dayZero = SyntheticDvFrame::pal().withRecordingDatePacks(datePack(0xC0, 0xE3, 0x04), timePack(0x80, 0x80, 0xC0));
+    ASSERT_TRUE(DecodeRecordingDate(dayZero.span(), VideoSystem::Pal625_50, tm));
+    EXPECT_EQ(tm.tm_mday, 29);
+    EXPECT_EQ(tm.tm_mon, 1);  // 29 February 2004
+    const auto monthThirteen = SyntheticDvFrame::pal().withRecordingDatePacks(datePack(0xC5, 0xF3, 0x04), timePack(0x80, 0x80, 0xC0));
+    ASSERT_TRUE(DecodeRecordingDate(monthThirteen.span(), VideoSystem::Pal625_50, tm));
+    EXPECT_EQ(tm.tm_year + 1900, 2005);
+    EXPECT_EQ(tm.tm_mon, 0);
+    EXPECT_EQ(tm.tm_mday, 5);
+}
+
+TEST(RecordingDate, writes_nothing_when_the_date_or_the_time_pack_is_missing)
+{
+    const ScopedTimeZone zone{kUtc};
+    const auto withDate = SyntheticDvFrame::pal().withRecordingDate({2004, 7, 14}, {18, 3, 9});
+    const auto dateOnly = SyntheticDvFrame(withDate).withDamagedSubcodePacks(kRecordingTimePack);
+    const auto timeOnly = SyntheticDvFrame(withDate).withDamagedSubcodePacks(kRecordingDatePack);
+    for (const auto* frame : {&dateOnly, &timeOnly}) {
+        std::tm tm = sentinelTm();
+        EXPECT_FALSE(DecodeRecordingDate(frame->span(), VideoSystem::Pal625_50, tm));
+        EXPECT_TRUE(sameFields(tm, sentinelTm()));
+    }
+    // The capture side tests only the header, so damaged packs still give a time there.
+    EXPECT_NE(GetRecordingTime(dateOnly.span()), -1);
+    EXPECT_EQ(GetRecordingTime(SyntheticDvFrame::pal().withRecordingDate({2004, 7, 14}, {18, 3, 9}).withoutSubcodePacks().span()), -1);
+}
+
+TEST(RecordingDate, capture_side_wants_a_whole_pal_or_ntsc_frame)
+{
+    const ScopedTimeZone zone{kUtc};
+    const auto pal = SyntheticDvFrame::pal().withRecordingDate({2004, 7, 14}, {18, 3, 9});
+    EXPECT_EQ(GetRecordingTime(pal.truncatedTo(kPalFrameBytes - 1)), -1);
+    EXPECT_EQ(GetRecordingTime(pal.truncatedTo(kSequenceBytes)), -1);
+    EXPECT_EQ(GetRecordingTime(pal.truncatedTo(0)), -1);
+    // The first ten sequences of a PAL frame hold the date in sequences 6 to 9.
+    EXPECT_EQ(GetRecordingTime(pal.truncatedTo(kNtscFrameBytes)), 1089828189);
+    auto longer = pal.bytes();
+    longer.push_back(std::byte{0});
+    EXPECT_EQ(GetRecordingTime(longer), -1);
+}
+
+TEST(RecordingDate, both_sides_agree_on_an_undamaged_frame)
+{
+    const ScopedTimeZone zone{kBerlin};
+    const auto frame = SyntheticDvFrame::ntsc().withRecordingDate({2031, 10, 26}, {2, 30, 0});
+    std::tm tm{};
+    ASSERT_TRUE(DecodeRecordingDate(frame.span(), VideoSystem::Ntsc525_60, tm));
+    std::tm again = tm;
+    EXPECT_EQ(GetRecordingTime(frame.span()), static_cast<std::int64_t>(std::mktime(&again)));
+}
+
+}  // namespace
+}  // namespace vantrel::dv
