@@ -1,0 +1,179 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The graph holder on real pipelines of test sources and fake sinks: states, completion, stop,
+// seeking, and errors from the bus and from streaming threads.
+#include "mediagraph/dshow_graph.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace vantrel::mediagraph {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct CountingSink {
+    std::atomic<int> buffers{0};
+    static void onHandoff(GstElement*, GstBuffer*, GstPad*, gpointer self)
+    {
+        ++static_cast<CountingSink*>(self)->buffers;
+    }
+};
+
+// videotestsrc ! fakesink, the sink counting buffers; numBuffers -1 runs until stopped.
+GstElement* buildTestGraph(CDShowGraph& graph, int numBuffers, CountingSink& counter, bool isSync = false)
+{
+    GstElement* source = graph.AddElement("videotestsrc", "source");
+    g_object_set(source, "num-buffers", numBuffers, "pattern", 2 /* black */, nullptr);
+    GstElement* caps = graph.AddElement("capsfilter", nullptr);
+    GstCaps* small = gst_caps_from_string("video/x-raw,width=64,height=48,framerate=25/1");
+    g_object_set(caps, "caps", small, nullptr);
+    gst_caps_unref(small);
+    GstElement* sink = graph.AddElement("fakesink", "sink");
+    g_object_set(sink, "sync", isSync ? TRUE : FALSE, "signal-handoffs", TRUE, nullptr);
+    g_signal_connect(sink, "handoff", G_CALLBACK(&CountingSink::onHandoff), &counter);
+    graph.Link(source, caps);
+    graph.Link(caps, sink);
+    return sink;
+}
+
+TEST(GraphHolder, runs_to_completion_and_reports_running_state)
+{
+    CDShowGraph graph;
+    CountingSink counter;
+    buildTestGraph(graph, 30, counter);
+    EXPECT_NE(graph.Run(), StateChangeResult::Failure);
+    GraphState state = GraphState::Invalid;
+    EXPECT_EQ(graph.GetState(2000ms, &state), StateChangeResult::Success);
+    EXPECT_EQ(state, GraphState::Running);
+    EXPECT_EQ(graph.WaitForCompletion(5000ms), Completion::Finished);
+    EXPECT_EQ(counter.buffers.load(), 30);
+    EXPECT_FALSE(graph.FirstError().has_value());
+    EXPECT_NO_THROW(graph.ThrowIfFailed());
+}
+
+TEST(GraphHolder, stop_returns_only_after_streaming_has_ended)
+{
+    CDShowGraph graph;
+    CountingSink counter;
+    buildTestGraph(graph, -1, counter);
+    graph.Run();
+    while (counter.buffers.load() < 5)
+        std::this_thread::sleep_for(1ms);
+    graph.Stop();
+    const int atStop = counter.buffers.load();
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(counter.buffers.load(), atStop) << "a buffer arrived after Stop returned";
+    GraphState state = GraphState::Invalid;
+    graph.GetState(0ms, &state);
+    EXPECT_EQ(state, GraphState::Stopped);
+    EXPECT_EQ(graph.WaitForCompletion(10ms), Completion::TimedOut) << "stopping is not completion";
+}
+
+TEST(GraphHolder, wait_for_completion_times_out_on_an_endless_graph)
+{
+    CDShowGraph graph;
+    CountingSink counter;
+    buildTestGraph(graph, -1, counter, true);
+    graph.Run();
+    EXPECT_EQ(graph.WaitForCompletion(100ms), Completion::TimedOut);
+}
+
+TEST(GraphHolder, paused_graph_seeks_and_reports_position)
+{
+    CDShowGraph graph;
+    CountingSink counter;
+    buildTestGraph(graph, 100, counter, true);
+    graph.Pause();
+    GraphState state = GraphState::Invalid;
+    ASSERT_EQ(graph.GetState(2000ms, &state), StateChangeResult::Success);
+    EXPECT_EQ(state, GraphState::Paused);
+    ASSERT_TRUE(graph.Seek(10'000'000));  // 1 s, in 100 ns units
+    ASSERT_EQ(graph.GetState(2000ms, &state), StateChangeResult::Success);
+    const auto position = graph.GetPosition();
+    ASSERT_TRUE(position.has_value());
+    EXPECT_EQ(*position, 10'000'000);
+    EXPECT_FALSE(graph.Seek(-1));
+}
+
+TEST(GraphHolder, bus_error_is_kept_and_thrown_once_to_the_controlling_thread)
+{
+    CDShowGraph graph;
+    GstElement* source = graph.AddElement("filesrc", nullptr);
+    g_object_set(source, "location", VANTREL_TEST_DATA_DIR "/no-such-dir/no-such-file.dv", nullptr);
+    graph.Link(source, graph.AddElement("fakesink", nullptr));
+    EXPECT_EQ(graph.Run(), StateChangeResult::Failure);
+    EXPECT_EQ(graph.WaitForCompletion(2000ms), Completion::Failed);
+    const auto error = graph.FirstError();
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->kind(), GraphErrorKind::Graph);
+    EXPECT_FALSE(error->message().empty());
+    EXPECT_THROW(graph.ThrowIfFailed(), CDShowException);
+    EXPECT_NO_THROW(graph.ThrowIfFailed()) << "an error is reported once";
+}
+
+TEST(GraphHolder, first_of_repeated_errors_is_kept_from_any_thread)
+{
+    CDShowGraph graph;
+    std::thread worker([&] {
+        graph.RecordError(CDShowException(GraphErrorKind::Graph, "disk full"));
+        for (int i = 0; i < 100; ++i)
+            graph.RecordError(CDShowException(GraphErrorKind::Graph, "write failed"));
+    });
+    worker.join();
+    EXPECT_EQ(graph.ErrorCount(), 101u);
+    EXPECT_EQ(graph.WaitForCompletion(0ms), Completion::Failed);
+    try {
+        graph.ThrowIfFailed();
+        FAIL() << "nothing thrown";
+    } catch (const CDShowException& error) {
+        EXPECT_EQ(error.message(), "disk full");
+    }
+}
+
+TEST(GraphHolder, missing_element_or_unlinkable_pads_throw_error)
+{
+    CDShowGraph graph;
+    try {
+        graph.AddElement("no-such-element-factory", nullptr);
+        FAIL() << "nothing thrown";
+    } catch (const CDShowException& error) {
+        EXPECT_EQ(error.message(), "Error");
+    }
+    GstElement* sink = graph.AddElement("fakesink", nullptr);
+    GstElement* otherSink = graph.AddElement("fakesink", nullptr);
+    EXPECT_THROW(graph.Link(sink, otherSink), CDShowException);
+}
+
+TEST(GraphHolder, destroying_a_running_graph_stops_it)
+{
+    CountingSink counter;
+    {
+        CDShowGraph graph;
+        buildTestGraph(graph, -1, counter);
+        graph.Run();
+        while (counter.buffers.load() < 3)
+            std::this_thread::sleep_for(1ms);
+    }
+    const int atDestruction = counter.buffers.load();
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(counter.buffers.load(), atDestruction);
+}
+
+TEST(GraphHolder, initialises_the_media_framework_once_from_many_threads)
+{
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i)
+        threads.emplace_back([] {
+            ensureMediaFrameworkInitialised();
+            CDShowGraph graph;
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_TRUE(gst_is_initialized());
+}
+
+}  // namespace
+}  // namespace vantrel::mediagraph
