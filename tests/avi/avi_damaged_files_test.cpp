@@ -1,0 +1,260 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The AVI reader on damaged files: each case is named by its defect.
+#include "avi/avi_reader.h"
+#include "avi/dv_avi.h"
+#include "avi/test_avi_builder.h"
+#include "support/synthetic_dv_frame.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+
+namespace vantrel::avi {
+namespace {
+
+using testsupport::TestAviBuilder;
+using testsupport::TestAviOptions;
+using testsupport::TestIndex;
+using testsupport::TestStream;
+using testsupport::writeTestFile;
+
+const std::vector<std::vector<std::byte>>& frames()
+{
+    static const auto all = [] {
+        std::vector<std::vector<std::byte>> list;
+        for (int i = 0; i < 5; ++i) list.push_back(testsupport::SyntheticDvFrame::pal().withTimecode({1, 2, 3, i}).bytes());
+        return list;
+    }();
+    return all;
+}
+
+struct BuiltFile {
+    std::vector<std::byte> bytes;
+    std::vector<std::uint64_t> frameChunkOffsets;
+};
+
+BuiltFile build(const TestAviOptions& options)
+{
+    TestAviBuilder builder(options);
+    for (const auto& frame : frames()) builder.addFrame(frame);
+    BuiltFile file;
+    file.frameChunkOffsets = builder.frameChunkOffsets();
+    file.bytes = builder.finish();
+    return file;
+}
+
+void putU32(std::vector<std::byte>& bytes, std::size_t offset, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i) bytes[offset + static_cast<std::size_t>(i)] = static_cast<std::byte>(value >> (8 * i));
+}
+
+void putFourCC(std::vector<std::byte>& bytes, std::size_t offset, const char* text)
+{
+    for (std::size_t i = 0; i < 4; ++i) bytes.at(offset + i) = static_cast<std::byte>(text[i]);
+}
+
+std::size_t find(const std::vector<std::byte>& bytes, const char* fourCC, std::size_t from = 0)
+{
+    for (std::size_t i = from; i + 4 <= bytes.size(); ++i) {
+        if (std::memcmp(bytes.data() + i, fourCC, 4) == 0) return i;
+    }
+    return std::string::npos;
+}
+
+// Opens the bytes and checks that the frames read are exactly the first `count` frames.
+void expectFirstFrames(const std::string& name, const std::vector<std::byte>& bytes, std::size_t count,
+                       IndexSource expectedSource)
+{
+    const auto path = writeTestFile(name, bytes);
+    auto reader = AviReader::open(path);
+    ASSERT_TRUE(reader) << name << ": " << reader.error().message;
+    EXPECT_EQ(reader->indexSource(), expectedSource) << name;
+    ASSERT_EQ(reader->sampleCount(0), count) << name;
+    std::vector<std::byte> buffer(dv::kMaxFrameBytes);
+    for (std::size_t i = 0; i < count; ++i) {
+        auto read = reader->readSample(0, i, buffer);
+        ASSERT_TRUE(read) << name << " frame " << i << ": " << read.error().message;
+        ASSERT_EQ(*read, frames()[i].size());
+        ASSERT_TRUE(std::equal(frames()[i].begin(), frames()[i].end(), buffer.begin())) << name << " frame " << i;
+    }
+}
+
+TEST(AviDamagedFiles, idx1_points_past_eof)
+{
+    auto file = build({});
+    const auto idx1 = find(file.bytes, "idx1");
+    putU32(file.bytes, idx1 + 8 + 16 * 4 + 8, 0x7FFFFFF0);  // offset of the third frame's entry
+    expectFirstFrames("idx1_points_past_eof.avi", file.bytes, 5, IndexSource::Scan);
+    auto reader = AviReader::open(writeTestFile("idx1_points_past_eof.avi", file.bytes));
+    ASSERT_TRUE(reader);
+    ASSERT_FALSE(reader->notes().empty());
+    EXPECT_NE(reader->notes().front().find("points past the end of the file"), std::string::npos)
+        << reader->notes().front();
+}
+
+TEST(AviDamagedFiles, idx1_points_at_no_chunk)
+{
+    auto file = build({});
+    const auto idx1 = find(file.bytes, "idx1");
+    putU32(file.bytes, idx1 + 8 + 8, 3);  // first entry's offset lands inside a header
+    expectFirstFrames("idx1_points_at_no_chunk.avi", file.bytes, 5, IndexSource::Scan);
+}
+
+TEST(AviDamagedFiles, riff_size_past_eof)
+{
+    auto file = build({});
+    putU32(file.bytes, 4, static_cast<std::uint32_t>(file.bytes.size() * 3));
+    expectFirstFrames("riff_size_past_eof.avi", file.bytes, 5, IndexSource::LegacyIdx1);
+    auto reader = AviReader::open(writeTestFile("riff_size_past_eof.avi", file.bytes));
+    ASSERT_TRUE(reader);
+    EXPECT_FALSE(reader->notes().empty());
+}
+
+TEST(AviDamagedFiles, riff_and_movi_sizes_zero_after_an_interrupted_capture)
+{
+    TestAviOptions options;
+    options.index = TestIndex::None;
+    options.zeroRiffSizes = true;
+    expectFirstFrames("riff_size_zero.avi", build(options).bytes, 5, IndexSource::Scan);
+}
+
+TEST(AviDamagedFiles, odd_chunk_without_padding)
+{
+    TestAviOptions options;
+    options.index = TestIndex::None;
+    TestAviBuilder builder(options);
+    builder.addFrame(frames()[0]).addJunk(33, false).addFrame(frames()[1]).addJunk(7, true);
+    for (std::size_t i = 2; i < 5; ++i) builder.addFrame(frames()[i]);
+    expectFirstFrames("odd_chunk_without_padding.avi", builder.finish(), 5, IndexSource::Scan);
+}
+
+TEST(AviDamagedFiles, garbage_where_a_chunk_should_start_ends_the_scan)
+{
+    TestAviOptions options;
+    options.index = TestIndex::None;
+    auto file = build(options);
+    file.bytes[static_cast<std::size_t>(file.frameChunkOffsets[3])] = std::byte{0x01};
+    expectFirstFrames("garbage_chunk_id.avi", file.bytes, 3, IndexSource::Scan);
+}
+
+TEST(AviDamagedFiles, rejects_what_is_not_a_dv_avi_with_a_reason)
+{
+    auto file = build({});
+    struct Case {
+        const char* name;
+        std::vector<std::byte> bytes;
+        const char* reason;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"empty.avi", {}, "not an AVI file"});
+    auto wave = file.bytes;
+    putFourCC(wave, 8, "WAVE");
+    cases.push_back({"wave.avi", wave, "not an AVI file"});
+    auto noStreamHeader = file.bytes;
+    putFourCC(noStreamHeader, find(noStreamHeader, "strh"), "xxxx");
+    cases.push_back({"no_strh.avi", noStreamHeader, "no stream header"});
+    auto shortStreamHeader = file.bytes;
+    putU32(shortStreamHeader, find(shortStreamHeader, "strh") + 4, 20);
+    cases.push_back({"strh_too_short.avi", shortStreamHeader, "too short"});
+    auto noMovie = file.bytes;
+    putFourCC(noMovie, find(noMovie, "movi"), "mavi");
+    cases.push_back({"no_movi.avi", noMovie, "no movie data"});
+    auto hugeHeader = file.bytes;
+    putU32(hugeHeader, find(hugeHeader, "hdrl") - 4, 0xFFFFFFF0);
+    cases.push_back({"hdrl_size_past_eof.avi", hugeHeader, "no movie data"});
+    for (const auto& c : cases) {
+        auto avi = OpenDVAvi(writeTestFile(c.name, c.bytes));
+        ASSERT_FALSE(avi) << c.name;
+        EXPECT_NE(avi.error().find(c.reason), std::string::npos) << c.name << ": " << avi.error();
+    }
+}
+
+TEST(AviDamagedFiles, strh_scale_zero)
+{
+    TestAviOptions options;
+    options.scale = 0;
+    auto avi = OpenDVAvi(writeTestFile("strh_scale_zero.avi", build(options).bytes));
+    ASSERT_FALSE(avi);
+    EXPECT_NE(avi.error().find("25/0"), std::string::npos) << avi.error();
+}
+
+// A copy cut at any byte opens (once its headers are complete) and yields every frame that is
+// whole before the cut: no more, no fewer.
+TEST(AviDamagedFiles, copy_cut_at_any_byte_yields_every_complete_frame)
+{
+    for (const auto index : {TestIndex::Idx1RelativeToMovi, TestIndex::OpenDml, TestIndex::None}) {
+        auto file = build(TestAviOptions{.index = index});
+        const std::uint64_t firstFrame = file.frameChunkOffsets.front();
+        std::vector<std::size_t> cuts = {0, 7, 12, 100, static_cast<std::size_t>(firstFrame) - 1,
+                                         static_cast<std::size_t>(firstFrame) + 8, file.bytes.size() - 1,
+                                         file.bytes.size() - 20};
+        for (const auto offset : file.frameChunkOffsets) {
+            cuts.push_back(static_cast<std::size_t>(offset) + 8 + 144000);      // right behind a frame
+            cuts.push_back(static_cast<std::size_t>(offset) + 8 + 144000 - 1);  // one byte short of it
+            cuts.push_back(static_cast<std::size_t>(offset) + 5000);            // inside it
+        }
+        std::mt19937 random(42);
+        for (int i = 0; i < 12; ++i) cuts.push_back(random() % file.bytes.size());
+        for (const auto cut : cuts) {
+            const std::vector<std::byte> head(file.bytes.begin(), file.bytes.begin() + static_cast<std::ptrdiff_t>(cut));
+            const auto path = writeTestFile("cut.avi", head);
+            auto reader = AviReader::open(path);
+            if (cut < firstFrame) {  // cut inside the headers
+                EXPECT_FALSE(reader) << "cut at " << cut;
+                continue;
+            }
+            ASSERT_TRUE(reader) << "cut at " << cut << ": " << reader.error().message;
+            std::size_t complete = 0;
+            for (const auto offset : file.frameChunkOffsets) complete += (offset + 8 + 144000 <= cut) ? 1 : 0;
+            ASSERT_EQ(reader->sampleCount(0), complete) << "cut at " << cut;
+            std::vector<std::byte> buffer(dv::kMaxFrameBytes);
+            for (std::size_t i = 0; i < complete; ++i) {
+                auto read = reader->readSample(0, i, buffer);
+                ASSERT_TRUE(read) << "cut at " << cut;
+                ASSERT_TRUE(std::equal(frames()[i].begin(), frames()[i].end(), buffer.begin())) << "cut at " << cut;
+            }
+        }
+    }
+}
+
+// Random damage never crashes the reader nor makes it read outside the file (run under ASan).
+TEST(AviDamagedFiles, random_byte_damage_gives_errors_not_crashes)
+{
+    TestAviOptions options;
+    options.index = TestIndex::OpenDml;
+    TestAviBuilder builder(options);
+    builder.addFrame(frames()[0]).startExtensionForm().addFrame(frames()[1]);
+    const auto original = builder.finish();
+    // The interesting bytes are the headers and indexes: damage them, not the DV payload.
+    std::vector<std::size_t> targets;
+    for (std::size_t i = 0; i < original.size(); ++i) {
+        const bool inPayload = (i % 144000) > 64 && original.size() > 300000 && i > 2000 && i < original.size() - 2000;
+        if (!inPayload) targets.push_back(i);
+    }
+    std::mt19937 random(7);
+    std::vector<std::byte> buffer(dv::kMaxFrameBytes);
+    int opened = 0;
+    for (int round = 0; round < 150; ++round) {
+        auto damaged = original;
+        for (int k = 0; k < 4; ++k) damaged[targets[random() % targets.size()]] = static_cast<std::byte>(random());
+        auto reader = AviReader::open(writeTestFile("random_damage.avi", damaged));
+        if (!reader) {
+            EXPECT_FALSE(reader.error().message.empty());
+            continue;
+        }
+        ++opened;
+        for (std::size_t s = 0; s < reader->streams().size(); ++s) {
+            for (std::size_t i = 0; i < reader->sampleCount(s); ++i) {
+                const auto& ref = reader->sample(s, i);
+                ASSERT_LE(ref.offsetBytes + ref.sizeBytes, damaged.size());
+                ASSERT_TRUE(reader->readSample(s, i, buffer));
+            }
+        }
+    }
+    EXPECT_GT(opened, 50);  // most damage is worked around
+}
+
+}  // namespace
+}  // namespace vantrel::avi

@@ -1,0 +1,284 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The AVI reader on hand-built files: every index kind, both file types, and damaged files.
+#include "avi/avi_reader.h"
+#include "avi/dv_avi.h"
+#include "avi/test_avi_builder.h"
+#include "support/synthetic_dv_frame.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+namespace vantrel::avi {
+namespace {
+
+using testsupport::TestAviBuilder;
+using testsupport::TestAviOptions;
+using testsupport::TestIndex;
+using testsupport::TestStream;
+using testsupport::writeTestFile;
+
+// Frames that differ: each carries its own time code.
+std::vector<std::vector<std::byte>> palFrames(int count)
+{
+    std::vector<std::vector<std::byte>> frames;
+    for (int i = 0; i < count; ++i) {
+        frames.push_back(testsupport::SyntheticDvFrame::pal().withTimecode({0, 0, i / 25, i % 25}).bytes());
+    }
+    return frames;
+}
+
+const std::vector<std::vector<std::byte>>& sixPalFrames()
+{
+    static const auto frames = palFrames(6);
+    return frames;
+}
+
+std::vector<std::byte> buildAvi(const TestAviOptions& options, const std::vector<std::vector<std::byte>>& frames)
+{
+    TestAviBuilder builder(options);
+    for (const auto& frame : frames) builder.addFrame(frame);
+    return builder.finish();
+}
+
+// Opens the file and checks that the DV stream holds exactly the expected frames, byte for byte.
+void expectFrames(const std::string& path, const std::vector<std::vector<std::byte>>& expected, std::size_t count)
+{
+    auto avi = OpenDVAvi(path);
+    ASSERT_TRUE(avi) << avi.error();
+    ASSERT_EQ(avi->frameCount(), count);
+    EXPECT_EQ(avi->streamInfo().dwLength, count);
+    std::vector<std::byte> buffer(dv::kMaxFrameBytes);
+    for (std::size_t i = 0; i < count; ++i) {
+        auto read = avi->readFrame(i, buffer);
+        ASSERT_TRUE(read) << read.error().message;
+        ASSERT_EQ(*read, expected[i].size());
+        ASSERT_TRUE(std::equal(expected[i].begin(), expected[i].end(), buffer.begin())) << "frame " << i;
+    }
+}
+
+bool mentions(const std::vector<std::string>& notes, const std::string& word)
+{
+    return std::any_of(notes.begin(), notes.end(), [&](const std::string& n) { return n.find(word) != std::string::npos; });
+}
+
+TEST(AviReaderIndexes, reads_every_frame_through_idx1_relative_to_movi)
+{
+    const auto path = writeTestFile("idx1_relative.avi", buildAvi({}, sixPalFrames()));
+    expectFrames(path, sixPalFrames(), 6);
+    auto reader = AviReader::open(path);
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(reader->indexSource(), IndexSource::LegacyIdx1);
+    EXPECT_TRUE(reader->notes().empty());
+    ASSERT_EQ(reader->streams().size(), 2u);
+    EXPECT_EQ(reader->streams()[1].header.type, kAudioStream);
+    EXPECT_EQ(reader->sampleCount(1), 6u);
+    EXPECT_EQ(reader->sample(1, 0).sizeBytes, 7680u);
+}
+
+TEST(AviReaderIndexes, reads_idx1_that_holds_file_offsets)
+{
+    TestAviOptions options;
+    options.index = TestIndex::Idx1FileOffsets;
+    const auto path = writeTestFile("idx1_absolute.avi", buildAvi(options, sixPalFrames()));
+    expectFrames(path, sixPalFrames(), 6);
+    auto reader = AviReader::open(path);
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(reader->indexSource(), IndexSource::LegacyIdx1);
+}
+
+TEST(AviReaderIndexes, reads_opendml_index_across_avix_forms)
+{
+    TestAviOptions options;
+    options.index = TestIndex::OpenDml;
+    const auto& frames = sixPalFrames();
+    TestAviBuilder builder(options);
+    builder.addFrame(frames[0]).addFrame(frames[1]).startExtensionForm();
+    builder.addFrame(frames[2]).addFrame(frames[3]).startExtensionForm();
+    builder.addFrame(frames[4]).addFrame(frames[5]);
+    const auto path = writeTestFile("opendml.avi", builder.finish());
+    expectFrames(path, frames, 6);
+    auto reader = AviReader::open(path);
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(reader->indexSource(), IndexSource::OpenDml);
+    EXPECT_TRUE(reader->streams()[0].hasOpenDmlIndex);
+    EXPECT_EQ(reader->streams()[0].header.length, 2u);  // the first form's count, as OpenDML writers store it
+}
+
+TEST(AviReaderIndexes, scans_a_file_without_index_and_says_so)
+{
+    TestAviOptions options;
+    options.index = TestIndex::None;
+    const auto path = writeTestFile("no_index.avi", buildAvi(options, sixPalFrames()));
+    expectFrames(path, sixPalFrames(), 6);
+    auto reader = AviReader::open(path);
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(reader->indexSource(), IndexSource::Scan);
+    EXPECT_TRUE(mentions(reader->notes(), "scanning"));
+}
+
+TEST(AviReaderIndexes, scans_idx1_with_avix_forms_and_no_opendml_index)
+{
+    TestAviOptions options;  // idx1 only, though the data goes on in AVIX forms
+    const auto& frames = sixPalFrames();
+    TestAviBuilder builder(options);
+    builder.addFrame(frames[0]).addFrame(frames[1]).startExtensionForm();
+    for (int i = 2; i < 6; ++i) builder.addFrame(frames[static_cast<std::size_t>(i)]);
+    const auto path = writeTestFile("idx1_and_avix.avi", builder.finish());
+    expectFrames(path, frames, 6);
+}
+
+TEST(AviReaderFileTypes, opens_type1_file_through_its_interleaved_stream)
+{
+    TestAviOptions options;
+    options.streams = {TestStream::Iavs};
+    const auto path = writeTestFile("type1.avi", buildAvi(options, sixPalFrames()));
+    expectFrames(path, sixPalFrames(), 6);
+    auto avi = OpenDVAvi(path);
+    ASSERT_TRUE(avi);
+    EXPECT_EQ(avi->streamInfo().fccType, kInterleavedStream);
+    EXPECT_TRUE(avi->IsPAL());
+}
+
+TEST(AviReaderFileTypes, takes_the_first_video_stream_before_an_interleaved_one)
+{
+    for (const auto& streams : {std::vector{TestStream::Iavs, TestStream::Vids},
+                                std::vector{TestStream::Auds, TestStream::Vids, TestStream::Vids}}) {
+        TestAviOptions options;
+        options.streams = streams;
+        const auto path = writeTestFile("stream_order.avi", buildAvi(options, sixPalFrames()));
+        auto avi = OpenDVAvi(path);
+        ASSERT_TRUE(avi) << avi.error();
+        EXPECT_EQ(avi->streamInfo().fccType, kVideoStream);
+        EXPECT_EQ(avi->streamIndex(), 1u);
+    }
+}
+
+TEST(AviReaderFileTypes, refuses_file_without_video_or_interleaved_stream)
+{
+    TestAviOptions options;
+    options.streams = {TestStream::Auds};
+    const auto path = writeTestFile("audio_only.avi", buildAvi(options, sixPalFrames()));
+    auto avi = OpenDVAvi(path);
+    ASSERT_FALSE(avi);
+    EXPECT_NE(avi.error().find("no video ('vids') or interleaved DV ('iavs') stream"), std::string::npos);
+}
+
+struct RateCase {
+    std::uint32_t rate;
+    std::uint32_t scale;
+    dv::VideoSystem expected;
+};
+
+TEST(AviStandardDecision, classifies_rates_as_pal_ntsc_or_neither)
+{
+    const RateCase cases[] = {
+        {25, 1, dv::VideoSystem::Pal625_50},       {2500, 100, dv::VideoSystem::Pal625_50},
+        {51, 2, dv::VideoSystem::Pal625_50},       // 25.5 frames a second: the quotient is truncated
+        {30000, 1001, dv::VideoSystem::Ntsc525_60}, {2997, 100, dv::VideoSystem::Unknown},
+        {25, 0, dv::VideoSystem::Unknown},         {30, 1, dv::VideoSystem::Unknown},
+        {60000, 2002, dv::VideoSystem::Unknown},   // 29.97 too, but not written the NTSC way
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(videoSystemOfRate(c.rate, c.scale), c.expected) << c.rate << "/" << c.scale;
+        TestAviOptions options;
+        options.rate = c.rate;
+        options.scale = c.scale;
+        const auto path = writeTestFile("rate.avi", buildAvi(options, palFrames(1)));
+        auto avi = OpenDVAvi(path);
+        ASSERT_EQ(static_cast<bool>(avi), c.expected != dv::VideoSystem::Unknown) << c.rate << "/" << c.scale;
+        if (avi) {
+            EXPECT_EQ(avi->IsPAL(), c.expected == dv::VideoSystem::Pal625_50);
+            EXPECT_EQ(avi->streamInfo().dwRate, c.rate);
+            EXPECT_EQ(avi->streamInfo().dwScale, c.scale);
+        } else {
+            EXPECT_NE(avi.error().find("neither PAL (25) nor NTSC (30000/1001)"), std::string::npos) << avi.error();
+        }
+    }
+}
+
+TEST(AviFrameReads, reads_at_most_the_suggested_buffer_and_never_past_the_sample)
+{
+    const auto frame = testsupport::SyntheticDvFrame::pal().bytes();
+    const std::vector<std::byte> shortSample(frame.begin(), frame.begin() + 1001);
+    std::vector<std::byte> oversized(frame);
+    oversized.resize(150000, std::byte{0x77});
+
+    struct Case {
+        std::uint32_t suggested;
+        const std::vector<std::byte>* sample;
+        std::size_t expectedBytes;
+    };
+    const Case cases[] = {
+        {144000, &frame, 144000}, {0, &frame, 144000},            // 0: the sample's own size
+        {120000, &frame, 120000}, {144000, &shortSample, 1001},   // a short sample stays short
+        {0, &shortSample, 1001},  {200000, &oversized, 144000},  // never more than one PAL frame
+    };
+    for (const auto& c : cases) {
+        TestAviOptions options;
+        options.suggestedBufferSize = c.suggested;
+        const auto path = writeTestFile("buffer_size.avi", buildAvi(options, {*c.sample}));
+        auto avi = OpenDVAvi(path);
+        ASSERT_TRUE(avi);
+        std::vector<std::byte> buffer(dv::kMaxFrameBytes, std::byte{0xEE});
+        auto read = avi->readFrame(0, buffer);
+        ASSERT_TRUE(read);
+        EXPECT_EQ(*read, c.expectedBytes);
+        EXPECT_EQ(avi->frameReadBytes(0), c.expectedBytes);
+        EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(*read), c.sample->begin()));
+        if (*read < buffer.size()) {
+            EXPECT_EQ(buffer[*read], std::byte{0xEE}) << "read past the sample";
+        }
+    }
+}
+
+TEST(AviFrameReads, reads_only_subcode_and_vaux_blocks_of_each_sequence)
+{
+    const auto path = writeTestFile("metadata_blocks.avi", buildAvi({}, sixPalFrames()));
+    auto avi = OpenDVAvi(path);
+    ASSERT_TRUE(avi);
+    std::vector<std::byte> buffer(dv::kMaxFrameBytes, std::byte{0xEE});
+    auto read = avi->readMetadataBlocks(3, buffer);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(*read, dv::kPalFrameBytes);
+    const auto& frame = sixPalFrames()[3];
+    for (std::size_t i = 0; i < buffer.size(); ++i) {
+        const std::size_t block = (i % dv::kSequenceBytes) / dv::kDifBlockBytes;
+        if (block >= 1 && block <= 5) {
+            ASSERT_EQ(buffer[i], frame[i]) << "byte " << i;
+        } else {
+            ASSERT_EQ(buffer[i], std::byte{0xEE}) << "byte " << i << " was read";
+        }
+    }
+    EXPECT_FALSE(avi->readMetadataBlocks(6, buffer));
+    EXPECT_FALSE(avi->readFrame(6, buffer));
+}
+
+TEST(AviFrameReads, two_threads_read_the_same_file_at_once)
+{
+    const auto path = writeTestFile("threads.avi", buildAvi({}, sixPalFrames()));
+    auto avi = OpenDVAvi(path);
+    ASSERT_TRUE(avi);
+    std::atomic<int> mismatches{0};
+    auto readAll = [&](bool metadataOnly) {
+        std::vector<std::byte> buffer(dv::kMaxFrameBytes);
+        for (int round = 0; round < 20; ++round) {
+            for (std::size_t i = 0; i < avi->frameCount(); ++i) {
+                auto read = metadataOnly ? avi->readMetadataBlocks(i, buffer) : avi->readFrame(i, buffer);
+                const auto& frame = sixPalFrames()[i];
+                if (!read || buffer[dv::kSequenceBytes * 11 + 100] != frame[dv::kSequenceBytes * 11 + 100]) ++mismatches;
+            }
+        }
+    };
+    std::thread a(readAll, true);
+    std::thread b(readAll, false);
+    a.join();
+    b.join();
+    EXPECT_EQ(mismatches.load(), 0);
+}
+
+}  // namespace
+}  // namespace vantrel::avi
