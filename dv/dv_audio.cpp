@@ -282,21 +282,31 @@ std::size_t nominalAudioSamples(VideoSystem system, std::uint32_t sampleRateHz, 
     return static_cast<std::size_t>(samplesBefore(frameIndex + 1) - samplesBefore(frameIndex));
 }
 
+std::optional<DVPack> FindAudioPack(std::span<const std::byte> frame, VideoSystem system, std::uint8_t id,
+                                    std::size_t channel) noexcept
+{
+    if (system == VideoSystem::Unknown || channel > 1 || frame.size() < frameBytes(system)) return std::nullopt;
+    const std::size_t first = channel * sequencesPerChannel(system);
+    for (std::size_t s = first; s < first + sequencesPerChannel(system); ++s) {
+        for (std::size_t block = 0; block < kAudioBlocks; ++block) {
+            const std::size_t offset = audioBlockOffset(s, block) + kAudioPackOffset;
+            if (byteAt(frame, offset) != id) continue;
+            DVPack pack{};
+            for (std::size_t i = 0; i < kPackBytes; ++i) pack.pc[i] = byteAt(frame, offset + i);
+            return pack;
+        }
+    }
+    return std::nullopt;
+}
+
 Expected<AudioFormat, AudioError> readAudioFormat(std::span<const std::byte> frame, VideoSystem system) noexcept
 {
     if (system == VideoSystem::Unknown || frame.size() < frameBytes(system)) {
         return unexpected(AudioError{AudioErrorCode::FrameTooShort});
     }
-    for (std::size_t s = 0; s < sequencesPerChannel(system); ++s) {
-        for (std::size_t block = 0; block < kAudioBlocks; ++block) {
-            const std::size_t offset = audioBlockOffset(s, block) + kAudioPackOffset;
-            if (byteAt(frame, offset) != kAudioSourcePack) continue;
-            std::uint8_t pc[kPackBytes];
-            for (std::size_t i = 0; i < kPackBytes; ++i) pc[i] = byteAt(frame, offset + i);
-            return parseSourcePack(pc, system);
-        }
-    }
-    return unexpected(AudioError{AudioErrorCode::MissingSourcePack});
+    const auto pack = FindAudioPack(frame, system, kAudioSourcePack, 0);
+    if (!pack) return unexpected(AudioError{AudioErrorCode::MissingSourcePack});
+    return parseSourcePack(pack->pc, system);
 }
 
 Expected<DecodedAudio, AudioError> decodeAudio(std::span<const std::byte> frame, VideoSystem system,

@@ -4,9 +4,11 @@
 
 #include "dv/dif_layout.h"
 #include "dv/expected.h"
+#include "dv/pack_search.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace vantrel::dv {
@@ -60,6 +62,11 @@ std::size_t minimumAudioSamples(VideoSystem system, std::uint32_t sampleRateHz) 
 // Samples per channel of frame number `frameIndex` when audio at `sampleRateHz` runs locked to
 // the video: the count that keeps the total of frames 0..frameIndex at floor(rate x time).
 std::size_t nominalAudioSamples(VideoSystem system, std::uint32_t sampleRateHz, std::uint64_t frameIndex) noexcept;
+
+// The first AAUX pack with header `id` in the audio blocks of one channel half: `channel` 0 is the
+// first half of the sequences, 1 the second.
+std::optional<DVPack> FindAudioPack(std::span<const std::byte> frame, VideoSystem system, std::uint8_t id,
+                                    std::size_t channel) noexcept;
 
 // Reads the AAUX source pack of the first audio channel (the first half of the sequences).
 Expected<AudioFormat, AudioError> readAudioFormat(std::span<const std::byte> frame, VideoSystem system) noexcept;
