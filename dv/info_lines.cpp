@@ -55,9 +55,11 @@ void InfoLineFormatter::formatLine1(const DVFrameInfo& info, long frameNumber, s
 
     const std::tm& tm = info.tmRecorded;
     if (hasRecordingDate(tm)) {
-        std::snprintf(m_lines.line1, sizeof m_lines.line1, "%02d.%02d.%04d %02d:%02d:%02d Frame %ld Shutter 1/%s sec",
-                      tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec, frameNumber,
-                      shutterText);
+        // Month and year in 64 bits: a damaged record must not overflow them.
+        std::snprintf(m_lines.line1, sizeof m_lines.line1,
+                      "%02d.%02lld.%04lld %02d:%02d:%02d Frame %ld Shutter 1/%s sec", tm.tm_mday,
+                      static_cast<long long>(tm.tm_mon) + 1, static_cast<long long>(tm.tm_year) + 1900, tm.tm_hour,
+                      tm.tm_min, tm.tm_sec, frameNumber, shutterText);
     } else {
         std::snprintf(m_lines.line1, sizeof m_lines.line1, "No recording date ! Frame %ld Shutter 1/%s sec",
                       frameNumber, shutterText);

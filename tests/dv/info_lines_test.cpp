@@ -160,6 +160,7 @@ TEST(InfoLines, stays_inside_its_buffers_for_garbage_records)
     info.nGain = INT_MAX;
     info.dIris = -1e10;
     info.tmRecorded.tm_year = INT_MAX;
+    info.tmRecorded.tm_mon = INT_MAX;
     InfoLineFormatter formatter;
     const auto& lines = formatter.ShowFrameInfo(info, LONG_MAX);
     EXPECT_LT(std::strlen(lines.line1), sizeof lines.line1);
