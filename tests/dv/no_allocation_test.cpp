@@ -1,0 +1,60 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Analysing and formatting a frame allocates nothing: counted through the global operator new.
+#include "dv/info_lines.h"
+#include "dv/pack_decoders.h"
+#include "scoped_time_zone.h"
+#include "support/synthetic_dv_frame.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace {
+std::atomic<long> g_allocations{0};
+}
+
+// The replacement pair below allocates with malloc and frees with free, which GCC cannot see.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
+void* operator new(std::size_t size)
+{
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace vantrel::dv {
+namespace {
+
+using testsupport::SyntheticDvFrame;
+
+TEST(NoAllocation, analysing_and_formatting_frames_allocates_nothing)
+{
+    const test::ScopedTimeZone zone{test::kBerlin};
+    const SyntheticDvFrame frames[] = {
+        SyntheticDvFrame::pal().withRecordingDate({2004, 7, 14}, {18, 3, 9}).withTimecode({0, 12, 31, 4})
+            .withCameraPack(testsupport::CameraPackFields{}).withShutterWord(0x0138),
+        SyntheticDvFrame::ntsc().withRecordingDate({1969, 1, 1}, {0, 0, 0}),
+        SyntheticDvFrame::pal(),
+    };
+    DVFrameInfo info{};
+    InfoLineFormatter formatter;
+    AnalyseFrame(frames[0].span(), frames[0].system(), info);  // first mktime reads the zone rules
+    const long before = g_allocations.load();
+    ASSERT_GT(before, 0) << "the counter sees the frames' own buffers";
+    for (long n = 0; n < 300; ++n) {
+        const auto& frame = frames[n % 3];
+        AnalyseFrame(frame.span(), frame.system(), info, n);
+        formatter.ShowFrameInfo(info, n);
+        GetRecordingTime(frame.span());
+    }
+    EXPECT_EQ(g_allocations.load() - before, 0);
+    EXPECT_STREQ(formatter.lines().line1, "No recording date ! Frame 299 Shutter 1/50 sec");
+}
+
+}  // namespace
+}  // namespace vantrel::dv
