@@ -3,6 +3,7 @@
 #include "tools/dvgen/frame_metadata.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace vantrel::dvgen {
 namespace {
@@ -233,11 +234,19 @@ PackBytes shutterPack(std::uint16_t word) noexcept
 
 std::uint16_t shutterWordFor(int denominator) noexcept
 {
-    // A reader shows 15600 / v for the value v of the word; words from 0x8138 carry v + 0x8000,
-    // smaller words only their low nine bits.
-    const int safe = std::clamp(denominator, 1, 15600);
-    const int v = std::max(1, (15600 + safe / 2) / safe);
-    return static_cast<std::uint16_t>(v <= 312 ? v : 0x8000 + v);
+    // A reader shows 15600 / v for the value v of the word, rounded with halves down; words from
+    // 0x8138 carry v + 0x8000, smaller words only their low nine bits. v = 255 means no value.
+    const int wanted = std::clamp(denominator, 1, 15600);
+    const auto shown = [](int v) {
+        const double x = (312.0 / v) * 50.0;
+        return x - std::trunc(x) > 0.5 ? std::ceil(x) : std::floor(x);
+    };
+    int best = 1;
+    for (int v : {15600 / wanted, 15600 / wanted + 1}) {
+        if (v < 1 || v > 15600 || v == 255) continue;
+        if (std::fabs(shown(v) - wanted) < std::fabs(shown(best) - wanted)) best = v;
+    }
+    return static_cast<std::uint16_t>(best <= 312 ? best : 0x8000 + best);
 }
 
 Timecode timecodeAt(const TapeOptions& options, std::int64_t frameIndex) noexcept

@@ -2,6 +2,7 @@
 // Writes a generated tape frame by frame through one reused frame buffer.
 #include "tools/dvgen/tape_writer.h"
 
+#include "avi/avi_writer.h"
 #include "tools/dvgen/tape_generator.h"
 
 #include <cerrno>
@@ -37,13 +38,32 @@ Expected<void, std::string> writeRawDv(TapeGenerator& generator, const std::stri
     return {};
 }
 
+Expected<void, std::string> writeAvi(TapeGenerator& generator, const std::string& path)
+{
+    avi::AviWriterOptions options;
+    options.type = generator.options().format == FileFormat::AviType1 ? avi::DvAviType::Type1Interleaved
+                                                                       : avi::DvAviType::Type2Separate;
+    options.system = generator.options().system;
+    auto writer = avi::AviWriter::create(path, options);
+    if (!writer) return unexpected(writer.error().message);
+    std::vector<std::byte> frame(generator.frameBytes());
+    for (std::int64_t i = 0; i < generator.options().frameCount; ++i) {
+        if (auto made = generator.renderFrame(i, frame); !made) return made;
+        if (auto written = writer->writeFrame(frame); !written) return unexpected(written.error().message);
+    }
+    if (auto finished = writer->finish(); !finished) return unexpected(finished.error().message);
+    return {};
+}
+
 }  // namespace
 
 Expected<void, std::string> writeTape(TapeGenerator& generator, const std::string& path)
 {
     switch (generator.options().format) {
     case FileFormat::RawDv: return writeRawDv(generator, path);
-    default: return unexpected(std::string("AVI output is not available in this build"));
+    case FileFormat::AviType1:
+    case FileFormat::AviType2: return writeAvi(generator, path);
+    default: return unexpected(std::string("unknown file format"));
     }
 }
 

@@ -1,0 +1,203 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// vantrel-probe against a separate reading of the same frames: the generator renders each frame
+// in this process, the independent reading turns its bytes into the four panel lines, and the
+// probe's output for the file vantrel-dvgen wrote with the same options must match byte for byte.
+#include "tools/dvgen/command_line.h"
+#include "tools/dvgen/frame_metadata.h"
+#include "tools/dvgen/tape_generator.h"
+#include "tools/independent_reading.h"
+#include "tools/tool_runner.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+namespace vantrel::tests {
+namespace {
+
+using dvgen::TapeOptions;
+
+class ProbeAgreement : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        setenv("TZ", "UTC", 1);
+        tzset();
+    }
+
+    // Writes the tape with vantrel-dvgen, reads it back with vantrel-probe, and compares every
+    // line with the independent reading of the frames rendered here. Returns the expected lines.
+    std::vector<std::string> expectAgreement(const std::string& name, std::vector<std::string> arguments)
+    {
+        const std::string path = testDataPath(name + ".avi");
+        arguments.insert(arguments.end(), {"-o", path});
+        auto command = dvgen::parseDvgenArguments(arguments);
+        EXPECT_TRUE(command.hasValue()) << (command ? "" : command.error());
+        if (!command) return {};
+        options = command->options;
+
+        const CommandResult written = runCommand(withProgram(VANTREL_DVGEN_PATH, arguments));
+        EXPECT_EQ(written.exitCode, 0) << written.err;
+        const CommandResult probed = runCommand({VANTREL_PROBE_PATH, path}, {"TZ=UTC"});
+        EXPECT_EQ(probed.exitCode, 0) << probed.err;
+        EXPECT_EQ(probed.err, "");
+
+        auto generator = dvgen::TapeGenerator::create(options);
+        EXPECT_TRUE(generator.hasValue()) << (generator ? "" : generator.error());
+        if (!generator) return {};
+        std::vector<std::byte> frame(generator->frameBytes());
+        IndependentReading reading;
+        std::vector<std::string> expected;
+        const bool isPal = options.system == dv::VideoSystem::Pal625_50;
+        for (std::int64_t i = 0; i < options.frameCount; ++i) {
+            EXPECT_TRUE(generator->renderFrame(i, frame).hasValue());
+            expected.push_back(reading.probeLine(reinterpret_cast<const std::uint8_t*>(frame.data()), frame.size(),
+                                                 isPal, static_cast<long>(i)));
+        }
+        const std::vector<std::string> actual = splitLines(probed.out);
+        EXPECT_EQ(actual.size(), expected.size());
+        int mismatches = 0;
+        for (std::size_t i = 0; i < std::min(actual.size(), expected.size()) && mismatches < 5; ++i) {
+            if (actual[i] != expected[i]) {
+                ++mismatches;
+                ADD_FAILURE() << name << " frame " << i << "\n  probe:       " << actual[i]
+                              << "\n  independent: " << expected[i];
+            }
+        }
+        return expected;
+    }
+
+    static std::vector<std::string> withProgram(const std::string& program, std::vector<std::string> arguments)
+    {
+        arguments.insert(arguments.begin(), program);
+        return arguments;
+    }
+
+    // The independent reading shows the date and time code that the options asked for.
+    void expectChosenMetadata(const std::vector<std::string>& lines, std::int64_t frame, bool hasDate, bool hasTimecode)
+    {
+        ASSERT_LT(static_cast<std::size_t>(frame), lines.size());
+        const std::string& line = lines[static_cast<std::size_t>(frame)];
+        const auto fields = splitFields(line);
+        ASSERT_EQ(fields.size(), 5u) << line;
+        if (hasDate) {
+            const dvgen::LocalDateTime t = dvgen::recordedAt(options, frame);
+            char text[64];
+            std::snprintf(text, sizeof text, "%02d.%02d.%04d %02d:%02d:%02d Frame %lld ", t.day, t.month, t.year,
+                          t.hour, t.minute, t.second, static_cast<long long>(frame));
+            EXPECT_EQ(fields[1].rfind(text, 0), 0u) << "frame " << frame << ": " << fields[1];
+        } else {
+            EXPECT_EQ(fields[1].rfind("No recording date ! ", 0), 0u) << "frame " << frame << ": " << fields[1];
+        }
+        if (hasTimecode) {
+            const dvgen::Timecode tc = dvgen::timecodeAt(options, frame);
+            char text[64];
+            std::snprintf(text, sizeof text, "TimeCode %02d:%02d:%02d   %02d", tc.hours, tc.minutes, tc.seconds,
+                          tc.frames);
+            EXPECT_EQ(fields[4], text) << "frame " << frame;
+        } else {
+            EXPECT_EQ(fields[4], "TimeCode --:--:--   --") << "frame " << frame;
+        }
+    }
+
+    static std::vector<std::string> splitFields(const std::string& line)
+    {
+        std::vector<std::string> fields;
+        std::size_t start = 0;
+        while (true) {
+            const auto tab = line.find('\t', start);
+            fields.push_back(line.substr(start, tab == std::string::npos ? tab : tab - start));
+            if (tab == std::string::npos) return fields;
+            start = tab + 1;
+        }
+    }
+
+    TapeOptions options;
+};
+
+TEST_F(ProbeAgreement, pal_type2_with_scene_cuts_missing_and_damaged_packs)
+{
+    const auto lines = expectAgreement(
+        "agree-pal-type2",
+        {"--system", "pal", "--type", "2", "--frames", "110", "--audio", "48k", "--start", "2004-07-14T18:03:09",
+         "--timecode", "00:12:31:04", "--jump", "60:+3600", "--jump", "90:-86400", "--shutter", "100",
+         "--shutter-slot", "1",
+         "--shutter", "30:300", "--no-shutter", "0-3", "--no-shutter", "40-45", "--camera", "30:iris=40,gain=5",
+         "--no-camera", "50-55", "--no-timecode", "80-85", "--no-date", "95-99", "--no-time", "100-102",
+         "--damage", "13:10-20", "--damage", "62:21-25", "--damage", "63:26-27"});
+    expectChosenMetadata(lines, 0, true, true);
+    expectChosenMetadata(lines, 15, true, true);    // first copy damaged, a later one read
+    expectChosenMetadata(lines, 59, true, true);
+    expectChosenMetadata(lines, 60, true, true);    // one hour later
+    expectChosenMetadata(lines, 90, true, true);    // a day back
+    expectChosenMetadata(lines, 82, true, false);
+    expectChosenMetadata(lines, 97, false, true);
+    expectChosenMetadata(lines, 101, false, true);  // a date without a time is no date
+    ASSERT_GE(lines.size(), 110u);
+    EXPECT_NE(lines[0].find("Shutter 1/-- sec"), std::string::npos) << "no shutter value seen yet";
+    EXPECT_NE(lines[41].find("Shutter 1/300 sec"), std::string::npos) << "remembered from frame 39";
+    EXPECT_NE(lines[52].find("0.000F Exposition No data recorded "), std::string::npos);
+}
+
+TEST_F(ProbeAgreement, ntsc_type1_drop_frame_timecode_and_packs_in_unusual_slots)
+{
+    const auto lines = expectAgreement(
+        "agree-ntsc-type1",
+        {"--system", "ntsc", "--type", "1", "--frames", "100", "--audio", "32k12", "--start", "1999-12-31T23:59:58",
+         "--timecode", "00:00:59:25", "--subcode-slots", "ff,13,ff,62,ff,63,ff,ff,ff,ff,ff,ff",
+         "--subcode-from-sequence", "3", "--camera-slot", "2:12", "--camera-from-sequence", "5",
+         "--camera", "iris=8,gain=15,light=6", "--shutter", "60", "--damage", "13:0-9", "--no-camera", "70-70"});
+    expectChosenMetadata(lines, 0, true, true);
+    expectChosenMetadata(lines, 5, true, true);   // 00:01:00;02 follows 00:00:59;29
+    expectChosenMetadata(lines, 65, true, true);  // into the year 2000
+    ASSERT_GE(lines.size(), 6u);
+    EXPECT_NE(lines[5].find("TimeCode 00:01:00   02"), std::string::npos) << lines[5];
+}
+
+TEST_F(ProbeAgreement, pal_type1_44k_sound_and_one_second_per_25_frames)
+{
+    const auto lines = expectAgreement(
+        "agree-pal-type1",
+        {"--system", "pal", "--type", "1", "--frames", "60", "--audio", "44.1k", "--start", "2010-02-28T23:59:59",
+         "--timecode", "23:59:59:20", "--shutter", "25", "--camera", "iris=0,gain=0,wb=3,light=0"});
+    expectChosenMetadata(lines, 0, true, true);
+    expectChosenMetadata(lines, 25, true, true);   // the next day, and the time code wraps at midnight
+    expectChosenMetadata(lines, 59, true, true);
+}
+
+TEST_F(ProbeAgreement, exposure_modes_and_white_balance_codes_read_from_their_bit_fields)
+{
+    // Exposure mode is PC2 bits 7-5 (bit 4 is not read); the white balance mode PC3 bits 7-5.
+    expectAgreement("agree-camera-codes",
+                    {"--system", "ntsc", "--frames", "8", "--audio", "none", "--camera", "ae=0,wb=0",
+                     "--camera", "1:ae=1,wb=1", "--camera", "2:ae=2,wb=2", "--camera", "3:ae=3,wb=3",
+                     "--camera", "4:ae=4,wb=4", "--camera", "5:ae=5,wb=7", "--camera", "6:ae=7,wb=6",
+                     "--camera", "7:ae=4,focus=0x80"});
+}
+
+TEST_F(ProbeAgreement, shutter_word_in_the_second_slot_when_the_third_is_empty)
+{
+    // Some camcorders keep the shutter pack in slot 1 of the first VAUX block.
+    expectAgreement("agree-shutter-slot", {"--system", "pal", "--frames", "6", "--audio", "none", "--shutter-slot",
+                                           "1", "--shutter-word", "0x84E0", "--shutter-word", "3:0x0001"});
+}
+
+TEST_F(ProbeAgreement, frame_without_shutter_pack_reads_the_word_of_the_slot_before)
+{
+    // Slot 2 of the first VAUX block is filler; the word in PC3 and PC4 of slot 1 counts, here
+    // the video source control pack's bytes.
+    expectAgreement("agree-shutter-fallback",
+                    {"--system", "pal", "--frames", "4", "--audio", "none", "--no-shutter", "2-3"});
+}
+
+TEST_F(ProbeAgreement, two_digit_years_from_25_belong_to_the_twentieth_century)
+{
+    // Year codes below 25 are 20yy, the others 19yy; 1930 lies before 1970 and is no usable date.
+    expectAgreement("agree-year-pivot", {"--system", "pal", "--frames", "3", "--audio", "none", "--start",
+                                         "2024-12-31T23:59:59", "--jump", "1:+86400000"});
+}
+
+}  // namespace
+}  // namespace vantrel::tests

@@ -1,0 +1,153 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// vantrel-probe's exit status and error lines: unreadable, non-DV, truncated and several files.
+#include "tools/tool_runner.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+namespace vantrel::tests {
+namespace {
+
+std::string makeTape(const std::string& name, std::vector<std::string> arguments)
+{
+    const std::string path = testDataPath(name);
+    arguments.insert(arguments.begin(), VANTREL_DVGEN_PATH);
+    arguments.insert(arguments.end(), {"-o", path});
+    const CommandResult result = runCommand(arguments);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    return path;
+}
+
+CommandResult probe(std::vector<std::string> arguments)
+{
+    arguments.insert(arguments.begin(), VANTREL_PROBE_PATH);
+    return runCommand(arguments, {"TZ=UTC"});
+}
+
+std::string fileBytes(const std::string& path) { return readTextFile(path); }
+
+void writeBytes(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+TEST(ProbeCommandLine, unreadable_and_non_dv_files_get_one_error_line_each_and_the_rest_is_read)
+{
+    const std::string good = makeTape("cli-good.avi", {"--frames", "10"});
+    const std::string missing = testDataPath("cli-missing.avi");
+    std::filesystem::remove(missing);
+    const std::string text = testDataPath("cli-text.avi");
+    writeBytes(text, "this is not a RIFF file at all\n");
+    const std::string rawDv = makeTape("cli-raw.dv", {"--format", "dv", "--frames", "3"});
+
+    const CommandResult result = probe({missing, good, text, rawDv});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(splitLines(result.out).size(), 10u) << "the good file is still read whole";
+    const auto errors = splitLines(result.err);
+    ASSERT_EQ(errors.size(), 3u) << result.err;
+    EXPECT_EQ(errors[0].rfind("vantrel-probe: " + missing + ": ", 0), 0u) << errors[0];
+    EXPECT_EQ(errors[1].rfind("vantrel-probe: " + text + ": ", 0), 0u) << errors[1];
+    EXPECT_EQ(errors[2].rfind("vantrel-probe: " + rawDv + ": ", 0), 0u) << errors[2];
+    for (const auto& line : errors) EXPECT_GT(line.size(), std::string("vantrel-probe: ").size() + 40) << line;
+}
+
+TEST(ProbeCommandLine, avi_at_a_rate_neither_pal_nor_ntsc_is_refused)
+{
+    const std::string good = makeTape("cli-rate.avi", {"--frames", "5"});
+    std::string bytes = fileBytes(good);
+    // The DV stream's header: 'strh', size, 'vids', handler, flags, priority and language,
+    // initial frames, then dwScale and dwRate.
+    const auto strh = bytes.find("strh");
+    ASSERT_NE(strh, std::string::npos);
+    const std::size_t payload = strh + 8;
+    ASSERT_EQ(bytes.substr(payload, 4), "vids");
+    const std::uint32_t scale = 100, rate = 2997;
+    std::memcpy(bytes.data() + payload + 20, &scale, 4);
+    std::memcpy(bytes.data() + payload + 24, &rate, 4);
+    const std::string odd = testDataPath("cli-rate-2997.avi");
+    writeBytes(odd, bytes);
+
+    const CommandResult result = probe({odd});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.out, "");
+    const auto errors = splitLines(result.err);
+    ASSERT_EQ(errors.size(), 1u) << result.err;
+    EXPECT_EQ(errors[0].rfind("vantrel-probe: " + odd + ": ", 0), 0u) << errors[0];
+}
+
+TEST(ProbeCommandLine, truncated_file_prints_the_frames_that_remain_and_reports_the_damage)
+{
+    const std::string whole = makeTape("cli-whole.avi", {"--frames", "40", "--jump", "20:+60"});
+    const CommandResult full = probe({whole});
+    ASSERT_EQ(full.exitCode, 0) << full.err;
+    const auto fullLines = splitLines(full.out);
+    ASSERT_EQ(fullLines.size(), 40u);
+
+    std::string bytes = fileBytes(whole);
+    const std::string cut = testDataPath("cli-truncated.avi");
+    writeBytes(cut, bytes.substr(0, bytes.size() * 6 / 10));
+    const CommandResult result = probe({cut});
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_NE(result.err.find("vantrel-probe: " + cut + ": "), std::string::npos) << result.err;
+    const auto lines = splitLines(result.out);
+    EXPECT_GE(lines.size(), 20u);
+    EXPECT_LT(lines.size(), 40u);
+    for (std::size_t i = 0; i < lines.size() && i < fullLines.size(); ++i) {
+        EXPECT_EQ(lines[i], fullLines[i]) << "frame " << i;
+    }
+}
+
+TEST(ProbeCommandLine, remembered_shutter_starts_afresh_with_each_file)
+{
+    const std::string first = makeTape("cli-shutter-a.avi", {"--frames", "3", "--shutter", "100"});
+    const std::string second =
+        makeTape("cli-shutter-b.avi", {"--frames", "3", "--shutter-slot", "1", "--no-shutter", "0-1"});
+    const CommandResult result = probe({first, second});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const auto lines = splitLines(result.out);
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[3].rfind("0\t", 0), 0u) << "frame numbers restart: " << lines[3];
+    EXPECT_NE(lines[2].find("Shutter 1/100 sec"), std::string::npos) << lines[2];
+    EXPECT_NE(lines[3].find("Shutter 1/-- sec"), std::string::npos) << lines[3];
+    EXPECT_NE(lines[5].find("Shutter 1/50 sec"), std::string::npos) << lines[5];
+}
+
+TEST(ProbeCommandLine, json_gives_one_object_per_frame_with_the_frame_values)
+{
+    const std::string path = makeTape("cli-json.avi", {"--frames", "3", "--start", "2004-07-14T18:03:09",
+                                                       "--timecode", "00:12:31:04", "--camera", "iris=24,gain=4",
+                                                       "--shutter", "600", "--no-camera", "2", "--no-date", "2",
+                                                       "--no-timecode", "2", "--shutter-slot", "1", "--no-shutter", "2"});
+    const CommandResult result = probe({"--json", path});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const auto lines = splitLines(result.out);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1],
+              "{\"frame\":1,\"timecode\":\"00:12:31:05\",\"recorded\":\"2004-07-14T18:03:09\",\"shutter\":600,"
+              "\"iris\":8.000,\"gain_db\":9,\"exposure\":\"Fully automatic\",\"white_balance_mode\":\"auto\","
+              "\"white_balance\":\"Sunlight\",\"focus\":\"auto\"}");
+    EXPECT_EQ(lines[2],
+              "{\"frame\":2,\"timecode\":null,\"recorded\":null,\"shutter\":null,\"iris\":null,\"gain_db\":null,"
+              "\"exposure\":\"No data recorded\",\"white_balance_mode\":\"No data recorded\","
+              "\"white_balance\":\"No data recorded\",\"focus\":\"No data recorded\"}");
+}
+
+TEST(ProbeCommandLine, help_and_bad_usage)
+{
+    const CommandResult help = probe({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("Usage: vantrel-probe"), std::string::npos);
+    const CommandResult bad = probe({"--frobnicate", "x.avi"});
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_NE(bad.err.find("unknown option --frobnicate"), std::string::npos);
+    const CommandResult none = probe({});
+    EXPECT_EQ(none.exitCode, 2);
+    EXPECT_NE(none.err.find("no file given"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vantrel::tests
