@@ -13,7 +13,7 @@ struct MediaInfoFrame {
     std::string recorded;   // "YYYY-MM-DD HH:MM:SS", or ""
 };
 
-// Runs `mediainfo --File_DvDif_Analysis=1 -f FILE` and parses its Errors_Stats table.
+// Runs `mediainfo --ParseSpeed=1 --File_DvDif_Analysis=1 -f FILE` and parses its Errors_Stats table.
 std::vector<MediaInfoFrame> mediaInfoFrames(const std::string& path);
 
 // The probe's line turned into the same two texts, for comparison.
