@@ -1,0 +1,418 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The frame ring between a producer and a consumer thread: capacity, lending, stopping, contents.
+#include "pipeline/frame_ring.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <future>
+#include <limits>
+#include <new>
+#include <random>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace vantrel::pipeline {
+namespace {
+
+using namespace std::chrono_literals;
+
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr bool kUnderSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
+constexpr bool kUnderSanitizer = true;
+#else
+constexpr bool kUnderSanitizer = false;
+#endif
+#else
+constexpr bool kUnderSanitizer = false;
+#endif
+
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kUnderThreadSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr bool kUnderThreadSanitizer = true;
+#else
+constexpr bool kUnderThreadSanitizer = false;
+#endif
+#else
+constexpr bool kUnderThreadSanitizer = false;
+#endif
+
+// Long enough for a thread that is going to return to have returned; the checks that use it only
+// show that a call is still blocked, never how fast something ran.
+constexpr auto kStillBlockedWait = 50ms;
+
+std::vector<std::byte> patternFrame(std::size_t length, std::uint8_t seed)
+{
+    std::vector<std::byte> bytes(length);
+    for (std::size_t i = 0; i < length; ++i) {
+        bytes[i] = static_cast<std::byte>(seed + i * 7);
+    }
+    return bytes;
+}
+
+struct Taken {
+    REFERENCE_TIME duration = 0;
+    const std::byte* data = nullptr;
+    long length = 0;
+};
+
+Taken take(CFrameRing& ring)
+{
+    Taken t;
+    EXPECT_TRUE(ring.Get(&t.duration, &t.data, &t.length));
+    return t;
+}
+
+void putFrame(CFrameRing& ring, REFERENCE_TIME duration, const std::vector<std::byte>& bytes)
+{
+    ring.Put(duration, bytes.data(), static_cast<long>(bytes.size()));
+}
+
+TEST(FrameRing, accepts_exactly_capacity_frames_and_blocks_the_next_until_a_get)
+{
+    CFrameRing ring(4, 256);
+    EXPECT_EQ(ring.slotCount(), 5);
+    for (int i = 0; i < 4; ++i) {
+        putFrame(ring, i, patternFrame(100, static_cast<std::uint8_t>(i)));
+    }
+    EXPECT_EQ(ring.count(), 4);
+
+    const auto fifth = patternFrame(100, 4);
+    auto producer = std::async(std::launch::async, [&] { putFrame(ring, 4, fifth); });
+    EXPECT_EQ(producer.wait_for(kStillBlockedWait), std::future_status::timeout) << "the fifth Put must wait";
+    EXPECT_EQ(ring.count(), 4);
+
+    const Taken first = take(ring);
+    EXPECT_EQ(first.duration, 0);
+    producer.get();
+    EXPECT_EQ(ring.count(), 4);
+    for (int i = 1; i <= 4; ++i) {
+        const Taken t = take(ring);
+        EXPECT_EQ(t.duration, i);
+        const auto expected = patternFrame(100, static_cast<std::uint8_t>(i));
+        ASSERT_EQ(t.length, 100);
+        EXPECT_EQ(std::memcmp(t.data, expected.data(), 100), 0);
+    }
+}
+
+TEST(FrameRing, lent_frame_stays_intact_while_the_producer_fills_the_ring)
+{
+    constexpr int kCapacity = 3;
+    CFrameRing ring(kCapacity, 1000);
+    // Walk the indexes round the ring a few times so the lent slot is not always slot 0.
+    for (int lap = 0; lap < 2 * (kCapacity + 1); ++lap) {
+        putFrame(ring, 1, patternFrame(1000, 0xA0));
+        const Taken lent = take(ring);
+        const std::vector<std::byte> copy(lent.data, lent.data + lent.length);
+
+        for (int i = 0; i < kCapacity; ++i) {
+            putFrame(ring, 2, patternFrame(1000, static_cast<std::uint8_t>(i)));  // every other slot
+        }
+        EXPECT_EQ(ring.count(), kCapacity);
+        EXPECT_EQ(std::memcmp(lent.data, copy.data(), copy.size()), 0) << "lap " << lap;
+
+        const auto blocked = patternFrame(1000, 0xEE);
+        auto producer = std::async(std::launch::async, [&] { putFrame(ring, 3, blocked); });
+        EXPECT_EQ(producer.wait_for(kStillBlockedWait), std::future_status::timeout);
+        EXPECT_EQ(std::memcmp(lent.data, copy.data(), copy.size()), 0) << "lap " << lap;
+
+        for (int i = 0; i < kCapacity; ++i) {
+            const Taken t = take(ring);
+            EXPECT_EQ(t.duration, 2);
+            EXPECT_EQ(t.data[0], static_cast<std::byte>(i));
+        }
+        producer.get();
+        const Taken last = take(ring);
+        EXPECT_EQ(last.duration, 3);
+        EXPECT_EQ(ring.count(), 0);
+    }
+}
+
+TEST(FrameRing, after_stop_put_stores_nothing_and_get_drains_in_order_then_fails)
+{
+    CFrameRing ring(8, 64);
+    for (int i = 0; i < 3; ++i) {
+        putFrame(ring, 10 + i, patternFrame(64, static_cast<std::uint8_t>(i)));
+    }
+    ring.Stop();
+    EXPECT_TRUE(ring.isStopped());
+    putFrame(ring, 99, patternFrame(64, 9));
+    EXPECT_EQ(ring.count(), 3);
+
+    for (int i = 0; i < 3; ++i) {
+        const Taken t = take(ring);
+        EXPECT_EQ(t.duration, 10 + i);
+        EXPECT_EQ(t.data[0], static_cast<std::byte>(i));
+    }
+    REFERENCE_TIME duration = 12345;
+    const std::byte* data = reinterpret_cast<const std::byte*>(&duration);
+    long length = 777;
+    EXPECT_FALSE(ring.Get(&duration, &data, &length));
+    EXPECT_EQ(duration, 12345);
+    EXPECT_EQ(data, reinterpret_cast<const std::byte*>(&duration));
+    EXPECT_EQ(length, 777);
+    EXPECT_FALSE(ring.Get(&duration, &data, &length)) << "stopped stays stopped";
+}
+
+TEST(FrameRing, the_stop_request_is_a_put_without_data_of_any_length)
+{
+    CFrameRing ring(2, 16);
+    ring.Put(-1, nullptr, 0);
+    EXPECT_TRUE(ring.isStopped());
+    CFrameRing other(2, 16);
+    other.Put(5, nullptr, 12);
+    EXPECT_TRUE(other.isStopped());
+    EXPECT_EQ(other.count(), 0);
+}
+
+TEST(FrameRing, get_on_an_empty_ring_waits_for_a_put)
+{
+    CFrameRing ring(2, 32);
+    auto consumer = std::async(std::launch::async, [&] { return take(ring); });
+    EXPECT_EQ(consumer.wait_for(kStillBlockedWait), std::future_status::timeout);
+    putFrame(ring, 42, patternFrame(32, 1));
+    const Taken t = consumer.get();
+    EXPECT_EQ(t.duration, 42);
+    EXPECT_EQ(t.length, 32);
+}
+
+TEST(FrameRing, stop_wakes_a_consumer_waiting_on_an_empty_ring)
+{
+    CFrameRing ring(2, 32);
+    auto consumer = std::async(std::launch::async, [&] {
+        REFERENCE_TIME d = 0;
+        const std::byte* p = nullptr;
+        long n = 0;
+        return ring.Get(&d, &p, &n);
+    });
+    EXPECT_EQ(consumer.wait_for(kStillBlockedWait), std::future_status::timeout);
+    ring.Stop();
+    EXPECT_FALSE(consumer.get());
+}
+
+TEST(FrameRing, stop_wakes_a_producer_blocked_on_a_full_ring_and_drops_its_frame)
+{
+    CFrameRing ring(2, 32);
+    putFrame(ring, 1, patternFrame(32, 1));
+    putFrame(ring, 2, patternFrame(32, 2));
+    auto producer = std::async(std::launch::async, [&] { putFrame(ring, 3, patternFrame(32, 3)); });
+    EXPECT_EQ(producer.wait_for(kStillBlockedWait), std::future_status::timeout);
+    ring.Stop();
+    producer.get();
+    EXPECT_EQ(ring.count(), 2);
+    EXPECT_EQ(take(ring).duration, 1);
+    EXPECT_EQ(take(ring).duration, 2);
+    REFERENCE_TIME d = 0;
+    const std::byte* p = nullptr;
+    long n = 0;
+    EXPECT_FALSE(ring.Get(&d, &p, &n));
+}
+
+TEST(FrameRing, keeps_zero_length_frames_and_every_duration_unchanged)
+{
+    const std::array<REFERENCE_TIME, 6> durations = {
+        0, -1, -400000, std::numeric_limits<REFERENCE_TIME>::min(), std::numeric_limits<REFERENCE_TIME>::max(),
+        0x1234'5678'9ABC'DEF0};
+    CFrameRing ring(static_cast<std::int32_t>(durations.size()), 16);
+    const std::byte unused{0x55};
+    for (std::size_t i = 0; i < durations.size(); ++i) {
+        ring.Put(durations[i], &unused, i == 0 ? 0 : 1);
+    }
+    for (std::size_t i = 0; i < durations.size(); ++i) {
+        const Taken t = take(ring);
+        EXPECT_EQ(t.duration, durations[i]) << i;
+        EXPECT_EQ(t.length, i == 0 ? 0 : 1) << i;
+    }
+}
+
+TEST(FrameRing, stores_the_slot_header_little_endian_before_the_data)
+{
+    CFrameRing ring(1, 8);
+    const auto bytes = patternFrame(8, 3);
+    ring.Put(0x0102030405060708, bytes.data(), 8);
+    const Taken t = take(ring);
+    const std::byte* slotStart = t.data - CFrameRing::kDataOffset;
+    EXPECT_EQ(slotStart[0], std::byte{0x08});
+    EXPECT_EQ(slotStart[7], std::byte{0x01});
+    EXPECT_EQ(slotStart[8], std::byte{8});
+    EXPECT_EQ(slotStart[11], std::byte{0});
+}
+
+TEST(FrameRing, takes_frames_up_to_slot_size_plus_four_and_refuses_longer_ones_without_writing)
+{
+    constexpr std::int32_t kSlotData = 100;
+    CFrameRing ring(1, kSlotData);  // two slots: the second ends where the allocation ends
+    const auto longest = patternFrame(kSlotData + 4, 0x11);
+    const auto tooLong = patternFrame(kSlotData + 5, 0x22);
+    for (int round = 0; round < 2; ++round) {   // round 1 fills slot 1, the last bytes of the block
+        putFrame(ring, 1, tooLong);
+        EXPECT_EQ(ring.count(), 0);
+        putFrame(ring, 2, longest);
+        const Taken t = take(ring);
+        EXPECT_EQ(t.duration, 2);
+        ASSERT_EQ(t.length, kSlotData + 4);
+        EXPECT_EQ(std::memcmp(t.data, longest.data(), longest.size()), 0);
+    }
+    ring.Put(3, longest.data(), -1);
+    EXPECT_EQ(ring.count(), 0);
+    EXPECT_EQ(ring.refusedFrames(), 3u);
+}
+
+TEST(FrameRing, fill_level_and_half_full_tests_follow_the_slot_count)
+{
+    CFrameRing ring(1000, 4);
+    const std::byte byte{1};
+    for (int i = 0; i < 499; ++i) {
+        ring.Put(0, &byte, 1);
+    }
+    EXPECT_TRUE(ring.isLessThanHalfFull());   // 499 < 1001 / 2
+    ring.Put(0, &byte, 1);
+    EXPECT_FALSE(ring.isLessThanHalfFull());  // 500 is half, in integer division
+    EXPECT_FALSE(ring.isMoreThanHalfFull());
+    ring.Put(0, &byte, 1);
+    EXPECT_TRUE(ring.isMoreThanHalfFull());   // 501
+    EXPECT_DOUBLE_EQ(ring.fillLevelPercent(), 501 * 100.0 / 1001);
+    while (ring.count() < 1000) {
+        ring.Put(0, &byte, 1);
+    }
+    EXPECT_NEAR(ring.fillLevelPercent(), 99.9000999, 1e-7);
+    EXPECT_LT(ring.fillLevelPercent(), 100.0);
+}
+
+TEST(FrameRing, construction_rejects_impossible_sizes)
+{
+    EXPECT_THROW(CFrameRing(0, 144000), std::invalid_argument);
+    EXPECT_THROW(CFrameRing(10, -1), std::invalid_argument);
+    if (kUnderSanitizer) {
+        GTEST_SKIP() << "sanitizer allocators end the process instead of throwing on impossible sizes";
+    }
+    EXPECT_THROW(CFrameRing(std::numeric_limits<std::int32_t>::max() - 1, std::numeric_limits<std::int32_t>::max() - 16),
+                 std::bad_alloc);
+}
+
+TEST(FrameRing, slow_consumer_keeps_the_producer_at_capacity_and_loses_nothing)
+{
+    constexpr int kCapacity = 4;
+    constexpr int kFrames = 40;
+    CFrameRing ring(kCapacity, 16);
+    std::atomic<int> highestCount{0};
+    std::jthread producer([&] {
+        for (int i = 0; i < kFrames; ++i) {
+            const auto bytes = patternFrame(16, static_cast<std::uint8_t>(i));
+            putFrame(ring, i, bytes);
+            highestCount = std::max(highestCount.load(), ring.count());
+        }
+        ring.Stop();
+    });
+    REFERENCE_TIME d = 0;
+    const std::byte* p = nullptr;
+    long n = 0;
+    int expected = 0;
+    while (ring.Get(&d, &p, &n)) {
+        EXPECT_EQ(d, expected);
+        EXPECT_EQ(p[0], static_cast<std::byte>(expected));
+        ++expected;
+        std::this_thread::sleep_for(2ms);
+    }
+    EXPECT_EQ(expected, kFrames);
+    EXPECT_EQ(highestCount.load(), kCapacity);
+}
+
+// The producer numbers its frames, varies their lengths and durations from a seeded generator and
+// closes each with a checksum; it sometimes pauses so that the consumer waits on an empty ring. The
+// consumer checks order and contents, sometimes lets the ring fill up completely, and before every
+// Get checks that the frame it still holds has not changed.
+TEST(FrameRing, stress_a_million_numbered_frames_arrive_in_order_and_intact)
+{
+    const std::uint64_t kFrames = kUnderThreadSanitizer ? 200'000 : 1'000'000;
+    constexpr std::int32_t kCapacity = 16;
+    constexpr std::int32_t kSlotData = 64;
+    constexpr std::uint32_t kSeed = 20041207;
+    CFrameRing ring(kCapacity, kSlotData);
+
+    auto checksum = [](const std::byte* bytes, std::size_t n) {
+        std::uint32_t h = 2166136261u;
+        for (std::size_t i = 0; i < n; ++i) {
+            h = (h ^ static_cast<std::uint32_t>(bytes[i])) * 16777619u;
+        }
+        return h;
+    };
+    // Frame i: 8-byte number, payload, 4-byte checksum of the bytes before it; 16..68 bytes long.
+    auto lengthOf = [](std::mt19937& rng) { return static_cast<long>(16 + rng() % (kSlotData + 4 - 16 + 1)); };
+    auto durationOf = [](std::uint64_t i) { return static_cast<REFERENCE_TIME>(i % 3 == 0 ? -static_cast<std::int64_t>(i) : i * 400000); };
+
+    std::jthread producer([&] {
+        std::mt19937 rng(kSeed);
+        std::mt19937 pauses(kSeed + 1);
+        std::array<std::byte, kSlotData + 4> frame{};
+        for (std::uint64_t i = 0; i < kFrames; ++i) {
+            const long length = lengthOf(rng);
+            std::memcpy(frame.data(), &i, 8);
+            for (long k = 8; k < length - 4; ++k) {
+                frame[static_cast<std::size_t>(k)] = static_cast<std::byte>(i * 131 + static_cast<std::uint64_t>(k));
+            }
+            const std::uint32_t sum = checksum(frame.data(), static_cast<std::size_t>(length - 4));
+            std::memcpy(frame.data() + length - 4, &sum, 4);
+            ring.Put(durationOf(i), frame.data(), length);
+            if (pauses() % 50'000 == 0) {
+                std::this_thread::sleep_for(1ms);
+            }
+        }
+        ring.Stop();
+    });
+
+    std::mt19937 rng(kSeed);  // same sequence as the producer: the expected lengths
+    std::mt19937 stalls(kSeed + 2);
+    std::array<std::byte, kSlotData + 4> lentCopy{};
+    const std::byte* lent = nullptr;
+    long lentLength = 0;
+    std::uint64_t received = 0;
+    std::uint64_t fullRingChecks = 0;
+    std::uint64_t failures = 0;
+    for (;;) {
+        if (lent != nullptr && std::memcmp(lent, lentCopy.data(), static_cast<std::size_t>(lentLength)) != 0) {
+            ADD_FAILURE() << "frame " << received - 1 << " changed while lent";
+            break;
+        }
+        REFERENCE_TIME duration = 0;
+        const std::byte* data = nullptr;
+        long length = 0;
+        if (!ring.Get(&duration, &data, &length)) {
+            break;
+        }
+        std::uint64_t number = 0;
+        std::memcpy(&number, data, 8);
+        std::uint32_t sum = 0;
+        std::memcpy(&sum, data + length - 4, 4);
+        const bool ok = number == received && length == lengthOf(rng) && duration == durationOf(received) &&
+                        sum == checksum(data, static_cast<std::size_t>(length - 4));
+        if (!ok && ++failures <= 5) {
+            ADD_FAILURE() << "frame " << received << " arrived as number " << number << ", length " << length;
+        }
+        ++received;
+        lent = data;
+        lentLength = length;
+        std::memcpy(lentCopy.data(), data, static_cast<std::size_t>(length));
+        if (stalls() % 2048 == 0) {  // hold the frame while the producer fills every other slot
+            while (ring.count() < kCapacity && !ring.isStopped()) {
+                std::this_thread::yield();
+            }
+            fullRingChecks += ring.count() == kCapacity ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(failures, 0u);
+    EXPECT_EQ(received, kFrames);
+    EXPECT_GT(fullRingChecks, 0u) << "the run never held a frame while the ring was full";
+}
+
+}  // namespace
+}  // namespace vantrel::pipeline
