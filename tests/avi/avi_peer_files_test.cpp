@@ -1,0 +1,202 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The reader on DV AVI files written by other programs (ffmpeg, GStreamer, dvgrab), counted by ffprobe.
+// Each case is skipped when its tool is missing.
+#include "avi/avi_reader.h"
+#include "avi/dv_avi.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace vantrel::avi {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path& peerDir()
+{
+    static const fs::path dir = [] {
+        const auto path = fs::path(VANTREL_TEST_DATA_DIR) / "avi" / "peers";
+        fs::create_directories(path);
+        return path;
+    }();
+    return dir;
+}
+
+bool hasTool(const std::string& tool)
+{
+    return std::system(("command -v " + tool + " > /dev/null 2>&1").c_str()) == 0;
+}
+
+bool run(const std::string& command)
+{
+    return std::system((command + " > /dev/null 2>&1").c_str()) == 0;
+}
+
+std::string quoted(const fs::path& path)
+{
+    return "'" + path.string() + "'";
+}
+
+// The number of video packets ffprobe reads from the file, or -1 without ffprobe.
+long ffprobeVideoPackets(const fs::path& path)
+{
+    if (!hasTool("ffprobe")) return -1;
+    const std::string command = "ffprobe -v error -count_packets -select_streams v:0 -show_entries "
+                                "stream=nb_read_packets -of csv=p=0 " + quoted(path);
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return -1;
+    long count = -1;
+    if (std::fscanf(pipe, "%ld", &count) != 1) count = -1;
+    ::pclose(pipe);
+    return count;
+}
+
+// A raw PAL .dv file of 2 seconds, made once with ffmpeg.
+fs::path rawPalDv()
+{
+    const auto path = peerDir() / "ffmpeg_pal.dv";
+    if (!fs::exists(path)) {
+        run("ffmpeg -v error -y -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=sample_rate=48000 -t 2 "
+            "-c:v dvvideo -c:a pcm_s16le -ac 2 -f dv " + quoted(path));
+    }
+    return path;
+}
+
+// Opens the file and reads every frame: each is a whole DV frame of the right standard.
+void expectWholeDvFrames(const fs::path& path, bool isPal, std::size_t expectedFrames)
+{
+    auto avi = OpenDVAvi(path.string());
+    ASSERT_TRUE(avi) << avi.error();
+    EXPECT_EQ(avi->IsPAL(), isPal);
+    EXPECT_TRUE(avi->reader().notes().empty()) << avi->reader().notes().front();
+    ASSERT_EQ(avi->frameCount(), expectedFrames);
+    const std::size_t frameBytes = isPal ? dv::kPalFrameBytes : dv::kNtscFrameBytes;
+    std::vector<std::byte> buffer(dv::kMaxFrameBytes);
+    for (std::size_t i = 0; i < avi->frameCount(); ++i) {
+        auto read = avi->readFrame(i, buffer);
+        ASSERT_TRUE(read) << read.error().message;
+        ASSERT_EQ(*read, frameBytes) << "frame " << i;
+        // The header block of sequence 0: section type 0 in the top bits of its ID, and the
+        // DSF bit (byte 3, bit 7) that tells 625/50 from 525/60.
+        ASSERT_EQ(std::to_integer<int>(buffer[0]) & 0xE0, 0x00) << "frame " << i;
+        ASSERT_EQ((std::to_integer<int>(buffer[3]) & 0x80) != 0, isPal) << "frame " << i;
+        // Sequence 1's subcode block: section type 1.
+        ASSERT_EQ(std::to_integer<int>(buffer[dv::kSequenceBytes + 80]) & 0xE0, 0x20) << "frame " << i;
+    }
+}
+
+TEST(AviPeerFiles, opens_pal_type2_file_written_by_ffmpeg)
+{
+    if (!hasTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+    const auto path = peerDir() / "ffmpeg_pal.avi";
+    ASSERT_TRUE(run("ffmpeg -v error -y -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine -t 2 "
+                    "-c:v dvvideo -c:a pcm_s16le " + quoted(path)));
+    const long probed = ffprobeVideoPackets(path);
+    expectWholeDvFrames(path, true, probed >= 0 ? static_cast<std::size_t>(probed) : 50u);
+    auto avi = OpenDVAvi(path.string());
+    ASSERT_TRUE(avi);
+    EXPECT_EQ(avi->streamInfo().fccType, kVideoStream);
+    EXPECT_EQ(avi->reader().findStream(kAudioStream), 1);
+}
+
+TEST(AviPeerFiles, opens_ntsc_type2_file_written_by_ffmpeg)
+{
+    if (!hasTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+    const auto path = peerDir() / "ffmpeg_ntsc.avi";
+    ASSERT_TRUE(run("ffmpeg -v error -y -f lavfi -i testsrc=size=720x480:rate=30000/1001 -f lavfi -i sine -t 2 "
+                    "-c:v dvvideo -pix_fmt yuv411p -c:a pcm_s16le " + quoted(path)));
+    const long probed = ffprobeVideoPackets(path);
+    expectWholeDvFrames(path, false, probed >= 0 ? static_cast<std::size_t>(probed) : 60u);
+    auto avi = OpenDVAvi(path.string());
+    ASSERT_TRUE(avi);
+    EXPECT_EQ(avi->streamInfo().dwRate, 30000u);
+    EXPECT_EQ(avi->streamInfo().dwScale, 1001u);
+}
+
+TEST(AviPeerFiles, opens_type2_file_written_by_gstreamer_avimux)
+{
+    if (!hasTool("gst-launch-1.0")) GTEST_SKIP() << "GStreamer is not installed";
+    const auto path = peerDir() / "gst_avimux.avi";
+    if (!run("gst-launch-1.0 -q videotestsrc num-buffers=50 ! video/x-raw,width=720,height=576,framerate=25/1 ! "
+             "avenc_dvvideo ! avimux ! filesink location=" + quoted(path))) {
+        GTEST_SKIP() << "GStreamer lacks avenc_dvvideo or avimux";
+    }
+    expectWholeDvFrames(path, true, 50);
+}
+
+TEST(AviPeerFiles, opens_type1_file_written_by_dvgrab)
+{
+    if (!hasTool("dvgrab") || !hasTool("ffmpeg")) GTEST_SKIP() << "dvgrab or ffmpeg is not installed";
+    const auto raw = rawPalDv();
+    const auto base = peerDir() / "dvgrab_type1_";
+    fs::remove(peerDir() / "dvgrab_type1_001.avi");
+    ASSERT_TRUE(run("cd " + quoted(peerDir()) + " && dvgrab -stdin -format dv1 -size 0 dvgrab_type1_ < " + quoted(raw)));
+    const auto path = peerDir() / "dvgrab_type1_001.avi";
+    ASSERT_TRUE(fs::exists(path));
+    const long probed = ffprobeVideoPackets(path);
+    ASSERT_GT(probed, 0);
+    expectWholeDvFrames(path, true, static_cast<std::size_t>(probed));
+    auto avi = OpenDVAvi(path.string());
+    ASSERT_TRUE(avi);
+    EXPECT_EQ(avi->streamInfo().fccType, kInterleavedStream);
+
+    // dvgrab passes the frames through unchanged: the first frame is the raw file's first frame.
+    std::ifstream in(raw, std::ios::binary);
+    std::vector<char> first(dv::kPalFrameBytes);
+    in.read(first.data(), static_cast<std::streamsize>(first.size()));
+    std::vector<std::byte> buffer(dv::kMaxFrameBytes);
+    ASSERT_TRUE(avi->readFrame(0, buffer));
+    EXPECT_EQ(std::memcmp(first.data(), buffer.data(), first.size()), 0);
+}
+
+TEST(AviPeerFiles, opens_opendml_type2_file_written_by_dvgrab)
+{
+    if (!hasTool("dvgrab") || !hasTool("ffmpeg")) GTEST_SKIP() << "dvgrab or ffmpeg is not installed";
+    const auto raw = rawPalDv();
+    fs::remove(peerDir() / "dvgrab_type2_001.avi");
+    ASSERT_TRUE(run("cd " + quoted(peerDir()) + " && dvgrab -stdin -format dv2 -opendml -size 0 dvgrab_type2_ < " +
+                    quoted(raw)));
+    const auto path = peerDir() / "dvgrab_type2_001.avi";
+    ASSERT_TRUE(fs::exists(path));
+    const long probed = ffprobeVideoPackets(path);
+    ASSERT_GT(probed, 0);
+    expectWholeDvFrames(path, true, static_cast<std::size_t>(probed));
+    auto reader = AviReader::open(path.string());
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(reader->indexSource(), IndexSource::OpenDml);
+}
+
+// Every peer file cut short still opens, by scanning, with every frame whole before the cut.
+TEST(AviPeerFiles, peer_files_cut_short_yield_their_complete_frames)
+{
+    if (!hasTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+    const auto source = peerDir() / "ffmpeg_pal_for_cut.avi";
+    ASSERT_TRUE(run("ffmpeg -v error -y -f lavfi -i testsrc=size=720x576:rate=25 -t 1 -c:v dvvideo " + quoted(source)));
+    auto whole = AviReader::open(source.string());
+    ASSERT_TRUE(whole);
+    ASSERT_EQ(whole->sampleCount(0), 25u);
+    for (const std::size_t frames : {0u, 3u, 24u}) {
+        const auto& next = whole->sample(0, frames);
+        const auto cut = next.offsetBytes + 1000;  // inside frame `frames`
+        const auto path = peerDir() / "ffmpeg_cut.avi";
+        fs::copy_file(source, path, fs::copy_options::overwrite_existing);
+        fs::resize_file(path, cut);
+        auto reader = AviReader::open(path.string());
+        ASSERT_TRUE(reader) << reader.error().message;
+        EXPECT_EQ(reader->indexSource(), IndexSource::Scan);
+        ASSERT_EQ(reader->sampleCount(0), frames);
+        for (std::size_t i = 0; i < frames; ++i) {
+            EXPECT_EQ(reader->sample(0, i).offsetBytes, whole->sample(0, i).offsetBytes);
+            EXPECT_EQ(reader->sample(0, i).sizeBytes, whole->sample(0, i).sizeBytes);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vantrel::avi
