@@ -280,5 +280,34 @@ TEST(AviFrameReads, two_threads_read_the_same_file_at_once)
     EXPECT_EQ(mismatches.load(), 0);
 }
 
+// A sparse file of about 5 GB: real frames at the start and the end, holes (JUNK) between,
+// so that the last frames lie beyond 4 GB and need the OpenDML 64-bit offsets.
+TEST(AviReaderLargeFiles, reads_the_last_frames_of_a_file_beyond_4_gb)
+{
+    constexpr std::uint64_t kHole = 2000000000;  // 2 GB of nothing inside a movie list
+    for (const auto index : {TestIndex::OpenDml, TestIndex::None}) {
+        const auto path = std::filesystem::path(VANTREL_TEST_DATA_DIR) / "avi" / "beyond_4_gb.avi";
+        std::filesystem::create_directories(path.parent_path());
+        TestAviOptions options;
+        options.index = index;
+        const auto& frames = sixPalFrames();
+        TestAviBuilder builder(options);
+        builder.writeToFile(path.string());
+        builder.addFrame(frames[0]).addFrame(frames[1]).addJunk(kHole / 2).startExtensionForm();
+        builder.addJunk(kHole).addFrame(frames[2]).startExtensionForm();
+        builder.addJunk(kHole).addFrame(frames[3]).addFrame(frames[4]).addFrame(frames[5]);
+        builder.finish();
+        ASSERT_GT(builder.frameChunkOffsets().back(), std::uint64_t{1} << 32);
+        ASSERT_GT(std::filesystem::file_size(path), std::uint64_t{1} << 32);
+
+        expectFrames(path.string(), frames, 6);
+        auto reader = AviReader::open(path.string());
+        ASSERT_TRUE(reader);
+        EXPECT_EQ(reader->indexSource(), index == TestIndex::OpenDml ? IndexSource::OpenDml : IndexSource::Scan);
+        EXPECT_EQ(reader->sample(0, 5).offsetBytes, builder.frameChunkOffsets().back() + 8);
+        std::filesystem::remove(path);
+    }
+}
+
 }  // namespace
 }  // namespace vantrel::avi
