@@ -124,8 +124,12 @@ public:
 private:
     CVirtualCamcorder(std::unique_ptr<VirtualTape> tape, std::filesystem::path originalPath, SendPace pace,
                       int windFramesPerPeriod);
+    struct SenderTurn;
     void runSender(std::stop_token stop);
-    bool takeDropDecision();  // under m_stateMutex
+    void sendUntilStopped(std::stop_token stop);
+    SenderTurn takeTurn();                   // under m_stateMutex
+    void deliver(const SenderTurn& turn);    // without m_stateMutex
+    bool takeDropDecision();                 // under m_stateMutex
 
     const std::filesystem::path m_originalPath;
     const SendPace m_pace;  // TapeRate or AsFastAsTaken
