@@ -29,8 +29,11 @@ protected:
 
     // Writes the tape with vantrel-dvgen, reads it back with vantrel-probe, and compares every
     // line with the independent reading of the frames rendered here. Returns the expected lines.
-    std::vector<std::string> expectAgreement(const std::string& name, std::vector<std::string> arguments)
+    std::vector<std::string> expectAgreement(const std::string& name, std::vector<std::string> arguments,
+                                             const std::string& timeZone = "UTC")
     {
+        setenv("TZ", timeZone.c_str(), 1);
+        tzset();
         const std::string path = testDataPath(name + ".avi");
         arguments.insert(arguments.end(), {"-o", path});
         auto command = dvgen::parseDvgenArguments(arguments);
@@ -40,7 +43,7 @@ protected:
 
         const CommandResult written = runCommand(withProgram(VANTREL_DVGEN_PATH, arguments));
         EXPECT_EQ(written.exitCode, 0) << written.err;
-        const CommandResult probed = runCommand({VANTREL_PROBE_PATH, path}, {"TZ=UTC"});
+        const CommandResult probed = runCommand({VANTREL_PROBE_PATH, path}, {"TZ=" + shellQuote(timeZone)});
         EXPECT_EQ(probed.exitCode, 0) << probed.err;
         EXPECT_EQ(probed.err, "");
 
@@ -190,6 +193,23 @@ TEST_F(ProbeAgreement, frame_without_shutter_pack_reads_the_word_of_the_slot_bef
     // the video source control pack's bytes.
     expectAgreement("agree-shutter-fallback",
                     {"--system", "pal", "--frames", "4", "--audio", "none", "--no-shutter", "2-3"});
+}
+
+TEST_F(ProbeAgreement, local_time_that_daylight_saving_skips_or_repeats_is_normalised_alike)
+{
+    // Central European rules, spelled out so that no time zone database is needed: 02:00 to
+    // 03:00 on 28 March 2004 does not exist, 02:00 to 03:00 on 31 October 2004 comes twice.
+    const std::string centralEurope = "CET-1CEST,M3.5.0,M10.5.0/3";
+    expectAgreement("agree-dst-spring",
+                    {"--system", "pal", "--frames", "6", "--audio", "none", "--start", "2004-03-28T01:59:59",
+                     "--jump", "2:+1800", "--jump", "4:+3600"},
+                    centralEurope);
+    expectAgreement("agree-dst-autumn",
+                    {"--system", "ntsc", "--frames", "4", "--audio", "none", "--start", "2004-10-31T02:30:00",
+                     "--jump", "2:+3600"},
+                    centralEurope);
+    setenv("TZ", "UTC", 1);
+    tzset();
 }
 
 TEST_F(ProbeAgreement, two_digit_years_from_25_belong_to_the_twentieth_century)

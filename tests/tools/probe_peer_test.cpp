@@ -68,6 +68,22 @@ TEST_F(ProbeAgainstPeers, ntsc_file_written_by_ffmpeg)
     expectProbeAgreesWithMediaInfo(avi, 59);
 }
 
+TEST_F(ProbeAgainstPeers, ffmpeg_dv_encoder_alone_writes_no_time_code_or_date)
+{
+    // Straight into AVI, the DV encoder leaves the subcode packs empty: neither reader may invent one.
+    const std::string avi = testDataPath("ffmpeg-direct.avi");
+    const CommandResult made =
+        runCommand({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=720x576:rate=25", "-f", "lavfi",
+                    "-i", "sine=sample_rate=48000", "-t", "1", "-timecode", "01:02:03:04", "-c:v", "dvvideo",
+                    "-pix_fmt", "yuv420p", "-c:a", "pcm_s16le", "-ac", "2", avi});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    expectProbeAgreesWithMediaInfo(avi, 25);
+    const auto peer = mediaInfoFrames(avi);
+    ASSERT_FALSE(peer.empty());
+    EXPECT_EQ(peer.front().timecode, "");
+    EXPECT_EQ(peer.front().recorded, "");
+}
+
 TEST_F(ProbeAgainstPeers, generated_tapes_of_both_types)
 {
     const std::string type1 = testDataPath("peer-type1.avi");
