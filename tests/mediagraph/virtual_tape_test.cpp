@@ -1,0 +1,205 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The virtual camcorder's tape: raw .dv and DV AVI files read frame by frame, recorded in place.
+#include "mediagraph/virtual_tape.h"
+
+#include "mediagraph/virtual_camcorder.h"
+#include "virtual_tape_fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include <unistd.h>
+
+namespace vantrel::mediagraph {
+namespace {
+
+using namespace vantrel::mediagraph::testing;
+using dv::VideoSystem;
+
+std::unique_ptr<VirtualTape> openTape(const std::filesystem::path& path)
+{
+    auto tape = VirtualTape::open(path);
+    EXPECT_TRUE(tape) << (tape ? "" : tape.error());
+    return tape ? std::move(*tape) : nullptr;
+}
+
+void expectTapeHolds(VirtualTape& tape, const std::vector<Frame>& frames)
+{
+    ASSERT_EQ(tape.frameCount(), static_cast<std::int64_t>(frames.size()));
+    Frame buffer(dv::kMaxFrameBytes);
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        auto read = tape.readFrame(static_cast<std::int64_t>(i), buffer);
+        ASSERT_TRUE(read) << read.error();
+        EXPECT_TRUE(std::equal(frames[i].begin(), frames[i].end(), buffer.begin())) << "frame " << i;
+    }
+}
+
+TEST(VirtualTape, tells_pal_from_ntsc_by_the_header_block_flag)
+{
+    EXPECT_EQ(videoSystemOfDifFrame(numberedFrame(VideoSystem::Pal625_50, 0)), VideoSystem::Pal625_50);
+    EXPECT_EQ(videoSystemOfDifFrame(numberedFrame(VideoSystem::Ntsc525_60, 0)), VideoSystem::Ntsc525_60);
+    Frame notHeader = numberedFrame(VideoSystem::Pal625_50, 0);
+    notHeader[0] = std::byte{0x3F};  // section type 1: a subcode block
+    EXPECT_EQ(videoSystemOfDifFrame(notHeader), VideoSystem::Unknown);
+    EXPECT_EQ(videoSystemOfDifFrame(std::span(notHeader).first(10)), VideoSystem::Unknown);
+}
+
+TEST(VirtualTape, reads_every_frame_of_raw_pal_and_ntsc_tapes_bit_exact)
+{
+    const auto folder = testFolder();
+    for (const auto system : {VideoSystem::Pal625_50, VideoSystem::Ntsc525_60}) {
+        const auto frames = numberedFrames(system, 5);
+        const auto path = folder / (system == VideoSystem::Pal625_50 ? "pal.dv" : "ntsc.dv");
+        writeRawTape(path, frames);
+        auto tape = openTape(path);
+        ASSERT_TRUE(tape);
+        EXPECT_EQ(tape->kind(), TapeKind::RawDv);
+        EXPECT_EQ(tape->videoSystem(), system);
+        EXPECT_EQ(tape->frameBytes(), dv::frameBytes(system));
+        expectTapeHolds(*tape, frames);
+        Frame buffer(dv::kMaxFrameBytes);
+        EXPECT_FALSE(tape->readFrame(5, buffer));
+        EXPECT_FALSE(tape->readFrame(-1, buffer));
+    }
+}
+
+TEST(VirtualTape, leaves_a_torn_last_frame_off_the_tape_and_records_over_it)
+{
+    const auto folder = testFolder();
+    auto frames = numberedFrames(VideoSystem::Pal625_50, 3);
+    Frame torn = frames[2];
+    torn.resize(50'000);
+    writeRawTape(folder / "torn.dv", {frames[0], frames[1], torn});
+    auto tape = openTape(folder / "torn.dv");
+    ASSERT_TRUE(tape);
+    EXPECT_EQ(tape->frameCount(), 2);
+    ASSERT_TRUE(tape->writeFrame(2, frames[2]));
+    expectTapeHolds(*tape, frames);
+    EXPECT_EQ(std::filesystem::file_size(folder / "torn.dv"), 3 * dv::kPalFrameBytes);
+}
+
+TEST(VirtualTape, refuses_files_that_are_not_dv_tapes)
+{
+    const auto folder = testFolder();
+    EXPECT_FALSE(VirtualTape::open(folder / "missing.dv"));
+    writeRawTape(folder / "short.dv", {Frame(1000, std::byte{0})});
+    auto shortTape = VirtualTape::open(folder / "short.dv");
+    ASSERT_FALSE(shortTape);
+    EXPECT_NE(shortTape.error().find("short.dv"), std::string::npos) << shortTape.error();
+    Frame noHeader = numberedFrame(VideoSystem::Pal625_50, 0);
+    noHeader[0] = std::byte{0x5F};
+    writeRawTape(folder / "noheader.dv", {noHeader});
+    EXPECT_FALSE(VirtualTape::open(folder / "noheader.dv"));
+    writeRawTape(folder / "bad.avi", {Frame(200'000, std::byte{'R'})});  // starts "RRRR": not RIFF, not DV
+    EXPECT_FALSE(VirtualTape::open(folder / "bad.avi"));
+    std::filesystem::create_directories(folder / "dir.dv");
+    EXPECT_FALSE(VirtualTape::open(folder / "dir.dv"));
+}
+
+TEST(VirtualTape, an_empty_file_is_a_blank_tape_that_takes_the_standard_of_its_first_recording)
+{
+    const auto folder = testFolder();
+    writeRawTape(folder / "blank.dv", {});
+    auto tape = openTape(folder / "blank.dv");
+    ASSERT_TRUE(tape);
+    EXPECT_EQ(tape->frameCount(), 0);
+    EXPECT_EQ(tape->videoSystem(), VideoSystem::Unknown);
+    EXPECT_FALSE(tape->writeFrame(1, numberedFrame(VideoSystem::Ntsc525_60, 0))) << "no gaps on a tape";
+    const auto frames = numberedFrames(VideoSystem::Ntsc525_60, 2);
+    ASSERT_TRUE(tape->writeFrame(0, frames[0]));
+    ASSERT_TRUE(tape->writeFrame(1, frames[1]));
+    EXPECT_EQ(tape->videoSystem(), VideoSystem::Ntsc525_60);
+    auto mixed = tape->writeFrame(2, numberedFrame(VideoSystem::Pal625_50, 2));
+    ASSERT_FALSE(mixed);
+    EXPECT_NE(mixed.error().find("PAL frame on a NTSC tape"), std::string::npos) << mixed.error();
+    EXPECT_FALSE(tape->writeFrame(2, std::span(frames[0]).first(100'000)));
+    expectTapeHolds(*tape, frames);
+    EXPECT_EQ(fileBytes(folder / "blank.dv").size(), 2 * dv::kNtscFrameBytes);
+}
+
+TEST(VirtualTape, reads_dv_avi_tapes_of_both_types)
+{
+    const auto folder = testFolder();
+    const auto pal = numberedFrames(VideoSystem::Pal625_50, 4);
+    const auto ntsc = numberedFrames(VideoSystem::Ntsc525_60, 4);
+    writeAviTape(folder / "type1.avi", pal, avi::DvAviType::Type1Interleaved, VideoSystem::Pal625_50);
+    writeAviTape(folder / "type2.avi", ntsc, avi::DvAviType::Type2Separate, VideoSystem::Ntsc525_60);
+    auto type1 = openTape(folder / "type1.avi");
+    auto type2 = openTape(folder / "type2.avi");
+    ASSERT_TRUE(type1 && type2);
+    EXPECT_EQ(type1->kind(), TapeKind::Avi);
+    EXPECT_EQ(type1->videoSystem(), VideoSystem::Pal625_50);
+    EXPECT_EQ(type2->videoSystem(), VideoSystem::Ntsc525_60);
+    expectTapeHolds(*type1, pal);
+    expectTapeHolds(*type2, ntsc);
+}
+
+TEST(VirtualTape, first_recording_on_an_avi_tape_moves_it_to_a_raw_file_beside_it)
+{
+    const auto folder = testFolder();
+    const auto original = numberedFrames(VideoSystem::Pal625_50, 3);
+    const auto aviPath = folder / "holiday.avi";
+    writeAviTape(aviPath, original, avi::DvAviType::Type2Separate, VideoSystem::Pal625_50);
+    const auto aviBefore = fileBytes(aviPath);
+    auto tape = openTape(aviPath);
+    ASSERT_TRUE(tape);
+
+    const Frame recorded = numberedFrame(VideoSystem::Pal625_50, 77, 1);
+    ASSERT_TRUE(tape->writeFrame(3, recorded));
+    const auto recordedPath = folder / "holiday.avi.recorded.dv";
+    EXPECT_EQ(tape->path(), recordedPath);
+    EXPECT_EQ(tape->kind(), TapeKind::RawDv);
+    expectTapeHolds(*tape, {original[0], original[1], original[2], recorded});
+    EXPECT_EQ(fileBytes(aviPath), aviBefore) << "the AVI itself is never written";
+
+    auto reopened = openTape(recordedPath);
+    ASSERT_TRUE(reopened);
+    expectTapeHolds(*reopened, {original[0], original[1], original[2], recorded});
+}
+
+TEST(VirtualTape, a_read_only_tape_plays_but_refuses_to_record)
+{
+    if (::geteuid() == 0) GTEST_SKIP() << "root writes read-only files";
+    const auto folder = testFolder();
+    const auto frames = numberedFrames(VideoSystem::Pal625_50, 2);
+    writeRawTape(folder / "protected.dv", frames);
+    std::filesystem::permissions(folder / "protected.dv", std::filesystem::perms::owner_read);
+    auto tape = openTape(folder / "protected.dv");
+    ASSERT_TRUE(tape);
+    expectTapeHolds(*tape, frames);
+    auto written = tape->writeFrame(0, frames[1]);
+    ASSERT_FALSE(written);
+    EXPECT_NE(written.error().find("write-protected"), std::string::npos) << written.error();
+}
+
+// DV that ffmpeg made, raw and in an AVI, plays frame for frame as ffmpeg wrote it.
+TEST(VirtualTape, reads_the_frames_of_dv_files_that_ffmpeg_wrote)
+{
+    if (!hasFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    const auto folder = testFolder();
+    const auto raw = folder / "ffmpeg.dv";
+    const auto aviPath = folder / "ffmpeg.avi";
+    ASSERT_TRUE(runPeer("ffmpeg -nostdin -y -f lavfi -i testsrc=size=720x480:rate=30000/1001 -t 0.5 -target ntsc-dv '" +
+                        raw.string() + "'"));
+    ASSERT_TRUE(runPeer("ffmpeg -nostdin -y -i '" + raw.string() + "' -c copy -f avi '" + aviPath.string() + "'"));
+
+    const auto rawBytes = fileBytes(raw);
+    ASSERT_EQ(rawBytes.size() % dv::kNtscFrameBytes, 0u);
+    std::vector<Frame> frames;
+    for (std::size_t at = 0; at < rawBytes.size(); at += dv::kNtscFrameBytes) {
+        frames.emplace_back(rawBytes.begin() + static_cast<std::ptrdiff_t>(at),
+                            rawBytes.begin() + static_cast<std::ptrdiff_t>(at + dv::kNtscFrameBytes));
+    }
+    ASSERT_GE(frames.size(), 14u);
+    auto rawTape = openTape(raw);
+    auto aviTape = openTape(aviPath);
+    ASSERT_TRUE(rawTape && aviTape);
+    EXPECT_EQ(rawTape->videoSystem(), VideoSystem::Ntsc525_60);
+    EXPECT_EQ(aviTape->videoSystem(), VideoSystem::Ntsc525_60);
+    expectTapeHolds(*rawTape, frames);
+    expectTapeHolds(*aviTape, frames);
+}
+
+}  // namespace
+}  // namespace vantrel::mediagraph
