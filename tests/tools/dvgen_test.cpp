@@ -217,15 +217,23 @@ TEST_F(DvgenPeers, ffmpeg_reads_picture_sound_and_time_code_of_every_file_kind)
     }
 }
 
-TEST_F(DvgenPeers, gstreamer_decodes_a_type2_file)
+TEST_F(DvgenPeers, gstreamer_decodes_every_file_kind)
 {
     if (!toolExists("gst-launch-1.0")) GTEST_SKIP() << "GStreamer tools missing";
-    const std::string path = testDataPath("peer-gst.avi");
-    ASSERT_EQ(runCommand({VANTREL_DVGEN_PATH, "--frames", "10", "-o", path}).exitCode, 0);
-    const CommandResult played = runCommand({"gst-launch-1.0", "-q", "filesrc", "location=" + path, "!", "decodebin",
-                                             "name=d", "d.", "!", "queue", "!", "videoconvert", "!", "fakesink", "d.",
-                                             "!", "queue", "!", "audioconvert", "!", "fakesink"});
-    EXPECT_EQ(played.exitCode, 0) << played.err;
+    const std::vector<std::vector<std::string>> kinds = {{"--type", "1"}, {"--type", "2"}, {"--format", "dv"}};
+    int index = 0;
+    for (const auto& kind : kinds) {
+        const std::string path = testDataPath("peer-gst-" + std::to_string(index++));
+        std::vector<std::string> command = {VANTREL_DVGEN_PATH, "--frames", "10", "--system", "ntsc"};
+        command.insert(command.end(), kind.begin(), kind.end());
+        command.insert(command.end(), {"-o", path});
+        ASSERT_EQ(runCommand(command).exitCode, 0);
+        std::vector<std::string> pipeline = {"gst-launch-1.0", "-q", "filesrc", "location=" + path, "!", "decodebin",
+                                             "name=d", "d.", "!", "queue", "!", "videoconvert", "!", "fakesink"};
+        if (kind[1] == "2") pipeline.insert(pipeline.end(), {"d.", "!", "queue", "!", "audioconvert", "!", "fakesink"});
+        const CommandResult played = runCommand(pipeline);
+        EXPECT_EQ(played.exitCode, 0) << kind[0] << " " << kind[1] << ": " << played.err;
+    }
 }
 
 TEST_F(DvgenPeers, mediainfo_reads_the_chosen_time_code_and_date_in_every_frame)

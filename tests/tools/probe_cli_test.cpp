@@ -79,6 +79,29 @@ TEST(ProbeCommandLine, avi_at_a_rate_neither_pal_nor_ntsc_is_refused)
     EXPECT_EQ(errors[0].rfind("vantrel-probe: " + odd + ": ", 0), 0u) << errors[0];
 }
 
+TEST(ProbeCommandLine, short_frames_are_named_up_to_ten_then_counted)
+{
+    // NTSC frames (120000 bytes) in a file whose stream claims 25 frames a second: read as PAL,
+    // every frame comes up short.
+    const std::string ntsc = makeTape("cli-ntsc.avi", {"--system", "ntsc", "--frames", "14", "--audio", "none"});
+    std::string bytes = fileBytes(ntsc);
+    const auto strh = bytes.find("strh");
+    ASSERT_NE(strh, std::string::npos);
+    const std::uint32_t scale = 1, rate = 25;
+    std::memcpy(bytes.data() + strh + 8 + 20, &scale, 4);
+    std::memcpy(bytes.data() + strh + 8 + 24, &rate, 4);
+    const std::string mislabelled = testDataPath("cli-ntsc-as-pal.avi");
+    writeBytes(mislabelled, bytes);
+
+    const CommandResult result = probe({mislabelled});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(splitLines(result.out).size(), 14u);
+    const auto errors = splitLines(result.err);
+    ASSERT_EQ(errors.size(), 11u) << result.err;
+    EXPECT_EQ(errors[0], "vantrel-probe: " + mislabelled + ": frame 0 has 120000 of 144000 bytes");
+    EXPECT_EQ(errors[10], "vantrel-probe: " + mislabelled + ": 14 damaged frames in all (the first 10 named above)");
+}
+
 TEST(ProbeCommandLine, truncated_file_prints_the_frames_that_remain_and_reports_the_damage)
 {
     const std::string whole = makeTape("cli-whole.avi", {"--frames", "40", "--jump", "20:+60"});

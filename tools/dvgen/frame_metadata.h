@@ -38,7 +38,8 @@ std::uint32_t audioSamplesInFrame(const TapeOptions& options, std::int64_t frame
 std::uint64_t audioSamplesBefore(const TapeOptions& options, std::int64_t frameIndex) noexcept;
 
 // Overwrites the subcode packs, the VAUX packs and (with sound) the AAUX packs of a frame
-// that the picture encoder made. Block IDs and the encoder's video source packs stay.
+// that the picture encoder made. Block IDs and the encoder's video source packs stay. The options
+// must be ones that validate() accepts.
 void writeFrameMetadata(std::span<std::byte> frame, const TapeOptions& options, std::int64_t frameIndex) noexcept;
 
 }  // namespace vantrel::dvgen

@@ -124,6 +124,7 @@ Expected<void, std::string> TapeGenerator::renderFrame(std::int64_t frameIndex, 
 {
     const std::size_t bytes = frameBytes();
     if (out.size() < bytes) return fail("frame buffer too small");
+    if (frameIndex < 0) return fail("negative frame number");
     const auto& picture = m_pictures[static_cast<std::size_t>(frameIndex % static_cast<std::int64_t>(m_pictures.size()))];
     std::copy(picture.begin(), picture.end(), out.begin());
     const std::span<std::byte> frame = out.first(bytes);

@@ -169,15 +169,19 @@ FileOutcome probeFile(const std::string& path, OutputMode mode, std::FILE* out, 
     dv::InfoLineFormatter formatter;  // remembered shutter starts afresh with each file
     LineBuilder line;
     const std::size_t frames = file.frameCount();
+    // A file with many bad frames would drown the output: the first few are named, then a total.
+    constexpr std::size_t kNamedDamagedFrames = 10;
+    std::size_t damagedFrames = 0;
+    const auto reportFrame = [&](std::size_t frameIndex, const std::string& reason) {
+        if (++damagedFrames <= kNamedDamagedFrames) report(err, path, "frame " + std::to_string(frameIndex) + reason);
+        outcome = FileOutcome::ReadWithDamage;
+    };
     for (std::size_t i = 0; i < frames; ++i) {
         const auto read = file.readMetadataBlocks(i, frame);
         if (!read) {
-            report(err, path, "frame " + std::to_string(i) + ": " + read.error().message);
-            outcome = FileOutcome::ReadWithDamage;
+            reportFrame(i, ": " + read.error().message);
         } else if (*read < expectedBytes) {
-            report(err, path, "frame " + std::to_string(i) + " has " + std::to_string(*read) + " of " +
-                                  std::to_string(expectedBytes) + " bytes");
-            outcome = FileOutcome::ReadWithDamage;
+            reportFrame(i, " has " + std::to_string(*read) + " of " + std::to_string(expectedBytes) + " bytes");
         }
         const long frameNumber = static_cast<long>(i);
         dv::AnalyseFrame(frame, system, info, frameNumber);
@@ -187,6 +191,10 @@ FileOutcome probeFile(const std::string& path, OutputMode mode, std::FILE* out, 
             appendInfoLines(line, frameNumber, formatter.ShowFrameInfo(info, frameNumber));
         }
         line.writeTo(out);
+    }
+    if (damagedFrames > kNamedDamagedFrames) {
+        report(err, path, std::to_string(damagedFrames) + " damaged frames in all (the first " +
+                              std::to_string(kNamedDamagedFrames) + " named above)");
     }
     if (std::ferror(out)) {
         report(err, path, "cannot write the output");
