@@ -1,0 +1,158 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// How fast the analysis thread decodes a DV AVI file, beside `cat FILE > /dev/null` (warm cache)
+// and MediaInfo's DV analysis of the same file, with each one's peak memory. Prints figures.
+// Usage: analysis_bench FILE   (bench/analysis_bench.sh makes a 10-minute PAL file and runs it)
+#include "avi/analysis_thread.h"
+#include "avi/dv_avi.h"
+#include "dv/pack_decoders.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <functional>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Run {
+    double seconds = -1.0;
+    long peakKilobytes = 0;  // maximum resident set of the process that did the work
+    bool ok = false;
+};
+
+// Runs `work` in a child process: its own peak memory, measured by the kernel.
+Run inChild(const std::function<bool()>& work)
+{
+    const auto start = Clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) _exit(work() ? 0 : 1);
+    int status = 0;
+    rusage usage{};
+    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return {};
+    Run run;
+    run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    run.peakKilobytes = usage.ru_maxrss;
+    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return run;
+}
+
+// Runs a program with its standard output to /dev/null.
+Run program(std::vector<std::string> arguments)
+{
+    return inChild([&] {
+        const int devNull = open("/dev/null", O_WRONLY);
+        dup2(devNull, STDOUT_FILENO);
+        std::vector<char*> argv;
+        for (auto& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+        return false;
+    });
+}
+
+Run bestOf(int runs, const std::function<Run()>& once)
+{
+    Run best;
+    for (int i = 0; i < runs; ++i) {
+        const Run run = once();
+        if (!run.ok) return run;
+        if (!best.ok || run.seconds < best.seconds) best = run;
+    }
+    return best;
+}
+
+bool analyseWithThread(const std::string& path)
+{
+    auto avi = vantrel::avi::OpenDVAvi(path);
+    if (!avi) return false;
+    const auto frames = avi->frameCount();
+    vantrel::avi::AnalysisThread analysis;
+    analysis.start(std::make_shared<const vantrel::avi::DvAvi>(std::move(*avi)));
+    analysis.waitUntilFinished();
+    return analysis.framesDone() == frames && analysis.readFailures() == 0;
+}
+
+// The straightforward way, for comparison: every whole frame read, then analysed.
+bool analyseWholeFrames(const std::string& path)
+{
+    auto avi = vantrel::avi::OpenDVAvi(path);
+    if (!avi) return false;
+    std::vector<std::byte> buffer(vantrel::dv::kMaxFrameBytes);
+    vantrel::dv::DVFrameInfo info{};
+    for (std::size_t i = 0; i < avi->frameCount(); ++i) {
+        auto read = avi->readFrame(i, buffer);
+        if (!read) return false;
+        vantrel::dv::AnalyseFrame(std::span<const std::byte>(buffer.data(), *read), avi->videoSystem(), info);
+    }
+    return true;
+}
+
+bool hasProgram(const char* name)
+{
+    return std::system((std::string("command -v ") + name + " > /dev/null 2>&1").c_str()) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s FILE\n", argv[0]);
+        return 2;
+    }
+    const std::string path = argv[1];
+    auto avi = vantrel::avi::OpenDVAvi(path);
+    if (!avi) {
+        std::fprintf(stderr, "%s\n", avi.error().c_str());
+        return 1;
+    }
+    const double frames = static_cast<double>(avi->frameCount());
+    struct stat status {};
+    stat(path.c_str(), &status);
+    const double megabytes = static_cast<double>(status.st_size) / 1e6;
+    std::printf("file: %s\n  %s, %.0f frames (%.1f min), %.1f MB, page cache warm\n", path.c_str(),
+                avi->IsPAL() ? "PAL" : "NTSC", frames, frames / (avi->IsPAL() ? 25.0 : 29.97) / 60.0, megabytes);
+
+    program({"cat", path});  // warm the page cache
+    const Run cat = bestOf(3, [&] { return program({"cat", path}); });
+    const Run thread = bestOf(3, [&] { return inChild([&] { return analyseWithThread(path); }); });
+    const Run whole = bestOf(2, [&] { return inChild([&] { return analyseWholeFrames(path); }); });
+    Run mediainfo;
+    Run mediainfoAll;
+    if (hasProgram("mediainfo")) {
+        mediainfo = program({"mediainfo", "--File_DvDif_Analysis=1", path});
+        mediainfoAll = program({"mediainfo", "--ParseSpeed=1", "--File_DvDif_Analysis=1", path});
+    }
+
+    std::printf("%-48s %9s %12s %10s %12s\n", "reader", "seconds", "frames/s", "MB/s", "peak RSS MB");
+    auto row = [&](const char* name, const Run& run) {
+        if (!run.ok) {
+            std::printf("%-48s %9s\n", name, "failed or not installed");
+            return;
+        }
+        std::printf("%-48s %9.3f %12.0f %10.0f %12.1f\n", name, run.seconds, frames / run.seconds,
+                    megabytes / run.seconds, static_cast<double>(run.peakKilobytes) / 1024.0);
+    };
+    row("cat FILE > /dev/null", cat);
+    row("AnalysisThread (subcode + VAUX blocks only)", thread);
+    row("whole frames read, then AnalyseFrame", whole);
+    row("mediainfo --File_DvDif_Analysis=1", mediainfo);
+    row("mediainfo --ParseSpeed=1 --File_DvDif_Analysis=1", mediainfoAll);
+    if (cat.ok && thread.ok) std::printf("analysis rate / cat rate:        %.2f\n", cat.seconds / thread.seconds);
+    if (mediainfo.ok && thread.ok) {
+        std::printf("analysis rate / mediainfo rate:  %.1f\n", mediainfo.seconds / thread.seconds);
+    }
+    if (mediainfoAll.ok && thread.ok) {
+        std::printf("analysis rate / mediainfo (--ParseSpeed=1) rate: %.1f\n", mediainfoAll.seconds / thread.seconds);
+    }
+    return thread.ok ? 0 : 1;
+}
