@@ -1,0 +1,481 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The virtual camcorder's transport: play, freeze, winding, steps, recording, drops, threads.
+#include "mediagraph/virtual_camcorder.h"
+
+#include "mediagraph/virtual_tape.h"
+#include "virtual_tape_fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <random>
+#include <thread>
+
+namespace vantrel::mediagraph {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace vantrel::mediagraph::testing;
+using dv::VideoSystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kPatience = 10s;  // how long a test waits for something that must happen
+
+// Keeps what the camcorder sends: frame numbers, bytes (optional), durations and arrival times.
+class RecordingReceiver : public IDvFrameReceiver {
+public:
+    explicit RecordingReceiver(bool keepsBytes = true) : m_keepsBytes(keepsBytes) {}
+
+    void receiveDvFrame(std::int64_t durationHns, std::span<const std::byte> frame) override
+    {
+        std::lock_guard lock(m_mutex);
+        EXPECT_FALSE(m_isClosed) << "frame after the receiver was detached";
+        m_numbers.push_back(frameNumber(frame));
+        m_durations.push_back(durationHns);
+        m_arrivals.push_back(Clock::now());
+        if (m_keepsBytes) m_frames.emplace_back(frame.begin(), frame.end());
+        m_sizes.push_back(frame.size());
+        m_changed.notify_all();
+    }
+    void endOfTape() override
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_endsOfTape;
+        m_changed.notify_all();
+    }
+
+    bool waitForFrames(std::size_t count)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, kPatience, [&] { return m_numbers.size() >= count; });
+    }
+    bool waitForEndOfTape()
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, kPatience, [&] { return m_endsOfTape > 0; });
+    }
+    std::vector<std::uint32_t> numbers() const { std::lock_guard lock(m_mutex); return m_numbers; }
+    std::vector<Frame> frames() const { std::lock_guard lock(m_mutex); return m_frames; }
+    std::vector<std::int64_t> durations() const { std::lock_guard lock(m_mutex); return m_durations; }
+    std::vector<std::size_t> sizes() const { std::lock_guard lock(m_mutex); return m_sizes; }
+    std::vector<Clock::time_point> arrivals() const { std::lock_guard lock(m_mutex); return m_arrivals; }
+    int endsOfTape() const { std::lock_guard lock(m_mutex); return m_endsOfTape; }
+    std::size_t count() const { std::lock_guard lock(m_mutex); return m_numbers.size(); }
+    void close() { std::lock_guard lock(m_mutex); m_isClosed = true; }
+
+private:
+    const bool m_keepsBytes;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<std::uint32_t> m_numbers;
+    std::vector<Frame> m_frames;
+    std::vector<std::int64_t> m_durations;
+    std::vector<std::size_t> m_sizes;
+    std::vector<Clock::time_point> m_arrivals;
+    int m_endsOfTape = 0;
+    bool m_isClosed = false;
+};
+
+struct Deck {
+    std::filesystem::path path;
+    std::vector<Frame> frames;
+    std::unique_ptr<CVirtualCamcorder> camcorder;
+};
+
+Deck rawDeck(const std::string& name, std::uint32_t frameCount, SendPace pace,
+             VideoSystem system = VideoSystem::Pal625_50)
+{
+    Deck deck;
+    deck.path = testFolder() / name;
+    deck.frames = numberedFrames(system, frameCount);
+    writeRawTape(deck.path, deck.frames);
+    auto camcorder = CVirtualCamcorder::open(deck.path, {pace});
+    EXPECT_TRUE(camcorder) << (camcorder ? "" : camcorder.error());
+    if (camcorder) deck.camcorder = std::move(*camcorder);
+    return deck;
+}
+
+std::vector<std::uint32_t> sequence(std::uint32_t from, std::uint32_t to)
+{
+    std::vector<std::uint32_t> numbers;
+    for (std::uint32_t i = from; i < to; ++i) numbers.push_back(i);
+    return numbers;
+}
+
+TEST(VirtualCamcorder, is_named_after_its_tape_and_starts_stopped_at_the_beginning)
+{
+    EXPECT_EQ(CVirtualCamcorder::friendlyNameFor("/tapes/holiday.avi"), "Virtual DV camcorder (holiday.avi)");
+    EXPECT_EQ(CVirtualCamcorder::recordedTapePathFor("/tapes/holiday.avi"),
+              std::filesystem::path("/tapes/holiday.avi.recorded.dv"));
+    Deck deck = rawDeck("beach.dv", 3, SendPace::TapeRate, VideoSystem::Ntsc525_60);
+    ASSERT_TRUE(deck.camcorder);
+    EXPECT_EQ(deck.camcorder->friendlyName(), "Virtual DV camcorder (beach.dv)");
+    EXPECT_EQ(deck.camcorder->mode(), ED_MODE_STOP);
+    EXPECT_EQ(deck.camcorder->position(), 0);
+    EXPECT_EQ(deck.camcorder->frameCount(), 3);
+    EXPECT_EQ(deck.camcorder->videoSystem(), VideoSystem::Ntsc525_60);
+    EXPECT_EQ(deck.camcorder->frameDurationHns(), 333'667);
+    auto missing = CVirtualCamcorder::open(deck.path.parent_path() / "none.dv");
+    ASSERT_FALSE(missing);
+    EXPECT_NE(missing.error().find("none.dv"), std::string::npos);
+}
+
+TEST(VirtualCamcorder, accepts_only_the_transport_mode_values)
+{
+    Deck deck = rawDeck("modes.dv", 2, SendPace::TapeRate);
+    ASSERT_TRUE(deck.camcorder);
+    for (long mode : {ED_MODE_STOP, ED_MODE_RECORD, ED_MODE_RECORD_FREEZE, ED_MODE_STOP}) {
+        EXPECT_TRUE(deck.camcorder->setMode(mode));
+        EXPECT_EQ(deck.camcorder->mode(), mode);
+    }
+    EXPECT_FALSE(deck.camcorder->setMode(4299));
+    EXPECT_FALSE(deck.camcorder->setMode(0));
+    EXPECT_EQ(deck.camcorder->mode(), ED_MODE_STOP);
+}
+
+TEST(VirtualCamcorder, play_sends_every_frame_bit_exact_in_order_at_the_tape_rate_then_stops)
+{
+    Deck deck = rawDeck("play.dv", 10, SendPace::TapeRate);
+    ASSERT_TRUE(deck.camcorder);
+    RecordingReceiver receiver;
+    deck.camcorder->attachReceiver(&receiver);
+    ASSERT_TRUE(deck.camcorder->setMode(ED_MODE_PLAY));
+    ASSERT_TRUE(receiver.waitForEndOfTape());
+    EXPECT_TRUE(deck.camcorder->waitForMode(ED_MODE_STOP, kPatience));
+
+    EXPECT_EQ(receiver.numbers(), sequence(0, 10));
+    EXPECT_EQ(receiver.frames(), deck.frames);
+    EXPECT_EQ(receiver.durations(), std::vector<std::int64_t>(10, 400'000));
+    EXPECT_EQ(receiver.endsOfTape(), 1);
+    EXPECT_EQ(deck.camcorder->position(), 10);
+    EXPECT_EQ(deck.camcorder->framesSent(), 10u);
+    EXPECT_EQ(deck.camcorder->droppedFrames(), 0u);
+    // Only a sanity check of the pace (40 ms a frame); the figures are in the benchmark.
+    const auto arrivals = receiver.arrivals();
+    const auto meanInterval = (arrivals.back() - arrivals.front()) / 9;
+    EXPECT_GT(meanInterval, 25ms);
+    EXPECT_LT(meanInterval, 150ms);
+}
+
+TEST(VirtualCamcorder, play_at_full_speed_sends_as_fast_as_the_receiver_takes_them)
+{
+    Deck deck = rawDeck("fast.dv", 60, SendPace::AsFastAsTaken, VideoSystem::Ntsc525_60);
+    ASSERT_TRUE(deck.camcorder);
+    RecordingReceiver receiver(false);
+    deck.camcorder->attachReceiver(&receiver);
+    const auto start = Clock::now();
+    deck.camcorder->setMode(ED_MODE_PLAY);
+    ASSERT_TRUE(receiver.waitForEndOfTape());
+    const auto elapsed = Clock::now() - start;
+    EXPECT_EQ(receiver.numbers(), sequence(0, 60));
+    EXPECT_EQ(receiver.sizes(), std::vector<std::size_t>(60, dv::kNtscFrameBytes));
+    EXPECT_EQ(receiver.durations().front(), 333'667);
+    EXPECT_LT(elapsed, 1s) << "60 NTSC frames take 2 s at the tape rate";
+}
+
+TEST(VirtualCamcorder, the_environment_chooses_full_speed)
+{
+    ::setenv("VANTREL_VIRTUAL_SPEED", "max", 1);
+    Deck deck = rawDeck("env.dv", 50, SendPace::FromEnvironment);
+    ::unsetenv("VANTREL_VIRTUAL_SPEED");
+    ASSERT_TRUE(deck.camcorder);
+    RecordingReceiver receiver(false);
+    deck.camcorder->attachReceiver(&receiver);
+    const auto start = Clock::now();
+    deck.camcorder->setMode(ED_MODE_PLAY);
+    ASSERT_TRUE(receiver.waitForEndOfTape());
+    EXPECT_EQ(receiver.count(), 50u);
+    EXPECT_LT(Clock::now() - start, 1s) << "50 PAL frames take 2 s at the tape rate";
+}
+
+TEST(VirtualCamcorder, play_starts_at_the_position_and_stop_sends_nothing)
+{
+    Deck deck = rawDeck("position.dv", 8, SendPace::AsFastAsTaken);
+    ASSERT_TRUE(deck.camcorder);
+    RecordingReceiver receiver(false);
+    deck.camcorder->attachReceiver(&receiver);
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(receiver.count(), 0u) << "stop sends nothing";
+    deck.camcorder->setPosition(5);
+    deck.camcorder->setMode(ED_MODE_PLAY);
+    ASSERT_TRUE(receiver.waitForEndOfTape());
+    EXPECT_EQ(receiver.numbers(), sequence(5, 8));
+    deck.camcorder->setMode(ED_MODE_PLAY);  // play at the end: straight back to stop
+    EXPECT_TRUE(deck.camcorder->waitForMode(ED_MODE_STOP, kPatience));
+    EXPECT_EQ(receiver.count(), 3u);
+    deck.camcorder->setPosition(100);
+    EXPECT_EQ(deck.camcorder->position(), 8);
+    deck.camcorder->setPosition(-4);
+    EXPECT_EQ(deck.camcorder->position(), 0);
+}
+
+TEST(VirtualCamcorder, freeze_repeats_the_frame_at_the_position_until_stopped)
+{
+    Deck deck = rawDeck("freeze.dv", 6, SendPace::AsFastAsTaken);
+    ASSERT_TRUE(deck.camcorder);
+    RecordingReceiver receiver;
+    deck.camcorder->attachReceiver(&receiver);
+    deck.camcorder->setPosition(3);
+    deck.camcorder->setMode(ED_MODE_FREEZE);
+    ASSERT_TRUE(receiver.waitForFrames(3));
+    deck.camcorder->setMode(ED_MODE_STOP);
+    const auto frames = receiver.frames();
+    for (const auto& frame : frames) EXPECT_EQ(frame, deck.frames[3]);
+    EXPECT_EQ(deck.camcorder->position(), 3);
+    // Freeze is paced even at full speed: three stills take two frame periods at least.
+    const auto arrivals = receiver.arrivals();
+    EXPECT_GE(arrivals[2] - arrivals[0], 60ms);
+    const auto sentAtStop = receiver.count();
+    std::this_thread::sleep_for(100ms);
+    EXPECT_LE(receiver.count(), sentAtStop + 1) << "at most the frame in flight when stop came";
+}
+
+TEST(VirtualCamcorder, fast_forward_and_rewind_move_the_tape_without_sending_and_stop_at_the_ends)
+{
+    Deck deck = rawDeck("wind.dv", 40, SendPace::TapeRate);
+    ASSERT_TRUE(deck.camcorder);
+    RecordingReceiver receiver(false);
+    deck.camcorder->attachReceiver(&receiver);
+    deck.camcorder->setPosition(5);
+    const auto start = Clock::now();
+    deck.camcorder->setMode(ED_MODE_FF);
+    ASSERT_TRUE(deck.camcorder->waitForMode(ED_MODE_STOP, kPatience));
+    EXPECT_EQ(deck.camcorder->position(), 40);
+    EXPECT_LT(Clock::now() - start, 35 * 40ms) << "winding is faster than play";
+    deck.camcorder->setMode(ED_MODE_REW);
+    ASSERT_TRUE(deck.camcorder->waitForMode(ED_MODE_STOP, kPatience));
+    EXPECT_EQ(deck.camcorder->position(), 0);
+    EXPECT_EQ(receiver.count(), 0u);
+    EXPECT_EQ(receiver.endsOfTape(), 0);
+}
+
+TEST(VirtualCamcorder, steps_move_one_frame_and_show_it_as_a_still)
+{
+    Deck deck = rawDeck("step.dv", 5, SendPace::TapeRate);
+    ASSERT_TRUE(deck.camcorder);
+    RecordingReceiver receiver;
+    deck.camcorder->attachReceiver(&receiver);
+    deck.camcorder->setPosition(2);
+    deck.camcorder->setMode(ED_MODE_STEP_FWD);
+    EXPECT_EQ(deck.camcorder->position(), 3);
+    EXPECT_EQ(deck.camcorder->mode(), ED_MODE_FREEZE);
+    ASSERT_TRUE(receiver.waitForFrames(1));
+    EXPECT_EQ(receiver.numbers().front(), 3u);
+    deck.camcorder->setMode(ED_MODE_STEP_REV);
+    deck.camcorder->setMode(ED_MODE_STEP_REV);
+    EXPECT_EQ(deck.camcorder->position(), 1);
+    deck.camcorder->setPosition(0);
+    deck.camcorder->setMode(ED_MODE_STEP_REV);
+    EXPECT_EQ(deck.camcorder->position(), 0) << "no step back before the beginning";
+    deck.camcorder->setPosition(5);
+    deck.camcorder->setMode(ED_MODE_STEP_FWD);
+    EXPECT_EQ(deck.camcorder->position(), 5) << "no step past the end";
+    deck.camcorder->setMode(ED_MODE_STOP);
+    for (auto number : receiver.numbers()) EXPECT_LE(number, 4u);
+}
+
+TEST(VirtualCamcorder, record_overwrites_a_raw_tape_in_place_and_lengthens_it_at_the_end)
+{
+    Deck deck = rawDeck("record.dv", 4, SendPace::AsFastAsTaken);
+    ASSERT_TRUE(deck.camcorder);
+    EXPECT_EQ(deck.camcorder->receiveFrame(numberedFrame(VideoSystem::Pal625_50, 50, 9)), RecordOutcome::NotRecording);
+    deck.camcorder->setPosition(2);
+    deck.camcorder->setMode(ED_MODE_RECORD);
+    std::vector<Frame> recorded;
+    for (std::uint32_t i = 0; i < 4; ++i) {
+        recorded.push_back(numberedFrame(VideoSystem::Pal625_50, 100 + i, 1));
+        EXPECT_EQ(deck.camcorder->receiveFrame(recorded.back()), RecordOutcome::Recorded);
+    }
+    EXPECT_EQ(deck.camcorder->position(), 6);
+    EXPECT_EQ(deck.camcorder->frameCount(), 6);
+    EXPECT_EQ(deck.camcorder->framesRecorded(), 4u);
+    EXPECT_EQ(deck.camcorder->tapePath(), deck.path);
+    deck.camcorder->setMode(ED_MODE_STOP);
+
+    std::vector<Frame> expected = {deck.frames[0], deck.frames[1]};
+    expected.insert(expected.end(), recorded.begin(), recorded.end());
+    Frame expectedBytes;
+    for (const auto& frame : expected) expectedBytes.insert(expectedBytes.end(), frame.begin(), frame.end());
+    EXPECT_EQ(fileBytes(deck.path), expectedBytes);
+
+    RecordingReceiver receiver;  // and the new recording plays back
+    deck.camcorder->attachReceiver(&receiver);
+    deck.camcorder->setPosition(0);
+    deck.camcorder->setMode(ED_MODE_PLAY);
+    ASSERT_TRUE(receiver.waitForEndOfTape());
+    EXPECT_EQ(receiver.frames(), expected);
+}
+
+TEST(VirtualCamcorder, record_on_an_avi_tape_writes_the_recorded_tape_beside_it)
+{
+    const auto folder = testFolder();
+    const auto aviPath = folder / "party.avi";
+    const auto original = numberedFrames(VideoSystem::Pal625_50, 3);
+    writeAviTape(aviPath, original, avi::DvAviType::Type1Interleaved, VideoSystem::Pal625_50);
+    const auto aviBefore = fileBytes(aviPath);
+    auto opened = CVirtualCamcorder::open(aviPath, {SendPace::AsFastAsTaken});
+    ASSERT_TRUE(opened) << opened.error();
+    auto& camcorder = **opened;
+    EXPECT_EQ(camcorder.friendlyName(), "Virtual DV camcorder (party.avi)");
+    camcorder.setPosition(1);
+    camcorder.setMode(ED_MODE_RECORD);
+    const Frame recorded = numberedFrame(VideoSystem::Pal625_50, 9, 2);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(camcorder.receiveFrame(recorded), RecordOutcome::Recorded);
+    camcorder.setMode(ED_MODE_STOP);
+
+    const auto recordedPath = folder / "party.avi.recorded.dv";
+    EXPECT_EQ(camcorder.tapePath(), recordedPath);
+    EXPECT_EQ(camcorder.frameCount(), 4);
+    Frame expected = original[0];
+    for (int i = 0; i < 3; ++i) expected.insert(expected.end(), recorded.begin(), recorded.end());
+    EXPECT_EQ(fileBytes(recordedPath), expected);
+    EXPECT_EQ(fileBytes(aviPath), aviBefore);
+}
+
+TEST(VirtualCamcorder, record_pause_takes_frames_and_drops_them_and_wrong_frames_are_refused)
+{
+    Deck deck = rawDeck("pause.dv", 2, SendPace::AsFastAsTaken);
+    ASSERT_TRUE(deck.camcorder);
+    const auto before = fileBytes(deck.path);
+    deck.camcorder->setMode(ED_MODE_RECORD_FREEZE);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(deck.camcorder->receiveFrame(numberedFrame(VideoSystem::Pal625_50, 60, 3)), RecordOutcome::PausedDropped);
+    }
+    EXPECT_EQ(deck.camcorder->position(), 0);
+    EXPECT_EQ(deck.camcorder->droppedFrames(), 0u) << "a paused recorder loses nothing it should keep";
+    deck.camcorder->setMode(ED_MODE_RECORD);
+    EXPECT_EQ(deck.camcorder->receiveFrame(numberedFrame(VideoSystem::Ntsc525_60, 1)), RecordOutcome::WrongFormat);
+    EXPECT_EQ(deck.camcorder->receiveFrame(std::span(before).first(1000)), RecordOutcome::WrongFormat);
+    EXPECT_EQ(deck.camcorder->receiveFrame(std::span(before).first(dv::kPalFrameBytes + 1)), RecordOutcome::WrongFormat);
+    deck.camcorder->setMode(ED_MODE_STOP);
+    EXPECT_EQ(fileBytes(deck.path), before);
+    EXPECT_EQ(deck.camcorder->framesRecorded(), 0u);
+}
+
+TEST(VirtualCamcorder, injected_drops_are_not_sent_and_are_counted)
+{
+    Deck deck = rawDeck("drops.dv", 12, SendPace::AsFastAsTaken);
+    ASSERT_TRUE(deck.camcorder);
+    RecordingReceiver receiver(false);
+    deck.camcorder->attachReceiver(&receiver);
+    deck.camcorder->dropEvery(3);
+    deck.camcorder->setMode(ED_MODE_PLAY);
+    ASSERT_TRUE(receiver.waitForEndOfTape());
+    EXPECT_EQ(receiver.numbers(), (std::vector<std::uint32_t>{0, 1, 3, 4, 6, 7, 9, 10}));
+    EXPECT_EQ(deck.camcorder->droppedFrames(), 4u);
+    EXPECT_EQ(deck.camcorder->framesSent(), 8u);
+
+    RecordingReceiver second(false);
+    deck.camcorder->attachReceiver(&second);
+    deck.camcorder->dropEvery(0);
+    deck.camcorder->dropNext(2);
+    deck.camcorder->setPosition(0);
+    deck.camcorder->setMode(ED_MODE_PLAY);
+    ASSERT_TRUE(second.waitForEndOfTape());
+    EXPECT_EQ(second.numbers(), sequence(2, 12));
+    EXPECT_EQ(deck.camcorder->droppedFrames(), 6u);
+}
+
+TEST(VirtualCamcorder, a_detached_receiver_is_never_called_again)
+{
+    Deck deck = rawDeck("detach.dv", 100, SendPace::AsFastAsTaken);
+    ASSERT_TRUE(deck.camcorder);
+    RecordingReceiver receiver(false);
+    deck.camcorder->attachReceiver(&receiver);
+    deck.camcorder->setMode(ED_MODE_PLAY);
+    ASSERT_TRUE(receiver.waitForFrames(5));
+    deck.camcorder->attachReceiver(nullptr);
+    receiver.close();  // any later call fails the test
+    EXPECT_TRUE(deck.camcorder->waitForMode(ED_MODE_STOP, kPatience));
+    EXPECT_GE(deck.camcorder->position(), static_cast<std::int64_t>(receiver.count()));
+}
+
+// A receiver that changes the mode from inside its call, as a job that stops at a frame would.
+class StoppingReceiver : public IDvFrameReceiver {
+public:
+    explicit StoppingReceiver(CVirtualCamcorder& camcorder) : m_camcorder(camcorder) {}
+    void receiveDvFrame(std::int64_t, std::span<const std::byte> frame) override
+    {
+        if (frameNumber(frame) == 3) m_camcorder.setMode(ED_MODE_STOP);
+        m_last = frameNumber(frame);
+    }
+    void endOfTape() override {}
+    std::atomic<std::uint32_t> m_last{0};
+
+private:
+    CVirtualCamcorder& m_camcorder;
+};
+
+TEST(VirtualCamcorder, a_receiver_may_change_the_mode_from_inside_its_call)
+{
+    Deck deck = rawDeck("inside.dv", 10, SendPace::AsFastAsTaken);
+    ASSERT_TRUE(deck.camcorder);
+    StoppingReceiver receiver(*deck.camcorder);
+    deck.camcorder->attachReceiver(&receiver);
+    deck.camcorder->setMode(ED_MODE_PLAY);
+    ASSERT_TRUE(deck.camcorder->waitForMode(ED_MODE_STOP, kPatience));
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(receiver.m_last.load(), 3u);
+    EXPECT_EQ(deck.camcorder->position(), 4);
+}
+
+TEST(VirtualCamcorder, mode_changes_from_another_thread_while_playing_keep_every_frame_whole)
+{
+    Deck deck = rawDeck("busy.dv", 30, SendPace::AsFastAsTaken);
+    ASSERT_TRUE(deck.camcorder);
+    RecordingReceiver receiver;
+    deck.camcorder->attachReceiver(&receiver);
+    std::jthread controller([&] {
+        std::mt19937 rng(1394);
+        const long modes[] = {ED_MODE_PLAY, ED_MODE_FREEZE, ED_MODE_STOP, ED_MODE_FF, ED_MODE_REW,
+                              ED_MODE_STEP_FWD, ED_MODE_STEP_REV, ED_MODE_PLAY, ED_MODE_RECORD_FREEZE};
+        for (int i = 0; i < 400; ++i) {
+            if (rng() % 4 == 0) {
+                deck.camcorder->setPosition(static_cast<std::int64_t>(rng() % 31));
+            } else {
+                deck.camcorder->setMode(modes[rng() % std::size(modes)]);
+            }
+            (void)deck.camcorder->position();
+            (void)deck.camcorder->droppedFrames();
+            std::this_thread::sleep_for(std::chrono::microseconds(rng() % 800));
+        }
+    });
+    controller.join();
+    deck.camcorder->setMode(ED_MODE_STOP);
+    std::this_thread::sleep_for(10ms);  // a frame in flight when stop came may still land
+    const auto frames = receiver.frames();
+    EXPECT_GT(frames.size(), 0u);
+    for (const auto& frame : frames) {
+        const auto number = frameNumber(frame);
+        ASSERT_LT(number, 30u);
+        EXPECT_EQ(frame, deck.frames[number]);
+    }
+    const auto settled = receiver.count();
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(receiver.count(), settled) << "stop is stop";
+}
+
+TEST(VirtualCamcorder, destruction_while_playing_freezing_or_winding_joins_the_sender)
+{
+    for (long mode : {ED_MODE_PLAY, ED_MODE_FREEZE, ED_MODE_FF}) {
+        Deck deck = rawDeck("destroy.dv", 100, SendPace::TapeRate);
+        ASSERT_TRUE(deck.camcorder);
+        RecordingReceiver receiver(false);
+        deck.camcorder->attachReceiver(&receiver);
+        deck.camcorder->setMode(mode);
+        if (mode != ED_MODE_FF) {
+            ASSERT_TRUE(receiver.waitForFrames(1));
+        }
+        const auto start = Clock::now();
+        deck.camcorder.reset();
+        EXPECT_LT(Clock::now() - start, 1s) << "the sender's wait wakes at once";
+        receiver.close();  // the destructor has joined: no more calls
+    }
+}
+
+}  // namespace
+}  // namespace vantrel::mediagraph
