@@ -4,6 +4,7 @@
 
 #include "dv/pack_decoders.h"
 
+#include <chrono>
 #include <cstring>
 
 namespace vantrel::avi {
@@ -49,6 +50,7 @@ void AnalysisThread::start(std::shared_ptr<const DvAvi> file)
         m_file = std::move(file);
         m_store.reset(m_file ? m_file->frameCount() : 0);
         m_readFailures.store(0, std::memory_order_relaxed);
+        m_readMode.store(MetadataReadMode::Unknown, std::memory_order_relaxed);
         m_isFinished.store(false, std::memory_order_release);
     }
     m_thread = std::jthread([this](std::stop_token stop) { AnalysisThreadProc(stop); });
@@ -66,10 +68,11 @@ std::size_t AnalysisThread::frameCount() const
     return m_store.size();
 }
 
-std::size_t AnalysisThread::decodeFrame(std::size_t frameIndex, std::vector<std::byte>& buffer,
+std::size_t AnalysisThread::decodeFrame(std::size_t frameIndex, MetadataReadMode mode, std::vector<std::byte>& buffer,
                                         std::size_t previousBytes, dv::DVFrameInfo& record)
 {
-    auto read = m_file->readMetadataBlocks(frameIndex, buffer);
+    auto read = mode == MetadataReadMode::OneSpan ? m_file->readMetadataSpan(frameIndex, buffer)
+                                                  : m_file->readMetadataBlocks(frameIndex, buffer);
     std::size_t bytes = previousBytes;
     if (read) {
         bytes = *read;
@@ -86,11 +89,23 @@ std::size_t AnalysisThread::decodeFrame(std::size_t frameIndex, std::vector<std:
 void AnalysisThread::AnalysisThreadProc(std::stop_token stop)
 {
     // start() wrote m_file and sized the store before this thread began; neither changes until it is joined.
+    using Clock = std::chrono::steady_clock;
+    constexpr std::size_t kTimedFrames = 16;  // read both ways in turn before choosing
+    Clock::duration timeOf[2] = {};           // SeparateBlocks, OneSpan
+    MetadataReadMode chosen = MetadataReadMode::Unknown;
     std::size_t bytes = 0;
     for (std::size_t i = 0; i < m_store.size() && !stop.stop_requested(); ++i) {
+        if (i == kTimedFrames) {
+            chosen = timeOf[1] < timeOf[0] ? MetadataReadMode::OneSpan : MetadataReadMode::SeparateBlocks;
+            m_readMode.store(chosen, std::memory_order_relaxed);
+        }
         if (!m_store.tryClaim(i)) continue;  // decoded on demand already
-        bytes = decodeFrame(i, m_threadBuffer, bytes, m_store.claimedRecord(i));
+        const bool isTimed = i < kTimedFrames;
+        const auto mode = isTimed ? (i % 2 == 0 ? MetadataReadMode::SeparateBlocks : MetadataReadMode::OneSpan) : chosen;
+        const auto start = isTimed ? Clock::now() : Clock::time_point{};
+        bytes = decodeFrame(i, mode, m_threadBuffer, bytes, m_store.claimedRecord(i));
         m_store.publish(i);
+        if (isTimed) timeOf[i % 2] += Clock::now() - start;
     }
     {
         std::lock_guard lock(m_finishMutex);
@@ -108,14 +123,14 @@ std::optional<dv::DVFrameInfo> AnalysisThread::recordFor(std::size_t frameNumber
     std::lock_guard bufferLock(m_onDemandMutex);
     if (m_store.tryClaim(frameNumber)) {
         auto& record = m_store.claimedRecord(frameNumber);
-        decodeFrame(frameNumber, m_onDemandBuffer, 0, record);
+        decodeFrame(frameNumber, MetadataReadMode::SeparateBlocks, m_onDemandBuffer, 0, record);
         m_store.publish(frameNumber);
         return record;
     }
     if (auto record = m_store.published(frameNumber)) return record;
     // The thread is writing this very record now: decode a copy rather than wait for it.
     dv::DVFrameInfo record{};
-    decodeFrame(frameNumber, m_onDemandBuffer, 0, record);
+    decodeFrame(frameNumber, MetadataReadMode::SeparateBlocks, m_onDemandBuffer, 0, record);
     return record;
 }
 

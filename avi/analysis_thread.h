@@ -20,6 +20,12 @@
 
 namespace vantrel::avi {
 
+// How the thread reads the metadata of a frame. Separate blocks copy the least (5 blocks of each
+// sequence, one call each); one span needs a single call but copies the gaps too. Which is
+// faster depends on what a system call costs on the machine, so each run times both on its
+// first frames and keeps the faster.
+enum class MetadataReadMode { Unknown, SeparateBlocks, OneSpan };
+
 // One analysis run per opened file. start() stops and joins the previous run before the store
 // is reused, so two runs never write it at once. Records can be asked for at any time from any
 // thread: a record the thread has not reached yet is decoded on the spot, so nobody sees an
@@ -52,12 +58,15 @@ public:
     // Has `formatter` format and show the record of frame n. False when there is none.
     bool ShowAnalysedFrame(long frameNumber, dv::InfoLineFormatter& formatter);
 
+    // The way the current run reads frames, once its first frames have been timed.
+    MetadataReadMode metadataReadMode() const noexcept { return m_readMode.load(std::memory_order_relaxed); }
+
 private:
     void AnalysisThreadProc(std::stop_token stop);
     // Reads and decodes frame i into `record`, with `buffer` (144000 bytes) holding the frame
     // read before it; returns the bytes of the frame now in the buffer.
-    std::size_t decodeFrame(std::size_t frameIndex, std::vector<std::byte>& buffer, std::size_t previousBytes,
-                            dv::DVFrameInfo& record);
+    std::size_t decodeFrame(std::size_t frameIndex, MetadataReadMode mode, std::vector<std::byte>& buffer,
+                            std::size_t previousBytes, dv::DVFrameInfo& record);
 
     // Guards the file and the store's size against start() while recordFor() reads them.
     mutable std::shared_mutex m_fileMutex;
@@ -68,6 +77,7 @@ private:
     std::vector<std::byte> m_onDemandBuffer;   // guarded by m_onDemandMutex
     std::atomic<bool> m_isFinished{true};      // analysis thread writes, anyone reads
     std::atomic<std::size_t> m_readFailures{0};
+    std::atomic<MetadataReadMode> m_readMode{MetadataReadMode::Unknown};  // analysis thread writes
     std::mutex m_finishMutex;
     std::condition_variable m_finished;
     std::jthread m_thread;

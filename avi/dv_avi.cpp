@@ -58,6 +58,15 @@ Expected<std::size_t, AviError> DvAvi::readMetadataBlocks(std::size_t frameIndex
                                      out.first(std::min(out.size(), frameReadBytes(frameIndex))));
 }
 
+Expected<std::size_t, AviError> DvAvi::readMetadataSpan(std::size_t frameIndex, std::span<std::byte> out) const
+{
+    const std::size_t frameBytes = std::min(out.size(), frameReadBytes(frameIndex));
+    const std::size_t sequences = dv::sequenceCount(videoSystem());
+    const std::size_t spanEnd = (sequences - 1) * dv::kSequenceBytes + kSubcodeAndVauxStart + kSubcodeAndVauxBytes;
+    const SampleRange span[] = {{kSubcodeAndVauxStart, spanEnd - kSubcodeAndVauxStart}};
+    return m_reader.readSampleRanges(m_stream, frameIndex, span, out.first(frameBytes));
+}
+
 Expected<DvAvi, std::string> OpenDVAvi(const std::string& fileName)
 {
     auto reader = AviReader::open(fileName);

@@ -31,6 +31,7 @@ struct Run {
 // Runs `work` in a child process: its own peak memory, measured by the kernel.
 Run inChild(const std::function<bool()>& work)
 {
+    std::fflush(stdout);  // or the child would print the parent's buffered lines again
     const auto start = Clock::now();
     const pid_t pid = fork();
     if (pid == 0) _exit(work() ? 0 : 1);
@@ -78,6 +79,11 @@ bool analyseWithThread(const std::string& path)
     vantrel::avi::AnalysisThread analysis;
     analysis.start(std::make_shared<const vantrel::avi::DvAvi>(std::move(*avi)));
     analysis.waitUntilFinished();
+    std::printf("  (the analysis thread chose to read %s)\n",
+                analysis.metadataReadMode() == vantrel::avi::MetadataReadMode::OneSpan
+                    ? "one span per frame, gaps included"
+                    : "the subcode and VAUX blocks of each sequence separately");
+    std::fflush(stdout);
     return analysis.framesDone() == frames && analysis.readFailures() == 0;
 }
 

@@ -257,6 +257,40 @@ TEST(AviFrameReads, reads_only_subcode_and_vaux_blocks_of_each_sequence)
     EXPECT_FALSE(avi->readFrame(6, buffer));
 }
 
+// The one-call read fills the same blocks, and copies the gaps between them, but nothing before
+// the first subcode block or past the last VAUX block of the frame's last sequence.
+TEST(AviFrameReads, one_span_read_fills_the_same_blocks_and_stays_inside_the_frame)
+{
+    for (const bool isPal : {true, false}) {
+        const auto frame = (isPal ? testsupport::SyntheticDvFrame::pal() : testsupport::SyntheticDvFrame::ntsc())
+                               .withTimecode({1, 2, 3, 4})
+                               .bytes();
+        TestAviOptions options;
+        if (!isPal) {
+            options.rate = 30000;
+            options.scale = 1001;
+        }
+        const auto path = writeTestFile("metadata_span.avi", buildAvi(options, {frame}));
+        auto avi = OpenDVAvi(path);
+        ASSERT_TRUE(avi);
+        std::vector<std::byte> blocks(dv::kMaxFrameBytes, std::byte{0xEE});
+        std::vector<std::byte> span(dv::kMaxFrameBytes, std::byte{0xEE});
+        ASSERT_TRUE(avi->readMetadataBlocks(0, blocks));
+        auto read = avi->readMetadataSpan(0, span);
+        ASSERT_TRUE(read);
+        EXPECT_EQ(*read, frame.size());
+        const std::size_t spanEnd = (frame.size() / dv::kSequenceBytes - 1) * dv::kSequenceBytes + 480;
+        for (std::size_t i = 0; i < span.size(); ++i) {
+            const std::size_t block = (i % dv::kSequenceBytes) / dv::kDifBlockBytes;
+            if (i < frame.size() && block >= 1 && block <= 5) {
+                ASSERT_EQ(span[i], blocks[i]) << i;
+            }
+            const bool insideSpan = i >= 80 && i < spanEnd;
+            ASSERT_EQ(span[i], insideSpan ? frame[i] : std::byte{0xEE}) << "byte " << i << (isPal ? " PAL" : " NTSC");
+        }
+    }
+}
+
 TEST(AviFrameReads, two_threads_read_the_same_file_at_once)
 {
     const auto path = writeTestFile("threads.avi", buildAvi({}, sixPalFrames()));
