@@ -9,6 +9,7 @@ namespace vantrel::pipeline {
 namespace {
 
 constexpr GstClockTime kNanosecondsPer100ns = 100;
+constexpr guint kDownstreamHeldBuffers = 2;  // a sink's last sample and a preroll buffer
 
 mediagraph::GstOwned<GstBufferPool> makeFramePool(GstCaps* caps, std::uint32_t bufferBytes, guint bufferCount)
 {
@@ -26,7 +27,8 @@ COutputFilterGraph::COutputFilterGraph(const CMediaType& type, long bufferCount)
     : m_mediaType(type), m_bufferCount(bufferCount)
 {
     m_bufferBytes = type.sampleSize > 0 ? type.sampleSize : kMinimumFrameBufferBytes;
-    const guint poolBuffers = static_cast<guint>(std::max(bufferCount, 1L));
+    const guint poolBuffers = static_cast<guint>(std::max(bufferCount, 1L)) + kDownstreamHeldBuffers;
+    m_poolBuffers = poolBuffers;
 
     mediagraph::GstMiniOwned<GstCaps> caps = mediagraph::adoptMini(gst_caps_from_string(type.caps.c_str()));
     if (!caps)

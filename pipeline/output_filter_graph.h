@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A writing graph that begins with "OutputFilter": every block given to Deliver becomes a stamped buffer.
 //
-// Design note. Frames are copied once, into buffers of a pool of max(buffer count, 1) buffers of
-// the media type's sample size; a Deliver that finds every buffer in use waits for one to come
-// back, which is the back-pressure on the caller. The buffers are stamped on the holder's own
+// Design note. Frames are copied once, into buffers of a pool of max(buffer count, 1) + 2 buffers
+// of the media type's sample size (the two spare buffers are for downstream sinks that keep their
+// last or preroll buffer); a Deliver that finds every buffer in use waits for one to come back,
+// which is the back-pressure on the caller. The buffers are stamped on the holder's own
 // clock, which starts at 0 and advances by each frame's duration. With a positive buffer count a
 // queue of that many buffers follows the appsrc, and its streaming thread delivers downstream.
 #pragma once
@@ -30,6 +31,8 @@ public:
     const CMediaType& MediaType() const noexcept { return m_mediaType; }
     long BufferCount() const noexcept { return m_bufferCount; }
     std::uint32_t BufferBytes() const noexcept { return m_bufferBytes; }
+    // Frames that may be on their way at once before Deliver waits.
+    std::uint32_t PoolBufferCount() const noexcept { return m_poolBuffers; }
     REFERENCE_TIME CurrentTime() const noexcept { return m_currentTime.load(std::memory_order_relaxed); }
 
     // Copies the frame into a pool buffer and sends it. A block longer than a buffer is cut to the
@@ -42,6 +45,7 @@ private:
     const CMediaType m_mediaType;
     const long m_bufferCount;
     std::uint32_t m_bufferBytes = 0;
+    std::uint32_t m_poolBuffers = 0;
     std::atomic<REFERENCE_TIME> m_currentTime{0};  // the caller's thread writes; others may read
     GstElement* m_outputFilter = nullptr;  // owned by the graph's bin
     GstElement* m_queue = nullptr;         // owned by the graph's bin; null for a buffer count of 0

@@ -1,0 +1,226 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The reading side of the bridge: frames from a GStreamer source reach the frame sink intact, in
+// order, with their durations, and errors thrown by the sink reach the controlling thread.
+#include "bridge_test_support.h"
+#include "pipeline/input_filter_graph.h"
+
+#include <gst/app/gstappsrc.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+namespace vantrel::pipeline {
+namespace {
+
+using namespace std::chrono_literals;
+using mediagraph::CDShowException;
+using mediagraph::Completion;
+using mediagraph::GraphErrorKind;
+using testing::distinctPalFrame;
+using testing::RecordingFrameSink;
+
+// A reading graph fed by an appsrc: the test plays the part of the capture device.
+class PushedReadingGraph : public CInputFilterGraph {
+public:
+    PushedReadingGraph()
+    {
+        m_source = AddElement("appsrc", "source");
+        mediagraph::GstMiniOwned<GstCaps> caps = mediagraph::adoptMini(gst_caps_from_string(kInterleavedDvCaps));
+        g_object_set(m_source, "caps", caps.get(), "format", GST_FORMAT_TIME, nullptr);
+        Link(m_source, InputFilter());
+    }
+
+    // durationNs GST_CLOCK_TIME_NONE leaves the buffer without a duration.
+    void push(const std::vector<std::byte>& frame, GstClockTime ptsNs, GstClockTime durationNs)
+    {
+        GstBuffer* buffer = gst_buffer_new_memdup(frame.data(), frame.size());
+        GST_BUFFER_PTS(buffer) = ptsNs;
+        GST_BUFFER_DURATION(buffer) = durationNs;
+        gst_app_src_push_buffer(GST_APP_SRC(m_source), buffer);
+    }
+    void endOfStream() { gst_app_src_end_of_stream(GST_APP_SRC(m_source)); }
+
+private:
+    GstElement* m_source = nullptr;
+};
+
+TEST(InputFilterGraph, delivers_every_frame_bit_exact_and_in_order_then_end_of_stream)
+{
+    PushedReadingGraph graph;
+    RecordingFrameSink sink;
+    ASSERT_NE(graph.Start(&sink), mediagraph::StateChangeResult::Failure);
+    constexpr int kFrames = 40;
+    for (int i = 0; i < kFrames; ++i)
+        graph.push(distinctPalFrame(i), static_cast<GstClockTime>(i) * 40 * GST_MSECOND, 40 * GST_MSECOND);
+    graph.endOfStream();
+    ASSERT_EQ(graph.WaitForCompletion(5000ms), Completion::Finished);
+
+    const auto frames = sink.frames();
+    ASSERT_EQ(frames.size(), static_cast<std::size_t>(kFrames + 1));
+    for (int i = 0; i < kFrames; ++i) {
+        EXPECT_EQ(frames[i].duration, 400'000) << "frame " << i;
+        EXPECT_TRUE(frames[i].bytes == distinctPalFrame(i)) << "frame " << i << " differs";
+    }
+    EXPECT_EQ(frames.back().duration, -1);
+    EXPECT_FALSE(frames.back().hadData);
+    EXPECT_TRUE(frames.back().bytes.empty());
+    EXPECT_EQ(sink.endOfStreamCount(), 1);
+}
+
+TEST(InputFilterGraph, frame_without_or_with_zero_duration_reaches_the_sink_with_duration_zero)
+{
+    PushedReadingGraph graph;
+    RecordingFrameSink sink;
+    graph.Start(&sink);
+    graph.push(distinctPalFrame(0), 0, GST_CLOCK_TIME_NONE);
+    graph.push(distinctPalFrame(1), 40 * GST_MSECOND, 0);  // stop time equal to start time
+    graph.push(distinctPalFrame(2), 40 * GST_MSECOND, 33'366'667);
+    graph.endOfStream();
+    ASSERT_EQ(graph.WaitForCompletion(5000ms), Completion::Finished);
+    const auto frames = sink.frames();
+    ASSERT_EQ(frames.size(), 4u);
+    EXPECT_EQ(frames[0].duration, 0);
+    EXPECT_EQ(frames[1].duration, 0);
+    EXPECT_EQ(frames[2].duration, 333'666);
+}
+
+TEST(InputFilterGraph, frames_of_a_graph_run_without_a_sink_are_ignored)
+{
+    PushedReadingGraph graph;
+    graph.Run();
+    for (int i = 0; i < 5; ++i)
+        graph.push(distinctPalFrame(i), static_cast<GstClockTime>(i) * 40 * GST_MSECOND, 40 * GST_MSECOND);
+    graph.endOfStream();
+    EXPECT_EQ(graph.WaitForCompletion(5000ms), Completion::Finished);
+    EXPECT_FALSE(graph.FirstError().has_value());
+}
+
+TEST(InputFilterGraph, stop_detaches_the_sink_after_the_graph_has_stopped)
+{
+    PushedReadingGraph graph;
+    RecordingFrameSink sink;
+    graph.Start(&sink);
+    graph.push(distinctPalFrame(0), 0, 40 * GST_MSECOND);
+    graph.endOfStream();
+    ASSERT_EQ(graph.WaitForCompletion(5000ms), Completion::Finished);
+    graph.Stop();
+    const std::size_t deliveredBeforeRestart = sink.frames().size();
+    graph.Run();  // runs again, but nobody is attached any more
+    graph.push(distinctPalFrame(1), 0, 40 * GST_MSECOND);
+    graph.endOfStream();
+    EXPECT_EQ(graph.WaitForCompletion(5000ms), Completion::Finished);
+    EXPECT_EQ(sink.frames().size(), deliveredBeforeRestart);
+}
+
+// A sink that fails on its n-th frame, as a job's sink does when a capture file cannot be written.
+class FailingSink : public IFrameSink {
+public:
+    FailingSink(int failOnFrame, bool throwsGraphError) : m_failOnFrame(failOnFrame), m_throwsGraphError(throwsGraphError) {}
+    void Deliver(REFERENCE_TIME, const std::byte* data, long) override
+    {
+        if (data == nullptr)
+            return;
+        if (++calls == m_failOnFrame) {
+            if (m_throwsGraphError)
+                mediagraph::ThrowGraphError("Cannot write the capture file");
+            throw std::runtime_error("out of disk space");
+        }
+    }
+    std::atomic<int> calls{0};
+
+private:
+    int m_failOnFrame;
+    bool m_throwsGraphError;
+};
+
+TEST(InputFilterGraph, exception_in_the_sink_stops_streaming_and_reaches_the_controlling_thread)
+{
+    for (const bool throwsGraphError : {true, false}) {
+        PushedReadingGraph graph;
+        FailingSink sink(3, throwsGraphError);
+        graph.Start(&sink);
+        for (int i = 0; i < 10; ++i)
+            graph.push(distinctPalFrame(i), static_cast<GstClockTime>(i) * 40 * GST_MSECOND, 40 * GST_MSECOND);
+        graph.endOfStream();
+        ASSERT_EQ(graph.WaitForCompletion(5000ms), Completion::Failed);
+        EXPECT_EQ(sink.calls.load(), 3) << "streaming went on after the sink failed";
+        try {
+            graph.ThrowIfFailed();
+            ADD_FAILURE() << "the error did not reach the controlling thread";
+        } catch (const CDShowException& error) {
+            EXPECT_EQ(error.kind(), GraphErrorKind::Graph);
+            EXPECT_EQ(error.message(), throwsGraphError ? "Cannot write the capture file" : "out of disk space");
+        }
+        graph.Stop();
+    }
+}
+
+TEST(InputFilterGraph, media_type_has_dv_caps_and_at_least_one_pal_frame_of_sample_size)
+{
+    PushedReadingGraph graph;
+    CMediaType beforeConnection;
+    graph.GetMediaType(&beforeConnection);
+    EXPECT_NE(beforeConnection.caps.find("video/x-dv"), std::string::npos);
+    EXPECT_EQ(beforeConnection.sampleSize, 144000u);
+
+    RecordingFrameSink sink;
+    graph.Start(&sink);
+    graph.push(distinctPalFrame(0), 0, 40 * GST_MSECOND);
+    graph.endOfStream();
+    ASSERT_EQ(graph.WaitForCompletion(5000ms), Completion::Finished);
+    CMediaType connected;
+    graph.GetMediaType(&connected);
+    EXPECT_NE(connected.caps.find("systemstream=(boolean)true"), std::string::npos) << connected.caps;
+    EXPECT_EQ(connected.sampleSize, 144000u);
+}
+
+TEST(InputFilterGraph, sample_size_is_raised_to_one_pal_frame_but_never_lowered)
+{
+    for (const auto& [given, expected] : {std::pair<std::uint32_t, std::uint32_t>{0, 144000}, {120000, 144000},
+                                        {143999, 144000}, {144000, 144000}, {288000, 288000}}) {
+        CMediaType type{"video/x-dv", given};
+        applyMinimumSampleSize(type);
+        EXPECT_EQ(type.sampleSize, expected) << given;
+    }
+}
+
+// The peer: ffmpeg writes a raw PAL DV file, GStreamer reads it in frames, the sink sees them all.
+TEST(InputFilterGraph, reads_a_dv_file_written_by_ffmpeg_frame_by_frame)
+{
+    if (std::system("command -v ffmpeg >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "ffmpeg is not installed";
+    const std::filesystem::path path = std::filesystem::path(VANTREL_TEST_DATA_DIR) / "bridge_ffmpeg_pal.dv";
+    const std::string command = "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=720x576:rate=25 -t 1 "
+                                "-target pal-dv '" + path.string() + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::ifstream file(path, std::ios::binary);
+    std::vector<char> written((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(written.size(), 25u * 144000u);
+
+    CInputFilterGraph graph;
+    GstElement* source = graph.AddElement("filesrc", nullptr);
+    g_object_set(source, "location", path.c_str(), "blocksize", 144000u, nullptr);
+    GstElement* caps = graph.AddElement("capsfilter", nullptr);
+    mediagraph::GstMiniOwned<GstCaps> dvCaps = mediagraph::adoptMini(gst_caps_from_string(kInterleavedDvCaps));
+    g_object_set(caps, "caps", dvCaps.get(), nullptr);
+    graph.Link(source, caps);
+    graph.Link(caps, graph.InputFilter());
+
+    RecordingFrameSink sink;
+    graph.Start(&sink);
+    ASSERT_EQ(graph.WaitForCompletion(5000ms), Completion::Finished);
+    const auto frames = sink.frames();
+    ASSERT_EQ(frames.size(), 26u);
+    for (std::size_t i = 0; i < 25; ++i) {
+        ASSERT_EQ(frames[i].bytes.size(), 144000u);
+        EXPECT_EQ(std::memcmp(frames[i].bytes.data(), written.data() + i * 144000, 144000), 0) << "frame " << i;
+    }
+    EXPECT_EQ(sink.endOfStreamCount(), 1);
+}
+
+}  // namespace
+}  // namespace vantrel::pipeline
