@@ -23,7 +23,7 @@ for name in avi_reader_fuzzer frame_analysis_fuzzer; do
   echo "== $name: $seconds s"
   if ! ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
       "$program" "$work/corpus" -max_total_time="$seconds" -max_len="${max_len[$name]}" -rss_limit_mb=2048 \
-      -timeout=10 -artifact_prefix="$work/findings/" -print_final_stats=1 > "$work/log.txt" 2>&1; then
+      -timeout=30 -artifact_prefix="$work/findings/" -print_final_stats=1 > "$work/log.txt" 2>&1; then
     echo "fuzz: $name found a problem; the input is in $work/findings/" >&2
     tail -n 60 "$work/log.txt" >&2
     status=1
