@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <optional>
 
 namespace vantrel::avi {
@@ -88,7 +89,7 @@ Expected<std::uint64_t, AviError> walkForm(const ReadOnlyFile& file, std::uint64
         if (chunk->id == kList && available >= 4) {
             const auto type = readFourCC(file, dataOffset);
             if (type == kHeaderList && isFirstForm && layout.headerList.empty()) {
-                const std::uint64_t bytes = std::min<std::uint64_t>(chunk->sizeBytes, available) - 4;
+                const std::uint64_t bytes = std::min<std::uint64_t>(std::max<std::uint32_t>(chunk->sizeBytes, 4), available) - 4;
                 if (bytes > kMaxHeaderListBytes) {
                     return unexpected(AviError{"the header list" + at(position) + " claims " +
                                                std::to_string(bytes) + " bytes, far more than any AVI header"});
@@ -215,19 +216,20 @@ Expected<std::vector<ParsedStream>, AviError> parseHeaderList(std::span<const st
 }
 
 // Whether every movie list that holds data has at least one indexed sample: an OpenDML index
-// written before an interrupted capture ended misses the forms written after it.
+// written before an interrupted capture ended misses the forms written after it. The lists are
+// in file order, so each sample finds its list by binary search.
 bool indexCoversEveryMovieList(const std::vector<StreamSamples>& streams, const std::vector<MovieList>& lists)
 {
     std::vector<bool> covered(lists.size(), false);
     for (const auto& samples : streams) {
         for (const auto& sample : samples) {
-            for (std::size_t i = 0; i < lists.size(); ++i) {
-                if (!covered[i] && sample.offsetBytes >= lists[i].firstChunkOffset &&
-                    sample.offsetBytes < lists[i].endOffset) {
-                    covered[i] = true;
-                    break;
-                }
-            }
+            auto after = std::upper_bound(lists.begin(), lists.end(), sample.offsetBytes,
+                                          [](std::uint64_t offset, const MovieList& list) {
+                                              return offset < list.firstChunkOffset;
+                                          });
+            if (after == lists.begin()) continue;
+            const auto list = std::prev(after);
+            if (sample.offsetBytes < list->endOffset) covered[static_cast<std::size_t>(list - lists.begin())] = true;
         }
     }
     for (std::size_t i = 0; i < lists.size(); ++i) {

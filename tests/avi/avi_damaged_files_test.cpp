@@ -139,6 +139,23 @@ TEST(AviDamagedFiles, garbage_where_a_chunk_should_start_ends_the_scan)
     expectFirstFrames("garbage_chunk_id.avi", file.bytes, 3, IndexSource::Scan);
 }
 
+// A capture stopped before it brought its super index up to date: the last 'AVIX' form is not
+// indexed, so the frames are found by scanning instead of being lost.
+TEST(AviDamagedFiles, opendml_index_missing_the_last_avix_form)
+{
+    TestAviOptions options;
+    options.index = TestIndex::OpenDml;
+    options.streams = {TestStream::Vids};
+    TestAviBuilder builder(options);
+    builder.addFrame(frames()[0]).addFrame(frames()[1]).startExtensionForm();
+    builder.addFrame(frames()[2]).startExtensionForm();
+    builder.addFrame(frames()[3]).addFrame(frames()[4]);
+    auto bytes = builder.finish();
+    expectFirstFrames("opendml_complete.avi", bytes, 5, IndexSource::OpenDml);
+    putU32(bytes, find(bytes, "indx") + 8 + 4, 2);  // nEntriesInUse: the first two forms only
+    expectFirstFrames("opendml_index_missing_the_last_avix_form.avi", bytes, 5, IndexSource::Scan);
+}
+
 TEST(AviDamagedFiles, rejects_what_is_not_a_dv_avi_with_a_reason)
 {
     auto file = build({});
