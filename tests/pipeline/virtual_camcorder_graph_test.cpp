@@ -1,0 +1,174 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Capture from and print to the virtual camcorder through the bridge filters, found by name in the
+// device list and driven by transport commands, as the capture and print jobs use it.
+#include "bridge_test_support.h"
+#include "mediagraph/device_control.h"
+#include "mediagraph/video_devices.h"
+#include "mediagraph/virtual_tape_fixtures.h"
+#include "pipeline/input_filter_graph.h"
+#include "pipeline/output_filter_graph.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace vantrel::pipeline {
+namespace {
+
+using namespace std::chrono_literals;
+using mediagraph::CDeviceControl;
+using mediagraph::Completion;
+using mediagraph::IVideoDevice;
+using mediagraph::testing::Frame;
+using mediagraph::testing::frameNumber;
+using mediagraph::testing::numberedFrames;
+using testing::RecordingFrameSink;
+
+// Lists only the virtual camcorder on the tape, at full speed, and opens it by its friendly name.
+class VirtualCamcorderGraphs : public ::testing::Test {
+protected:
+    std::shared_ptr<IVideoDevice> openCamcorder(const std::filesystem::path& tape)
+    {
+        setenv("VANTREL_VIRTUAL_CAMCORDER", tape.c_str(), 1);
+        setenv("VANTREL_VIRTUAL_SPEED", "max", 1);
+        std::vector<std::string> names;
+        std::shared_ptr<IVideoDevice> device;
+        mediagraph::FindVideoDevice("Virtual DV camcorder (" + tape.filename().string() + ")", names, device);
+        EXPECT_EQ(names.size(), 1u);
+        return device;
+    }
+    void TearDown() override
+    {
+        unsetenv("VANTREL_VIRTUAL_CAMCORDER");
+        unsetenv("VANTREL_VIRTUAL_SPEED");
+    }
+
+    mediagraph::ScopedVideoDeviceBackends m_backends{{mediagraph::makeVirtualCamcorderBackend()}};
+};
+
+class CaptureGraph : public CInputFilterGraph {
+public:
+    explicit CaptureGraph(IVideoDevice& device) { Link(AddElement(device.MakeCaptureSource()), InputFilter()); }
+};
+
+class DvOutGraph : public COutputFilterGraph {
+public:
+    explicit DvOutGraph(IVideoDevice& device)
+        : COutputFilterGraph(CMediaType{kInterleavedDvCaps, kMinimumFrameBufferBytes}, 10)
+    {
+        Link(OutputElement(), AddElement(device.MakeDvOutSink()));
+    }
+};
+
+std::vector<Frame> readRawTape(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::vector<Frame> frames;
+    Frame frame(144000);
+    while (in.read(reinterpret_cast<char*>(frame.data()), static_cast<std::streamsize>(frame.size())))
+        frames.push_back(frame);
+    return frames;
+}
+
+TEST_F(VirtualCamcorderGraphs, captures_every_frame_of_the_tape_bit_exact_and_in_order)
+{
+    const auto tape = mediagraph::testing::testFolder() / "holiday.dv";
+    const auto frames = numberedFrames(dv::VideoSystem::Pal625_50, 120);
+    mediagraph::testing::writeRawTape(tape, frames);
+    auto device = openCamcorder(tape);
+    ASSERT_NE(device, nullptr);
+
+    CaptureGraph graph(*device);
+    RecordingFrameSink sink;
+    ASSERT_NE(graph.Start(&sink), mediagraph::StateChangeResult::Failure);
+    CDeviceControl control;
+    ASSERT_TRUE(control.Attach(device));
+    control.Play();
+    ASSERT_EQ(graph.WaitForCompletion(20s), Completion::Finished) << "the end of the tape ends the stream";
+    graph.Stop();
+
+    const auto delivered = sink.frames();
+    ASSERT_EQ(delivered.size(), frames.size() + 1);
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        ASSERT_EQ(frameNumber(delivered[i].bytes), i);
+        EXPECT_TRUE(delivered[i].bytes == frames[i]) << "frame " << i;
+        EXPECT_EQ(delivered[i].duration, 400'000);
+    }
+    EXPECT_EQ(delivered.back().duration, -1);
+    EXPECT_EQ(device->DroppedFrames(), 0);
+}
+
+TEST_F(VirtualCamcorderGraphs, captures_an_avi_tape_of_either_type)
+{
+    for (const auto type : {avi::DvAviType::Type1Interleaved, avi::DvAviType::Type2Separate}) {
+        const auto tape = mediagraph::testing::testFolder() /
+                          (type == avi::DvAviType::Type1Interleaved ? "type1.avi" : "type2.avi");
+        const auto frames = numberedFrames(dv::VideoSystem::Ntsc525_60, 30);
+        mediagraph::testing::writeAviTape(tape, frames, type, dv::VideoSystem::Ntsc525_60);
+        auto device = openCamcorder(tape);
+        ASSERT_NE(device, nullptr);
+        CaptureGraph graph(*device);
+        RecordingFrameSink sink;
+        graph.Start(&sink);
+        CDeviceControl control;
+        control.Attach(device);
+        control.Play();
+        ASSERT_EQ(graph.WaitForCompletion(20s), Completion::Finished);
+        const auto delivered = sink.frames();
+        ASSERT_EQ(delivered.size(), frames.size() + 1);
+        for (std::size_t i = 0; i < frames.size(); ++i)
+            EXPECT_TRUE(delivered[i].bytes == frames[i]) << "frame " << i;
+        EXPECT_EQ(delivered.front().duration, 333'667);
+    }
+}
+
+TEST_F(VirtualCamcorderGraphs, printing_in_record_mode_puts_every_frame_on_the_tape)
+{
+    const auto tape = mediagraph::testing::testFolder() / "blank.dv";
+    mediagraph::testing::writeRawTape(tape, {});
+    const auto frames = numberedFrames(dv::VideoSystem::Pal625_50, 60, 3);
+    auto device = openCamcorder(tape);
+    ASSERT_NE(device, nullptr);
+    {
+        DvOutGraph graph(*device);
+        CDeviceControl control;
+        control.Attach(device);
+        control.Record();
+        graph.Run();
+        for (const auto& frame : frames)
+            graph.Deliver(400'000, frame.data(), static_cast<long>(frame.size()));
+        graph.Deliver(-1, nullptr, 0);
+        graph.DeliverEndOfStream();
+        ASSERT_EQ(graph.WaitForCompletion(20s), Completion::Finished);
+        control.Stop();  // the camcorder writes out what it recorded
+    }
+    const auto recorded = readRawTape(tape);
+    ASSERT_EQ(recorded.size(), frames.size());
+    for (std::size_t i = 0; i < frames.size(); ++i)
+        EXPECT_TRUE(recorded[i] == frames[i]) << "frame " << i;
+}
+
+TEST_F(VirtualCamcorderGraphs, record_pause_takes_the_frames_and_drops_them)
+{
+    const auto tape = mediagraph::testing::testFolder() / "paused.dv";
+    const auto original = numberedFrames(dv::VideoSystem::Pal625_50, 10);
+    mediagraph::testing::writeRawTape(tape, original);
+    auto device = openCamcorder(tape);
+    ASSERT_NE(device, nullptr);
+    {
+        DvOutGraph graph(*device);
+        CDeviceControl control;
+        control.Attach(device);
+        control.RecordPause();
+        graph.Run();
+        for (const auto& frame : numberedFrames(dv::VideoSystem::Pal625_50, 5, 9))
+            graph.Deliver(400'000, frame.data(), static_cast<long>(frame.size()));
+        graph.DeliverEndOfStream();
+        ASSERT_EQ(graph.WaitForCompletion(20s), Completion::Finished);
+        control.Stop();
+    }
+    EXPECT_TRUE(readRawTape(tape) == original);
+}
+
+}  // namespace
+}  // namespace vantrel::pipeline
