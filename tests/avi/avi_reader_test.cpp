@@ -314,6 +314,35 @@ TEST(AviFrameReads, two_threads_read_the_same_file_at_once)
     EXPECT_EQ(mismatches.load(), 0);
 }
 
+// The fuzzer's seeds (fuzz/corpus/make_seeds.py) are valid files of each layout, so the fuzzer
+// starts from inputs that reach every index path.
+TEST(AviReaderIndexes, fuzzer_seeds_open_through_the_index_their_names_promise)
+{
+    const auto dir = std::filesystem::path(VANTREL_SOURCE_DIR) / "fuzz" / "corpus" / "avi_reader_fuzzer";
+    int seeds = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        const auto name = entry.path().filename().string();
+        if (name.rfind("seed_", 0) != 0) continue;
+        ++seeds;
+        auto avi = OpenDVAvi(entry.path().string());
+        ASSERT_TRUE(avi) << name << ": " << avi.error();
+        EXPECT_GE(avi->frameCount(), 3u) << name;
+        const auto expected = name.find("opendml") != std::string::npos ? IndexSource::OpenDml
+                              : (name.find("no_index") != std::string::npos || name.find("odd_junk") != std::string::npos)
+                                  ? IndexSource::Scan
+                                  : IndexSource::LegacyIdx1;
+        EXPECT_EQ(avi->reader().indexSource(), expected) << name;
+        std::vector<std::byte> buffer(dv::kMaxFrameBytes);
+        for (std::size_t i = 0; i < avi->frameCount(); ++i) {
+            auto read = avi->readFrame(i, buffer);
+            ASSERT_TRUE(read) << name;
+            EXPECT_EQ(*read, 480u) << name;
+            EXPECT_EQ(std::to_integer<int>(buffer[1]), static_cast<int>((i * 7 + 1) & 0xFF)) << name << " frame " << i;
+        }
+    }
+    EXPECT_GE(seeds, 7);
+}
+
 // A sparse file of about 5 GB: real frames at the start and the end, holes (JUNK) between,
 // so that the last frames lie beyond 4 GB and need the OpenDML 64-bit offsets.
 TEST(AviReaderLargeFiles, reads_the_last_frames_of_a_file_beyond_4_gb)
