@@ -86,7 +86,7 @@ TEST(DvgenCommandLine, reads_every_option)
     EXPECT_EQ(o.timecode.frames, 4);
     ASSERT_EQ(o.jumps.size(), 1u);
     EXPECT_EQ(o.jumps[0].bySeconds, -30);
-    EXPECT_EQ(cameraPack(cameraAt(o, 0)), (PackBytes{0x70, 0xC9, 0x82, 0x25, 0x85}));
+    EXPECT_EQ(cameraPack(cameraAt(o, 0)), (PackBytes{0x70, 0xC9, 0x42, 0x25, 0x85}));
     EXPECT_EQ(cameraAt(o, 20).gainCode, 7);
     EXPECT_EQ(cameraAt(o, 20).irisCode, 9) << "a change keeps the keys it does not name";
     EXPECT_EQ(shutterWordAt(o, 4), 0x0138);

@@ -40,13 +40,14 @@ const std::uint8_t* vauxPack(const std::uint8_t* f, std::size_t sequences, std::
     return nullptr;
 }
 
-// -1 when no even sequence gives a value. A word whose value is 0 gives none either.
+// -1 when no even sequence gives a value. A word counts only under a shutter pack header (0x7F);
+// a word whose value is 0 gives none either.
 int shutterOf(const std::uint8_t* f, std::size_t sequences)
 {
     for (std::size_t s = 0; s < sequences; s += 2) {
         const std::uint8_t* block = f + s * kSequence + 240;
-        unsigned word = block[16] | block[17] << 8;
-        if (word == 0xFFFF) word = block[11] | block[12] << 8;
+        unsigned word = block[13] == 0x7F ? (block[16] | block[17] << 8) : 0xFFFF;
+        if (word == 0xFFFF) word = block[8] == 0x7F ? (block[11] | block[12] << 8) : 0xFFFF;
         if (word == 0xFFFF) continue;
         const int v = word < 0x8138 ? static_cast<int>(word & 0x1FF) : static_cast<int>(word - 0x8000);
         if (v == 255 || v == 0) continue;
@@ -57,7 +58,7 @@ int shutterOf(const std::uint8_t* f, std::size_t sequences)
     return -1;
 }
 
-// Local time from the date and time packs; false when missing or not a 32-bit time from 1970.
+// Local time from the date and time packs; false when missing or before 1970 (years below 50 are 20yy).
 bool recordedTime(const std::uint8_t* f, std::size_t sequences, std::tm& tm)
 {
     const std::uint8_t* date = subcodePack(f, sequences, 0x62);
@@ -67,13 +68,13 @@ bool recordedTime(const std::uint8_t* f, std::size_t sequences, std::tm& tm)
     tm = std::tm{};
     tm.tm_mday = bcd(date[2], 0x3);
     tm.tm_mon = bcd(date[3], 0x1) - 1;
-    tm.tm_year = (yy < 25 ? 2000 + yy : 1900 + yy) - 1900;
+    tm.tm_year = (yy < 50 ? 2000 + yy : 1900 + yy) - 1900;
     tm.tm_sec = bcd(time[2], 0x7);
     tm.tm_min = bcd(time[3], 0x7);
     tm.tm_hour = bcd(time[4], 0x3);
     tm.tm_isdst = -1;
     const long long t = static_cast<long long>(std::mktime(&tm));
-    return t >= 0 && t <= 0x7FFFFFFFLL;
+    return t >= 0;
 }
 
 const char* exposureText(int code)
@@ -125,11 +126,11 @@ std::string IndependentReading::probeLine(const std::uint8_t* f, std::size_t siz
     const char* focus = "No data recorded";
     if (const std::uint8_t* p = vauxPack(f, sequences, 0x70)) {
         iris = std::pow(2.0, (p[1] & 0x3F) * 0.125);
-        exposure = exposureText(p[2] >> 5);
+        exposure = exposureText(p[2] >> 4);
         const int gain = p[2] & 0x0F;
         gainDb = gain == 0 ? 0 : gain * 3 - 3;
         whiteBalanceMode = whiteBalanceModeText(p[3] >> 5);
-        focus = "auto";
+        focus = (p[4] & 0x80) != 0 ? "manual" : "auto";
     }
     char line2[160];
     std::snprintf(line2, sizeof line2, "%1.3fF Exposition %s ", iris, exposure);

@@ -172,12 +172,14 @@ TEST_F(ProbeAgreement, pal_type1_44k_sound_and_one_second_per_25_frames)
 
 TEST_F(ProbeAgreement, exposure_modes_and_white_balance_codes_read_from_their_bit_fields)
 {
-    // Exposure mode is PC2 bits 7-5 (bit 4 is not read); the white balance mode PC3 bits 7-5.
+    // Exposure mode is the whole high nibble of PC2, the white balance mode PC3 bits 7-5, the
+    // focus mode PC4 bit 7.
     expectAgreement("agree-camera-codes",
-                    {"--system", "ntsc", "--frames", "8", "--audio", "none", "--camera", "ae=0,wb=0",
+                    {"--system", "ntsc", "--frames", "10", "--audio", "none", "--camera", "ae=0,wb=0",
                      "--camera", "1:ae=1,wb=1", "--camera", "2:ae=2,wb=2", "--camera", "3:ae=3,wb=3",
                      "--camera", "4:ae=4,wb=4", "--camera", "5:ae=5,wb=7", "--camera", "6:ae=7,wb=6",
-                     "--camera", "7:ae=4,focus=0x80"});
+                     "--camera", "7:ae=4,focus=0x80", "--camera", "8:ae=15,focus=0x7F",
+                     "--camera", "9:ae=8,focus=0xFF"});
 }
 
 TEST_F(ProbeAgreement, shutter_word_in_the_second_slot_when_the_third_is_empty)
@@ -187,10 +189,10 @@ TEST_F(ProbeAgreement, shutter_word_in_the_second_slot_when_the_third_is_empty)
                                            "1", "--shutter-word", "0x84E0", "--shutter-word", "3:0x0001"});
 }
 
-TEST_F(ProbeAgreement, frame_without_shutter_pack_reads_the_word_of_the_slot_before)
+TEST_F(ProbeAgreement, frame_without_shutter_pack_keeps_the_last_shutter_shown)
 {
-    // Slot 2 of the first VAUX block is filler; the word in PC3 and PC4 of slot 1 counts, here
-    // the video source control pack's bytes.
+    // Slot 2 of the first VAUX block is filler and slot 1 holds the video source control pack:
+    // neither is a shutter pack, so their bytes are no shutter and the last value stays.
     expectAgreement("agree-shutter-fallback",
                     {"--system", "pal", "--frames", "4", "--audio", "none", "--no-shutter", "2-3"});
 }
@@ -212,11 +214,19 @@ TEST_F(ProbeAgreement, local_time_that_daylight_saving_skips_or_repeats_is_norma
     tzset();
 }
 
-TEST_F(ProbeAgreement, two_digit_years_from_25_belong_to_the_twentieth_century)
+TEST_F(ProbeAgreement, two_digit_years_below_50_belong_to_this_century)
 {
-    // Year codes below 25 are 20yy, the others 19yy; 1930 lies before 1970 and is no usable date.
-    expectAgreement("agree-year-pivot", {"--system", "pal", "--frames", "3", "--audio", "none", "--start",
-                                         "2024-12-31T23:59:59", "--jump", "1:+86400000"});
+    // Year codes below 50 are 20yy, the others 19yy: 2024, 2027 and 2049 are dates, the code 50
+    // is 1950, before 1970 and no usable date. Dates beyond 2038 are fine.
+    const auto lines = expectAgreement("agree-year-pivot",
+                                       {"--system", "pal", "--frames", "4", "--audio", "none", "--start",
+                                        "2024-12-31T23:59:59", "--jump", "1:+86400000", "--jump", "2:+694224000",
+                                        "--jump", "3:+31536000"});
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_NE(lines[0].find("\t31.12.2024 23:59:59 Frame 0 "), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("\t27.09.2027 23:59:59 Frame 1 "), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find("\t26.09.2049 23:59:59 Frame 2 "), std::string::npos) << lines[2];
+    EXPECT_NE(lines[3].find("\tNo recording date ! Frame 3 "), std::string::npos) << lines[3];
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ const char* const kDvgenUsage =
     "  --start YYYY-MM-DDTHH:MM:SS  recording date and time of frame 0 (2004-07-14T18:03:09)\n"
     "  --timecode HH:MM:SS:FF     time code of frame 0 (00:00:00:00; NTSC counts drop-frame)\n"
     "  --jump N:+S|N:-S           at frame N the recording clock jumps by S seconds (repeatable)\n"
-    "  --camera [N:]K=V,...       camera pack from frame N on; keys iris (0-63), ae (0-7),\n"
+    "  --camera [N:]K=V,...       camera pack from frame N on; keys iris (0-63), ae (0-15),\n"
     "                             gain (0-15), wb (0-7), light (0-31), focus (byte) (repeatable)\n"
     "  --shutter [N:]D            shutter 1/D second from frame N on (1/50)\n"
     "  --shutter-word [N:]W       the shutter pack's raw word from frame N on (e.g. 0x0138)\n"
@@ -131,7 +131,7 @@ std::optional<CameraValues> parseCamera(std::string_view text, CameraValues valu
         const auto within = [&](long long maximum) { return *value <= maximum; };
         const auto byte = static_cast<std::uint8_t>(*value);
         if (key == "iris" && within(63)) values.irisCode = byte;
-        else if (key == "ae" && within(7)) values.exposureMode = byte;
+        else if (key == "ae" && within(15)) values.exposureMode = byte;
         else if (key == "gain" && within(15)) values.gainCode = byte;
         else if (key == "wb" && within(7)) values.whiteBalanceMode = byte;
         else if (key == "light" && within(31)) values.whiteBalanceLight = byte;

@@ -223,7 +223,7 @@ PackBytes recordingTimePack(std::uint8_t packId, const LocalDateTime& t) noexcep
 PackBytes cameraPack(const CameraValues& v) noexcept
 {
     return {0x70, static_cast<std::uint8_t>(0xC0 | (v.irisCode & 0x3F)),
-            static_cast<std::uint8_t>((v.exposureMode & 0x07) << 5 | (v.gainCode & 0x0F)),
+            static_cast<std::uint8_t>((v.exposureMode & 0x0F) << 4 | (v.gainCode & 0x0F)),
             static_cast<std::uint8_t>((v.whiteBalanceMode & 0x07) << 5 | (v.whiteBalanceLight & 0x1F)), v.focusByte};
 }
 

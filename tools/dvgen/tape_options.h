@@ -34,7 +34,7 @@ struct FrameRange {
 // The fields of the consumer camera pack (0x70), as codes.
 struct CameraValues {
     std::uint8_t irisCode = 16;          // 0..63, F-number 2^(code/8): 16 is F4.0
-    std::uint8_t exposureMode = 0;       // 0..7, 0 fully automatic
+    std::uint8_t exposureMode = 0;       // 0..15 (PC2 bits 7..4), 0 fully automatic
     std::uint8_t gainCode = 1;           // 0..15, 1 is 0 dB
     std::uint8_t whiteBalanceMode = 0;   // 0..7, 0 automatic
     std::uint8_t whiteBalanceLight = 4;  // 0..31, 4 sunlight
