@@ -282,7 +282,7 @@ TEST(DvAudioPeers, gstreamer_dvdemux_decodes_the_samples_we_encoded)
         const auto dvPath = testmedia::testDataDir() / (std::string("ours_gst_") + c.name + ".dv");
         const auto pcmPath = testmedia::testDataDir() / (std::string("ours_") + c.name + ".gst.pcm");
         const auto expected = writeDvWithOurAudio(source, dvPath, c);
-        ASSERT_TRUE(run("gst-launch-1.0 -q filesrc location=" + shellQuoted(dvPath) +
+        ASSERT_TRUE(run("timeout 60 gst-launch-1.0 -q filesrc location=" + shellQuoted(dvPath) +
                         " ! dvdemux name=d d.audio ! audio/x-raw,format=S16LE,channels=2 ! filesink location=" +
                         shellQuoted(pcmPath)));
         const auto peer = readPcm(pcmPath);
