@@ -40,7 +40,10 @@ inline constexpr long ED_MODE_STEP_FWD = 4304;
 inline constexpr long ED_MODE_RECORD_FREEZE = 4904;
 inline constexpr long ED_MODE_STEP_REV = 4905;
 
-// Where the frames the camcorder plays go. Both calls come on the camcorder's sender thread.
+// Where the frames the camcorder plays go. Both calls come on the camcorder's sender thread, one at
+// a time. A call may block (back-pressure) and may change the camcorder's mode, but it must return
+// for attachReceiver and the camcorder's destruction to finish: unblock it (stop the ring or graph
+// that it feeds) before detaching it.
 struct IDvFrameReceiver {
     virtual ~IDvFrameReceiver() = default;
     // One whole DV frame (144000 bytes PAL, 120000 NTSC); the bytes are valid only during the call.

@@ -53,10 +53,10 @@ public:
         std::unique_lock lock(m_mutex);
         return m_changed.wait_for(lock, kPatience, [&] { return m_numbers.size() >= count; });
     }
-    bool waitForEndOfTape()
+    bool waitForEndOfTape(int count = 1)
     {
         std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, kPatience, [&] { return m_endsOfTape > 0; });
+        return m_changed.wait_for(lock, kPatience, [&] { return m_endsOfTape >= count; });
     }
     std::vector<std::uint32_t> numbers() const { std::lock_guard lock(m_mutex); return m_numbers; }
     std::vector<Frame> frames() const { std::lock_guard lock(m_mutex); return m_frames; }
@@ -139,9 +139,9 @@ TEST(VirtualCamcorder, accepts_only_the_transport_mode_values)
 
 TEST(VirtualCamcorder, play_sends_every_frame_bit_exact_in_order_at_the_tape_rate_then_stops)
 {
+    RecordingReceiver receiver;
     Deck deck = rawDeck("play.dv", 10, SendPace::TapeRate);
     ASSERT_TRUE(deck.camcorder);
-    RecordingReceiver receiver;
     deck.camcorder->attachReceiver(&receiver);
     ASSERT_TRUE(deck.camcorder->setMode(ED_MODE_PLAY));
     ASSERT_TRUE(receiver.waitForEndOfTape());
@@ -163,9 +163,9 @@ TEST(VirtualCamcorder, play_sends_every_frame_bit_exact_in_order_at_the_tape_rat
 
 TEST(VirtualCamcorder, play_at_full_speed_sends_as_fast_as_the_receiver_takes_them)
 {
+    RecordingReceiver receiver(false);
     Deck deck = rawDeck("fast.dv", 60, SendPace::AsFastAsTaken, VideoSystem::Ntsc525_60);
     ASSERT_TRUE(deck.camcorder);
-    RecordingReceiver receiver(false);
     deck.camcorder->attachReceiver(&receiver);
     const auto start = Clock::now();
     deck.camcorder->setMode(ED_MODE_PLAY);
@@ -174,29 +174,29 @@ TEST(VirtualCamcorder, play_at_full_speed_sends_as_fast_as_the_receiver_takes_th
     EXPECT_EQ(receiver.numbers(), sequence(0, 60));
     EXPECT_EQ(receiver.sizes(), std::vector<std::size_t>(60, dv::kNtscFrameBytes));
     EXPECT_EQ(receiver.durations().front(), 333'667);
-    EXPECT_LT(elapsed, 1s) << "60 NTSC frames take 2 s at the tape rate";
+    EXPECT_LT(elapsed, 1500ms) << "60 NTSC frames take 2 s at the tape rate";
 }
 
 TEST(VirtualCamcorder, the_environment_chooses_full_speed)
 {
+    RecordingReceiver receiver(false);
     ::setenv("VANTREL_VIRTUAL_SPEED", "max", 1);
     Deck deck = rawDeck("env.dv", 50, SendPace::FromEnvironment);
     ::unsetenv("VANTREL_VIRTUAL_SPEED");
     ASSERT_TRUE(deck.camcorder);
-    RecordingReceiver receiver(false);
     deck.camcorder->attachReceiver(&receiver);
     const auto start = Clock::now();
     deck.camcorder->setMode(ED_MODE_PLAY);
     ASSERT_TRUE(receiver.waitForEndOfTape());
     EXPECT_EQ(receiver.count(), 50u);
-    EXPECT_LT(Clock::now() - start, 1s) << "50 PAL frames take 2 s at the tape rate";
+    EXPECT_LT(Clock::now() - start, 1500ms) << "50 PAL frames take 2 s at the tape rate";
 }
 
 TEST(VirtualCamcorder, play_starts_at_the_position_and_stop_sends_nothing)
 {
+    RecordingReceiver receiver(false);
     Deck deck = rawDeck("position.dv", 8, SendPace::AsFastAsTaken);
     ASSERT_TRUE(deck.camcorder);
-    RecordingReceiver receiver(false);
     deck.camcorder->attachReceiver(&receiver);
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(receiver.count(), 0u) << "stop sends nothing";
@@ -205,7 +205,8 @@ TEST(VirtualCamcorder, play_starts_at_the_position_and_stop_sends_nothing)
     ASSERT_TRUE(receiver.waitForEndOfTape());
     EXPECT_EQ(receiver.numbers(), sequence(5, 8));
     deck.camcorder->setMode(ED_MODE_PLAY);  // play at the end: straight back to stop
-    EXPECT_TRUE(deck.camcorder->waitForMode(ED_MODE_STOP, kPatience));
+    ASSERT_TRUE(receiver.waitForEndOfTape(2));
+    EXPECT_EQ(deck.camcorder->mode(), ED_MODE_STOP);
     EXPECT_EQ(receiver.count(), 3u);
     deck.camcorder->setPosition(100);
     EXPECT_EQ(deck.camcorder->position(), 8);
@@ -215,20 +216,21 @@ TEST(VirtualCamcorder, play_starts_at_the_position_and_stop_sends_nothing)
 
 TEST(VirtualCamcorder, freeze_repeats_the_frame_at_the_position_until_stopped)
 {
+    RecordingReceiver receiver;
     Deck deck = rawDeck("freeze.dv", 6, SendPace::AsFastAsTaken);
     ASSERT_TRUE(deck.camcorder);
-    RecordingReceiver receiver;
     deck.camcorder->attachReceiver(&receiver);
     deck.camcorder->setPosition(3);
+    const auto start = Clock::now();
     deck.camcorder->setMode(ED_MODE_FREEZE);
     ASSERT_TRUE(receiver.waitForFrames(3));
+    std::this_thread::sleep_until(start + 200ms);
     deck.camcorder->setMode(ED_MODE_STOP);
     const auto frames = receiver.frames();
     for (const auto& frame : frames) EXPECT_EQ(frame, deck.frames[3]);
     EXPECT_EQ(deck.camcorder->position(), 3);
-    // Freeze is paced even at full speed: three stills take two frame periods at least.
-    const auto arrivals = receiver.arrivals();
-    EXPECT_GE(arrivals[2] - arrivals[0], 60ms);
+    // Freeze is paced even at full speed: a still every 40 ms, not a flood.
+    EXPECT_LE(frames.size(), static_cast<std::size_t>((Clock::now() - start) / 40ms) + 2);
     const auto sentAtStop = receiver.count();
     std::this_thread::sleep_for(100ms);
     EXPECT_LE(receiver.count(), sentAtStop + 1) << "at most the frame in flight when stop came";
@@ -236,9 +238,9 @@ TEST(VirtualCamcorder, freeze_repeats_the_frame_at_the_position_until_stopped)
 
 TEST(VirtualCamcorder, fast_forward_and_rewind_move_the_tape_without_sending_and_stop_at_the_ends)
 {
+    RecordingReceiver receiver(false);
     Deck deck = rawDeck("wind.dv", 40, SendPace::TapeRate);
     ASSERT_TRUE(deck.camcorder);
-    RecordingReceiver receiver(false);
     deck.camcorder->attachReceiver(&receiver);
     deck.camcorder->setPosition(5);
     const auto start = Clock::now();
@@ -255,9 +257,9 @@ TEST(VirtualCamcorder, fast_forward_and_rewind_move_the_tape_without_sending_and
 
 TEST(VirtualCamcorder, steps_move_one_frame_and_show_it_as_a_still)
 {
+    RecordingReceiver receiver;
     Deck deck = rawDeck("step.dv", 5, SendPace::TapeRate);
     ASSERT_TRUE(deck.camcorder);
-    RecordingReceiver receiver;
     deck.camcorder->attachReceiver(&receiver);
     deck.camcorder->setPosition(2);
     deck.camcorder->setMode(ED_MODE_STEP_FWD);
@@ -308,6 +310,7 @@ TEST(VirtualCamcorder, record_overwrites_a_raw_tape_in_place_and_lengthens_it_at
     deck.camcorder->setMode(ED_MODE_PLAY);
     ASSERT_TRUE(receiver.waitForEndOfTape());
     EXPECT_EQ(receiver.frames(), expected);
+    deck.camcorder->attachReceiver(nullptr);
 }
 
 TEST(VirtualCamcorder, record_on_an_avi_tape_writes_the_recorded_tape_beside_it)
@@ -358,9 +361,9 @@ TEST(VirtualCamcorder, record_pause_takes_frames_and_drops_them_and_wrong_frames
 
 TEST(VirtualCamcorder, injected_drops_are_not_sent_and_are_counted)
 {
+    RecordingReceiver receiver(false);
     Deck deck = rawDeck("drops.dv", 12, SendPace::AsFastAsTaken);
     ASSERT_TRUE(deck.camcorder);
-    RecordingReceiver receiver(false);
     deck.camcorder->attachReceiver(&receiver);
     deck.camcorder->dropEvery(3);
     deck.camcorder->setMode(ED_MODE_PLAY);
@@ -378,13 +381,14 @@ TEST(VirtualCamcorder, injected_drops_are_not_sent_and_are_counted)
     ASSERT_TRUE(second.waitForEndOfTape());
     EXPECT_EQ(second.numbers(), sequence(2, 12));
     EXPECT_EQ(deck.camcorder->droppedFrames(), 6u);
+    deck.camcorder->attachReceiver(nullptr);  // before `second` goes
 }
 
 TEST(VirtualCamcorder, a_detached_receiver_is_never_called_again)
 {
+    RecordingReceiver receiver(false);
     Deck deck = rawDeck("detach.dv", 100, SendPace::AsFastAsTaken);
     ASSERT_TRUE(deck.camcorder);
-    RecordingReceiver receiver(false);
     deck.camcorder->attachReceiver(&receiver);
     deck.camcorder->setMode(ED_MODE_PLAY);
     ASSERT_TRUE(receiver.waitForFrames(5));
@@ -421,13 +425,14 @@ TEST(VirtualCamcorder, a_receiver_may_change_the_mode_from_inside_its_call)
     std::this_thread::sleep_for(20ms);
     EXPECT_EQ(receiver.m_last.load(), 3u);
     EXPECT_EQ(deck.camcorder->position(), 4);
+    deck.camcorder->attachReceiver(nullptr);
 }
 
 TEST(VirtualCamcorder, mode_changes_from_another_thread_while_playing_keep_every_frame_whole)
 {
+    RecordingReceiver receiver;
     Deck deck = rawDeck("busy.dv", 30, SendPace::AsFastAsTaken);
     ASSERT_TRUE(deck.camcorder);
-    RecordingReceiver receiver;
     deck.camcorder->attachReceiver(&receiver);
     std::jthread controller([&] {
         std::mt19937 rng(1394);
@@ -446,7 +451,9 @@ TEST(VirtualCamcorder, mode_changes_from_another_thread_while_playing_keep_every
     });
     controller.join();
     deck.camcorder->setMode(ED_MODE_STOP);
-    std::this_thread::sleep_for(10ms);  // a frame in flight when stop came may still land
+    const auto sentAtStop = receiver.count();
+    std::this_thread::sleep_for(100ms);
+    EXPECT_LE(receiver.count(), sentAtStop + 1) << "stop is stop, but for the frame in flight when it came";
     const auto frames = receiver.frames();
     EXPECT_GT(frames.size(), 0u);
     for (const auto& frame : frames) {
@@ -454,9 +461,6 @@ TEST(VirtualCamcorder, mode_changes_from_another_thread_while_playing_keep_every
         ASSERT_LT(number, 30u);
         EXPECT_EQ(frame, deck.frames[number]);
     }
-    const auto settled = receiver.count();
-    std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(receiver.count(), settled) << "stop is stop";
 }
 
 TEST(VirtualCamcorder, destruction_while_playing_freezing_or_winding_joins_the_sender)
