@@ -128,6 +128,8 @@ public:
     ITransport* Transport() override { return &m_transport; }
     std::int32_t DroppedFrames() const override { return static_cast<std::int32_t>(m_camcorder->droppedFrames()); }
 
+    CVirtualCamcorder& camcorder() noexcept { return *m_camcorder; }
+
 private:
     std::shared_ptr<CVirtualCamcorder> m_camcorder;
     VirtualTransport m_transport;
@@ -185,6 +187,12 @@ public:
 };
 
 }  // namespace
+
+CVirtualCamcorder* VirtualCamcorderOf(IVideoDevice& device)
+{
+    auto* virtualDevice = dynamic_cast<VirtualCamcorderDevice*>(&device);
+    return virtualDevice != nullptr ? &virtualDevice->camcorder() : nullptr;
+}
 
 std::shared_ptr<IVideoDeviceBackend> makeVirtualCamcorderBackend()
 {

@@ -16,6 +16,8 @@
 
 namespace vantrel::mediagraph {
 
+class CVirtualCamcorder;
+
 // Transport commands of a camcorder; mode is one of the ED_MODE_* values.
 class ITransport {
 public:
@@ -62,6 +64,10 @@ public:
 std::vector<std::shared_ptr<IVideoDeviceBackend>> defaultVideoDeviceBackends();
 std::shared_ptr<IVideoDeviceBackend> makeFireWireBackend();
 std::shared_ptr<IVideoDeviceBackend> makeVirtualCamcorderBackend();  // reads VANTREL_VIRTUAL_CAMCORDER
+
+// The camcorder behind a virtual camcorder's handle (its tape, position, drop injection); null for
+// any other device.
+CVirtualCamcorder* VirtualCamcorderOf(IVideoDevice& device);
 
 // Replaces the registry's backends for its lifetime (tests install fakes with it), then restores them.
 class ScopedVideoDeviceBackends {

@@ -4,6 +4,7 @@
 #include "bridge_test_support.h"
 #include "mediagraph/device_control.h"
 #include "mediagraph/video_devices.h"
+#include "mediagraph/virtual_camcorder.h"
 #include "mediagraph/virtual_tape_fixtures.h"
 #include "pipeline/input_filter_graph.h"
 #include "pipeline/output_filter_graph.h"
@@ -96,6 +97,36 @@ TEST_F(VirtualCamcorderGraphs, captures_every_frame_of_the_tape_bit_exact_and_in
     }
     EXPECT_EQ(delivered.back().duration, -1);
     EXPECT_EQ(device->DroppedFrames(), 0);
+}
+
+TEST_F(VirtualCamcorderGraphs, frames_the_camcorder_loses_are_counted_as_dropped)
+{
+    const auto tape = mediagraph::testing::testFolder() / "dropping.dv";
+    const auto frames = numberedFrames(dv::VideoSystem::Pal625_50, 40);
+    mediagraph::testing::writeRawTape(tape, frames);
+    auto device = openCamcorder(tape);
+    ASSERT_NE(device, nullptr);
+    mediagraph::CVirtualCamcorder* camcorder = mediagraph::VirtualCamcorderOf(*device);
+    ASSERT_NE(camcorder, nullptr);
+    camcorder->dropEvery(4);
+
+    CaptureGraph graph(*device);
+    RecordingFrameSink sink;
+    graph.Start(&sink);
+    CDeviceControl control;
+    control.Attach(device);
+    control.Play();
+    ASSERT_EQ(graph.WaitForCompletion(20s), Completion::Finished);
+    const auto delivered = sink.frames();
+    ASSERT_EQ(delivered.size(), 30u + 1u);
+    EXPECT_EQ(device->DroppedFrames(), 10);
+    std::uint32_t previous = 0;
+    for (std::size_t i = 0; i + 1 < delivered.size(); ++i) {
+        const std::uint32_t number = frameNumber(delivered[i].bytes);
+        EXPECT_TRUE(delivered[i].bytes == frames[number]);
+        EXPECT_TRUE(i == 0 || number > previous) << "frames out of order";
+        previous = number;
+    }
 }
 
 TEST_F(VirtualCamcorderGraphs, captures_an_avi_tape_of_either_type)
