@@ -3,10 +3,13 @@
 //
 // Design note. One sender thread owns the transport: in play it reads the frame at the tape
 // position and hands it to the attached receiver, paced at the tape's frame rate (or as fast as
-// the receiver takes it); in freeze it repeats the frame at the position; fast forward and rewind
-// move the position ten frames per frame period and stop at the ends. Recording runs on the
-// caller's thread (`receiveFrame`), writing at the position. Mode changes may come from any
-// thread; every wait of the sender wakes on a mode change and on destruction, which joins it.
+// the receiver takes it); in freeze it repeats the frame at the position, paced; fast forward and
+// rewind move the position ten frames per frame period (per millisecond at full speed), send
+// nothing and stop at the ends. A sender more than a second behind its schedule (a receiver that
+// blocked) starts a new schedule rather than bursting; it loses no frames for being late: only the
+// drop hooks lose frames. Recording runs on the caller's thread (`receiveFrame`), writing at the
+// position. Mode changes may come from any thread; every wait of the sender wakes on a mode change
+// and on destruction, which joins it.
 #pragma once
 
 #include "dv/dif_layout.h"
