@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace vantrel::testmedia {
 
 inline std::filesystem::path testDataDir()
@@ -82,7 +84,8 @@ inline std::filesystem::path ffmpegDvFile(dv::VideoSystem system, int seconds = 
     if (std::filesystem::exists(path)) return path;
     if (!hasTool("ffmpeg")) return {};
     const std::string picture = isPal ? "testsrc=size=720x576:rate=25" : "testsrc=size=720x480:rate=30000/1001";
-    const auto partial = path.string() + ".part";
+    // Test programs may run at once: each makes its own partial file and renames it into place.
+    const auto partial = path.string() + "." + std::to_string(::getpid()) + ".part";
     const std::string command = "ffmpeg -nostdin -v error -y -f lavfi -i " + picture +
                                 " -f lavfi -i sine=frequency=1000:sample_rate=48000 -t " + std::to_string(seconds) +
                                 " -target " + (isPal ? "pal-dv" : "ntsc-dv") + " -f dv " + shellQuoted(partial);

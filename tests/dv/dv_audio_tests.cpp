@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <random>
 #include <vector>
 
 namespace vantrel::dv {
@@ -249,6 +250,31 @@ TEST(DvAudioNominalCounts, keeps_the_total_on_the_clock_over_a_minute)
             const double seconds = system == VideoSystem::Pal625_50 ? frames / 25.0 : frames * 1001.0 / 30000.0;
             EXPECT_NEAR(static_cast<double>(total), seconds * rate, 1.0) << rate;
         }
+    }
+}
+
+TEST(DvAudioRobustness, decodes_random_frames_without_reading_or_writing_out_of_bounds)
+{
+    std::mt19937 random(20261206);
+    std::vector<std::int16_t> decoded(kMaxStereoSamplesPerFrame);
+    for (auto system : {VideoSystem::Pal625_50, VideoSystem::Ntsc525_60}) {
+        auto frame = blankFrame(system);
+        std::size_t decodedFrames = 0;
+        for (int round = 0; round < 300; ++round) {
+            for (auto& byte : frame) byte = static_cast<std::byte>(random());
+            // Plant a source pack half of the time so that the sample decoders run on noise.
+            if (round % 2 == 0) {
+                const std::size_t pack = audioBlockOffset(0, 3) + 3;
+                frame[pack] = std::byte{kAudioSourcePack};
+                frame[pack + 4] = static_cast<std::byte>((random() % 3) << 3 | (random() % 2));
+            }
+            auto result = decodeAudio(frame, system, decoded);
+            if (!result) continue;
+            ++decodedFrames;
+            EXPECT_LE(result->format.samplesPerChannel, kMaxAudioSamplesPerFrame);
+            EXPECT_GE(result->format.samplesPerChannel, minimumAudioSamples(system, result->format.sampleRateHz));
+        }
+        EXPECT_GT(decodedFrames, 40u);
     }
 }
 
