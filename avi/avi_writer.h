@@ -24,7 +24,12 @@ struct AviWriterOptions {
 
 // Frames go in one at a time; finish() writes the indexes and the final headers. Until then the
 // file is always readable by a reader that scans 'movi' (see the note in avi_writer.cpp).
-// A writer destroyed without finish() leaves the file as a crash would.
+// A writer destroyed without finish() leaves the file as a crash would; a moved-from writer may
+// only be destroyed or assigned to.
+// Type 2 audio: the 'auds' stream keeps the rate of the first frame's audio; frames recorded at
+// another rate (48 kHz and 32 kHz scenes on one tape) are resampled to it, each frame keeping its
+// duration, and a frame without readable audio adds silence of its length. Of 12-bit audio
+// recorded with two stereo pairs, the first pair is written.
 class AviWriter {
 public:
     static Expected<AviWriter, AviWriteError> create(const std::filesystem::path& path, const AviWriterOptions& options);
