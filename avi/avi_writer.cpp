@@ -503,9 +503,11 @@ WriteResult writeFrameChunks(State& s, std::span<const std::byte> frame)
     return {};
 }
 
+// After a failed write the file is in an unknown state: nothing more goes in. A file that is
+// full (TooLong) is intact and can still be finished.
 WriteResult stopOnFailure(State& s, WriteResult result)
 {
-    if (!result) s.failure = result.error();
+    if (!result && result.error().code != AviWriteErrorCode::TooLong) s.failure = result.error();
     return result;
 }
 

@@ -526,6 +526,27 @@ TEST(AviWriterErrors, a_short_write_at_the_file_size_limit_stops_the_file_with_a
     EXPECT_EQ(writer->finish().error().code, AviWriteErrorCode::NotWritable);
 }
 
+TEST(AviWriterErrors, a_file_whose_super_index_is_full_refuses_more_frames_but_still_finishes)
+{
+    // One frame a RIFF: the 512 slots of the super index are used up after 512 frames.
+    const auto frame = makeFrames(VideoSystem::Ntsc525_60, 1)[0];
+    const auto path = dataPath("full_super_index.avi");
+    auto writer = AviWriter::create(path, {DvAviType::Type1Interleaved, VideoSystem::Ntsc525_60, 150000});
+    ASSERT_TRUE(writer);
+    std::size_t accepted = 0;
+    WriteResult last;
+    while (accepted < 600 && (last = writer->writeFrame(frame))) ++accepted;
+    ASSERT_FALSE(last);
+    EXPECT_EQ(last.error().code, AviWriteErrorCode::TooLong);
+    EXPECT_EQ(accepted, 512u);
+    ASSERT_TRUE(writer->finish());
+    auto reader = AviReader::open(path.string());
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(reader->indexSource(), IndexSource::OpenDml);
+    EXPECT_EQ(reader->sampleCount(0), 512u);
+    std::filesystem::remove(path);
+}
+
 // Peers: ffprobe, MediaInfo and GStreamer accept the files silently and count every frame.
 class AviWriterPeers : public ::testing::Test {
 protected:
