@@ -15,7 +15,9 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -85,7 +87,10 @@ std::uint32_t u32At(const std::vector<std::byte>& bytes, std::size_t offset)
 std::string idAt(const std::vector<std::byte>& bytes, std::size_t offset)
 {
     std::string text;
-    for (std::size_t i = 0; i < 4; ++i) text += static_cast<char>(bytes.at(offset + i));
+    for (std::size_t i = 0; i < 4; ++i) {
+        const auto c = static_cast<char>(bytes.at(offset + i));
+        text += (c >= 0x20 && c < 0x7F) ? c : '.';
+    }
     return text;
 }
 
@@ -545,6 +550,60 @@ TEST(AviWriterErrors, a_file_whose_super_index_is_full_refuses_more_frames_but_s
     EXPECT_EQ(reader->indexSource(), IndexSource::OpenDml);
     EXPECT_EQ(reader->sampleCount(0), 512u);
     std::filesystem::remove(path);
+}
+
+// A readable dump of the chunk tree: names, sizes and the header and index fields that matter.
+void dumpChunks(const std::vector<std::byte>& bytes, std::uint64_t from, std::uint64_t to, int depth, std::ostringstream& out)
+{
+    std::uint64_t offset = from;
+    while (offset + 8 <= to) {
+        const std::string id = idAt(bytes, offset);
+        const std::uint32_t size = u32At(bytes, offset + 4);
+        const std::uint64_t data = offset + 8;
+        out << std::string(2 * depth, ' ') << "@" << offset << " " << id << " " << size;
+        if (id == "RIFF" || id == "LIST") {
+            out << " '" << idAt(bytes, data) << "'\n";
+            dumpChunks(bytes, data + 4, data + size, depth + 1, out);
+        } else {
+            if (id == "avih") out << " frames=" << u32At(bytes, data + 16) << " streams=" << u32At(bytes, data + 24);
+            if (id == "strh") {
+                out << " " << idAt(bytes, data) << "/" << idAt(bytes, data + 4) << " scale=" << u32At(bytes, data + 20)
+                    << " rate=" << u32At(bytes, data + 24) << " length=" << u32At(bytes, data + 32)
+                    << " sample=" << u32At(bytes, data + 44);
+            }
+            if (id == "indx" || id.starts_with("ix")) {
+                out << " entries=" << u32At(bytes, data + 4) << " of=" << idAt(bytes, data + 8);
+                for (std::uint32_t e = 0; id == "indx" && e < u32At(bytes, data + 4); ++e) {
+                    out << " [@" << u32At(bytes, data + 24 + 16 * e) << " " << u32At(bytes, data + 32 + 16 * e) << " "
+                        << u32At(bytes, data + 36 + 16 * e) << "]";
+                }
+                if (id != "indx") out << " base=" << u32At(bytes, data + 12);
+            }
+            if (id == "idx1") out << " entries=" << size / 16;
+            if (id == "dmlh") out << " frames=" << u32At(bytes, data);
+            out << "\n";
+        }
+        offset = data + size + (size & 1);
+    }
+}
+
+TEST(AviWriterLayout, chunk_tree_of_a_two_riff_type2_file_matches_the_golden_file)
+{
+    const auto path = dataPath("golden_type2.avi");
+    writeFile(path, {DvAviType::Type2Separate, VideoSystem::Pal625_50, 480000}, makeFrames(VideoSystem::Pal625_50, 4));
+    const auto bytes = readFileBytes(path);
+    std::ostringstream dump;
+    dumpChunks(bytes, 0, bytes.size(), 0, dump);
+    const std::string golden = std::string(VANTREL_SOURCE_DIR) + "/tests/golden/avi_writer_type2_chunks.txt";
+    if (const char* update = std::getenv("VANTREL_UPDATE_GOLDEN"); update && std::string(update) == "1") {
+        std::ofstream(golden, std::ios::binary) << dump.str();
+        GTEST_SKIP() << "rewrote " << golden;
+    }
+    std::ifstream in(golden, std::ios::binary);
+    ASSERT_TRUE(in) << "missing " << golden << " (VANTREL_UPDATE_GOLDEN=1 writes it)";
+    std::ostringstream expected;
+    expected << in.rdbuf();
+    EXPECT_EQ(expected.str(), dump.str()) << "golden file " << golden;
 }
 
 // Peers: ffprobe, MediaInfo and GStreamer accept the files silently and count every frame.
