@@ -678,8 +678,8 @@ TEST_F(AviWriterPeers, gstreamer_avidemux_gives_back_the_same_frames_and_audio)
     }
 }
 
-// The audio stream of a type-2 file equals what ffmpeg decodes from the same DV frames as raw DV.
-TEST(AviWriterPeerAudio, type2_audio_equals_ffmpegs_decoding_of_the_dv_frames)
+// The audio of a type-2 file (and of a type-1 file, through ffmpeg) equals what ffmpeg decodes from the same DV frames as raw DV.
+TEST(AviWriterPeerAudio, audio_of_both_types_equals_ffmpegs_decoding_of_the_dv_frames)
 {
     if (!hasTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
     for (auto system : {VideoSystem::Pal625_50, VideoSystem::Ntsc525_60}) {
@@ -701,6 +701,12 @@ TEST(AviWriterPeerAudio, type2_audio_equals_ffmpegs_decoding_of_the_dv_frames)
         const auto expected = readFileBytes(fromDv);
         EXPECT_GT(expected.size(), 300000u);
         EXPECT_TRUE(readFileBytes(fromAvi) == expected);
+        // In a type-1 file the audio stays inside the DV frames: ffmpeg finds the same samples there.
+        const auto type1 = path.string() + ".type1.avi";
+        const auto fromType1 = path.string() + ".type1.pcm";
+        writeFile(type1, {DvAviType::Type1Interleaved, system, 1000000}, frames);
+        ASSERT_TRUE(run("ffmpeg -nostdin -v error -y -i " + shellQuoted(type1) + " -map 0:a:0 -f s16le " + shellQuoted(fromType1)));
+        EXPECT_TRUE(readFileBytes(fromType1) == expected);
     }
 }
 
