@@ -149,7 +149,7 @@ int main(int argc, char** argv)
                     megabytes / run.seconds, static_cast<double>(run.peakKilobytes) / 1024.0);
     };
     row("cat FILE > /dev/null", cat);
-    row("AnalysisThread (subcode + VAUX blocks only)", thread);
+    row("AnalysisThread (metadata reads, store, thread)", thread);
     row("whole frames read, then AnalyseFrame", whole);
     row("mediainfo --File_DvDif_Analysis=1", mediainfo);
     row("mediainfo --ParseSpeed=1 --File_DvDif_Analysis=1", mediainfoAll);
