@@ -32,6 +32,23 @@ bool isMaxSpeed()
     return speed != nullptr && std::string_view(speed) == "max";
 }
 
+// Records one frame printed to the camcorder. A frame that cannot go on the tape stops the
+// writing graph with an error whose text says why (the graph holder keeps it for the caller).
+GstFlowReturn recordOrReport(CVirtualCamcorder& camcorder, GstElement* sink, std::span<const std::byte> frame)
+{
+    const RecordOutcome outcome = camcorder.receiveFrame(frame);
+    if (outcome != RecordOutcome::WrongFormat && outcome != RecordOutcome::WriteFailed)
+        return GST_FLOW_OK;
+    const std::string text = outcome == RecordOutcome::WrongFormat
+                                 ? "The virtual camcorder takes only whole DV frames of its tape's standard"
+                                 : "The virtual camcorder cannot write its tape: " + camcorder.lastError();
+    GError* error = g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_WRITE, text.c_str());
+    // The message keeps a copy of the error; posting hands the message to the graph's bus.
+    gst_element_post_message(sink, gst_message_new_error(GST_OBJECT(sink), error, nullptr));
+    g_error_free(error);
+    return GST_FLOW_ERROR;
+}
+
 // Receives the camcorder's played frames and pushes them into an appsrc.
 class AppSrcFeeder : public IDvFrameReceiver {
 public:
@@ -115,9 +132,10 @@ public:
                 return GST_FLOW_EOS;
             GstMiniOwned<GstSample> owned = adoptMini(sample);
             MappedBuffer map{gst_sample_get_buffer(sample), GST_MAP_READ};
-            if (map)
-                (*static_cast<std::shared_ptr<CVirtualCamcorder>*>(camcorder))->receiveFrame(map.bytes());
-            return GST_FLOW_OK;
+            if (!map)
+                return GST_FLOW_ERROR;
+            CVirtualCamcorder& recorder = **static_cast<std::shared_ptr<CVirtualCamcorder>*>(camcorder);
+            return recordOrReport(recorder, GST_ELEMENT(appSink), map.bytes());
         };
         // The sink keeps the camcorder alive: it may outlive this handle inside a stopping graph.
         gst_app_sink_set_callbacks(GST_APP_SINK(sink.get()), &callbacks, new std::shared_ptr<CVirtualCamcorder>(m_camcorder),

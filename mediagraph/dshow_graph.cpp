@@ -158,13 +158,17 @@ Completion CDShowGraph::WaitForCompletion(std::chrono::milliseconds timeout)
 
 void CDShowGraph::RecordError(const CDShowException& error) noexcept
 {
+    bool isFirst = false;
     {
         std::lock_guard lock(m_eventMutex);
         ++m_errorCount;
-        if (!m_firstError)
+        isFirst = !m_firstError;
+        if (isFirst)
             m_firstError = error;
     }
     m_eventArrived.notify_all();
+    if (isFirst)
+        OnFirstError();
 }
 
 std::optional<CDShowException> CDShowGraph::FirstError() const

@@ -79,6 +79,10 @@ public:
     // Keep every bus message on the bus too, for a bus watch of the GUI thread.
     void SetBusPassThrough(bool isPassThrough) noexcept;
 
+protected:
+    // Called once, on the thread that reports the graph's first error, after it is kept.
+    virtual void OnFirstError() noexcept {}
+
 private:
     static GstBusSyncReply onBusMessage(GstBus* bus, GstMessage* message, gpointer self);
     void handleBusMessage(GstMessage* message);

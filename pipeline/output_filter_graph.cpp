@@ -57,8 +57,11 @@ void COutputFilterGraph::Deliver(REFERENCE_TIME duration, const std::byte* data,
     if (data == nullptr)
         return;  // end of stream travels by DeliverEndOfStream only
     GstBuffer* buffer = nullptr;
-    if (gst_buffer_pool_acquire_buffer(m_pool.get(), &buffer, nullptr) != GST_FLOW_OK || buffer == nullptr)
+    if (gst_buffer_pool_acquire_buffer(m_pool.get(), &buffer, nullptr) != GST_FLOW_OK || buffer == nullptr) {
+        if (auto failure = FirstError())
+            throw *failure;
         mediagraph::ThrowGraphError(mediagraph::graph_messages::kError);
+    }
 
     const gsize copyBytes = std::min<gsize>(static_cast<gsize>(std::max(length, 0L)), m_bufferBytes);
     gst_buffer_fill(buffer, 0, data, copyBytes);
@@ -74,6 +77,12 @@ void COutputFilterGraph::Deliver(REFERENCE_TIME duration, const std::byte* data,
     GST_BUFFER_FLAG_UNSET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);  // every DV frame is a sync point
 
     gst_app_src_push_buffer(GST_APP_SRC(m_outputFilter), buffer);  // transfer full; a stopped graph drops it
+}
+
+void COutputFilterGraph::OnFirstError() noexcept
+{
+    // Downstream has stopped taking buffers: a caller waiting for one would wait for ever.
+    gst_buffer_pool_set_flushing(m_pool.get(), TRUE);
 }
 
 void COutputFilterGraph::DeliverEndOfStream()

@@ -36,10 +36,15 @@ public:
     REFERENCE_TIME CurrentTime() const noexcept { return m_currentTime.load(std::memory_order_relaxed); }
 
     // Copies the frame into a pool buffer and sends it. A block longer than a buffer is cut to the
-    // buffer's size. End of stream (no data) is ignored. Throws "Error" when no buffer can be had.
+    // buffer's size. End of stream (no data) is ignored. When no buffer can be had, throws the
+    // graph's first error if it has failed downstream (a caller waiting for a buffer is woken by
+    // it), else "Error".
     void Deliver(REFERENCE_TIME duration, const std::byte* data, long length) override;
     // Sends end of stream downstream (after the frames already delivered).
     void DeliverEndOfStream();
+
+protected:
+    void OnFirstError() noexcept override;
 
 private:
     const CMediaType m_mediaType;

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
 
 namespace vantrel::pipeline {
 namespace {
@@ -177,6 +178,40 @@ TEST_F(VirtualCamcorderGraphs, printing_in_record_mode_puts_every_frame_on_the_t
     ASSERT_EQ(recorded.size(), frames.size());
     for (std::size_t i = 0; i < frames.size(); ++i)
         EXPECT_TRUE(recorded[i] == frames[i]) << "frame " << i;
+}
+
+TEST_F(VirtualCamcorderGraphs, a_frame_the_tape_cannot_take_stops_printing_with_its_reason)
+{
+    const auto tape = mediagraph::testing::testFolder() / "pal.dv";
+    mediagraph::testing::writeRawTape(tape, numberedFrames(dv::VideoSystem::Pal625_50, 3));
+    auto device = openCamcorder(tape);
+    ASSERT_NE(device, nullptr);
+    DvOutGraph graph(*device);
+    CDeviceControl control;
+    control.Attach(device);
+    control.Record();
+    graph.Run();
+    const char* kReason = "The virtual camcorder takes only whole DV frames of its tape's standard";
+    // More frames than the pool holds: once the camcorder refuses, the caller must not wait for
+    // buffers that will never come back; it gets the reason instead.
+    const auto ntscFrames = numberedFrames(dv::VideoSystem::Ntsc525_60, 3 * graph.PoolBufferCount());
+    std::optional<std::string> thrownMessage;
+    try {
+        for (const auto& frame : ntscFrames)
+            graph.Deliver(333'667, frame.data(), static_cast<long>(frame.size()));
+    } catch (const mediagraph::CDShowException& error) {
+        thrownMessage = error.message();
+    }
+    ASSERT_TRUE(thrownMessage.has_value()) << "every frame was taken";
+    EXPECT_EQ(*thrownMessage, kReason);
+    EXPECT_EQ(graph.WaitForCompletion(0ms), Completion::Failed);
+    try {
+        graph.ThrowIfFailed();
+        FAIL() << "the error did not reach the controlling thread";
+    } catch (const mediagraph::CDShowException& error) {
+        EXPECT_EQ(error.message(), kReason);
+    }
+    control.Stop();
 }
 
 TEST_F(VirtualCamcorderGraphs, record_pause_takes_the_frames_and_drops_them)
