@@ -35,7 +35,8 @@ namespace {
 
 constexpr nodeid_t kLocalBusNodeBase = 0xffc0;  // bus 1023 (local bus) in the upper ten bits
 constexpr int kBroadcastChannel = 63;
-constexpr std::size_t kMaxDvFrameBytes = 144000;  // PAL; NTSC frames are 120000 bytes
+constexpr std::size_t kMaxDvFrameBytes = 144000;  // a PAL frame: 12 sequences of 150 blocks
+constexpr std::size_t kNtscFrameBytes = 120000;   // 10 sequences of 150 blocks
 constexpr std::size_t kDifBlockBytes = 80;
 
 struct RawHandleClose {
@@ -112,7 +113,7 @@ public:
             return GST_FLOW_EOS;
         GstMiniOwned<GstSample> owned = adoptMini(sample);
         MappedBuffer map{gst_sample_get_buffer(sample), GST_MAP_READ};
-        if (!map || (map.size() != kMaxDvFrameBytes && map.size() != 120000))
+        if (!map || (map.size() != kMaxDvFrameBytes && map.size() != kNtscFrameBytes))
             return GST_FLOW_OK;  // not a whole DV frame: nothing the camcorder could record
         std::unique_lock lock(m_frameMutex);
         m_frameTaken.wait(lock, [this] { return !m_hasPendingFrame || m_isStopping; });
