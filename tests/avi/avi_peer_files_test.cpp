@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <unistd.h>
 
 namespace vantrel::avi {
 namespace {
@@ -57,13 +58,17 @@ long ffprobeVideoPackets(const fs::path& path)
     return count;
 }
 
-// A raw PAL .dv file of 2 seconds, made once with ffmpeg.
+// A raw PAL .dv file of 2 seconds, made once with ffmpeg. Tests run as parallel processes, so it
+// is written under a name of this process and renamed into place whole.
 fs::path rawPalDv()
 {
     const auto path = peerDir() / "ffmpeg_pal.dv";
     if (!fs::exists(path)) {
-        run("ffmpeg -v error -y -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=sample_rate=48000 -t 2 "
-            "-c:v dvvideo -c:a pcm_s16le -ac 2 -f dv " + quoted(path));
+        const auto partial = peerDir() / ("ffmpeg_pal.dv.part" + std::to_string(::getpid()));
+        if (run("ffmpeg -v error -y -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=sample_rate=48000 "
+                "-t 2 -c:v dvvideo -c:a pcm_s16le -ac 2 -f dv " + quoted(partial))) {
+            fs::rename(partial, path);
+        }
     }
     return path;
 }
