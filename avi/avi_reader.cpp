@@ -89,7 +89,8 @@ Expected<std::uint64_t, AviError> walkForm(const ReadOnlyFile& file, std::uint64
         if (chunk->id == kList && available >= 4) {
             const auto type = readFourCC(file, dataOffset);
             if (type == kHeaderList && isFirstForm && layout.headerList.empty()) {
-                const std::uint64_t bytes = std::min<std::uint64_t>(std::max<std::uint32_t>(chunk->sizeBytes, 4), available) - 4;
+                const std::uint32_t declared = std::max<std::uint32_t>(chunk->sizeBytes, 4);
+                const std::uint64_t bytes = std::min<std::uint64_t>(declared, available) - 4;
                 if (bytes > kMaxHeaderListBytes) {
                     return unexpected(AviError{"the header list" + at(position) + " claims " +
                                                std::to_string(bytes) + " bytes, far more than any AVI header"});
