@@ -2,6 +2,10 @@
 // The graph holder on a GStreamer pipeline.
 #include "mediagraph/dshow_graph.h"
 
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
 #include <mutex>
 #include <string>
 
@@ -192,6 +196,16 @@ void CDShowGraph::ThrowIfFailed()
     CDShowException error = *m_firstError;
     lock.unlock();
     throw error;
+}
+
+std::string CDShowGraph::DumpForGraphViewer() const
+{
+    char name[64];
+    std::snprintf(name, sizeof name, "FilterGraph %08x pid %08x",
+                  static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(m_pipeline.get())),
+                  static_cast<unsigned>(getpid()));
+    gst_debug_bin_to_dot_file(bin(), GST_DEBUG_GRAPH_SHOW_ALL, name);
+    return name;
 }
 
 void CDShowGraph::SetBusPassThrough(bool isPassThrough) noexcept

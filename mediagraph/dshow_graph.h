@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <string>
 
 namespace vantrel::mediagraph {
 
@@ -75,6 +76,11 @@ public:
     std::uint32_t ErrorCount() const;
     // Throws the first error once; later calls (and calls with no error) return.
     void ThrowIfFailed();
+
+    // Writes the graph as GraphViz "FilterGraph %08x pid %08x.dot" into GST_DEBUG_DUMP_DOT_DIR, for
+    // looking at the graph from outside (nothing when that variable was not set when GStreamer
+    // started). Returns the name used.
+    std::string DumpForGraphViewer() const;
 
     // Keep every bus message on the bus too, for a bus watch of the GUI thread.
     void SetBusPassThrough(bool isPassThrough) noexcept;

@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <chrono>
 #include <thread>
@@ -188,6 +190,29 @@ TEST(GraphHolder, destroying_a_running_graph_stops_it)
     const int atDestruction = counter.buffers.load();
     std::this_thread::sleep_for(30ms);
     EXPECT_EQ(counter.buffers.load(), atDestruction);
+}
+
+TEST(GraphHolder, writes_a_graph_viewer_dump_named_after_the_graph_and_process)
+{
+    const std::filesystem::path folder = std::filesystem::path(VANTREL_TEST_DATA_DIR) / "graph_dumps";
+    std::filesystem::create_directories(folder);
+    const char* configured = std::getenv("GST_DEBUG_DUMP_DOT_DIR");
+    if (gst_is_initialized() && (configured == nullptr || folder != configured))
+        GTEST_SKIP() << "GStreamer started in this process before the dump folder was set";
+    setenv("GST_DEBUG_DUMP_DOT_DIR", folder.c_str(), 1);
+
+    CDShowGraph graph;
+    CountingSink counter;
+    buildTestGraph(graph, 1, counter);
+    const std::string name = graph.DumpForGraphViewer();
+    EXPECT_TRUE(name.starts_with("FilterGraph ")) << name;
+    EXPECT_NE(name.find(" pid "), std::string::npos);
+    EXPECT_EQ(name.size(), std::string("FilterGraph 01234567 pid 01234567").size());
+    std::ifstream dump(folder / (name + ".dot"));
+    ASSERT_TRUE(dump.good()) << name;
+    const std::string text((std::istreambuf_iterator<char>(dump)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("GstVideoTestSrc"), std::string::npos);
+    EXPECT_NE(text.find("GstFakeSink"), std::string::npos);
 }
 
 TEST(GraphHolder, initialises_the_media_framework_once_from_many_threads)
