@@ -12,8 +12,7 @@ cmake -S "$root" -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > build.con
 cmake --build build -j "$(nproc)" --target vantrel-probe vantrel-dvgen
 
 tape=$(bash scripts/make-demo-tape.sh "$root/demo")
-echo "== vantrel-probe $tape (first frames of each scene)"
+echo "== vantrel-probe $tape (the frames where the camera settings change, and the last frame)"
 ./build/tools/vantrel-probe "$tape" > demo/probe.txt
-# One line where each scene starts (the recording date jumps) and the last frame.
-awk -F'\t' 'NR == 1 || substr($2, 1, 16) != last { print } { last = substr($2, 1, 16) } END { print }' demo/probe.txt
+awk -F'\t' 'NR == 1 || $3 != exposure || $4 != balance { print } { exposure = $3; balance = $4 } END { print }' demo/probe.txt
 echo "== $(wc -l < demo/probe.txt) frames; full listing in demo/probe.txt"
