@@ -4,6 +4,7 @@
 // Usage: analysis_bench FILE   (bench/analysis_bench.sh makes a 10-minute PAL file and runs it)
 #include "avi/analysis_thread.h"
 #include "avi/dv_avi.h"
+#include "avi/local_time_zone.h"
 #include "dv/pack_decoders.h"
 
 #include <chrono>
@@ -111,6 +112,7 @@ bool hasProgram(const char* name)
 
 int main(int argc, char** argv)
 {
+    vantrel::avi::PinLocalTimeZone();
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s FILE\n", argv[0]);
         return 2;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // vantrel-probe: the info panel's lines for every frame of DV AVI files.
+#include "avi/local_time_zone.h"
 #include "tools/probe/probe.h"
 
 #include <cstdio>
@@ -29,6 +30,7 @@ const char* const kUsage =
 
 int main(int argc, char** argv)
 {
+    vantrel::avi::PinLocalTimeZone();
     using namespace vantrel::probe;
     OutputMode mode = OutputMode::InfoLines;
     std::vector<std::string> files;
