@@ -35,16 +35,6 @@ void expectTapeHolds(VirtualTape& tape, const std::vector<Frame>& frames)
     }
 }
 
-TEST(VirtualTape, tells_pal_from_ntsc_by_the_header_block_flag)
-{
-    EXPECT_EQ(videoSystemOfDifFrame(numberedFrame(VideoSystem::Pal625_50, 0)), VideoSystem::Pal625_50);
-    EXPECT_EQ(videoSystemOfDifFrame(numberedFrame(VideoSystem::Ntsc525_60, 0)), VideoSystem::Ntsc525_60);
-    Frame notHeader = numberedFrame(VideoSystem::Pal625_50, 0);
-    notHeader[0] = std::byte{0x3F};  // section type 1: a subcode block
-    EXPECT_EQ(videoSystemOfDifFrame(notHeader), VideoSystem::Unknown);
-    EXPECT_EQ(videoSystemOfDifFrame(std::span(notHeader).first(10)), VideoSystem::Unknown);
-}
-
 TEST(VirtualTape, reads_every_frame_of_raw_pal_and_ntsc_tapes_bit_exact)
 {
     const auto folder = testFolder();
