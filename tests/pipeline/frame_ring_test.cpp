@@ -22,28 +22,17 @@ namespace {
 
 using namespace std::chrono_literals;
 
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-constexpr bool kUnderSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
+// Sanitizers run the stress test shorter and end the process on impossible allocations.
+#if defined(__has_feature)
+#define VANTREL_HAS_FEATURE(x) __has_feature(x)
+#else
+#define VANTREL_HAS_FEATURE(x) 0
+#endif
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__) || VANTREL_HAS_FEATURE(thread_sanitizer) || \
+    VANTREL_HAS_FEATURE(address_sanitizer)
 constexpr bool kUnderSanitizer = true;
 #else
 constexpr bool kUnderSanitizer = false;
-#endif
-#else
-constexpr bool kUnderSanitizer = false;
-#endif
-
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kUnderThreadSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-constexpr bool kUnderThreadSanitizer = true;
-#else
-constexpr bool kUnderThreadSanitizer = false;
-#endif
-#else
-constexpr bool kUnderThreadSanitizer = false;
 #endif
 
 // Long enough for a thread that is going to return to have returned; the checks that use it only
@@ -174,17 +163,6 @@ TEST(FrameRing, the_stop_request_is_a_put_without_data_of_any_length)
     EXPECT_EQ(other.count(), 0);
 }
 
-TEST(FrameRing, get_on_an_empty_ring_waits_for_a_put)
-{
-    CFrameRing ring(2, 32);
-    auto consumer = std::async(std::launch::async, [&] { return take(ring); });
-    EXPECT_EQ(consumer.wait_for(kStillBlockedWait), std::future_status::timeout);
-    putFrame(ring, 42, patternFrame(32, 1));
-    const Taken t = consumer.get();
-    EXPECT_EQ(t.duration, 42);
-    EXPECT_EQ(t.length, 32);
-}
-
 TEST(FrameRing, stop_wakes_a_consumer_waiting_on_an_empty_ring)
 {
     CFrameRing ring(2, 32);
@@ -232,19 +210,6 @@ TEST(FrameRing, keeps_zero_length_frames_and_every_duration_unchanged)
         EXPECT_EQ(t.duration, durations[i]) << i;
         EXPECT_EQ(t.length, i == 0 ? 0 : 1) << i;
     }
-}
-
-TEST(FrameRing, stores_the_slot_header_little_endian_before_the_data)
-{
-    CFrameRing ring(1, 8);
-    const auto bytes = patternFrame(8, 3);
-    ring.Put(0x0102030405060708, bytes.data(), 8);
-    const Taken t = take(ring);
-    const std::byte* slotStart = t.data - CFrameRing::kDataOffset;
-    EXPECT_EQ(slotStart[0], std::byte{0x08});
-    EXPECT_EQ(slotStart[7], std::byte{0x01});
-    EXPECT_EQ(slotStart[8], std::byte{8});
-    EXPECT_EQ(slotStart[11], std::byte{0});
 }
 
 TEST(FrameRing, takes_frames_up_to_slot_size_plus_four_and_refuses_longer_ones_without_writing)
@@ -299,41 +264,13 @@ TEST(FrameRing, construction_rejects_impossible_sizes)
                  std::bad_alloc);
 }
 
-TEST(FrameRing, slow_consumer_keeps_the_producer_at_capacity_and_loses_nothing)
-{
-    constexpr int kCapacity = 4;
-    constexpr int kFrames = 40;
-    CFrameRing ring(kCapacity, 16);
-    std::atomic<int> highestCount{0};
-    std::jthread producer([&] {
-        for (int i = 0; i < kFrames; ++i) {
-            const auto bytes = patternFrame(16, static_cast<std::uint8_t>(i));
-            putFrame(ring, i, bytes);
-            highestCount = std::max(highestCount.load(), ring.count());
-        }
-        ring.Stop();
-    });
-    REFERENCE_TIME d = 0;
-    const std::byte* p = nullptr;
-    long n = 0;
-    int expected = 0;
-    while (ring.Get(&d, &p, &n)) {
-        EXPECT_EQ(d, expected);
-        EXPECT_EQ(p[0], static_cast<std::byte>(expected));
-        ++expected;
-        std::this_thread::sleep_for(2ms);
-    }
-    EXPECT_EQ(expected, kFrames);
-    EXPECT_EQ(highestCount.load(), kCapacity);
-}
-
 // The producer numbers its frames, varies their lengths and durations from a seeded generator and
 // closes each with a checksum; it sometimes pauses so that the consumer waits on an empty ring. The
 // consumer checks order and contents, sometimes lets the ring fill up completely, and before every
 // Get checks that the frame it still holds has not changed.
 TEST(FrameRing, stress_a_million_numbered_frames_arrive_in_order_and_intact)
 {
-    const std::uint64_t kFrames = kUnderThreadSanitizer ? 200'000 : 1'000'000;
+    const std::uint64_t kFrames = kUnderSanitizer ? 200'000 : 1'000'000;
     constexpr std::int32_t kCapacity = 16;
     constexpr std::int32_t kSlotData = 64;
     constexpr std::uint32_t kSeed = 20041207;

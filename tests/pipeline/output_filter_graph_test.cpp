@@ -127,19 +127,6 @@ TEST(OutputFilterGraph, caller_blocks_when_every_buffer_is_in_use)
     }
 }
 
-TEST(OutputFilterGraph, queue_thread_delivers_downstream_when_the_count_is_positive)
-{
-    CollectedWritingGraph queued(10);
-    EXPECT_NE(queued.OutputElement(), queued.OutputFilter());
-    EXPECT_STREQ(GST_OBJECT_NAME(queued.OutputFilter()), "OutputFilter");
-    guint maxBuffers = 0;
-    g_object_get(queued.OutputElement(), "max-size-buffers", &maxBuffers, nullptr);
-    EXPECT_EQ(maxBuffers, 10u);
-
-    CollectedWritingGraph direct(0);
-    EXPECT_EQ(direct.OutputElement(), direct.OutputFilter());
-}
-
 TEST(OutputFilterGraph, stopping_the_graph_releases_a_caller_waiting_for_a_buffer)
 {
     CollectedWritingGraph graph(0, true);
