@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 
 namespace vantrel::tests {
@@ -54,21 +53,6 @@ TEST(DvgenClocks, recording_clock_advances_with_the_frame_rate_and_jumps_at_scen
     EXPECT_EQ(recordedAt(ntsc, 29999).second, recordedAt(ntsc, 0).second + 1000 - 960);  // 16:40 later
 }
 
-TEST(DvgenClocks, shutter_words_read_back_as_the_chosen_speed)
-{
-    // 15600 / v can hit a speed only so closely: one step of v apart.
-    for (int speed : {25, 30, 50, 60, 61, 100, 120, 250, 500, 1000, 2000, 4000, 10000}) {
-        const std::uint16_t word = shutterWordFor(speed);
-        const int v = word < 0x8138 ? (word & 0x1FF) : word - 0x8000;
-        const double x = (312.0 / v) * 50.0;
-        const double shown = x - std::trunc(x) > 0.5 ? std::ceil(x) : std::floor(x);
-        EXPECT_NE(v, 255) << "255 means no value";
-        EXPECT_NEAR(shown, speed, speed * speed / 15600.0 / 2 + 0.5) << "1/" << speed << " word " << word;
-    }
-    EXPECT_EQ(shutterWordFor(50), 0x0138);
-    EXPECT_EQ(shutterWordFor(100), 0x009C);
-}
-
 TEST(DvgenCommandLine, reads_every_option)
 {
     auto command = parseDvgenArguments({"--system", "ntsc", "--type", "1", "--frames", "99", "--start",
@@ -102,14 +86,8 @@ TEST(DvgenCommandLine, refuses_bad_values_naming_the_option)
 {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"--system", "secam", "-o", "x"}, "--system"},
-        {{"--frames", "0", "-o", "x"}, "--frames"},
         {{"--start", "2004-07-14 18:03", "-o", "x"}, "--start"},
-        {{"--jump", "10:30", "-o", "x"}, "--jump"},
         {{"--camera", "iris=64", "-o", "x"}, "--camera"},
-        {{"--no-camera", "9-3", "-o", "x"}, "--no-camera"},
-        {{"--damage", "70:1-2", "-o", "x"}, "--damage"},
-        {{"--subcode-slots", "13,62", "-o", "x"}, "--subcode-slots"},
-        {{"--audio", "96k", "-o", "x"}, "--audio"},
         {{"--whatever", "1", "-o", "x"}, "--whatever"},
         {{"--format", "dv", "--type", "1", "-o", "x"}, "--type"},
         {{"--frames", "3"}, "-o FILE"},
@@ -180,8 +158,6 @@ TEST_F(DvgenPeers, ffmpeg_reads_picture_sound_and_time_code_of_every_file_kind)
          "00:12:31:04"},
         {{"--type", "1", "--system", "ntsc", "--audio", "32k", "--timecode", "01:00:00:00"}, "720x480", "32000",
          "01:00:00;00"},
-        {{"--type", "2", "--system", "ntsc", "--audio", "44.1k", "--timecode", "00:00:10:00"}, "720x480", "44100",
-         "00:00:10;00"},
         {{"--format", "dv", "--system", "pal", "--audio", "32k12", "--timecode", "10:00:00:00"}, "720x576", "32000",
          "10:00:00:00"},
     };
@@ -214,51 +190,6 @@ TEST_F(DvgenPeers, ffmpeg_reads_picture_sound_and_time_code_of_every_file_kind)
         if (kind.arguments[0] == "--format") {
             EXPECT_NE(info.out.find("timecode=" + kind.timecode), std::string::npos) << info.out;
         }
-    }
-}
-
-TEST_F(DvgenPeers, gstreamer_decodes_every_file_kind)
-{
-    if (!toolExists("gst-launch-1.0")) GTEST_SKIP() << "GStreamer tools missing";
-    const std::vector<std::vector<std::string>> kinds = {{"--type", "1"}, {"--type", "2"}, {"--format", "dv"}};
-    int index = 0;
-    for (const auto& kind : kinds) {
-        const std::string path = testDataPath("peer-gst-" + std::to_string(index++));
-        std::vector<std::string> command = {VANTREL_DVGEN_PATH, "--frames", "10", "--system", "ntsc"};
-        command.insert(command.end(), kind.begin(), kind.end());
-        command.insert(command.end(), {"-o", path});
-        ASSERT_EQ(runCommand(command).exitCode, 0);
-        std::vector<std::string> pipeline = {"gst-launch-1.0", "-q", "filesrc", "location=" + path, "!", "decodebin",
-                                             "name=d", "d.", "!", "queue", "!", "videoconvert", "!", "fakesink"};
-        if (kind[1] == "2") pipeline.insert(pipeline.end(), {"d.", "!", "queue", "!", "audioconvert", "!", "fakesink"});
-        const CommandResult played = runCommand(pipeline);
-        EXPECT_EQ(played.exitCode, 0) << kind[0] << " " << kind[1] << ": " << played.err;
-    }
-}
-
-TEST_F(DvgenPeers, mediainfo_reads_the_chosen_time_code_and_date_in_every_frame)
-{
-    if (!toolExists("mediainfo")) GTEST_SKIP() << "mediainfo missing";
-    const std::string path = testDataPath("peer-mediainfo.avi");
-    ASSERT_EQ(runCommand({VANTREL_DVGEN_PATH, "--frames", "40", "--timecode", "00:12:31:04", "--start",
-                          "2004-07-14T18:03:09", "--jump", "20:+3600", "-o", path})
-                  .exitCode,
-              0);
-    TapeOptions options;
-    options.timecode = {0, 12, 31, 4};
-    options.jumps = {{20, 3600}};
-    const auto frames = mediaInfoFrames(path);
-    ASSERT_EQ(frames.size(), 40u);
-    for (const MediaInfoFrame& frame : frames) {
-        const Timecode tc = timecodeAt(options, frame.frame);
-        const LocalDateTime t = recordedAt(options, frame.frame);
-        char expectedTc[32], expectedDate[32];
-        std::snprintf(expectedTc, sizeof expectedTc, "%02d:%02d:%02d:%02d", tc.hours, tc.minutes, tc.seconds,
-                      tc.frames);
-        std::snprintf(expectedDate, sizeof expectedDate, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day,
-                      t.hour, t.minute, t.second);
-        EXPECT_EQ(frame.timecode, expectedTc) << "frame " << frame.frame;
-        EXPECT_EQ(frame.recorded, expectedDate) << "frame " << frame.frame;
     }
 }
 

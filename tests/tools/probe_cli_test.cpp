@@ -27,12 +27,24 @@ CommandResult probe(std::vector<std::string> arguments)
     return runCommand(arguments, {"TZ=UTC"});
 }
 
-std::string fileBytes(const std::string& path) { return readTextFile(path); }
-
 void writeBytes(const std::string& path, const std::string& bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A copy of the AVI whose DV stream header claims rate / scale frames a second.
+std::string withFrameRate(const std::string& path, const std::string& name, std::uint32_t scale, std::uint32_t rate)
+{
+    std::string bytes = readTextFile(path);
+    // 'strh', size, 'vids', handler, flags, priority and language, initial frames, dwScale, dwRate.
+    const auto strh = bytes.find("strh");
+    EXPECT_EQ(bytes.substr(strh + 8, 4), "vids");
+    std::memcpy(bytes.data() + strh + 8 + 20, &scale, 4);
+    std::memcpy(bytes.data() + strh + 8 + 24, &rate, 4);
+    const std::string copy = testDataPath(name);
+    writeBytes(copy, bytes);
+    return copy;
 }
 
 TEST(ProbeCommandLine, unreadable_and_non_dv_files_get_one_error_line_each_and_the_rest_is_read)
@@ -57,19 +69,7 @@ TEST(ProbeCommandLine, unreadable_and_non_dv_files_get_one_error_line_each_and_t
 
 TEST(ProbeCommandLine, avi_at_a_rate_neither_pal_nor_ntsc_is_refused)
 {
-    const std::string good = makeTape("cli-rate.avi", {"--frames", "5"});
-    std::string bytes = fileBytes(good);
-    // The DV stream's header: 'strh', size, 'vids', handler, flags, priority and language,
-    // initial frames, then dwScale and dwRate.
-    const auto strh = bytes.find("strh");
-    ASSERT_NE(strh, std::string::npos);
-    const std::size_t payload = strh + 8;
-    ASSERT_EQ(bytes.substr(payload, 4), "vids");
-    const std::uint32_t scale = 100, rate = 2997;
-    std::memcpy(bytes.data() + payload + 20, &scale, 4);
-    std::memcpy(bytes.data() + payload + 24, &rate, 4);
-    const std::string odd = testDataPath("cli-rate-2997.avi");
-    writeBytes(odd, bytes);
+    const std::string odd = withFrameRate(makeTape("cli-rate.avi", {"--frames", "5"}), "cli-rate-2997.avi", 100, 2997);
 
     const CommandResult result = probe({odd});
     EXPECT_EQ(result.exitCode, 2);
@@ -84,14 +84,7 @@ TEST(ProbeCommandLine, short_frames_are_named_up_to_ten_then_counted)
     // NTSC frames (120000 bytes) in a file whose stream claims 25 frames a second: read as PAL,
     // every frame comes up short.
     const std::string ntsc = makeTape("cli-ntsc.avi", {"--system", "ntsc", "--frames", "14", "--audio", "none"});
-    std::string bytes = fileBytes(ntsc);
-    const auto strh = bytes.find("strh");
-    ASSERT_NE(strh, std::string::npos);
-    const std::uint32_t scale = 1, rate = 25;
-    std::memcpy(bytes.data() + strh + 8 + 20, &scale, 4);
-    std::memcpy(bytes.data() + strh + 8 + 24, &rate, 4);
-    const std::string mislabelled = testDataPath("cli-ntsc-as-pal.avi");
-    writeBytes(mislabelled, bytes);
+    const std::string mislabelled = withFrameRate(ntsc, "cli-ntsc-as-pal.avi", 1, 25);
 
     const CommandResult result = probe({mislabelled});
     EXPECT_EQ(result.exitCode, 1);
@@ -110,7 +103,7 @@ TEST(ProbeCommandLine, truncated_file_prints_the_frames_that_remain_and_reports_
     const auto fullLines = splitLines(full.out);
     ASSERT_EQ(fullLines.size(), 40u);
 
-    std::string bytes = fileBytes(whole);
+    const std::string bytes = readTextFile(whole);
     const std::string cut = testDataPath("cli-truncated.avi");
     writeBytes(cut, bytes.substr(0, bytes.size() * 6 / 10));
     const CommandResult result = probe({cut});

@@ -55,17 +55,12 @@ protected:
     }
 };
 
-TEST_F(ProbeAgainstPeers, pal_file_written_by_ffmpeg)
+TEST_F(ProbeAgainstPeers, pal_and_ntsc_files_written_by_ffmpeg)
 {
-    const auto avi = ffmpegDvAvi("ffmpeg-pal", "720x576", "25", "yuv420p", "01:02:03:04", "2005-03-05T14:07:09");
-    expectProbeAgreesWithMediaInfo(avi, 49);
-}
-
-TEST_F(ProbeAgainstPeers, ntsc_file_written_by_ffmpeg)
-{
-    const auto avi =
-        ffmpegDvAvi("ffmpeg-ntsc", "720x480", "30000/1001", "yuv411p", "10:59:59;20", "1998-12-31T23:59:59");
-    expectProbeAgreesWithMediaInfo(avi, 59);
+    expectProbeAgreesWithMediaInfo(
+        ffmpegDvAvi("ffmpeg-pal", "720x576", "25", "yuv420p", "01:02:03:04", "2005-03-05T14:07:09"), 49);
+    expectProbeAgreesWithMediaInfo(
+        ffmpegDvAvi("ffmpeg-ntsc", "720x480", "30000/1001", "yuv411p", "10:59:59;20", "1998-12-31T23:59:59"), 59);
 }
 
 TEST_F(ProbeAgainstPeers, ffmpeg_dv_encoder_alone_writes_no_time_code_or_date)
