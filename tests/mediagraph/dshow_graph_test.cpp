@@ -27,20 +27,16 @@ struct CountingSink {
 };
 
 // videotestsrc ! fakesink, the sink counting buffers; numBuffers -1 runs until stopped.
-GstElement* buildTestGraph(CDShowGraph& graph, int numBuffers, CountingSink& counter, bool isSync = false)
+void buildTestGraph(CDShowGraph& graph, int numBuffers, CountingSink& counter, bool isSync = false)
 {
-    GstElement* source = graph.AddElement("videotestsrc", "source");
-    g_object_set(source, "num-buffers", numBuffers, "pattern", 2 /* black */, nullptr);
-    GstElement* caps = graph.AddElement("capsfilter", nullptr);
-    GstCaps* small = gst_caps_from_string("video/x-raw,width=64,height=48,framerate=25/1");
-    g_object_set(caps, "caps", small, nullptr);
-    gst_caps_unref(small);
-    GstElement* sink = graph.AddElement("fakesink", "sink");
-    g_object_set(sink, "sync", isSync ? TRUE : FALSE, "signal-handoffs", TRUE, nullptr);
+    const std::string description = "videotestsrc num-buffers=" + std::to_string(numBuffers) +
+                                    " ! video/x-raw,width=64,height=48,framerate=25/1 ! fakesink name=sink "
+                                    "signal-handoffs=true sync=" + (isSync ? "true" : "false");
+    GstElement* bin = gst_parse_bin_from_description(description.c_str(), FALSE, nullptr);
+    GstElement* sink = gst_bin_get_by_name(GST_BIN(bin), "sink");
     g_signal_connect(sink, "handoff", G_CALLBACK(&CountingSink::onHandoff), &counter);
-    graph.Link(source, caps);
-    graph.Link(caps, sink);
-    return sink;
+    gst_object_unref(sink);
+    graph.AddElement(adopt(GST_ELEMENT(gst_object_ref_sink(bin))));
 }
 
 TEST(GraphHolder, runs_to_completion_and_reports_running_state)
@@ -74,6 +70,21 @@ TEST(GraphHolder, stop_returns_only_after_streaming_has_ended)
     graph.GetState(0ms, &state);
     EXPECT_EQ(state, GraphState::Stopped);
     EXPECT_EQ(graph.WaitForCompletion(10ms), Completion::TimedOut) << "stopping is not completion";
+}
+
+TEST(GraphHolder, destroying_a_running_graph_stops_it)
+{
+    CountingSink counter;
+    {
+        CDShowGraph graph;
+        buildTestGraph(graph, -1, counter);
+        graph.Run();
+        while (counter.buffers.load() < 3)
+            std::this_thread::sleep_for(1ms);
+    }
+    const int atDestruction = counter.buffers.load();
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(counter.buffers.load(), atDestruction);
 }
 
 TEST(GraphHolder, paused_graph_seeks_and_reports_position)
@@ -166,21 +177,6 @@ TEST(GraphHolder, missing_element_or_unlinkable_pads_throw_error)
     GstElement* sink = graph.AddElement("fakesink", nullptr);
     GstElement* otherSink = graph.AddElement("fakesink", nullptr);
     EXPECT_THROW(graph.Link(sink, otherSink), CDShowException);
-}
-
-TEST(GraphHolder, destroying_a_running_graph_stops_it)
-{
-    CountingSink counter;
-    {
-        CDShowGraph graph;
-        buildTestGraph(graph, -1, counter);
-        graph.Run();
-        while (counter.buffers.load() < 3)
-            std::this_thread::sleep_for(1ms);
-    }
-    const int atDestruction = counter.buffers.load();
-    std::this_thread::sleep_for(30ms);
-    EXPECT_EQ(counter.buffers.load(), atDestruction);
 }
 
 TEST(GraphHolder, writes_a_graph_viewer_dump_named_after_the_graph_and_process)

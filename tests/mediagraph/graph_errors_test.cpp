@@ -87,11 +87,9 @@ TEST(GraphErrors, categorizes_gstreamer_errors_by_domain_and_code)
         {GST_CORE_ERROR, GST_CORE_ERROR_MISSING_PLUGIN, ErrorCategory::MissingPlugin},
         {GST_CORE_ERROR, GST_CORE_ERROR_NEGOTIATION, ErrorCategory::Internal},
         {GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_NOT_FOUND, ErrorCategory::Device},
-        {GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_BUSY, ErrorCategory::Device},
         {GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_NOT_AUTHORIZED, ErrorCategory::Permission},
         {GST_STREAM_ERROR, GST_STREAM_ERROR_DECODE, ErrorCategory::Format},
         {GST_STREAM_ERROR, GST_STREAM_ERROR_CODEC_NOT_FOUND, ErrorCategory::MissingPlugin},
-        {GST_STREAM_ERROR, GST_STREAM_ERROR_FAILED, ErrorCategory::Internal},
         {GST_LIBRARY_ERROR, GST_LIBRARY_ERROR_INIT, ErrorCategory::Internal},
         {g_quark_from_static_string("some-other-domain"), 1, ErrorCategory::Unknown},
     };

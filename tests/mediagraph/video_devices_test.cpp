@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 
 namespace vantrel::mediagraph {
 namespace {
@@ -121,39 +120,6 @@ TEST(VideoDeviceLookup, unreadable_name_throws_error_in_list_and_find)
     EXPECT_EQ(thrownBy([&] { FindVideoDevice("Sony DCR", names, device); }).message(), "Error");
 }
 
-TEST(VideoDeviceBackends, firewire_backend_lists_without_failing)
-{
-    // Without FireWire ports, or without access to /dev/fw*, it lists nothing; with a camcorder
-    // plugged in every entry must still have a readable name.
-    auto listed = makeFireWireBackend()->Enumerate();
-    ASSERT_TRUE(listed.hasValue());
-    for (const auto& entry : listed.value()) {
-        auto name = entry->ReadFriendlyName();
-        ASSERT_TRUE(name.hasValue());
-        EXPECT_FALSE(name.value().empty());
-    }
-}
-
-TEST(VideoDeviceBackends, virtual_camcorders_come_from_the_colon_separated_environment_list)
-{
-    ASSERT_EQ(setenv("VANTREL_VIRTUAL_CAMCORDER", "/tapes/holiday.avi::relative/wedding.dv:", 1), 0);
-    ScopedVideoDeviceBackends backends({makeVirtualCamcorderBackend()});
-    std::vector<std::string> names;
-    ListVideoDevices(names);
-    EXPECT_EQ(names, (std::vector<std::string>{"Virtual DV camcorder (holiday.avi)",
-                                               "Virtual DV camcorder (wedding.dv)"}));
-
-    std::shared_ptr<IVideoDevice> device;
-    names.clear();
-    // The tape does not exist: the device is listed but cannot be opened.
-    EXPECT_EQ(thrownBy([&] { FindVideoDevice("Virtual DV camcorder (wedding.dv)", names, device); }).message(),
-              "Error");
-
-    ASSERT_EQ(unsetenv("VANTREL_VIRTUAL_CAMCORDER"), 0);
-    names.clear();
-    EXPECT_EQ(thrownBy([&] { ListVideoDevices(names); }).message(), "No video device found");
-}
-
 TEST(DeviceControl, commands_send_their_transport_modes)
 {
     auto device = std::make_shared<FakeVideoDevice>("Sony DCR", 1, true);
@@ -168,9 +134,8 @@ TEST(DeviceControl, commands_send_their_transport_modes)
     control.StepBackward();
     control.Record();
     control.RecordPause();
+    // Pause sends play, then freeze.
     EXPECT_EQ(device->transport.modes, (std::vector<long>{4297, 4296, 4296, 4298, 4301, 4300, 4304, 4905, 4302, 4904}));
-    EXPECT_EQ(device->transport.modes[2], ED_MODE_PLAY) << "pause plays first";
-    EXPECT_EQ(device->transport.modes[3], ED_MODE_FREEZE);
 }
 
 TEST(DeviceControl, device_without_transport_ignores_every_command)

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <random>
+#include <stdexcept>
 #include <thread>
 
 namespace vantrel::mediagraph {
@@ -25,20 +26,16 @@ using Clock = std::chrono::steady_clock;
 
 constexpr auto kPatience = 10s;  // how long a test waits for something that must happen
 
-// Keeps what the camcorder sends: frame numbers, bytes (optional), durations and arrival times.
+// Keeps what the camcorder sends: frames, durations and arrival times.
 class RecordingReceiver : public IDvFrameReceiver {
 public:
-    explicit RecordingReceiver(bool keepsBytes = true) : m_keepsBytes(keepsBytes) {}
-
     void receiveDvFrame(std::int64_t durationHns, std::span<const std::byte> frame) override
     {
         std::lock_guard lock(m_mutex);
         EXPECT_FALSE(m_isClosed) << "frame after the receiver was detached";
-        m_numbers.push_back(frameNumber(frame));
+        m_frames.emplace_back(frame.begin(), frame.end());
         m_durations.push_back(durationHns);
         m_arrivals.push_back(Clock::now());
-        if (m_keepsBytes) m_frames.emplace_back(frame.begin(), frame.end());
-        m_sizes.push_back(frame.size());
         m_changed.notify_all();
     }
     void endOfTape() override
@@ -47,34 +44,33 @@ public:
         ++m_endsOfTape;
         m_changed.notify_all();
     }
-
-    bool waitForFrames(std::size_t count)
+    bool waitForFrames(std::size_t count) { return waitFor([&] { return m_frames.size() >= count; }); }
+    bool waitForEndOfTape(int count = 1) { return waitFor([&] { return m_endsOfTape >= count; }); }
+    std::vector<std::uint32_t> numbers() const
     {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, kPatience, [&] { return m_numbers.size() >= count; });
+        std::lock_guard lock(m_mutex);
+        std::vector<std::uint32_t> numbers;
+        for (const auto& frame : m_frames) numbers.push_back(frameNumber(frame));
+        return numbers;
     }
-    bool waitForEndOfTape(int count = 1)
-    {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, kPatience, [&] { return m_endsOfTape >= count; });
-    }
-    std::vector<std::uint32_t> numbers() const { std::lock_guard lock(m_mutex); return m_numbers; }
     std::vector<Frame> frames() const { std::lock_guard lock(m_mutex); return m_frames; }
     std::vector<std::int64_t> durations() const { std::lock_guard lock(m_mutex); return m_durations; }
-    std::vector<std::size_t> sizes() const { std::lock_guard lock(m_mutex); return m_sizes; }
     std::vector<Clock::time_point> arrivals() const { std::lock_guard lock(m_mutex); return m_arrivals; }
     int endsOfTape() const { std::lock_guard lock(m_mutex); return m_endsOfTape; }
-    std::size_t count() const { std::lock_guard lock(m_mutex); return m_numbers.size(); }
+    std::size_t count() const { std::lock_guard lock(m_mutex); return m_frames.size(); }
     void close() { std::lock_guard lock(m_mutex); m_isClosed = true; }
 
 private:
-    const bool m_keepsBytes;
+    template <class P>
+    bool waitFor(P isDone)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, kPatience, isDone);
+    }
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::vector<std::uint32_t> m_numbers;
     std::vector<Frame> m_frames;
     std::vector<std::int64_t> m_durations;
-    std::vector<std::size_t> m_sizes;
     std::vector<Clock::time_point> m_arrivals;
     int m_endsOfTape = 0;
     bool m_isClosed = false;
@@ -94,8 +90,8 @@ Deck rawDeck(const std::string& name, std::uint32_t frameCount, SendPace pace,
     deck.frames = numberedFrames(system, frameCount);
     writeRawTape(deck.path, deck.frames);
     auto camcorder = CVirtualCamcorder::open(deck.path, {pace});
-    EXPECT_TRUE(camcorder) << (camcorder ? "" : camcorder.error());
-    if (camcorder) deck.camcorder = std::move(*camcorder);
+    if (!camcorder) throw std::runtime_error(camcorder.error());  // fails the test
+    deck.camcorder = std::move(*camcorder);
     return deck;
 }
 
@@ -112,7 +108,6 @@ TEST(VirtualCamcorder, is_named_after_its_tape_and_starts_stopped_at_the_beginni
     EXPECT_EQ(CVirtualCamcorder::recordedTapePathFor("/tapes/holiday.avi"),
               std::filesystem::path("/tapes/holiday.avi.recorded.dv"));
     Deck deck = rawDeck("beach.dv", 3, SendPace::TapeRate, VideoSystem::Ntsc525_60);
-    ASSERT_TRUE(deck.camcorder);
     EXPECT_EQ(deck.camcorder->friendlyName(), "Virtual DV camcorder (beach.dv)");
     EXPECT_EQ(deck.camcorder->mode(), ED_MODE_STOP);
     EXPECT_EQ(deck.camcorder->position(), 0);
@@ -131,7 +126,6 @@ TEST(VirtualCamcorder, play_sends_every_frame_bit_exact_in_order_at_the_tape_rat
 {
     RecordingReceiver receiver;
     Deck deck = rawDeck("play.dv", 10, SendPace::TapeRate);
-    ASSERT_TRUE(deck.camcorder);
     deck.camcorder->attachReceiver(&receiver);
     ASSERT_TRUE(deck.camcorder->setMode(ED_MODE_PLAY));
     ASSERT_TRUE(receiver.waitForEndOfTape());
@@ -153,27 +147,25 @@ TEST(VirtualCamcorder, play_sends_every_frame_bit_exact_in_order_at_the_tape_rat
 
 TEST(VirtualCamcorder, play_at_full_speed_chosen_by_the_environment_sends_as_fast_as_taken)
 {
-    RecordingReceiver receiver(false);
+    RecordingReceiver receiver;
     ::setenv("VANTREL_VIRTUAL_SPEED", "max", 1);
     Deck deck = rawDeck("fast.dv", 60, SendPace::FromEnvironment, VideoSystem::Ntsc525_60);
     ::unsetenv("VANTREL_VIRTUAL_SPEED");
-    ASSERT_TRUE(deck.camcorder);
     deck.camcorder->attachReceiver(&receiver);
     const auto start = Clock::now();
     deck.camcorder->setMode(ED_MODE_PLAY);
     ASSERT_TRUE(receiver.waitForEndOfTape());
     const auto elapsed = Clock::now() - start;
     EXPECT_EQ(receiver.numbers(), sequence(0, 60));
-    EXPECT_EQ(receiver.sizes(), std::vector<std::size_t>(60, dv::kNtscFrameBytes));
+    EXPECT_EQ(receiver.frames(), deck.frames);
     EXPECT_EQ(receiver.durations().front(), 333'667);
     EXPECT_LT(elapsed, 1500ms) << "60 NTSC frames take 2 s at the tape rate";
 }
 
 TEST(VirtualCamcorder, play_starts_at_the_position_and_stop_sends_nothing)
 {
-    RecordingReceiver receiver(false);
+    RecordingReceiver receiver;
     Deck deck = rawDeck("position.dv", 8, SendPace::AsFastAsTaken);
-    ASSERT_TRUE(deck.camcorder);
     deck.camcorder->attachReceiver(&receiver);
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(receiver.count(), 0u) << "stop sends nothing";
@@ -195,7 +187,6 @@ TEST(VirtualCamcorder, freeze_repeats_the_frame_at_the_position_until_stopped)
 {
     RecordingReceiver receiver;
     Deck deck = rawDeck("freeze.dv", 6, SendPace::AsFastAsTaken);
-    ASSERT_TRUE(deck.camcorder);
     deck.camcorder->attachReceiver(&receiver);
     deck.camcorder->setPosition(3);
     const auto start = Clock::now();
@@ -215,9 +206,8 @@ TEST(VirtualCamcorder, freeze_repeats_the_frame_at_the_position_until_stopped)
 
 TEST(VirtualCamcorder, fast_forward_and_rewind_move_the_tape_without_sending_and_stop_at_the_ends)
 {
-    RecordingReceiver receiver(false);
+    RecordingReceiver receiver;
     Deck deck = rawDeck("wind.dv", 40, SendPace::TapeRate);
-    ASSERT_TRUE(deck.camcorder);
     deck.camcorder->attachReceiver(&receiver);
     deck.camcorder->setPosition(5);
     const auto start = Clock::now();
@@ -236,7 +226,6 @@ TEST(VirtualCamcorder, steps_move_one_frame_and_show_it_as_a_still)
 {
     RecordingReceiver receiver;
     Deck deck = rawDeck("step.dv", 5, SendPace::TapeRate);
-    ASSERT_TRUE(deck.camcorder);
     deck.camcorder->attachReceiver(&receiver);
     deck.camcorder->setPosition(2);
     deck.camcorder->setMode(ED_MODE_STEP_FWD);
@@ -260,7 +249,6 @@ TEST(VirtualCamcorder, steps_move_one_frame_and_show_it_as_a_still)
 TEST(VirtualCamcorder, record_overwrites_a_raw_tape_in_place_and_lengthens_it_at_the_end)
 {
     Deck deck = rawDeck("record.dv", 4, SendPace::AsFastAsTaken);
-    ASSERT_TRUE(deck.camcorder);
     EXPECT_EQ(deck.camcorder->receiveFrame(numberedFrame(VideoSystem::Pal625_50, 50, 9)), RecordOutcome::NotRecording);
     deck.camcorder->setPosition(2);
     deck.camcorder->setMode(ED_MODE_RECORD);
@@ -290,36 +278,9 @@ TEST(VirtualCamcorder, record_overwrites_a_raw_tape_in_place_and_lengthens_it_at
     deck.camcorder->attachReceiver(nullptr);
 }
 
-TEST(VirtualCamcorder, record_on_an_avi_tape_writes_the_recorded_tape_beside_it)
-{
-    const auto folder = testFolder();
-    const auto aviPath = folder / "party.avi";
-    const auto original = numberedFrames(VideoSystem::Pal625_50, 3);
-    writeAviTape(aviPath, original, avi::DvAviType::Type1Interleaved, VideoSystem::Pal625_50);
-    const auto aviBefore = fileBytes(aviPath);
-    auto opened = CVirtualCamcorder::open(aviPath, {SendPace::AsFastAsTaken});
-    ASSERT_TRUE(opened) << opened.error();
-    auto& camcorder = **opened;
-    EXPECT_EQ(camcorder.friendlyName(), "Virtual DV camcorder (party.avi)");
-    camcorder.setPosition(1);
-    camcorder.setMode(ED_MODE_RECORD);
-    const Frame recorded = numberedFrame(VideoSystem::Pal625_50, 9, 2);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(camcorder.receiveFrame(recorded), RecordOutcome::Recorded);
-    camcorder.setMode(ED_MODE_STOP);
-
-    const auto recordedPath = folder / "party.avi.recorded.dv";
-    EXPECT_EQ(camcorder.tapePath(), recordedPath);
-    EXPECT_EQ(camcorder.frameCount(), 4);
-    Frame expected = original[0];
-    for (int i = 0; i < 3; ++i) expected.insert(expected.end(), recorded.begin(), recorded.end());
-    EXPECT_EQ(fileBytes(recordedPath), expected);
-    EXPECT_EQ(fileBytes(aviPath), aviBefore);
-}
-
 TEST(VirtualCamcorder, record_pause_takes_frames_and_drops_them_and_wrong_frames_are_refused)
 {
     Deck deck = rawDeck("pause.dv", 2, SendPace::AsFastAsTaken);
-    ASSERT_TRUE(deck.camcorder);
     const auto before = fileBytes(deck.path);
     deck.camcorder->setMode(ED_MODE_RECORD_FREEZE);
     for (int i = 0; i < 3; ++i) {
@@ -338,9 +299,8 @@ TEST(VirtualCamcorder, record_pause_takes_frames_and_drops_them_and_wrong_frames
 
 TEST(VirtualCamcorder, injected_drops_are_not_sent_and_are_counted)
 {
-    RecordingReceiver receiver(false);
+    RecordingReceiver receiver;
     Deck deck = rawDeck("drops.dv", 12, SendPace::AsFastAsTaken);
-    ASSERT_TRUE(deck.camcorder);
     deck.camcorder->attachReceiver(&receiver);
     deck.camcorder->dropEvery(3);
     deck.camcorder->setMode(ED_MODE_PLAY);
@@ -349,7 +309,7 @@ TEST(VirtualCamcorder, injected_drops_are_not_sent_and_are_counted)
     EXPECT_EQ(deck.camcorder->droppedFrames(), 4u);
     EXPECT_EQ(deck.camcorder->framesSent(), 8u);
 
-    RecordingReceiver second(false);
+    RecordingReceiver second;
     deck.camcorder->attachReceiver(&second);
     deck.camcorder->dropEvery(0);
     deck.camcorder->dropNext(2);
@@ -363,9 +323,8 @@ TEST(VirtualCamcorder, injected_drops_are_not_sent_and_are_counted)
 
 TEST(VirtualCamcorder, a_detached_receiver_is_never_called_again)
 {
-    RecordingReceiver receiver(false);
+    RecordingReceiver receiver;
     Deck deck = rawDeck("detach.dv", 100, SendPace::AsFastAsTaken);
-    ASSERT_TRUE(deck.camcorder);
     deck.camcorder->attachReceiver(&receiver);
     deck.camcorder->setMode(ED_MODE_PLAY);
     ASSERT_TRUE(receiver.waitForFrames(5));
@@ -394,7 +353,6 @@ private:
 TEST(VirtualCamcorder, a_receiver_may_change_the_mode_from_inside_its_call)
 {
     Deck deck = rawDeck("inside.dv", 10, SendPace::AsFastAsTaken);
-    ASSERT_TRUE(deck.camcorder);
     StoppingReceiver receiver(*deck.camcorder);
     deck.camcorder->attachReceiver(&receiver);
     deck.camcorder->setMode(ED_MODE_PLAY);
@@ -409,7 +367,6 @@ TEST(VirtualCamcorder, mode_changes_from_another_thread_while_playing_keep_every
 {
     RecordingReceiver receiver;
     Deck deck = rawDeck("busy.dv", 30, SendPace::AsFastAsTaken);
-    ASSERT_TRUE(deck.camcorder);
     deck.camcorder->attachReceiver(&receiver);
     std::jthread controller([&] {
         std::mt19937 rng(1394);
@@ -444,8 +401,7 @@ TEST(VirtualCamcorder, destruction_while_playing_freezing_or_winding_joins_the_s
 {
     for (long mode : {ED_MODE_PLAY, ED_MODE_FREEZE, ED_MODE_FF}) {
         Deck deck = rawDeck("destroy.dv", 100, SendPace::TapeRate);
-        ASSERT_TRUE(deck.camcorder);
-        RecordingReceiver receiver(false);
+            RecordingReceiver receiver;
         deck.camcorder->attachReceiver(&receiver);
         deck.camcorder->setMode(mode);
         if (mode != ED_MODE_FF) {

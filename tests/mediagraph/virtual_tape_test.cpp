@@ -35,25 +35,6 @@ void expectTapeHolds(VirtualTape& tape, const std::vector<Frame>& frames)
     }
 }
 
-TEST(VirtualTape, reads_every_frame_of_raw_pal_and_ntsc_tapes_bit_exact)
-{
-    const auto folder = testFolder();
-    for (const auto system : {VideoSystem::Pal625_50, VideoSystem::Ntsc525_60}) {
-        const auto frames = numberedFrames(system, 5);
-        const auto path = folder / (system == VideoSystem::Pal625_50 ? "pal.dv" : "ntsc.dv");
-        writeRawTape(path, frames);
-        auto tape = openTape(path);
-        ASSERT_TRUE(tape);
-        EXPECT_EQ(tape->kind(), TapeKind::RawDv);
-        EXPECT_EQ(tape->videoSystem(), system);
-        EXPECT_EQ(tape->frameBytes(), dv::frameBytes(system));
-        expectTapeHolds(*tape, frames);
-        Frame buffer(dv::kMaxFrameBytes);
-        EXPECT_FALSE(tape->readFrame(5, buffer));
-        EXPECT_FALSE(tape->readFrame(-1, buffer));
-    }
-}
-
 TEST(VirtualTape, leaves_a_torn_last_frame_off_the_tape_and_records_over_it)
 {
     const auto folder = testFolder();
@@ -106,23 +87,6 @@ TEST(VirtualTape, an_empty_file_is_a_blank_tape_that_takes_the_standard_of_its_f
     EXPECT_FALSE(tape->writeFrame(2, std::span(frames[0]).first(100'000)));
     expectTapeHolds(*tape, frames);
     EXPECT_EQ(fileBytes(folder / "blank.dv").size(), 2 * dv::kNtscFrameBytes);
-}
-
-TEST(VirtualTape, reads_dv_avi_tapes_of_both_types)
-{
-    const auto folder = testFolder();
-    const auto pal = numberedFrames(VideoSystem::Pal625_50, 4);
-    const auto ntsc = numberedFrames(VideoSystem::Ntsc525_60, 4);
-    writeAviTape(folder / "type1.avi", pal, avi::DvAviType::Type1Interleaved, VideoSystem::Pal625_50);
-    writeAviTape(folder / "type2.avi", ntsc, avi::DvAviType::Type2Separate, VideoSystem::Ntsc525_60);
-    auto type1 = openTape(folder / "type1.avi");
-    auto type2 = openTape(folder / "type2.avi");
-    ASSERT_TRUE(type1 && type2);
-    EXPECT_EQ(type1->kind(), TapeKind::Avi);
-    EXPECT_EQ(type1->videoSystem(), VideoSystem::Pal625_50);
-    EXPECT_EQ(type2->videoSystem(), VideoSystem::Ntsc525_60);
-    expectTapeHolds(*type1, pal);
-    expectTapeHolds(*type2, ntsc);
 }
 
 TEST(VirtualTape, first_recording_on_an_avi_tape_moves_it_to_a_raw_file_beside_it)
