@@ -39,33 +39,19 @@ public:
     void Deliver(REFERENCE_TIME duration, const std::byte* data, long length) override
     {
         std::lock_guard lock(m_mutex);
-        DeliveredFrame frame;
-        frame.duration = duration;
-        frame.hadData = data != nullptr;
+        DeliveredFrame& frame = m_frames.emplace_back(DeliveredFrame{duration, {}, data != nullptr});
         if (data != nullptr && length > 0)
             frame.bytes.assign(data, data + length);
-        if (data == nullptr && length == 0 && duration == -1)
-            ++m_endOfStreamCount;
-        m_frames.push_back(std::move(frame));
-        m_changed.notify_all();
     }
-
     std::vector<DeliveredFrame> frames() const
     {
         std::lock_guard lock(m_mutex);
         return m_frames;
     }
-    int endOfStreamCount() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_endOfStreamCount;
-    }
 
 private:
     mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
     std::vector<DeliveredFrame> m_frames;
-    int m_endOfStreamCount = 0;
 };
 
 struct CollectedBuffer {
@@ -89,31 +75,23 @@ public:
         gst_app_sink_set_callbacks(GST_APP_SINK(m_appSink), &none, nullptr, nullptr);
     }
 
-    void hold()
-    {
-        std::lock_guard lock(m_mutex);
-        m_isHeld = true;
-    }
-    void release()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_isHeld = false;
-        }
-        m_changed.notify_all();
-    }
+    void hold() { setHeld(true); }
+    void release() { setHeld(false); }
     std::vector<CollectedBuffer> buffers() const
     {
         std::lock_guard lock(m_mutex);
         return m_buffers;
     }
-    std::size_t count() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_buffers.size();
-    }
 
 private:
+    void setHeld(bool isHeld)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_isHeld = isHeld;
+        }
+        m_changed.notify_all();
+    }
     static GstFlowReturn onNewSample(GstAppSink* sink, gpointer self)
     {
         auto* collector = static_cast<Collector*>(self);

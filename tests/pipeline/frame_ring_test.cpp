@@ -167,10 +167,8 @@ TEST(FrameRing, stop_wakes_a_consumer_waiting_on_an_empty_ring)
 {
     CFrameRing ring(2, 32);
     auto consumer = std::async(std::launch::async, [&] {
-        REFERENCE_TIME d = 0;
-        const std::byte* p = nullptr;
-        long n = 0;
-        return ring.Get(&d, &p, &n);
+        Taken t;
+        return ring.Get(&t.duration, &t.data, &t.length);
     });
     EXPECT_EQ(consumer.wait_for(kStillBlockedWait), std::future_status::timeout);
     ring.Stop();
@@ -189,10 +187,8 @@ TEST(FrameRing, stop_wakes_a_producer_blocked_on_a_full_ring_and_drops_its_frame
     EXPECT_EQ(ring.count(), 2);
     EXPECT_EQ(take(ring).duration, 1);
     EXPECT_EQ(take(ring).duration, 2);
-    REFERENCE_TIME d = 0;
-    const std::byte* p = nullptr;
-    long n = 0;
-    EXPECT_FALSE(ring.Get(&d, &p, &n));
+    Taken t;
+    EXPECT_FALSE(ring.Get(&t.duration, &t.data, &t.length));
 }
 
 TEST(FrameRing, keeps_zero_length_frames_and_every_duration_unchanged)
