@@ -18,18 +18,6 @@ std::string trim(const std::string& text)
     return text.substr(first, last - first + 1);
 }
 
-std::vector<std::string> split(const std::string& text, char separator)
-{
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    while (true) {
-        const auto end = text.find(separator, start);
-        parts.push_back(text.substr(start, end == std::string::npos ? end : end - start));
-        if (end == std::string::npos) return parts;
-        start = end + 1;
-    }
-}
-
 }  // namespace
 
 std::vector<MediaInfoFrame> mediaInfoFrames(const std::string& path)
@@ -41,8 +29,8 @@ std::vector<MediaInfoFrame> mediaInfoFrames(const std::string& path)
         if (line.rfind("Errors_Stats ", 0) != 0) continue;
         const auto colon = line.find(": ");
         if (colon == std::string::npos) continue;
-        for (const std::string& record : split(line.substr(colon + 2), '&')) {
-            const auto fields = split(record, '\t');
+        for (const std::string& record : splitFields(line.substr(colon + 2), '&')) {
+            const auto fields = splitFields(record, '\t');
             if (fields.size() < 5) continue;
             MediaInfoFrame frame;
             try {
@@ -64,7 +52,7 @@ std::vector<MediaInfoFrame> mediaInfoFrames(const std::string& path)
 
 MediaInfoFrame probeLineAsMediaInfo(const std::string& line)
 {
-    const auto fields = split(line, '\t');
+    const auto fields = splitFields(line, '\t');
     MediaInfoFrame frame;
     if (fields.size() != 5) return frame;
     frame.frame = std::stol(fields[0]);

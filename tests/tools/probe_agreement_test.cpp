@@ -21,12 +21,6 @@ using dvgen::TapeOptions;
 
 class ProbeAgreement : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        setenv("TZ", "UTC", 1);
-        tzset();
-    }
-
     // Writes the tape with vantrel-dvgen, reads it back with vantrel-probe, and compares every
     // line with the independent reading of the frames rendered here. Returns the expected lines.
     std::vector<std::string> expectAgreement(const std::string& name, std::vector<std::string> arguments,
@@ -41,7 +35,8 @@ protected:
         if (!command) return {};
         options = command->options;
 
-        const CommandResult written = runCommand(withProgram(VANTREL_DVGEN_PATH, arguments));
+        arguments.insert(arguments.begin(), VANTREL_DVGEN_PATH);
+        const CommandResult written = runCommand(arguments);
         EXPECT_EQ(written.exitCode, 0) << written.err;
         const CommandResult probed = runCommand({VANTREL_PROBE_PATH, path}, {"TZ=" + shellQuote(timeZone)});
         EXPECT_EQ(probed.exitCode, 0) << probed.err;
@@ -72,18 +67,12 @@ protected:
         return expected;
     }
 
-    static std::vector<std::string> withProgram(const std::string& program, std::vector<std::string> arguments)
-    {
-        arguments.insert(arguments.begin(), program);
-        return arguments;
-    }
-
     // The independent reading shows the date and time code that the options asked for.
     void expectChosenMetadata(const std::vector<std::string>& lines, std::int64_t frame, bool hasDate, bool hasTimecode)
     {
         ASSERT_LT(static_cast<std::size_t>(frame), lines.size());
         const std::string& line = lines[static_cast<std::size_t>(frame)];
-        const auto fields = splitFields(line);
+        const auto fields = splitFields(line, '\t');
         ASSERT_EQ(fields.size(), 5u) << line;
         if (hasDate) {
             const dvgen::LocalDateTime t = dvgen::recordedAt(options, frame);
@@ -102,18 +91,6 @@ protected:
             EXPECT_EQ(fields[4], text) << "frame " << frame;
         } else {
             EXPECT_EQ(fields[4], "TimeCode --:--:--   --") << "frame " << frame;
-        }
-    }
-
-    static std::vector<std::string> splitFields(const std::string& line)
-    {
-        std::vector<std::string> fields;
-        std::size_t start = 0;
-        while (true) {
-            const auto tab = line.find('\t', start);
-            fields.push_back(line.substr(start, tab == std::string::npos ? tab : tab - start));
-            if (tab == std::string::npos) return fields;
-            start = tab + 1;
         }
     }
 

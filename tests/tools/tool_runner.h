@@ -26,5 +26,7 @@ std::string testDataPath(const std::string& name);
 
 std::string readTextFile(const std::string& path);
 std::vector<std::string> splitLines(const std::string& text);
+// Every field between separators, empty ones too.
+std::vector<std::string> splitFields(const std::string& text, char separator);
 
 }  // namespace vantrel::tests
