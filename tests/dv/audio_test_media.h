@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Test media made by peer tools (ffmpeg, GStreamer) and small file helpers for the audio and AVI writer tests.
+// Test media made by peer tools (ffmpeg, GStreamer) and small file and tool helpers for the DV and AVI tests.
 #pragma once
 
 #include "dv/dif_layout.h"
@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -35,6 +36,18 @@ inline bool hasTool(const std::string& name)
 inline bool run(const std::string& command)
 {
     return std::system(command.c_str()) == 0;
+}
+
+// Runs a shell command and returns its standard output (empty when it could not run).
+inline std::string captureOutput(const std::string& command)
+{
+    std::string text;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return text;
+    char buffer[4096];
+    for (std::size_t count; (count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, count);
+    ::pclose(pipe);
+    return text;
 }
 
 inline std::string shellQuoted(const std::filesystem::path& path)

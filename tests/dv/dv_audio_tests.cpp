@@ -5,8 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <functional>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace vantrel::dv {
@@ -71,16 +72,10 @@ std::vector<std::int16_t> writeDvWithOurAudio(const std::filesystem::path& sourc
 
 TEST(DvAudioCompanding, expands_the_segment_edges_of_12_bit_codes)
 {
-    EXPECT_EQ(expandFrom12Bit(0x000), 0);
-    EXPECT_EQ(expandFrom12Bit(0x1FF), 511);
-    EXPECT_EQ(expandFrom12Bit(0x200), 512);
-    EXPECT_EQ(expandFrom12Bit(0x2FF), 1022);
-    EXPECT_EQ(expandFrom12Bit(0x300), 1024);
-    EXPECT_EQ(expandFrom12Bit(0x7FF), 32704);
-    EXPECT_EQ(expandFrom12Bit(0xFFF), -1);
-    EXPECT_EQ(expandFrom12Bit(0xE00), -512);
-    EXPECT_EQ(expandFrom12Bit(0xDFF), -513);
-    EXPECT_EQ(expandFrom12Bit(0x801), -32705 + 64);
+    const std::pair<std::uint16_t, int> cases[] = {{0x000, 0},     {0x1FF, 511},    {0x200, 512},   {0x2FF, 1022},
+                                                   {0x300, 1024},  {0x7FF, 32704},  {0xFFF, -1},    {0xE00, -512},
+                                                   {0xDFF, -513},  {0x801, -32641}};
+    for (const auto& [code, sample] : cases) EXPECT_EQ(expandFrom12Bit(code), sample) << std::hex << code;
 }
 
 TEST(DvAudioCompanding, compresses_every_16_bit_sample_to_the_nearest_lower_code)
@@ -278,43 +273,40 @@ TEST(DvAudioRobustness, decodes_random_frames_without_reading_or_writing_out_of_
     }
 }
 
-// ffmpeg decodes the audio we put into its own DV frames to exactly our samples.
-TEST(DvAudioPeers, ffmpeg_decodes_the_samples_we_encoded)
+// A peer decodes the audio we put into ffmpeg's own DV frames to exactly our samples. `decode`
+// turns the DV file (first argument) into raw S16LE PCM (second argument).
+void expectPeerDecodesOurAudio(const char* peer, const std::function<std::string(const std::string&, const std::string&)>& decode)
 {
-    if (!hasTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
     for (const auto& c : kAudioCases) {
         SCOPED_TRACE(c.name);
         const auto source = testmedia::ffmpegDvFile(c.system, 1);
         ASSERT_FALSE(source.empty());
-        const auto dvPath = testmedia::testDataDir() / (std::string("ours_") + c.name + ".dv");
-        const auto pcmPath = testmedia::testDataDir() / (std::string("ours_") + c.name + ".ffmpeg.pcm");
+        const auto dvPath = testmedia::testDataDir() / (std::string("ours_") + peer + "_" + c.name + ".dv");
+        const auto pcmPath = testmedia::testDataDir() / (std::string("ours_") + peer + "_" + c.name + ".pcm");
         const auto expected = writeDvWithOurAudio(source, dvPath, c);
-        ASSERT_TRUE(run("ffmpeg -nostdin -v error -y -f dv -i " + shellQuoted(dvPath) + " -map 0:a:0 -f s16le -acodec pcm_s16le " +
-                        shellQuoted(pcmPath)));
-        const auto peer = readPcm(pcmPath);
-        ASSERT_EQ(peer.size(), expected.size());
-        for (std::size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(peer[i], expected[i]) << "sample " << i;
+        ASSERT_TRUE(run(decode(shellQuoted(dvPath), shellQuoted(pcmPath))));
+        const auto decoded = readPcm(pcmPath);
+        ASSERT_EQ(decoded.size(), expected.size());
+        for (std::size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(decoded[i], expected[i]) << "sample " << i;
     }
+}
+
+TEST(DvAudioPeers, ffmpeg_decodes_the_samples_we_encoded)
+{
+    if (!hasTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+    expectPeerDecodesOurAudio("ffmpeg", [](const std::string& dv, const std::string& pcm) {
+        return "ffmpeg -nostdin -v error -y -f dv -i " + dv + " -map 0:a:0 -f s16le -acodec pcm_s16le " + pcm;
+    });
 }
 
 TEST(DvAudioPeers, gstreamer_dvdemux_decodes_the_samples_we_encoded)
 {
     if (!hasTool("gst-launch-1.0") || !run("gst-inspect-1.0 dvdemux >/dev/null 2>&1")) GTEST_SKIP() << "no GStreamer dvdemux";
     if (!hasTool("ffmpeg")) GTEST_SKIP() << "ffmpeg makes the video frames";
-    for (const auto& c : kAudioCases) {
-        SCOPED_TRACE(c.name);
-        const auto source = testmedia::ffmpegDvFile(c.system, 1);
-        ASSERT_FALSE(source.empty());
-        const auto dvPath = testmedia::testDataDir() / (std::string("ours_gst_") + c.name + ".dv");
-        const auto pcmPath = testmedia::testDataDir() / (std::string("ours_") + c.name + ".gst.pcm");
-        const auto expected = writeDvWithOurAudio(source, dvPath, c);
-        ASSERT_TRUE(run("timeout 60 gst-launch-1.0 -q filesrc location=" + shellQuoted(dvPath) +
-                        " ! dvdemux name=d d.audio ! audio/x-raw,format=S16LE,channels=2 ! filesink location=" +
-                        shellQuoted(pcmPath)));
-        const auto peer = readPcm(pcmPath);
-        ASSERT_EQ(peer.size(), expected.size());
-        for (std::size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(peer[i], expected[i]) << "sample " << i;
-    }
+    expectPeerDecodesOurAudio("gst", [](const std::string& dv, const std::string& pcm) {
+        return "timeout 60 gst-launch-1.0 -q filesrc location=" + dv +
+               " ! dvdemux name=d d.audio ! audio/x-raw,format=S16LE,channels=2 ! filesink location=" + pcm;
+    });
 }
 
 // Audio that ffmpeg wrote into DV decodes to what ffmpeg itself reads back.

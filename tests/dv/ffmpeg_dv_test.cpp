@@ -3,12 +3,10 @@
 #include "dv/info_lines.h"
 #include "dv/pack_decoders.h"
 #include "scoped_time_zone.h"
+#include "tests/dv/audio_test_media.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -31,19 +29,12 @@ std::vector<std::byte> ffmpegFrames(const PeerFile& file)
                                 (file.system == VideoSystem::Pal625_50 ? "yuv420p" : "yuv411p") +
                                 " -c:v dvvideo -timecode '" + file.timecode +
                                 "' -metadata creation_time=2011-05-06T07:08:09Z -f dv '" + path + "' 2>/dev/null";
-    if (std::system(command.c_str()) != 0) return {};
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> chars{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    std::vector<std::byte> bytes(chars.size());
-    for (std::size_t i = 0; i < chars.size(); ++i) bytes[i] = std::byte(static_cast<unsigned char>(chars[i]));
-    return bytes;
+    return testmedia::run(command) ? testmedia::readFileBytes(path) : std::vector<std::byte>{};
 }
-
-bool hasFfmpeg() { return std::system("command -v ffmpeg >/dev/null 2>&1") == 0; }
 
 TEST(FfmpegDv, reads_time_code_and_recording_date_of_each_frame)
 {
-    if (!hasFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+    if (!testmedia::hasTool("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
     const test::ScopedTimeZone zone{test::kUtc};
     const PeerFile files[] = {
         {"ffmpeg_pal.dv", "size=720x576:rate=25", VideoSystem::Pal625_50, "01:02:03:04"},

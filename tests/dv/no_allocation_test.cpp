@@ -5,27 +5,9 @@
 #include "scoped_time_zone.h"
 #include "support/synthetic_dv_frame.h"
 
+#include "support/allocation_counter.h"
+
 #include <gtest/gtest.h>
-
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
-namespace {
-std::atomic<long> g_allocations{0};
-}
-
-// The replacement pair below allocates with malloc and frees with free, which GCC cannot see.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(std::size_t size)
-{
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace vantrel::dv {
 namespace {
@@ -44,7 +26,7 @@ TEST(NoAllocation, analysing_and_formatting_frames_allocates_nothing)
     DVFrameInfo info{};
     InfoLineFormatter formatter;
     AnalyseFrame(frames[0].span(), frames[0].system(), info);  // first mktime reads the zone rules
-    const long before = g_allocations.load();
+    const long before = testsupport::allocationCount();
     ASSERT_GT(before, 0) << "the counter sees the frames' own buffers";
     for (long n = 0; n < 300; ++n) {
         const auto& frame = frames[n % 3];
@@ -52,7 +34,7 @@ TEST(NoAllocation, analysing_and_formatting_frames_allocates_nothing)
         formatter.ShowFrameInfo(info, n);
         GetRecordingTime(frame.span());
     }
-    EXPECT_EQ(g_allocations.load() - before, 0);
+    EXPECT_EQ(testsupport::allocationCount() - before, 0);
     EXPECT_STREQ(formatter.lines().line1, "No recording date ! Frame 299 Shutter 1/50 sec");
 }
 
