@@ -1,32 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Reading and analysing frames allocates nothing per frame: counted through the global operator new.
+// Reading, analysing and writing frames allocates nothing per frame: counted through the global operator new.
 #include "avi/analysis_thread.h"
+#include "avi/avi_writer.h"
 #include "avi/dv_avi.h"
 #include "avi/test_avi_builder.h"
+#include "dv/dv_audio.h"
+#include "support/allocation_counter.h"
 #include "support/synthetic_dv_frame.h"
+#include "tests/dv/audio_test_media.h"
 
 #include <gtest/gtest.h>
-
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
-namespace {
-std::atomic<long> g_allocationCount{0};
-}
-
-// The replacement pair below allocates with malloc and frees with free, which GCC cannot see.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(std::size_t size)
-{
-    g_allocationCount.fetch_add(1, std::memory_order_relaxed);
-    if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
-    throw std::bad_alloc();
-}
-
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 
 namespace vantrel::avi {
 namespace {
@@ -49,13 +32,13 @@ TEST(AnalysisMemory, reads_every_frame_every_way_without_allocating)
 {
     const auto file = openFile("no_allocation_reads.avi", 30);
     std::vector<std::byte> buffer(dv::kMaxFrameBytes);
-    const long before = g_allocationCount.load();
+    const long before = testsupport::allocationCount();
     for (std::size_t i = 0; i < file->frameCount(); ++i) {
         ASSERT_TRUE(file->readFrame(i, buffer));
         ASSERT_TRUE(file->readMetadataBlocks(i, buffer));
         ASSERT_TRUE(file->readMetadataSpan(i, buffer));
     }
-    EXPECT_EQ(g_allocationCount.load() - before, 0);
+    EXPECT_EQ(testsupport::allocationCount() - before, 0);
 }
 
 // A run allocates its thread and nothing per frame; a store large enough is reused.
@@ -68,16 +51,51 @@ TEST(AnalysisMemory, allocations_of_a_run_do_not_grow_with_its_frames)
     analysis.waitUntilFinished();
 
     auto allocationsOfRun = [&](const std::shared_ptr<const DvAvi>& file) {
-        const long before = g_allocationCount.load();
+        const long before = testsupport::allocationCount();
         analysis.start(file);
         analysis.waitUntilFinished();
-        return g_allocationCount.load() - before;
+        return testsupport::allocationCount() - before;
     };
     const long shortRun = allocationsOfRun(shortFile);
     const long longRun = allocationsOfRun(longFile);
     EXPECT_EQ(longRun, shortRun);
     EXPECT_LE(longRun, 4);
     EXPECT_EQ(analysis.framesDone(), 60u);
+}
+
+std::vector<std::vector<std::byte>> framesWithTone(std::size_t count, std::uint32_t rateHz)
+{
+    std::vector<std::vector<std::byte>> frames;
+    std::vector<std::int16_t> stereo;
+    for (std::size_t i = 0; i < count; ++i) {
+        auto bytes = testsupport::SyntheticDvFrame::pal().withTimecode({0, 0, 0, static_cast<int>(i)}).bytes();
+        const std::size_t samples = dv::nominalAudioSamples(dv::VideoSystem::Pal625_50, rateHz, i);
+        testmedia::fillTone(stereo, samples, 0, rateHz);
+        EXPECT_TRUE(dv::encodeAudio(bytes, dv::VideoSystem::Pal625_50, rateHz, dv::AudioQuantisation::Linear16, stereo));
+        frames.push_back(std::move(bytes));
+    }
+    return frames;
+}
+
+TEST(AviWriterMemory, writes_frames_across_riffs_and_rate_changes_without_allocating)
+{
+    auto frames = framesWithTone(10, 48000);
+    for (auto& frame : framesWithTone(4, 32000)) frames.push_back(std::move(frame));
+    const auto path = testmedia::testDataDir() / "no_allocation.avi";
+    for (auto type : {DvAviType::Type1Interleaved, DvAviType::Type2Separate}) {
+        auto writer = AviWriter::create(path, {type, dv::VideoSystem::Pal625_50, 700000});
+        ASSERT_TRUE(writer);
+        const long before = testsupport::allocationCount();
+        for (const auto& frame : frames) ASSERT_TRUE(writer->writeFrame(frame));
+        const long allocations = testsupport::allocationCount() - before;
+        EXPECT_EQ(allocations, 0);
+        EXPECT_GE(writer->riffCount(), 3u);
+        // The counter does count: a refused frame builds its error message on the heap.
+        const long beforeRefusal = testsupport::allocationCount();
+        EXPECT_FALSE(writer->writeFrame(std::span(frames[0]).first(1000)));
+        EXPECT_GT(testsupport::allocationCount(), beforeRefusal);
+        ASSERT_TRUE(writer->finish());
+    }
 }
 
 }  // namespace

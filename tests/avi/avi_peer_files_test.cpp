@@ -3,21 +3,22 @@
 // Each case is skipped when its tool is missing.
 #include "avi/avi_reader.h"
 #include "avi/dv_avi.h"
+#include "tests/dv/audio_test_media.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 
 namespace vantrel::avi {
 namespace {
 
 namespace fs = std::filesystem;
+using testmedia::hasTool;
+using testmedia::run;
 
 const fs::path& peerDir()
 {
@@ -29,20 +30,7 @@ const fs::path& peerDir()
     return dir;
 }
 
-bool hasTool(const std::string& tool)
-{
-    return std::system(("command -v " + tool + " > /dev/null 2>&1").c_str()) == 0;
-}
-
-bool run(const std::string& command)
-{
-    return std::system((command + " > /dev/null 2>&1").c_str()) == 0;
-}
-
-std::string quoted(const fs::path& path)
-{
-    return "'" + path.string() + "'";
-}
+std::string quoted(const fs::path& path) { return testmedia::shellQuoted(path); }
 
 // The number of video packets ffprobe reads from the file, or -1 without ffprobe.
 long ffprobeVideoPackets(const fs::path& path)
@@ -50,27 +38,8 @@ long ffprobeVideoPackets(const fs::path& path)
     if (!hasTool("ffprobe")) return -1;
     const std::string command = "ffprobe -v error -count_packets -select_streams v:0 -show_entries "
                                 "stream=nb_read_packets -of csv=p=0 " + quoted(path);
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return -1;
     long count = -1;
-    if (std::fscanf(pipe, "%ld", &count) != 1) count = -1;
-    ::pclose(pipe);
-    return count;
-}
-
-// A raw PAL .dv file of 2 seconds, made once with ffmpeg. Tests run as parallel processes, so it
-// is written under a name of this process and renamed into place whole.
-fs::path rawPalDv()
-{
-    const auto path = peerDir() / "ffmpeg_pal.dv";
-    if (!fs::exists(path)) {
-        const auto partial = peerDir() / ("ffmpeg_pal.dv.part" + std::to_string(::getpid()));
-        if (run("ffmpeg -v error -y -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=sample_rate=48000 "
-                "-t 2 -c:v dvvideo -c:a pcm_s16le -ac 2 -f dv " + quoted(partial))) {
-            fs::rename(partial, path);
-        }
-    }
-    return path;
+    return std::sscanf(testmedia::captureOutput(command).c_str(), "%ld", &count) == 1 ? count : -1;
 }
 
 // Opens the file and reads every frame: each is a whole DV frame of the right standard.
@@ -96,32 +65,23 @@ void expectWholeDvFrames(const fs::path& path, bool isPal, std::size_t expectedF
     }
 }
 
-TEST(AviPeerFiles, opens_pal_type2_file_written_by_ffmpeg)
+TEST(AviPeerFiles, opens_pal_and_ntsc_type2_files_written_by_ffmpeg)
 {
     if (!hasTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
-    const auto path = peerDir() / "ffmpeg_pal.avi";
-    ASSERT_TRUE(run("ffmpeg -v error -y -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine -t 2 "
-                    "-c:v dvvideo -c:a pcm_s16le " + quoted(path)));
-    const long probed = ffprobeVideoPackets(path);
-    expectWholeDvFrames(path, true, probed >= 0 ? static_cast<std::size_t>(probed) : 50u);
-    auto avi = OpenDVAvi(path.string());
-    ASSERT_TRUE(avi);
-    EXPECT_EQ(avi->streamInfo().fccType, kVideoStream);
-    EXPECT_EQ(avi->reader().findStream(kAudioStream), 1);
-}
-
-TEST(AviPeerFiles, opens_ntsc_type2_file_written_by_ffmpeg)
-{
-    if (!hasTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
-    const auto path = peerDir() / "ffmpeg_ntsc.avi";
-    ASSERT_TRUE(run("ffmpeg -v error -y -f lavfi -i testsrc=size=720x480:rate=30000/1001 -f lavfi -i sine -t 2 "
-                    "-c:v dvvideo -pix_fmt yuv411p -c:a pcm_s16le " + quoted(path)));
-    const long probed = ffprobeVideoPackets(path);
-    expectWholeDvFrames(path, false, probed >= 0 ? static_cast<std::size_t>(probed) : 60u);
-    auto avi = OpenDVAvi(path.string());
-    ASSERT_TRUE(avi);
-    EXPECT_EQ(avi->streamInfo().dwRate, 30000u);
-    EXPECT_EQ(avi->streamInfo().dwScale, 1001u);
+    for (const bool isPal : {true, false}) {
+        const auto path = peerDir() / (isPal ? "ffmpeg_pal.avi" : "ffmpeg_ntsc.avi");
+        ASSERT_TRUE(run(std::string("ffmpeg -v error -y -f lavfi -i testsrc=") +
+                        (isPal ? "size=720x576:rate=25" : "size=720x480:rate=30000/1001") + " -f lavfi -i sine -t 2 "
+                        "-c:v dvvideo -pix_fmt " + (isPal ? "yuv420p" : "yuv411p") + " -c:a pcm_s16le " + quoted(path)));
+        const long probed = ffprobeVideoPackets(path);
+        expectWholeDvFrames(path, isPal, probed >= 0 ? static_cast<std::size_t>(probed) : (isPal ? 50u : 60u));
+        auto avi = OpenDVAvi(path.string());
+        ASSERT_TRUE(avi);
+        EXPECT_EQ(avi->streamInfo().fccType, kVideoStream);
+        EXPECT_EQ(avi->reader().findStream(kAudioStream), 1);
+        EXPECT_EQ(avi->streamInfo().dwRate, isPal ? 25u : 30000u);
+        EXPECT_EQ(avi->streamInfo().dwScale, isPal ? 1u : 1001u);
+    }
 }
 
 TEST(AviPeerFiles, opens_type2_file_written_by_gstreamer_avimux)
@@ -138,7 +98,8 @@ TEST(AviPeerFiles, opens_type2_file_written_by_gstreamer_avimux)
 TEST(AviPeerFiles, opens_type1_file_written_by_dvgrab)
 {
     if (!hasTool("dvgrab") || !hasTool("ffmpeg")) GTEST_SKIP() << "dvgrab or ffmpeg is not installed";
-    const auto raw = rawPalDv();
+    const auto raw = testmedia::ffmpegDvFile(dv::VideoSystem::Pal625_50, 2);
+    ASSERT_FALSE(raw.empty());
     const auto base = peerDir() / "dvgrab_type1_";
     fs::remove(peerDir() / "dvgrab_type1_001.avi");
     ASSERT_TRUE(run("cd " + quoted(peerDir()) + " && dvgrab -stdin -format dv1 -size 0 dvgrab_type1_ < " + quoted(raw)));
@@ -163,7 +124,8 @@ TEST(AviPeerFiles, opens_type1_file_written_by_dvgrab)
 TEST(AviPeerFiles, opens_opendml_type2_file_written_by_dvgrab)
 {
     if (!hasTool("dvgrab") || !hasTool("ffmpeg")) GTEST_SKIP() << "dvgrab or ffmpeg is not installed";
-    const auto raw = rawPalDv();
+    const auto raw = testmedia::ffmpegDvFile(dv::VideoSystem::Pal625_50, 2);
+    ASSERT_FALSE(raw.empty());
     fs::remove(peerDir() / "dvgrab_type2_001.avi");
     ASSERT_TRUE(run("cd " + quoted(peerDir()) + " && dvgrab -stdin -format dv2 -opendml -size 0 dvgrab_type2_ < " +
                     quoted(raw)));

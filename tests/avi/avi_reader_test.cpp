@@ -15,49 +15,19 @@
 namespace vantrel::avi {
 namespace {
 
+using testsupport::buildAvi;
+using testsupport::expectFrames;
+using testsupport::palFrames;
 using testsupport::TestAviBuilder;
 using testsupport::TestAviOptions;
 using testsupport::TestIndex;
 using testsupport::TestStream;
 using testsupport::writeTestFile;
 
-// Frames that differ: each carries its own time code.
-std::vector<std::vector<std::byte>> palFrames(int count)
-{
-    std::vector<std::vector<std::byte>> frames;
-    for (int i = 0; i < count; ++i) {
-        frames.push_back(testsupport::SyntheticDvFrame::pal().withTimecode({0, 0, i / 25, i % 25}).bytes());
-    }
-    return frames;
-}
-
-const std::vector<std::vector<std::byte>>& sixPalFrames()
+const testsupport::Frames& sixPalFrames()
 {
     static const auto frames = palFrames(6);
     return frames;
-}
-
-std::vector<std::byte> buildAvi(const TestAviOptions& options, const std::vector<std::vector<std::byte>>& frames)
-{
-    TestAviBuilder builder(options);
-    for (const auto& frame : frames) builder.addFrame(frame);
-    return builder.finish();
-}
-
-// Opens the file and checks that the DV stream holds exactly the expected frames, byte for byte.
-void expectFrames(const std::string& path, const std::vector<std::vector<std::byte>>& expected, std::size_t count)
-{
-    auto avi = OpenDVAvi(path);
-    ASSERT_TRUE(avi) << avi.error();
-    ASSERT_EQ(avi->frameCount(), count);
-    EXPECT_EQ(avi->streamInfo().dwLength, count);
-    std::vector<std::byte> buffer(dv::kMaxFrameBytes);
-    for (std::size_t i = 0; i < count; ++i) {
-        auto read = avi->readFrame(i, buffer);
-        ASSERT_TRUE(read) << read.error().message;
-        ASSERT_EQ(*read, expected[i].size());
-        ASSERT_TRUE(std::equal(expected[i].begin(), expected[i].end(), buffer.begin())) << "frame " << i;
-    }
 }
 
 bool mentions(const std::vector<std::string>& notes, const std::string& word)
@@ -65,70 +35,45 @@ bool mentions(const std::vector<std::string>& notes, const std::string& word)
     return std::any_of(notes.begin(), notes.end(), [&](const std::string& n) { return n.find(word) != std::string::npos; });
 }
 
-TEST(AviReaderIndexes, reads_every_frame_through_idx1_relative_to_movi)
+// Six frames, in one RIFF form or in forms of two frames ('AVI ' then 'AVIX'), read through each kind of index.
+TEST(AviReaderIndexes, reads_every_frame_through_each_kind_of_index)
 {
-    const auto path = writeTestFile("idx1_relative.avi", buildAvi({}, sixPalFrames()));
-    expectFrames(path, sixPalFrames(), 6);
-    auto reader = AviReader::open(path);
-    ASSERT_TRUE(reader);
-    EXPECT_EQ(reader->indexSource(), IndexSource::LegacyIdx1);
-    EXPECT_TRUE(reader->notes().empty());
-    ASSERT_EQ(reader->streams().size(), 2u);
-    EXPECT_EQ(reader->streams()[1].header.type, kAudioStream);
-    EXPECT_EQ(reader->sampleCount(1), 6u);
-    EXPECT_EQ(reader->sample(1, 0).sizeBytes, 7680u);
-}
-
-TEST(AviReaderIndexes, reads_idx1_that_holds_file_offsets)
-{
-    TestAviOptions options;
-    options.index = TestIndex::Idx1FileOffsets;
-    const auto path = writeTestFile("idx1_absolute.avi", buildAvi(options, sixPalFrames()));
-    expectFrames(path, sixPalFrames(), 6);
-    auto reader = AviReader::open(path);
-    ASSERT_TRUE(reader);
-    EXPECT_EQ(reader->indexSource(), IndexSource::LegacyIdx1);
-}
-
-TEST(AviReaderIndexes, reads_opendml_index_across_avix_forms)
-{
-    TestAviOptions options;
-    options.index = TestIndex::OpenDml;
-    const auto& frames = sixPalFrames();
-    TestAviBuilder builder(options);
-    builder.addFrame(frames[0]).addFrame(frames[1]).startExtensionForm();
-    builder.addFrame(frames[2]).addFrame(frames[3]).startExtensionForm();
-    builder.addFrame(frames[4]).addFrame(frames[5]);
-    const auto path = writeTestFile("opendml.avi", builder.finish());
-    expectFrames(path, frames, 6);
-    auto reader = AviReader::open(path);
-    ASSERT_TRUE(reader);
-    EXPECT_EQ(reader->indexSource(), IndexSource::OpenDml);
-    EXPECT_TRUE(reader->streams()[0].hasOpenDmlIndex);
-    EXPECT_EQ(reader->streams()[0].header.length, 2u);  // the first form's count, as OpenDML writers store it
-}
-
-TEST(AviReaderIndexes, scans_a_file_without_index_and_says_so)
-{
-    TestAviOptions options;
-    options.index = TestIndex::None;
-    const auto path = writeTestFile("no_index.avi", buildAvi(options, sixPalFrames()));
-    expectFrames(path, sixPalFrames(), 6);
-    auto reader = AviReader::open(path);
-    ASSERT_TRUE(reader);
-    EXPECT_EQ(reader->indexSource(), IndexSource::Scan);
-    EXPECT_TRUE(mentions(reader->notes(), "scanning"));
-}
-
-TEST(AviReaderIndexes, scans_idx1_with_avix_forms_and_no_opendml_index)
-{
-    TestAviOptions options;  // idx1 only, though the data goes on in AVIX forms
-    const auto& frames = sixPalFrames();
-    TestAviBuilder builder(options);
-    builder.addFrame(frames[0]).addFrame(frames[1]).startExtensionForm();
-    for (int i = 2; i < 6; ++i) builder.addFrame(frames[static_cast<std::size_t>(i)]);
-    const auto path = writeTestFile("idx1_and_avix.avi", builder.finish());
-    expectFrames(path, frames, 6);
+    struct Case {
+        const char* name;
+        TestIndex index;
+        std::size_t framesPerForm;
+        IndexSource source;
+    };
+    const Case cases[] = {
+        {"idx1_relative.avi", TestIndex::Idx1RelativeToMovi, 6, IndexSource::LegacyIdx1},
+        {"idx1_absolute.avi", TestIndex::Idx1FileOffsets, 6, IndexSource::LegacyIdx1},
+        {"opendml.avi", TestIndex::OpenDml, 2, IndexSource::OpenDml},
+        {"no_index.avi", TestIndex::None, 6, IndexSource::Scan},
+        {"idx1_and_avix.avi", TestIndex::Idx1RelativeToMovi, 2, IndexSource::Scan},  // idx1 misses the AVIX forms
+    };
+    for (const auto& c : cases) {
+        TestAviBuilder builder({.index = c.index});
+        for (std::size_t i = 0; i < 6; ++i) {
+            if (i > 0 && i % c.framesPerForm == 0) builder.startExtensionForm();
+            builder.addFrame(sixPalFrames()[i]);
+        }
+        const auto path = writeTestFile(c.name, builder.finish());
+        expectFrames(path, sixPalFrames(), 6, c.source);
+        auto avi = OpenDVAvi(path);
+        ASSERT_TRUE(avi) << avi.error();
+        EXPECT_EQ(avi->streamInfo().dwLength, 6u) << c.name;
+        const auto& reader = avi->reader();
+        EXPECT_EQ(mentions(reader.notes(), "scanning"), c.source == IndexSource::Scan) << c.name;
+        ASSERT_EQ(reader.streams().size(), 2u);
+        EXPECT_EQ(reader.streams()[1].header.type, kAudioStream);
+        EXPECT_EQ(reader.sampleCount(1), 6u) << c.name;
+        EXPECT_EQ(reader.sample(1, 0).sizeBytes, 7680u);
+        EXPECT_EQ(reader.streams()[0].hasOpenDmlIndex, c.index == TestIndex::OpenDml) << c.name;
+        // OpenDML writers store the first form's count in the stream header.
+        if (c.index == TestIndex::OpenDml) {
+            EXPECT_EQ(reader.streams()[0].header.length, 2u);
+        }
+    }
 }
 
 TEST(AviReaderFileTypes, opens_type1_file_through_its_interleaved_stream)
@@ -136,7 +81,7 @@ TEST(AviReaderFileTypes, opens_type1_file_through_its_interleaved_stream)
     TestAviOptions options;
     options.streams = {TestStream::Iavs};
     const auto path = writeTestFile("type1.avi", buildAvi(options, sixPalFrames()));
-    expectFrames(path, sixPalFrames(), 6);
+    expectFrames(path, sixPalFrames(), 6, IndexSource::LegacyIdx1);
     auto avi = OpenDVAvi(path);
     ASSERT_TRUE(avi);
     EXPECT_EQ(avi->streamInfo().fccType, kInterleavedStream);
@@ -363,10 +308,9 @@ TEST(AviReaderLargeFiles, reads_the_last_frames_of_a_file_beyond_4_gb)
         ASSERT_GT(builder.frameChunkOffsets().back(), std::uint64_t{1} << 32);
         ASSERT_GT(std::filesystem::file_size(path), std::uint64_t{1} << 32);
 
-        expectFrames(path.string(), frames, 6);
+        expectFrames(path.string(), frames, 6, index == TestIndex::OpenDml ? IndexSource::OpenDml : IndexSource::Scan);
         auto reader = AviReader::open(path.string());
         ASSERT_TRUE(reader);
-        EXPECT_EQ(reader->indexSource(), index == TestIndex::OpenDml ? IndexSource::OpenDml : IndexSource::Scan);
         EXPECT_EQ(reader->sample(0, 5).offsetBytes, builder.frameChunkOffsets().back() + 8);
         std::filesystem::remove(path);
     }

@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Builds DV AVI files byte by byte for the reader's tests, including the damage real files show.
 #include "avi/test_avi_builder.h"
+#include "support/synthetic_dv_frame.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -307,6 +311,48 @@ std::string writeTestFile(const std::string& name, std::span<const std::byte> by
     ::close(fd);
     if (written != static_cast<ssize_t>(bytes.size())) throw std::runtime_error("cannot write " + path);
     return path;
+}
+
+Frames palFrames(int count)
+{
+    Frames frames;
+    for (int i = 0; i < count; ++i) frames.push_back(SyntheticDvFrame::pal().withTimecode({0, 0, i / 25, i % 25}).bytes());
+    return frames;
+}
+
+std::vector<std::byte> buildAvi(const TestAviOptions& options, const Frames& frames)
+{
+    TestAviBuilder builder(options);
+    for (const auto& frame : frames) builder.addFrame(frame);
+    return builder.finish();
+}
+
+void expectFrames(const std::string& path, const Frames& frames, std::size_t count, avi::IndexSource source)
+{
+    auto reader = avi::AviReader::open(path);
+    ASSERT_TRUE(reader) << path << ": " << reader.error().message;
+    EXPECT_EQ(reader->indexSource(), source) << path;
+    ASSERT_EQ(reader->sampleCount(0), count) << path;
+    std::vector<std::byte> buffer(dv::kMaxFrameBytes);
+    for (std::size_t i = 0; i < count; ++i) {
+        auto read = reader->readSample(0, i, buffer);
+        ASSERT_TRUE(read) << path << " frame " << i << ": " << read.error().message;
+        ASSERT_EQ(*read, frames[i].size());
+        ASSERT_TRUE(std::equal(frames[i].begin(), frames[i].end(), buffer.begin())) << path << " frame " << i;
+    }
+}
+
+void putU32(std::vector<std::byte>& bytes, std::size_t offset, std::uint32_t value)
+{
+    for (std::size_t i = 0; i < 4; ++i) bytes.at(offset + i) = static_cast<std::byte>(value >> (8 * i));
+}
+
+std::size_t findFourCC(const std::vector<std::byte>& bytes, const char* fourCC, std::size_t from)
+{
+    for (std::size_t i = from; i + 4 <= bytes.size(); ++i) {
+        if (std::memcmp(bytes.data() + i, fourCC, 4) == 0) return i;
+    }
+    return std::string::npos;
 }
 
 }  // namespace vantrel::testsupport

@@ -2,6 +2,8 @@
 // Builds DV AVI files byte by byte for the reader's tests, including the damage real files show.
 #pragma once
 
+#include "avi/avi_reader.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -89,5 +91,18 @@ private:
 
 // Writes bytes to a file under the test data directory and returns its path.
 std::string writeTestFile(const std::string& name, std::span<const std::byte> bytes);
+
+using Frames = std::vector<std::vector<std::byte>>;
+// PAL frames that differ: frame i carries the time code 00:00:ss ff = i.
+Frames palFrames(int count);
+// A file of `frames` in memory, one RIFF form.
+std::vector<std::byte> buildAvi(const TestAviOptions& options, const Frames& frames);
+// Opens `path` and checks that it finds its samples through `source` and that stream 0 holds
+// exactly the first `count` of `frames`, byte for byte.
+void expectFrames(const std::string& path, const Frames& frames, std::size_t count, avi::IndexSource source);
+
+// Editing built files: a little-endian value, and the offset of the first `fourCC` from `from`.
+void putU32(std::vector<std::byte>& bytes, std::size_t offset, std::uint32_t value);
+std::size_t findFourCC(const std::vector<std::byte>& bytes, const char* fourCC, std::size_t from = 0);
 
 }  // namespace vantrel::testsupport
