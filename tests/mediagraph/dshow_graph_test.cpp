@@ -104,32 +104,6 @@ TEST(GraphHolder, paused_graph_seeks_and_reports_position)
     EXPECT_FALSE(graph.Seek(-1));
 }
 
-// The peer: a DV file that ffmpeg wrote, one second long, read by GStreamer's DV demuxer.
-TEST(GraphHolder, reports_the_duration_of_a_dv_file_written_by_ffmpeg)
-{
-    if (std::system("command -v ffmpeg >/dev/null 2>&1") != 0)
-        GTEST_SKIP() << "ffmpeg is not installed";
-    const std::string path = VANTREL_TEST_DATA_DIR "/graph_holder_ffmpeg_pal.dv";
-    const std::string command =
-        "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=720x576:rate=25 -t 1 -target pal-dv '" + path + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-
-    CDShowGraph graph;
-    GError* parseError = nullptr;
-    GstElement* reader = gst_parse_bin_from_description(
-        ("filesrc location=\"" + path + "\" ! dvdemux ! video/x-dv ! fakesink sync=false").c_str(), FALSE, &parseError);
-    ASSERT_NE(reader, nullptr) << (parseError != nullptr ? parseError->message : "");
-    graph.AddElement(adopt(GST_ELEMENT(gst_object_ref_sink(reader))));
-    graph.Pause();
-    GraphState state = GraphState::Invalid;
-    ASSERT_EQ(graph.GetState(5000ms, &state), StateChangeResult::Success);
-    const auto duration = graph.GetDuration();
-    ASSERT_TRUE(duration.has_value());
-    EXPECT_EQ(*duration, 10'000'000);  // 25 frames of 40 ms, in 100 ns units
-    graph.Run();
-    EXPECT_EQ(graph.WaitForCompletion(5000ms), Completion::Finished);
-}
-
 TEST(GraphHolder, bus_error_is_kept_and_thrown_once_to_the_controlling_thread)
 {
     CDShowGraph graph;

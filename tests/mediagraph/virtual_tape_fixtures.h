@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -86,10 +85,5 @@ inline std::vector<std::byte> fileBytes(const std::filesystem::path& path)
     in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return bytes;
 }
-
-// Runs a shell command of a peer tool; false when it failed or the tool is missing.
-inline bool runPeer(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
-
-inline bool hasFfmpeg() { return runPeer("ffmpeg -version"); }
 
 }  // namespace vantrel::mediagraph::testing

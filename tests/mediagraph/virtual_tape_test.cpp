@@ -127,33 +127,5 @@ TEST(VirtualTape, a_read_only_tape_plays_but_refuses_to_record)
     EXPECT_NE(written.error().find("write-protected"), std::string::npos) << written.error();
 }
 
-// DV that ffmpeg made, raw and in an AVI, plays frame for frame as ffmpeg wrote it.
-TEST(VirtualTape, reads_the_frames_of_dv_files_that_ffmpeg_wrote)
-{
-    if (!hasFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
-    const auto folder = testFolder();
-    const auto raw = folder / "ffmpeg.dv";
-    const auto aviPath = folder / "ffmpeg.avi";
-    ASSERT_TRUE(runPeer("ffmpeg -nostdin -y -f lavfi -i testsrc=size=720x480:rate=30000/1001 -t 0.5 -target ntsc-dv '" +
-                        raw.string() + "'"));
-    ASSERT_TRUE(runPeer("ffmpeg -nostdin -y -i '" + raw.string() + "' -c copy -f avi '" + aviPath.string() + "'"));
-
-    const auto rawBytes = fileBytes(raw);
-    ASSERT_EQ(rawBytes.size() % dv::kNtscFrameBytes, 0u);
-    std::vector<Frame> frames;
-    for (std::size_t at = 0; at < rawBytes.size(); at += dv::kNtscFrameBytes) {
-        frames.emplace_back(rawBytes.begin() + static_cast<std::ptrdiff_t>(at),
-                            rawBytes.begin() + static_cast<std::ptrdiff_t>(at + dv::kNtscFrameBytes));
-    }
-    ASSERT_GE(frames.size(), 14u);
-    auto rawTape = openTape(raw);
-    auto aviTape = openTape(aviPath);
-    ASSERT_TRUE(rawTape && aviTape);
-    EXPECT_EQ(rawTape->videoSystem(), VideoSystem::Ntsc525_60);
-    EXPECT_EQ(aviTape->videoSystem(), VideoSystem::Ntsc525_60);
-    expectTapeHolds(*rawTape, frames);
-    expectTapeHolds(*aviTape, frames);
-}
-
 }  // namespace
 }  // namespace vantrel::mediagraph
