@@ -133,15 +133,6 @@ TEST_F(ProbeAgreement, ntsc_type1_drop_frame_timecode_and_packs_in_unusual_slots
     EXPECT_NE(lines[5].find("TimeCode 00:01:00   02"), std::string::npos) << lines[5];
 }
 
-TEST_F(ProbeAgreement, pal_type1_44k_sound_and_one_second_per_25_frames)
-{
-    const auto lines = expectAgreement(
-        "agree-pal-type1",
-        {"--system", "pal", "--type", "1", "--frames", "60", "--audio", "44.1k", "--start", "2010-02-28T23:59:59",
-         "--timecode", "23:59:59:20", "--shutter", "25", "--camera", "iris=0,gain=0,wb=3,light=0"});
-    expectChosenMetadata(lines, 25, true, true);   // the next day, and the time code wraps at midnight
-}
-
 TEST_F(ProbeAgreement, exposure_modes_and_white_balance_codes_read_from_their_bit_fields)
 {
     // Exposure mode is the whole high nibble of PC2, the white balance mode PC3 bits 7-5, the
