@@ -247,19 +247,10 @@ TEST(VirtualCamcorder, record_overwrites_a_raw_tape_in_place_and_lengthens_it_at
     EXPECT_EQ(deck.camcorder->tapePath(), deck.path);
     deck.camcorder->setMode(ED_MODE_STOP);
 
-    std::vector<Frame> expected = {deck.frames[0], deck.frames[1]};
-    expected.insert(expected.end(), recorded.begin(), recorded.end());
-    Frame expectedBytes;
-    for (const auto& frame : expected) expectedBytes.insert(expectedBytes.end(), frame.begin(), frame.end());
-    EXPECT_EQ(fileBytes(deck.path), expectedBytes);
-
-    RecordingReceiver receiver;  // and the new recording plays back
-    deck.camcorder->attachReceiver(&receiver);
-    deck.camcorder->setPosition(0);
-    deck.camcorder->setMode(ED_MODE_PLAY);
-    ASSERT_TRUE(receiver.waitForEndOfTape());
-    EXPECT_EQ(receiver.frames(), expected);
-    deck.camcorder->attachReceiver(nullptr);
+    Frame expected;
+    for (const auto& frame : {deck.frames[0], deck.frames[1], recorded[0], recorded[1], recorded[2], recorded[3]})
+        expected.insert(expected.end(), frame.begin(), frame.end());
+    EXPECT_EQ(fileBytes(deck.path), expected);
 }
 
 TEST(VirtualCamcorder, record_pause_takes_frames_and_drops_them_and_wrong_frames_are_refused)
