@@ -143,19 +143,15 @@ TEST(InputFilterGraph, exception_in_the_sink_stops_streaming_and_reaches_the_con
     }
 }
 
-TEST(InputFilterGraph, media_type_has_dv_caps_and_one_pal_frame_of_sample_size)
+TEST(InputFilterGraph, media_type_has_dv_caps_and_a_sample_size_raised_to_one_pal_frame_but_never_lowered)
 {
     PushedReadingGraph graph;
-    CMediaType beforeConnection;
-    graph.GetMediaType(&beforeConnection);
-    EXPECT_NE(beforeConnection.caps.find("video/x-dv"), std::string::npos);
-    EXPECT_EQ(beforeConnection.sampleSize, 144000u);
-}
-
-TEST(InputFilterGraph, sample_size_is_raised_to_one_pal_frame_but_never_lowered)
-{
+    CMediaType type;
+    graph.GetMediaType(&type);
+    EXPECT_NE(type.caps.find("video/x-dv"), std::string::npos);
+    EXPECT_EQ(type.sampleSize, 144000u);
     for (const auto& [given, expected] : {std::pair<std::uint32_t, std::uint32_t>{143999, 144000}, {288000, 288000}}) {
-        CMediaType type{"video/x-dv", given};
+        type.sampleSize = given;
         applyMinimumSampleSize(type);
         EXPECT_EQ(type.sampleSize, expected) << given;
     }
