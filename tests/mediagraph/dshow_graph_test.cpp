@@ -54,37 +54,30 @@ TEST(GraphHolder, runs_to_completion_and_reports_running_state)
     EXPECT_NO_THROW(graph.ThrowIfFailed());
 }
 
-TEST(GraphHolder, stop_returns_only_after_streaming_has_ended)
+TEST(GraphHolder, stop_and_destruction_return_only_after_streaming_has_ended)
 {
-    CDShowGraph graph;
-    CountingSink counter;
-    buildTestGraph(graph, -1, counter);
-    graph.Run();
-    while (counter.buffers.load() < 5)
-        std::this_thread::sleep_for(1ms);
-    graph.Stop();
-    const int atStop = counter.buffers.load();
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(counter.buffers.load(), atStop) << "a buffer arrived after Stop returned";
-    GraphState state = GraphState::Invalid;
-    graph.GetState(0ms, &state);
-    EXPECT_EQ(state, GraphState::Stopped);
-    EXPECT_EQ(graph.WaitForCompletion(10ms), Completion::TimedOut) << "stopping is not completion";
-}
-
-TEST(GraphHolder, destroying_a_running_graph_stops_it)
-{
-    CountingSink counter;
-    {
-        CDShowGraph graph;
+    auto startEndless = [](CDShowGraph& graph, CountingSink& counter) {
         buildTestGraph(graph, -1, counter);
         graph.Run();
         while (counter.buffers.load() < 3)
             std::this_thread::sleep_for(1ms);
+    };
+    CountingSink stopped, destroyed;
+    CDShowGraph graph;
+    startEndless(graph, stopped);
+    graph.Stop();
+    GraphState state = GraphState::Invalid;
+    graph.GetState(0ms, &state);
+    EXPECT_EQ(state, GraphState::Stopped);
+    EXPECT_EQ(graph.WaitForCompletion(10ms), Completion::TimedOut) << "stopping is not completion";
+    {
+        CDShowGraph doomed;
+        startEndless(doomed, destroyed);
     }
-    const int atDestruction = counter.buffers.load();
-    std::this_thread::sleep_for(30ms);
-    EXPECT_EQ(counter.buffers.load(), atDestruction);
+    const int atStop = stopped.buffers.load(), atDestruction = destroyed.buffers.load();
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(stopped.buffers.load(), atStop) << "a buffer arrived after Stop returned";
+    EXPECT_EQ(destroyed.buffers.load(), atDestruction) << "a buffer arrived after the graph was destroyed";
 }
 
 TEST(GraphHolder, paused_graph_seeks_and_reports_position)
