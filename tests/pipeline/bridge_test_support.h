@@ -4,7 +4,9 @@
 #pragma once
 
 #include "mediagraph/gst_handles.h"
+#include "mediagraph/video_devices.h"
 #include "pipeline/bridge_filters.h"
+#include "pipeline/input_filter_graph.h"
 #include "support/synthetic_dv_frame.h"
 
 #include <gst/app/gstappsink.h>
@@ -26,6 +28,12 @@ inline std::vector<std::byte> distinctPalFrame(int index)
         .withByte(kVideoByteOffset + 1, static_cast<std::uint8_t>(index >> 8))
         .bytes();
 }
+
+// A device's capture source linked into "InputFilter".
+class DeviceCaptureGraph : public CInputFilterGraph {
+public:
+    explicit DeviceCaptureGraph(mediagraph::IVideoDevice& device) { Link(AddElement(device.MakeCaptureSource()), InputFilter()); }
+};
 
 struct DeliveredFrame {
     REFERENCE_TIME duration = 0;

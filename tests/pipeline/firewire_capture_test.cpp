@@ -29,14 +29,6 @@ std::shared_ptr<mediagraph::IVideoDevice> firstFireWireCamcorder()
     return device;
 }
 
-class CameraCapture : public CInputFilterGraph {
-public:
-    explicit CameraCapture(mediagraph::IVideoDevice& device)
-    {
-        Link(AddElement(device.MakeCaptureSource()), InputFilter());
-    }
-};
-
 TEST(FireWireCamcorder, captures_whole_dv_frames_while_the_tape_plays)
 {
     mediagraph::ScopedVideoDeviceBackends backends({mediagraph::makeFireWireBackend()});
@@ -44,7 +36,7 @@ TEST(FireWireCamcorder, captures_whole_dv_frames_while_the_tape_plays)
     if (!device)
         GTEST_SKIP() << "no DV camcorder on an IEEE 1394 port";
 
-    CameraCapture graph(*device);
+    testing::DeviceCaptureGraph graph(*device);
     testing::RecordingFrameSink sink;
     mediagraph::CDeviceControl control;
     ASSERT_TRUE(control.Attach(device)) << "a camcorder has transport control";

@@ -48,11 +48,6 @@ protected:
     mediagraph::ScopedVideoDeviceBackends m_backends{{mediagraph::makeVirtualCamcorderBackend()}};
 };
 
-class CaptureGraph : public CInputFilterGraph {
-public:
-    explicit CaptureGraph(IVideoDevice& device) { Link(AddElement(device.MakeCaptureSource()), InputFilter()); }
-};
-
 class DvOutGraph : public COutputFilterGraph {
 public:
     explicit DvOutGraph(IVideoDevice& device)
@@ -75,7 +70,7 @@ std::vector<Frame> readRawTape(const std::filesystem::path& path)
 // Plays the whole tape into a capture graph; the deliveries, the end of stream last.
 std::vector<testing::DeliveredFrame> captureAll(const std::shared_ptr<IVideoDevice>& device)
 {
-    CaptureGraph graph(*device);
+    testing::DeviceCaptureGraph graph(*device);
     RecordingFrameSink sink;
     EXPECT_NE(graph.Start(&sink), mediagraph::StateChangeResult::Failure);
     CDeviceControl control;
