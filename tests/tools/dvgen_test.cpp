@@ -110,23 +110,15 @@ TEST(DvgenOutput, same_options_give_the_same_bytes_in_the_file_and_in_memory)
 {
     const std::vector<std::string> arguments = {"--format", "dv", "--system", "ntsc", "--frames", "12", "--jump",
                                                 "6:+5", "--audio", "44.1k"};
-    const std::string first = testDataPath("same-a.dv");
-    const std::string second = testDataPath("same-b.dv");
-    for (const auto& path : {first, second}) {
-        std::vector<std::string> command = {VANTREL_DVGEN_PATH};
-        command.insert(command.end(), arguments.begin(), arguments.end());
-        command.insert(command.end(), {"-o", path});
-        ASSERT_EQ(runCommand(command).exitCode, 0);
-    }
+    const std::string first = generateTape("same-a.dv", arguments);
+    const std::string second = generateTape("same-b.dv", arguments);
     const std::string bytes = readTextFile(first);
     ASSERT_EQ(bytes.size(), 12u * 120000u);
     EXPECT_TRUE(bytes == readTextFile(second));
 
-    auto parsed = parseDvgenArguments([&] {
-        auto all = arguments;
-        all.insert(all.end(), {"-o", first});
-        return all;
-    }());
+    auto all = arguments;
+    all.insert(all.end(), {"-o", first});
+    auto parsed = parseDvgenArguments(all);
     ASSERT_TRUE(parsed.hasValue());
     auto generator = TapeGenerator::create(parsed->options);
     ASSERT_TRUE(generator.hasValue()) << generator.error();
@@ -163,11 +155,9 @@ TEST_F(DvgenPeers, ffmpeg_reads_picture_sound_and_time_code_of_every_file_kind)
     };
     int index = 0;
     for (const Kind& kind : kinds) {
-        const std::string path = testDataPath("peer-kind-" + std::to_string(index++) + ".avi");
-        std::vector<std::string> command = {VANTREL_DVGEN_PATH, "--frames", "30"};
-        command.insert(command.end(), kind.arguments.begin(), kind.arguments.end());
-        command.insert(command.end(), {"-o", path});
-        ASSERT_EQ(runCommand(command).exitCode, 0);
+        auto arguments = kind.arguments;
+        arguments.insert(arguments.end(), {"--frames", "30"});
+        const std::string path = generateTape("peer-kind-" + std::to_string(index++) + ".avi", arguments);
 
         const CommandResult info = runCommand({"ffprobe", "-v", "error", "-show_entries",
                                                "stream=codec_name,width,height,sample_rate:stream_tags=timecode:"

@@ -11,16 +11,6 @@
 namespace vantrel::tests {
 namespace {
 
-std::string makeTape(const std::string& name, std::vector<std::string> arguments)
-{
-    const std::string path = testDataPath(name);
-    arguments.insert(arguments.begin(), VANTREL_DVGEN_PATH);
-    arguments.insert(arguments.end(), {"-o", path});
-    const CommandResult result = runCommand(arguments);
-    EXPECT_EQ(result.exitCode, 0) << result.err;
-    return path;
-}
-
 CommandResult probe(std::vector<std::string> arguments)
 {
     arguments.insert(arguments.begin(), VANTREL_PROBE_PATH);
@@ -49,12 +39,12 @@ std::string withFrameRate(const std::string& path, const std::string& name, std:
 
 TEST(ProbeCommandLine, unreadable_and_non_dv_files_get_one_error_line_each_and_the_rest_is_read)
 {
-    const std::string good = makeTape("cli-good.avi", {"--frames", "10"});
+    const std::string good = generateTape("cli-good.avi", {"--frames", "10"});
     const std::string missing = testDataPath("cli-missing.avi");
     std::filesystem::remove(missing);
     const std::string text = testDataPath("cli-text.avi");
     writeBytes(text, "this is not a RIFF file at all\n");
-    const std::string rawDv = makeTape("cli-raw.dv", {"--format", "dv", "--frames", "3"});
+    const std::string rawDv = generateTape("cli-raw.dv", {"--format", "dv", "--frames", "3"});
 
     const CommandResult result = probe({missing, good, text, rawDv});
     EXPECT_EQ(result.exitCode, 2);
@@ -69,7 +59,7 @@ TEST(ProbeCommandLine, unreadable_and_non_dv_files_get_one_error_line_each_and_t
 
 TEST(ProbeCommandLine, avi_at_a_rate_neither_pal_nor_ntsc_is_refused)
 {
-    const std::string odd = withFrameRate(makeTape("cli-rate.avi", {"--frames", "5"}), "cli-rate-2997.avi", 100, 2997);
+    const std::string odd = withFrameRate(generateTape("cli-rate.avi", {"--frames", "5"}), "cli-rate-2997.avi", 100, 2997);
 
     const CommandResult result = probe({odd});
     EXPECT_EQ(result.exitCode, 2);
@@ -83,7 +73,7 @@ TEST(ProbeCommandLine, short_frames_are_named_up_to_ten_then_counted)
 {
     // NTSC frames (120000 bytes) in a file whose stream claims 25 frames a second: read as PAL,
     // every frame comes up short.
-    const std::string ntsc = makeTape("cli-ntsc.avi", {"--system", "ntsc", "--frames", "14", "--audio", "none"});
+    const std::string ntsc = generateTape("cli-ntsc.avi", {"--system", "ntsc", "--frames", "14", "--audio", "none"});
     const std::string mislabelled = withFrameRate(ntsc, "cli-ntsc-as-pal.avi", 1, 25);
 
     const CommandResult result = probe({mislabelled});
@@ -97,7 +87,7 @@ TEST(ProbeCommandLine, short_frames_are_named_up_to_ten_then_counted)
 
 TEST(ProbeCommandLine, truncated_file_prints_the_frames_that_remain_and_reports_the_damage)
 {
-    const std::string whole = makeTape("cli-whole.avi", {"--frames", "40", "--jump", "20:+60"});
+    const std::string whole = generateTape("cli-whole.avi", {"--frames", "40", "--jump", "20:+60"});
     const CommandResult full = probe({whole});
     ASSERT_EQ(full.exitCode, 0) << full.err;
     const auto fullLines = splitLines(full.out);
@@ -120,9 +110,9 @@ TEST(ProbeCommandLine, truncated_file_prints_the_frames_that_remain_and_reports_
 
 TEST(ProbeCommandLine, remembered_shutter_starts_afresh_with_each_file)
 {
-    const std::string first = makeTape("cli-shutter-a.avi", {"--frames", "3", "--shutter", "100"});
+    const std::string first = generateTape("cli-shutter-a.avi", {"--frames", "3", "--shutter", "100"});
     const std::string second =
-        makeTape("cli-shutter-b.avi", {"--frames", "3", "--shutter-slot", "1", "--no-shutter", "0-1"});
+        generateTape("cli-shutter-b.avi", {"--frames", "3", "--shutter-slot", "1", "--no-shutter", "0-1"});
     const CommandResult result = probe({first, second});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const auto lines = splitLines(result.out);
@@ -135,7 +125,7 @@ TEST(ProbeCommandLine, remembered_shutter_starts_afresh_with_each_file)
 
 TEST(ProbeCommandLine, json_gives_one_object_per_frame_with_the_frame_values)
 {
-    const std::string path = makeTape("cli-json.avi", {"--frames", "3", "--start", "2004-07-14T18:03:09",
+    const std::string path = generateTape("cli-json.avi", {"--frames", "3", "--start", "2004-07-14T18:03:09",
                                                        "--timecode", "00:12:31:04", "--camera", "iris=24,gain=4",
                                                        "--shutter", "600", "--no-camera", "2", "--no-date", "2",
                                                        "--no-timecode", "2", "--shutter-slot", "1", "--no-shutter", "2"});

@@ -2,6 +2,8 @@
 // Runs commands through /bin/sh with stdout and stderr sent to files, then reads them back.
 #include "tools/tool_runner.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -80,6 +82,16 @@ CommandResult runCommand(const std::vector<std::string>& arguments, const std::v
     std::filesystem::remove(stem + ".out");
     std::filesystem::remove(stem + ".err");
     return result;
+}
+
+std::string generateTape(const std::string& name, std::vector<std::string> arguments)
+{
+    const std::string path = testDataPath(name);
+    arguments.insert(arguments.begin(), VANTREL_DVGEN_PATH);
+    arguments.insert(arguments.end(), {"-o", path});
+    const CommandResult result = runCommand(arguments);
+    if (result.exitCode != 0) ADD_FAILURE() << "vantrel-dvgen failed: " << result.err;
+    return path;
 }
 
 bool toolExists(const std::string& name)

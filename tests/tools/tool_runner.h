@@ -21,6 +21,9 @@ CommandResult runCommand(const std::vector<std::string>& arguments, const std::v
 
 bool toolExists(const std::string& name);
 
+// Runs vantrel-dvgen with the arguments and "-o <name below the test data directory>"; the path.
+std::string generateTape(const std::string& name, std::vector<std::string> arguments);
+
 // A fresh path below the test data directory.
 std::string testDataPath(const std::string& name);
 
