@@ -53,8 +53,7 @@ std::pair<Section, std::size_t> sectionOfBlock(std::size_t i)
     return {Section::Video, n - n / 16 - 1};
 }
 
-}  // namespace
-
+// Two BCD digits; bits of the byte above `tensBits` digits are set to 1, as tapes carry them.
 std::uint8_t bcdByte(int value, int tensBits)
 {
     checkRange(value, 0, 99, "BCD value");
@@ -64,6 +63,8 @@ std::uint8_t bcdByte(int value, int tensBits)
     const int reservedBits = (0xF0 << tensBits) & 0xF0;  // bits above the tens digit read 1
     return static_cast<std::uint8_t>(reservedBits | (tens << 4) | (value % 10));
 }
+
+}  // namespace
 
 SyntheticDvFrame SyntheticDvFrame::pal() { return SyntheticDvFrame(dv::VideoSystem::Pal625_50); }
 SyntheticDvFrame SyntheticDvFrame::ntsc() { return SyntheticDvFrame(dv::VideoSystem::Ntsc525_60); }
@@ -255,14 +256,6 @@ SyntheticDvFrame& SyntheticDvFrame::withVauxPack(std::size_t sequence, std::size
     return *this;
 }
 
-SyntheticDvFrame& SyntheticDvFrame::withAauxPack(std::size_t sequence, std::size_t audioBlock, DVPack pack)
-{
-    if (sequence >= sequences() || audioBlock >= dv::kAudioBlocks)
-        throw std::out_of_range("synthetic DV frame: no such audio block");
-    writePack(dv::audioBlockOffset(sequence, audioBlock) + 3, pack);
-    return *this;
-}
-
 SyntheticDvFrame& SyntheticDvFrame::withByte(std::size_t offset, std::uint8_t value)
 {
     m_bytes.at(offset) = std::byte(value);
@@ -271,19 +264,8 @@ SyntheticDvFrame& SyntheticDvFrame::withByte(std::size_t offset, std::uint8_t va
 
 SyntheticDvFrame& SyntheticDvFrame::withoutSubcodePacks()
 {
-    for (std::size_t s = 0; s < sequences(); ++s)
-        for (std::size_t b = 0; b < dv::kSubcodeBlocks; ++b)
-            for (std::size_t k = 0; k < dv::kSubcodePacksPerBlock; ++k)
-                writePack(dv::subcodePackOffset(s, b, k), kFiller);
-    return *this;
-}
-
-SyntheticDvFrame& SyntheticDvFrame::withoutVauxPacks()
-{
-    for (std::size_t s = 0; s < sequences(); ++s)
-        for (std::size_t b = 0; b < dv::kVauxBlocks; ++b)
-            for (std::size_t k = 0; k < dv::kVauxPacksPerBlock; ++k) writePack(dv::vauxPackOffset(s, b, k), kFiller);
-    writeSourcePacks();
+    forEachSubcodeSlot(false, kFiller, {0, 1, 2, 3, 4, 5});
+    forEachSubcodeSlot(true, kFiller, {0, 1, 2, 3, 4, 5});
     return *this;
 }
 

@@ -52,9 +52,6 @@ struct CameraPackFields {
     bool isManualFocus = false;
 };
 
-// Two BCD digits; bits of the byte above `tensBits` digits are set to 1.
-std::uint8_t bcdByte(int value, int tensBits);
-
 class SyntheticDvFrame {
 public:
     static SyntheticDvFrame pal();
@@ -79,12 +76,10 @@ public:
     // Any pack into any slot.
     SyntheticDvFrame& withSubcodePack(std::size_t sequence, std::size_t block, std::size_t slot, dv::DVPack pack);
     SyntheticDvFrame& withVauxPack(std::size_t sequence, std::size_t block, std::size_t slot, dv::DVPack pack);
-    SyntheticDvFrame& withAauxPack(std::size_t sequence, std::size_t audioBlock, dv::DVPack pack);
     SyntheticDvFrame& withByte(std::size_t offset, std::uint8_t value);
 
-    // Every slot back to a filler pack (VAUX keeps its source packs 0x60 and 0x61).
+    // Every subcode slot back to a filler pack.
     SyntheticDvFrame& withoutSubcodePacks();
-    SyntheticDvFrame& withoutVauxPacks();
     // Tape dropout: PC2..PC4 of every subcode pack with this header become 0xFF.
     SyntheticDvFrame& withDamagedSubcodePacks(std::uint8_t header);
     // Every byte outside the subcode and VAUX blocks set to `value` (the fast readers' contract).
