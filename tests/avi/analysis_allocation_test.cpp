@@ -16,11 +16,10 @@ namespace {
 
 std::shared_ptr<const DvAvi> openFile(const std::string& name, int frames)
 {
-    testsupport::TestAviOptions options;
-    options.index = testsupport::TestIndex::OpenDml;
-    testsupport::TestAviBuilder builder(options);
+    testsupport::TestAviBuilder builder({.index = testsupport::TestIndex::OpenDml});
+    const auto all = testsupport::palFrames(frames);
     for (int i = 0; i < frames; ++i) {
-        builder.addFrame(testsupport::SyntheticDvFrame::pal().withTimecode({0, 0, i / 25, i % 25}).bytes());
+        builder.addFrame(all[static_cast<std::size_t>(i)]);
         if (i % 8 == 7) builder.startExtensionForm();
     }
     auto avi = OpenDVAvi(testsupport::writeTestFile(name, builder.finish()));

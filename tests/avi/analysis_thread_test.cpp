@@ -57,23 +57,6 @@ void expectRecordOfFrame(const dv::DVFrameInfo& record, int frame)
     EXPECT_DOUBLE_EQ(record.dIris, 2.0);
 }
 
-TEST(AnalysisThread, decodes_every_frame_of_the_file_into_the_store)
-{
-    AnalysisThread analysis;
-    analysis.start(openFile("analysis_ten.avi", 10));
-    analysis.waitUntilFinished();
-    EXPECT_EQ(analysis.frameCount(), 10u);
-    EXPECT_EQ(analysis.framesDone(), 10u);
-    EXPECT_EQ(analysis.readFailures(), 0u);
-    for (int i = 0; i < 10; ++i) {
-        auto record = analysis.recordFor(static_cast<std::size_t>(i));
-        ASSERT_TRUE(record) << i;
-        expectRecordOfFrame(*record, i);
-    }
-    EXPECT_FALSE(analysis.recordFor(10));
-    EXPECT_FALSE(analysis.recordFor(89999));
-}
-
 TEST(AnalysisThread, record_not_yet_reached_is_decoded_on_demand)
 {
     AnalysisThread analysis;
@@ -88,17 +71,24 @@ TEST(AnalysisThread, record_not_yet_reached_is_decoded_on_demand)
     EXPECT_EQ(analysis.framesDone(), 40u);
 }
 
-TEST(AnalysisThread, opening_another_file_replaces_the_records_of_the_first)
+TEST(AnalysisThread, decodes_every_frame_and_another_file_replaces_the_records_of_the_first)
 {
     AnalysisThread analysis;
     analysis.start(openFile("analysis_first.avi", 12));
     analysis.waitUntilFinished();
+    EXPECT_EQ(analysis.framesDone(), 12u);
+    EXPECT_EQ(analysis.readFailures(), 0u);
     analysis.start(openFile("analysis_second_ntsc.avi", 3, false));
     analysis.waitUntilFinished();
     EXPECT_EQ(analysis.frameCount(), 3u);
     EXPECT_EQ(analysis.framesDone(), 3u);
-    for (int i = 0; i < 3; ++i) expectRecordOfFrame(*analysis.recordFor(static_cast<std::size_t>(i)), i);
+    for (int i = 0; i < 3; ++i) {
+        auto record = analysis.recordFor(static_cast<std::size_t>(i));
+        ASSERT_TRUE(record) << i;
+        expectRecordOfFrame(*record, i);
+    }
     EXPECT_FALSE(analysis.recordFor(5));
+    EXPECT_FALSE(analysis.recordFor(89999));
 }
 
 TEST(AnalysisThread, restarting_while_running_never_lets_two_runs_write_at_once)

@@ -7,10 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 namespace vantrel::avi {
@@ -95,48 +94,34 @@ TEST(AviPeerFiles, opens_type2_file_written_by_gstreamer_avimux)
     expectWholeDvFrames(path, true, 50);
 }
 
-TEST(AviPeerFiles, opens_type1_file_written_by_dvgrab)
+// dvgrab writes type 1 (AVI 1.0 index) and OpenDML type 2 files from a raw DV stream.
+TEST(AviPeerFiles, opens_type1_and_opendml_type2_files_written_by_dvgrab)
 {
     if (!hasTool("dvgrab") || !hasTool("ffmpeg")) GTEST_SKIP() << "dvgrab or ffmpeg is not installed";
     const auto raw = testmedia::ffmpegDvFile(dv::VideoSystem::Pal625_50, 2);
     ASSERT_FALSE(raw.empty());
-    const auto base = peerDir() / "dvgrab_type1_";
-    fs::remove(peerDir() / "dvgrab_type1_001.avi");
-    ASSERT_TRUE(run("cd " + quoted(peerDir()) + " && dvgrab -stdin -format dv1 -size 0 dvgrab_type1_ < " + quoted(raw)));
-    const auto path = peerDir() / "dvgrab_type1_001.avi";
-    ASSERT_TRUE(fs::exists(path));
-    const long probed = ffprobeVideoPackets(path);
-    ASSERT_GT(probed, 0);
-    expectWholeDvFrames(path, true, static_cast<std::size_t>(probed));
-    auto avi = OpenDVAvi(path.string());
-    ASSERT_TRUE(avi);
-    EXPECT_EQ(avi->streamInfo().fccType, kInterleavedStream);
-
-    // dvgrab passes the frames through unchanged: the first frame is the raw file's first frame.
-    std::ifstream in(raw, std::ios::binary);
-    std::vector<char> first(dv::kPalFrameBytes);
-    in.read(first.data(), static_cast<std::streamsize>(first.size()));
-    std::vector<std::byte> buffer(dv::kMaxFrameBytes);
-    ASSERT_TRUE(avi->readFrame(0, buffer));
-    EXPECT_EQ(std::memcmp(first.data(), buffer.data(), first.size()), 0);
-}
-
-TEST(AviPeerFiles, opens_opendml_type2_file_written_by_dvgrab)
-{
-    if (!hasTool("dvgrab") || !hasTool("ffmpeg")) GTEST_SKIP() << "dvgrab or ffmpeg is not installed";
-    const auto raw = testmedia::ffmpegDvFile(dv::VideoSystem::Pal625_50, 2);
-    ASSERT_FALSE(raw.empty());
-    fs::remove(peerDir() / "dvgrab_type2_001.avi");
-    ASSERT_TRUE(run("cd " + quoted(peerDir()) + " && dvgrab -stdin -format dv2 -opendml -size 0 dvgrab_type2_ < " +
-                    quoted(raw)));
-    const auto path = peerDir() / "dvgrab_type2_001.avi";
-    ASSERT_TRUE(fs::exists(path));
-    const long probed = ffprobeVideoPackets(path);
-    ASSERT_GT(probed, 0);
-    expectWholeDvFrames(path, true, static_cast<std::size_t>(probed));
-    auto reader = AviReader::open(path.string());
-    ASSERT_TRUE(reader);
-    EXPECT_EQ(reader->indexSource(), IndexSource::OpenDml);
+    for (const bool isType1 : {true, false}) {
+        const std::string base = isType1 ? "dvgrab_type1_" : "dvgrab_type2_";
+        const auto path = peerDir() / (base + "001.avi");
+        fs::remove(path);
+        ASSERT_TRUE(run("cd " + quoted(peerDir()) + " && dvgrab -stdin -format " + (isType1 ? "dv1" : "dv2 -opendml") +
+                        " -size 0 " + base + " < " + quoted(raw)));
+        ASSERT_TRUE(fs::exists(path));
+        const long probed = ffprobeVideoPackets(path);
+        ASSERT_GT(probed, 0);
+        expectWholeDvFrames(path, true, static_cast<std::size_t>(probed));
+        auto avi = OpenDVAvi(path.string());
+        ASSERT_TRUE(avi);
+        EXPECT_EQ(avi->streamInfo().fccType, isType1 ? kInterleavedStream : kVideoStream);
+        if (!isType1) {
+            EXPECT_EQ(avi->reader().indexSource(), IndexSource::OpenDml);
+        }
+        // dvgrab passes the frames through unchanged: the first frame is the raw file's first frame.
+        const auto rawBytes = testmedia::readFileBytes(raw);
+        std::vector<std::byte> buffer(dv::kMaxFrameBytes);
+        ASSERT_TRUE(avi->readFrame(0, buffer));
+        EXPECT_TRUE(std::equal(rawBytes.begin(), rawBytes.begin() + dv::kPalFrameBytes, buffer.begin()));
+    }
 }
 
 // Every peer file cut short still opens, by scanning, with every frame whole before the cut.
