@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -305,11 +306,9 @@ std::string writeTestFile(const std::string& name, std::span<const std::byte> by
     const auto dir = std::filesystem::path(VANTREL_TEST_DATA_DIR) / "avi";
     std::filesystem::create_directories(dir);
     const auto path = (dir / name).string();
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) throw std::runtime_error("cannot create " + path);
-    const auto written = ::write(fd, bytes.data(), bytes.size());
-    ::close(fd);
-    if (written != static_cast<ssize_t>(bytes.size())) throw std::runtime_error("cannot write " + path);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out.flush()) throw std::runtime_error("cannot write " + path);
     return path;
 }
 
