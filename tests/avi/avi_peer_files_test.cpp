@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <unistd.h>
 
 namespace vantrel::avi {
 namespace {
@@ -101,7 +102,8 @@ TEST(AviPeerFiles, opens_type1_and_opendml_type2_files_written_by_dvgrab)
     const auto raw = testmedia::ffmpegDvFile(dv::VideoSystem::Pal625_50, 2);
     ASSERT_FALSE(raw.empty());
     for (const bool isType1 : {true, false}) {
-        const std::string base = isType1 ? "dvgrab_type1_" : "dvgrab_type2_";
+        // Named per process: another run of the same test may be writing beside it.
+        const std::string base = std::string(isType1 ? "dvgrab_type1_" : "dvgrab_type2_") + std::to_string(::getpid()) + "_";
         const auto path = peerDir() / (base + "001.avi");
         fs::remove(path);
         ASSERT_TRUE(run("cd " + quoted(peerDir()) + " && dvgrab -stdin -format " + (isType1 ? "dv1" : "dv2 -opendml") +
@@ -121,6 +123,7 @@ TEST(AviPeerFiles, opens_type1_and_opendml_type2_files_written_by_dvgrab)
         std::vector<std::byte> buffer(dv::kMaxFrameBytes);
         ASSERT_TRUE(avi->readFrame(0, buffer));
         EXPECT_TRUE(std::equal(rawBytes.begin(), rawBytes.begin() + dv::kPalFrameBytes, buffer.begin()));
+        fs::remove(path);
     }
 }
 
