@@ -130,6 +130,16 @@ TEST(FrameRing, the_stop_request_is_a_put_without_data_of_any_length)
     EXPECT_EQ(other.count(), 0);
 }
 
+TEST(FrameRing, a_consumer_waiting_on_an_empty_ring_takes_the_next_put)
+{
+    CFrameRing ring(2, 32);
+    auto consumer = std::async(std::launch::async, [&] { return take(ring).duration; });
+    EXPECT_EQ(consumer.wait_for(kStillBlockedWait), std::future_status::timeout);
+    putFrame(ring, 7, patternFrame(32, 7));
+    EXPECT_EQ(consumer.get(), 7);
+    EXPECT_EQ(ring.count(), 0);
+}
+
 TEST(FrameRing, stop_wakes_a_consumer_waiting_on_an_empty_ring)
 {
     CFrameRing ring(2, 32);
