@@ -27,11 +27,13 @@ std::string systemError(const std::filesystem::path& path, const char* what)
 }
 
 // pread and pwrite move fewer bytes than asked only at the end of a file or on a signal: loop.
-bool readFully(int fd, std::uint64_t offset, std::span<std::byte> out)
+// A call that moves nothing before the span is done fails with EIO.
+template <class Byte, class Transfer>
+bool transferFully(int fd, std::uint64_t offset, std::span<Byte> bytes, Transfer transfer)
 {
     std::size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t n = ::pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+    while (done < bytes.size()) {
+        const ssize_t n = transfer(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             if (n == 0) errno = EIO;
@@ -42,19 +44,14 @@ bool readFully(int fd, std::uint64_t offset, std::span<std::byte> out)
     return true;
 }
 
+bool readFully(int fd, std::uint64_t offset, std::span<std::byte> out)
+{
+    return transferFully(fd, offset, out, ::pread);
+}
+
 bool writeFully(int fd, std::uint64_t offset, std::span<const std::byte> bytes)
 {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = EIO;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    return transferFully(fd, offset, bytes, ::pwrite);
 }
 
 class FileDescriptor {
