@@ -92,6 +92,23 @@ double roundHalfDown(double x) noexcept
     return fraction > 0.5 ? std::ceil(x) : std::floor(x);
 }
 
+struct ShutterHit {
+    double shutter;
+    std::size_t sequence;
+};
+
+// The first sequence whose first VAUX block gives a shutter value, and that value.
+std::optional<ShutterHit> findShutter(std::span<const std::byte> frame, VideoSystem system) noexcept
+{
+    const auto sequences = searchableSequences(frame, system);
+    for (std::size_t s = 0; s < sequences; ++s) {
+        const auto block = frame.subspan(vauxBlockOffset(s, 0), kDifBlockBytes);
+        const double shutter = DecodeShutterInSequence(block, s);
+        if (shutter != -1.0) return ShutterHit{shutter, s};
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<TimeCode> DecodeTimeCode(std::span<const std::byte> frame, VideoSystem system) noexcept
@@ -154,13 +171,8 @@ double DecodeShutterInSequence(std::span<const std::byte> vauxBlock, std::size_t
 
 double DecodeShutter(std::span<const std::byte> frame, VideoSystem system) noexcept
 {
-    const auto sequences = searchableSequences(frame, system);
-    for (std::size_t s = 0; s < sequences; ++s) {
-        const auto block = frame.subspan(vauxBlockOffset(s, 0), kDifBlockBytes);
-        const double shutter = DecodeShutterInSequence(block, s);
-        if (shutter != -1.0) return shutter;
-    }
-    return -1.0;
+    const auto hit = findShutter(frame, system);
+    return hit ? hit->shutter : -1.0;
 }
 
 bool DecodeFrameInfo(std::span<const std::byte> frame, VideoSystem system, DVFrameInfo& info) noexcept

@@ -21,8 +21,8 @@ bool hasFillerData(const DVPack& pack) noexcept
 
 enum class DataTest { HeaderOnly, RefuseFillerBytes };
 
-std::optional<DVPack> searchSubcode(std::span<const std::byte> frame, std::size_t sequences, std::uint8_t id,
-                                    DataTest test) noexcept
+std::optional<PackHit> searchSubcode(std::span<const std::byte> frame, std::size_t sequences, std::uint8_t id,
+                                     DataTest test) noexcept
 {
     sequences = std::min(sequences, frame.size() / kSequenceBytes);
     for (std::size_t s = 0; s < sequences; ++s) {
@@ -32,11 +32,17 @@ std::optional<DVPack> searchSubcode(std::span<const std::byte> frame, std::size_
                 if (static_cast<std::uint8_t>(frame[offset]) != id) continue;
                 const auto pack = packAt(frame, offset);
                 if (test == DataTest::RefuseFillerBytes && hasFillerData(pack)) continue;
-                return pack;
+                return PackHit{pack, s};
             }
         }
     }
     return std::nullopt;
+}
+
+std::optional<DVPack> packOf(const std::optional<PackHit>& hit) noexcept
+{
+    if (!hit) return std::nullopt;
+    return hit->pack;
 }
 
 }  // namespace
@@ -46,29 +52,40 @@ std::size_t searchableSequences(std::span<const std::byte> frame, VideoSystem sy
     return std::min(sequenceCount(system), frame.size() / kSequenceBytes);
 }
 
-std::optional<DVPack> FindSubcodePack(std::span<const std::byte> frame, VideoSystem system, std::uint8_t id) noexcept
+std::optional<PackHit> findSubcodePackHit(std::span<const std::byte> frame, VideoSystem system,
+                                          std::uint8_t id) noexcept
 {
     return searchSubcode(frame, sequenceCount(system), id, DataTest::RefuseFillerBytes);
+}
+
+std::optional<DVPack> FindSubcodePack(std::span<const std::byte> frame, VideoSystem system, std::uint8_t id) noexcept
+{
+    return packOf(findSubcodePackHit(frame, system, id));
 }
 
 std::optional<DVPack> FindSubcodePackIn(std::span<const std::byte> frame, std::uint8_t id) noexcept
 {
     const auto sequences = frame.size() >= kPalFrameBytes ? kPalSequences : kNtscSequences;
-    return searchSubcode(frame, sequences, id, DataTest::HeaderOnly);
+    return packOf(searchSubcode(frame, sequences, id, DataTest::HeaderOnly));
 }
 
-std::optional<DVPack> FindVauxPack(std::span<const std::byte> frame, VideoSystem system, std::uint8_t id) noexcept
+std::optional<PackHit> findVauxPackHit(std::span<const std::byte> frame, VideoSystem system, std::uint8_t id) noexcept
 {
     const auto sequences = searchableSequences(frame, system);
     for (std::size_t s = 0; s < sequences; ++s) {
         for (std::size_t b = 0; b < kVauxBlocks; ++b) {
             for (std::size_t k = 0; k < kVauxPacksPerBlock; ++k) {
                 const auto offset = vauxPackOffset(s, b, k);
-                if (static_cast<std::uint8_t>(frame[offset]) == id) return packAt(frame, offset);
+                if (static_cast<std::uint8_t>(frame[offset]) == id) return PackHit{packAt(frame, offset), s};
             }
         }
     }
     return std::nullopt;
+}
+
+std::optional<DVPack> FindVauxPack(std::span<const std::byte> frame, VideoSystem system, std::uint8_t id) noexcept
+{
+    return packOf(findVauxPackHit(frame, system, id));
 }
 
 }  // namespace vantrel::dv

@@ -18,6 +18,12 @@ struct DVPack {
     std::uint8_t header() const noexcept { return pc[0]; }
 };
 
+// A pack a search returned and the sequence it lies in.
+struct PackHit {
+    DVPack pack;
+    std::size_t sequence;
+};
+
 // Pack headers the program reads.
 constexpr std::uint8_t kTimeCodePack = 0x13;
 constexpr std::uint8_t kRecordingDatePack = 0x62;
@@ -46,6 +52,12 @@ std::optional<DVPack> FindSubcodePackIn(std::span<const std::byte> frame, std::u
 // VAUX search: sequence count from the video system; the first pack whose header is `id` counts.
 std::optional<DVPack> FindVauxPack(std::span<const std::byte> frame, VideoSystem system,
                                    std::uint8_t id) noexcept;
+
+// FindSubcodePack and FindVauxPack, also telling the sequence of the pack they return.
+std::optional<PackHit> findSubcodePackHit(std::span<const std::byte> frame, VideoSystem system,
+                                          std::uint8_t id) noexcept;
+std::optional<PackHit> findVauxPackHit(std::span<const std::byte> frame, VideoSystem system,
+                                       std::uint8_t id) noexcept;
 
 // Sequences of `system` that `frame` holds whole (at most the system's count).
 std::size_t searchableSequences(std::span<const std::byte> frame, VideoSystem system) noexcept;
