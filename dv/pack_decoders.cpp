@@ -68,10 +68,30 @@ void fillRecordingTm(const DVPack& date, const DVPack& time, std::tm& tm) noexce
     tm.tm_isdst = -1;
 }
 
+// The fields of `from`, one by one, so that the padding of `to` keeps its bytes.
+void copyTmFields(const std::tm& from, std::tm& to) noexcept
+{
+    to.tm_sec = from.tm_sec;
+    to.tm_min = from.tm_min;
+    to.tm_hour = from.tm_hour;
+    to.tm_mday = from.tm_mday;
+    to.tm_mon = from.tm_mon;
+    to.tm_year = from.tm_year;
+    to.tm_wday = from.tm_wday;
+    to.tm_yday = from.tm_yday;
+    to.tm_isdst = from.tm_isdst;
+    to.tm_gmtoff = from.tm_gmtoff;
+    to.tm_zone = from.tm_zone;
+}
+
 // mktime in local time; times before the 1970 epoch are refused like mktime's own failure.
+// glibc's mktime assigns a whole struct tm of its stack, padding included, so it works on a
+// copy: records of equal frames then stay equal byte for byte.
 std::int64_t toCalendarTime(std::tm& tm) noexcept
 {
-    const std::time_t t = std::mktime(&tm);
+    std::tm normalised = tm;
+    const std::time_t t = std::mktime(&normalised);
+    copyTmFields(normalised, tm);
     if (t == static_cast<std::time_t>(-1) || t < 0) return -1;
     return static_cast<std::int64_t>(t);
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstddef>
 #include <cstring>
 #include <string>
 
@@ -152,6 +153,20 @@ TEST(AnalyseFrame, needs_only_the_subcode_and_vaux_blocks)
         auto sparse = fullPalFrame().withOnlyMetadataBlocks(fill);
         EXPECT_TRUE(sameRecord(analysed(sparse), reference)) << "fill " << std::hex << int{fill};
     }
+}
+
+TEST(AnalyseFrame, leaves_the_padding_inside_the_recording_time_as_it_was)
+{
+    // Records are compared byte for byte; mktime must not carry bytes of its stack into them.
+    const ScopedTimeZone zone{kUtc};
+    DVFrameInfo info;
+    std::memset(&info, 0xA5, sizeof info);
+    const auto frame = fullPalFrame();
+    AnalyseFrame(frame.span(), frame.system(), info);
+    ASSERT_EQ(info.tmRecorded.tm_year, 104);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&info.tmRecorded);
+    const std::size_t paddingStart = offsetof(std::tm, tm_isdst) + sizeof info.tmRecorded.tm_isdst;
+    for (std::size_t i = paddingStart; i < offsetof(std::tm, tm_gmtoff); ++i) EXPECT_EQ(bytes[i], 0xA5) << i;
 }
 
 TEST(FrameRecord, tells_a_never_analysed_record)
