@@ -2,10 +2,12 @@
 // Decodes the time code, recording date, camera settings and shutter speed of one DV frame.
 #include "dv/pack_decoders.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 namespace vantrel::dv {
 namespace {
@@ -227,6 +229,21 @@ void AnalyseFrame(std::span<const std::byte> frame, VideoSystem system, DVFrameI
     }
     if (info.dShutter != -1.0) info.dShutter = static_cast<double>(static_cast<std::int32_t>(std::ceil(info.dShutter)));
     if (observer) observer->frameAnalysed(info, frameNumber);
+}
+
+std::optional<std::size_t> SequencesDecidingAnalysis(std::span<const std::byte> frame, VideoSystem system) noexcept
+{
+    std::size_t lastHit = 0;
+    for (const std::uint8_t id : {kTimeCodePack, kRecordingDatePack, kRecordingTimePack}) {
+        const auto hit = findSubcodePackHit(frame, system, id);
+        if (!hit) return std::nullopt;
+        lastHit = std::max(lastHit, hit->sequence);
+    }
+    const auto camera = findVauxPackHit(frame, system, kCameraPack);
+    if (!camera) return std::nullopt;
+    const auto shutter = findShutter(frame, system);
+    if (!shutter) return std::nullopt;
+    return std::max({lastHit, camera->sequence, shutter->sequence}) + 1;
 }
 
 }  // namespace vantrel::dv

@@ -96,4 +96,12 @@ protected:
 void AnalyseFrame(std::span<const std::byte> frame, VideoSystem system, DVFrameInfo& info,
                   long frameNumber = 0, IFrameInfoObserver* observer = nullptr);
 
+// How many leading sequences of `frame` decide AnalyseFrame's result: analysing only
+// frame.first(n * kSequenceBytes) gives the same record as analysing the whole frame.
+// That is one more than the last sequence in which any of the searches (time code, date,
+// time, camera pack, shutter) made its hit; a date the calendar refuses still counts.
+// Nothing when one of the searches finds nothing in the frame: then only the whole frame
+// decides. Never more than searchableSequences(frame, system).
+std::optional<std::size_t> SequencesDecidingAnalysis(std::span<const std::byte> frame, VideoSystem system) noexcept;
+
 }  // namespace vantrel::dv

@@ -33,6 +33,7 @@ TEST(NoAllocation, analysing_and_formatting_frames_allocates_nothing)
         AnalyseFrame(frame.span(), frame.system(), info, n);
         formatter.ShowFrameInfo(info, n);
         GetRecordingTime(frame.span());
+        SequencesDecidingAnalysis(frame.span(), frame.system());
     }
     EXPECT_EQ(testsupport::allocationCount() - before, 0);
     EXPECT_STREQ(formatter.lines().line1, "No recording date ! Frame 299 Shutter 1/50 sec");
