@@ -36,6 +36,11 @@ const char* const kDvgenUsage =
     "  --subcode-slots ID,...     pack IDs (hex) of the 6 slots of each subcode block, or of all 12\n"
     "                             (13,62,63,13,62,63); ff is a filler pack\n"
     "  --subcode-from-sequence N  sequences before N carry only filler in the subcode\n"
+    "  --date-from-sequence N     subcode slots of sequences before N that would hold the\n"
+    "                             recording date or time hold filler instead (0)\n"
+    "  --camcorder-layout         the date and time subcode packs only in the second half of the\n"
+    "                             sequences, as camcorders write them (same as --date-from-sequence 6\n"
+    "                             for PAL, 5 for NTSC)\n"
     "  --camera-slot B:K          VAUX block B (0-2) and slot K (0-14) of the camera pack (0:3)\n"
     "  --camera-from-sequence N   sequences before N carry no camera pack\n"
     "  --shutter-slot 1|2         slot of VAUX block 0 that holds the shutter pack (2)\n"
@@ -243,11 +248,12 @@ std::optional<Error> applyOption(std::string_view name, std::string_view value, 
         const auto ids = parseHexList(value);
         if (!ids || (ids->size() != 6 && ids->size() != 12)) return bad;
         for (std::size_t i = 0; i < o.subcodeSlots.size(); ++i) o.subcodeSlots[i] = (*ids)[i % ids->size()];
-    } else if (name == "--subcode-from-sequence" || name == "--camera-from-sequence" || name == "--shutter-slot" ||
-               name == "--pictures") {
+    } else if (name == "--subcode-from-sequence" || name == "--date-from-sequence" ||
+               name == "--camera-from-sequence" || name == "--shutter-slot" || name == "--pictures") {
         const auto n = parseInteger(value);
         if (!n || *n < 0 || *n > 1000) return bad;
         int& target = name == "--subcode-from-sequence" ? o.subcodeFirstSequence
+                    : name == "--date-from-sequence"    ? o.dateFirstSequence
                     : name == "--camera-from-sequence"  ? o.cameraFirstSequence
                     : name == "--shutter-slot"          ? o.shutterVauxSlot
                                                         : o.pictureCount;
@@ -263,6 +269,8 @@ std::optional<Error> applyOption(std::string_view name, std::string_view value, 
         o.audio = *audio;
     } else if (name == "--pattern") {
         o.pattern = std::string(value);
+    } else if (name == "--camcorder-layout") {
+        return "--camcorder-layout takes no value";
     } else if (name == "-o" || name == "--output") {
         command.outputPath = std::string(value);
     } else {
@@ -278,12 +286,18 @@ Expected<DvgenCommand, std::string> parseDvgenArguments(const std::vector<std::s
     DvgenCommand command;
     std::string formatName = "avi";
     std::optional<int> type;
+    // The camcorder layout's first date sequence depends on the system, which may come later.
+    bool isCamcorderLayout = false;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         std::string_view name = arguments[i];
         std::string_view value;
         if (name == "--help" || name == "-h") {
             command.wantsHelp = true;
             return command;
+        }
+        if (name == "--camcorder-layout") {
+            isCamcorderLayout = true;
+            continue;
         }
         const auto equals = name.find('=');
         if (name.starts_with("--") && equals != std::string_view::npos) {
@@ -295,7 +309,9 @@ Expected<DvgenCommand, std::string> parseDvgenArguments(const std::vector<std::s
             return unexpected("option " + std::string(name) + " needs a value");
         }
         if (auto error = applyOption(name, value, command, formatName, type)) return unexpected(*error);
+        if (name == "--date-from-sequence") isCamcorderLayout = false;  // the later of the two counts
     }
+    if (isCamcorderLayout) command.options.dateFirstSequence = camcorderDateFirstSequence(command.options.system);
     if (formatName == "dv") {
         if (type) return unexpected(std::string("--type applies to AVI files only"));
         command.options.format = FileFormat::RawDv;

@@ -110,6 +110,15 @@ PackBytes subcodePack(std::uint8_t packId, const TapeOptions& options, std::int6
     return packId == 0x62 ? recordingDatePack(0x62, t) : recordingTimePack(0x63, t);
 }
 
+// The pack ID that subcode slot `slot` (0..11, block 0 then block 1) of sequence `sequence` holds.
+std::uint8_t subcodeSlotId(const TapeOptions& options, int sequence, std::size_t slot) noexcept
+{
+    if (sequence < options.subcodeFirstSequence) return 0xFF;
+    const std::uint8_t id = options.subcodeSlots[slot];
+    const bool isDateOrTime = id == 0x62 || id == 0x63;
+    return isDateOrTime && sequence < options.dateFirstSequence ? std::uint8_t{0xFF} : id;
+}
+
 void writeSubcode(std::span<std::byte> frame, const TapeOptions& options, std::int64_t frameIndex) noexcept
 {
     const std::size_t sequences = dv::sequenceCount(options.system);
@@ -117,9 +126,8 @@ void writeSubcode(std::span<std::byte> frame, const TapeOptions& options, std::i
         const bool isFirstHalf = s < sequences / 2;
         for (std::size_t b = 0; b < dv::kSubcodeBlocks; ++b) {
             for (std::size_t k = 0; k < dv::kSubcodePacksPerBlock; ++k) {
-                const std::uint8_t id = static_cast<int>(s) < options.subcodeFirstSequence
-                                            ? std::uint8_t{0xFF}
-                                            : options.subcodeSlots[b * dv::kSubcodePacksPerBlock + k];
+                const std::uint8_t id =
+                    subcodeSlotId(options, static_cast<int>(s), b * dv::kSubcodePacksPerBlock + k);
                 putPack(frame, dv::subcodePackOffset(s, b, k), subcodePack(id, options, frameIndex, isFirstHalf));
             }
         }

@@ -73,6 +73,10 @@ Expected<void, std::string> validate(const TapeOptions& o)
         o.cameraFirstSequence < 0 || o.cameraFirstSequence >= sequences) {
         return fail("a first sequence must lie within the frame");
     }
+    if (o.dateFirstSequence < 0 || o.dateFirstSequence > sequences) {
+        return fail("the date and time subcode packs must start at a sequence from 0 to " +
+                    std::to_string(sequences) + " (the frame's sequence count)");
+    }
     // The camera pack may not displace the video source packs (slots 0, 1, 9, 10), the shutter
     // pack (block 0, slot 1 or 2) or the date and time (block 1, slots 2 and 3).
     const int block = o.cameraVauxBlock;

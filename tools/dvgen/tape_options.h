@@ -99,6 +99,9 @@ struct TapeOptions {
                                               0x13, 0x62, 0x63, 0x13, 0x62, 0x63};
     // Sequences before this one carry filler in every subcode slot.
     int subcodeFirstSequence = 0;
+    // Sequences before this one carry filler in the subcode slots that would hold the recording
+    // date (0x62) or time (0x63); 0..sequence count. Camcorders start at the second half.
+    int dateFirstSequence = 0;
     // Where the camera pack lies in the VAUX of each sequence, and from which sequence on.
     int cameraVauxBlock = 0;
     int cameraVauxSlot = 3;
@@ -116,6 +119,13 @@ struct FrameRate {
 constexpr FrameRate frameRate(dv::VideoSystem system) noexcept
 {
     return system == dv::VideoSystem::Pal625_50 ? FrameRate{25, 1} : FrameRate{30000, 1001};
+}
+
+// The first sequence whose subcode a camcorder gives the recording date and time: the second
+// half of the frame (PAL 6 of 12, NTSC 5 of 10). The time code goes into every sequence.
+constexpr int camcorderDateFirstSequence(dv::VideoSystem system) noexcept
+{
+    return static_cast<int>(dv::sequenceCount(system) / 2);
 }
 
 }  // namespace vantrel::dvgen
