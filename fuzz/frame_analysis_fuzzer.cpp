@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Fuzzes the frame analysis: AnalyseFrame and the info lines on arbitrary bytes.
+// Fuzzes the frame analysis: AnalyseFrame, the info lines and the count of deciding sequences on arbitrary bytes.
 #include "dv/dif_layout.h"
 #include "dv/info_lines.h"
 #include "dv/pack_decoders.h"
@@ -12,6 +12,33 @@
 #include <vector>
 
 namespace {
+
+// Zeroed first, padding included, so that records compare byte for byte.
+vantrel::dv::DVFrameInfo recordOf(std::span<const std::byte> frame, vantrel::dv::VideoSystem system)
+{
+    vantrel::dv::DVFrameInfo info;
+    std::memset(&info, 0, sizeof info);
+    vantrel::dv::AnalyseFrame(frame, system, info);
+    return info;
+}
+
+bool sameRecord(const vantrel::dv::DVFrameInfo& a, const vantrel::dv::DVFrameInfo& b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// When SequencesDecidingAnalysis gives n, the first n sequences analyse exactly like the whole
+// frame and the first n - 1 do not: every search made its hit, the last of them in sequence n - 1.
+void checkDecidingSequences(std::span<const std::byte> frame, vantrel::dv::VideoSystem system)
+{
+    using namespace vantrel::dv;
+    const auto count = SequencesDecidingAnalysis(frame, system);
+    if (!count) return;
+    if (*count == 0 || *count > searchableSequences(frame, system)) __builtin_trap();
+    const auto whole = recordOf(frame, system);
+    if (!sameRecord(recordOf(frame.first(*count * kSequenceBytes), system), whole)) __builtin_trap();
+    if (sameRecord(recordOf(frame.first((*count - 1) * kSequenceBytes), system), whole)) __builtin_trap();
+}
 
 void analyseAndFormat(std::span<const std::byte> frame, vantrel::dv::VideoSystem system, long frameNumber)
 {
@@ -29,6 +56,7 @@ void analyseAndFormat(std::span<const std::byte> frame, vantrel::dv::VideoSystem
         __builtin_trap();
     }
     (void)GetRecordingTime(frame);
+    checkDecidingSequences(frame, system);
 }
 
 }  // namespace
