@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The DV fixture generator: its clocks, its command line, deterministic bytes, and peers that
-// accept and read its files.
+// The DV fixture generator: its clocks, its command line, deterministic bytes, the camcorder's
+// subcode layout, and peers that accept and read its files.
 #include "tools/dvgen/command_line.h"
 #include "tools/dvgen/frame_metadata.h"
 #include "tools/dvgen/tape_generator.h"
@@ -9,12 +9,35 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 namespace vantrel::tests {
 namespace {
 
 using namespace vantrel::dvgen;
+
+// Frame `frameIndex` of the tape the arguments describe, rendered in this process.
+std::vector<std::byte> renderedFrame(std::vector<std::string> arguments, std::int64_t frameIndex)
+{
+    arguments.insert(arguments.end(), {"-o", "unused.dv"});
+    auto parsed = parseDvgenArguments(arguments);
+    EXPECT_TRUE(parsed.hasValue()) << (parsed ? "" : parsed.error());
+    if (!parsed) return {};
+    auto generator = TapeGenerator::create(parsed->options);
+    EXPECT_TRUE(generator.hasValue()) << (generator ? "" : generator.error());
+    if (!generator) return {};
+    std::vector<std::byte> frame(generator->frameBytes());
+    EXPECT_TRUE(generator->renderFrame(frameIndex, frame).hasValue());
+    return frame;
+}
+
+std::uint8_t subcodePackId(const std::vector<std::byte>& frame, std::size_t sequence, std::size_t block,
+                           std::size_t slot)
+{
+    return std::to_integer<std::uint8_t>(frame.at(dv::subcodePackOffset(sequence, block, slot)));
+}
 
 TEST(DvgenClocks, ntsc_time_code_counts_drop_frame_and_pal_wraps_at_midnight)
 {
@@ -91,6 +114,8 @@ TEST(DvgenCommandLine, refuses_bad_values_naming_the_option)
         {{"--whatever", "1", "-o", "x"}, "--whatever"},
         {{"--format", "dv", "--type", "1", "-o", "x"}, "--type"},
         {{"--frames", "3"}, "-o FILE"},
+        {{"--date-from-sequence", "-1", "-o", "x"}, "--date-from-sequence"},
+        {{"--camcorder-layout=yes", "-o", "x"}, "--camcorder-layout"},
     };
     for (const auto& [arguments, named] : cases) {
         auto command = parseDvgenArguments(arguments);
@@ -104,6 +129,44 @@ TEST(DvgenCommandLine, refuses_bad_values_naming_the_option)
     options = {};
     options.cameraVauxSlot = 9;
     EXPECT_FALSE(validate(options).hasValue()) << "slot 9 holds the video source pack";
+}
+
+TEST(DvgenCommandLine, date_sequence_may_reach_the_sequence_count_of_the_system_but_not_beyond)
+{
+    TapeOptions options;
+    options.dateFirstSequence = 12;  // no date or time in the subcode at all
+    EXPECT_TRUE(validate(options).hasValue());
+    options.dateFirstSequence = 13;
+    EXPECT_FALSE(validate(options).hasValue());
+    options.system = dv::VideoSystem::Ntsc525_60;
+    options.dateFirstSequence = 10;
+    EXPECT_TRUE(validate(options).hasValue());
+    options.dateFirstSequence = 11;
+    EXPECT_FALSE(validate(options).hasValue());
+
+    // The tool refuses it as a usage error and writes nothing.
+    const std::string path = testDataPath("date-beyond-frame.dv");
+    std::filesystem::remove(path);
+    const CommandResult refused = runCommand(
+        {VANTREL_DVGEN_PATH, "--format", "dv", "--system", "ntsc", "--date-from-sequence", "11", "-o", path});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_NE(refused.err.find("0 to 10"), std::string::npos) << refused.err;
+    EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST(DvgenCommandLine, camcorder_layout_follows_the_system_given_anywhere_and_the_later_option_counts)
+{
+    const auto firstDateSequence = [](const std::vector<std::string>& arguments) {
+        auto all = arguments;
+        all.insert(all.end(), {"-o", "x"});
+        auto command = parseDvgenArguments(all);
+        EXPECT_TRUE(command.hasValue()) << (command ? "" : command.error());
+        return command ? command->options.dateFirstSequence : -1;
+    };
+    EXPECT_EQ(firstDateSequence({"--camcorder-layout"}), 6);
+    EXPECT_EQ(firstDateSequence({"--camcorder-layout", "--system", "ntsc"}), 5);
+    EXPECT_EQ(firstDateSequence({"--camcorder-layout", "--date-from-sequence", "2"}), 2);
+    EXPECT_EQ(firstDateSequence({"--date-from-sequence=2", "--system", "ntsc", "--camcorder-layout"}), 5);
 }
 
 TEST(DvgenOutput, same_options_give_the_same_bytes_in_the_file_and_in_memory)
@@ -127,6 +190,73 @@ TEST(DvgenOutput, same_options_give_the_same_bytes_in_the_file_and_in_memory)
     EXPECT_EQ(std::memcmp(frame.data(), bytes.data() + 7 * 120000, frame.size()), 0);
     // Frames 0 and 25 show the same picture but differ in their metadata and sound.
     EXPECT_NE(std::memcmp(bytes.data(), bytes.data() + 7 * 120000, 120000), 0);
+}
+
+TEST(DvgenOutput, camcorder_layout_leaves_only_the_date_and_time_subcode_slots_of_the_first_half_empty)
+{
+    struct System {
+        std::string name;
+        std::size_t sequences;
+        std::size_t firstDateSequence;
+    };
+    for (const System& system : {System{"pal", 12, 6}, System{"ntsc", 10, 5}}) {
+        SCOPED_TRACE(system.name);
+        const std::vector<std::string> arguments = {"--system", system.name, "--pictures", "1"};
+        auto camcorderArguments = arguments;
+        camcorderArguments.push_back("--camcorder-layout");
+        const std::vector<std::byte> usual = renderedFrame(arguments, 27);
+        const std::vector<std::byte> camcorder = renderedFrame(camcorderArguments, 27);
+        ASSERT_EQ(camcorder.size(), system.sequences * dv::kSequenceBytes);
+        ASSERT_EQ(usual.size(), camcorder.size());
+
+        const std::size_t first = system.firstDateSequence;
+        EXPECT_EQ(subcodePackId(camcorder, first - 1, 0, 0), 0x13) << "time code in every sequence";
+        EXPECT_EQ(subcodePackId(camcorder, first - 1, 0, 1), 0xFF);
+        EXPECT_EQ(subcodePackId(camcorder, first - 1, 1, 2), 0xFF);
+        EXPECT_EQ(subcodePackId(camcorder, first, 0, 1), 0x62);
+        EXPECT_EQ(subcodePackId(camcorder, first, 1, 2), 0x63);
+
+        // Apart from those slots turned into filler, the frame is the usual one: time code,
+        // VAUX, sound and picture alike.
+        std::vector<std::byte> expected = usual;
+        std::size_t emptiedSlots = 0;
+        for (std::size_t s = 0; s < first; ++s) {
+            for (std::size_t b = 0; b < dv::kSubcodeBlocks; ++b) {
+                for (std::size_t k = 0; k < dv::kSubcodePacksPerBlock; ++k) {
+                    const std::uint8_t id = subcodePackId(usual, s, b, k);
+                    if (id != 0x62 && id != 0x63) continue;
+                    const auto slot = expected.begin() + static_cast<std::ptrdiff_t>(dv::subcodePackOffset(s, b, k));
+                    std::fill(slot, slot + dv::kPackBytes, std::byte{0xFF});
+                    ++emptiedSlots;
+                }
+            }
+        }
+        EXPECT_EQ(emptiedSlots, first * 8);
+        const auto at = std::mismatch(expected.begin(), expected.end(), camcorder.begin()).first;
+        EXPECT_EQ(at, expected.end()) << "first difference at byte " << (at - expected.begin());
+    }
+}
+
+TEST(DvgenOutput, probe_reads_the_same_dates_and_time_codes_from_the_camcorder_layout)
+{
+    for (const std::string system : {"pal", "ntsc"}) {
+        SCOPED_TRACE(system);
+        const std::vector<std::string> arguments = {"--system", system, "--frames", "30", "--pictures", "1",
+                                                    "--audio", "none", "--jump", "20:+3600"};
+        auto camcorderArguments = arguments;
+        camcorderArguments.push_back("--camcorder-layout");
+        const std::string usual = generateTape("usual-layout-" + system + ".avi", arguments);
+        const std::string camcorder = generateTape("camcorder-layout-" + system + ".avi", camcorderArguments);
+        const CommandResult usualProbe = runCommand({VANTREL_PROBE_PATH, usual}, {"TZ=UTC"});
+        const CommandResult camcorderProbe = runCommand({VANTREL_PROBE_PATH, camcorder}, {"TZ=UTC"});
+        ASSERT_EQ(camcorderProbe.exitCode, 0) << camcorderProbe.err;
+        const std::vector<std::string> lines = splitLines(camcorderProbe.out);
+        ASSERT_EQ(lines.size(), 30u);
+        EXPECT_NE(lines[0].find("\t14.07.2004 18:03:09 Frame 0 "), std::string::npos) << lines[0];
+        EXPECT_NE(lines[20].find("\t14.07.2004 19:03:09 Frame 20 "), std::string::npos) << lines[20];
+        EXPECT_EQ(lines[29].find("TimeCode --"), std::string::npos) << lines[29];
+        EXPECT_EQ(camcorderProbe.out, usualProbe.out);
+    }
 }
 
 class DvgenPeers : public ::testing::Test {
