@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// How many leading sequences decide AnalyseFrame: the count, and that exactly that prefix analyses like the whole frame.
+// How many leading sequences decide AnalyseFrame, checked by analysing that prefix and one sequence less.
 #include "dv/pack_decoders.h"
 #include "scoped_time_zone.h"
 #include "support/synthetic_dv_frame.h"
