@@ -340,6 +340,20 @@ Expected<std::size_t, AviError> AviReader::readSample(std::size_t stream, std::s
     return bytes;
 }
 
+std::size_t AviReader::sampleRangePieces(std::size_t stream, std::size_t index, std::span<const SampleRange> ranges,
+                                         std::span<std::byte> out, std::span<ReadPiece> pieces) const noexcept
+{
+    const auto& ref = m_samples[stream][index];
+    const std::size_t usable = std::min<std::size_t>(ref.sizeBytes, out.size());
+    std::size_t count = 0;
+    for (const auto& range : ranges) {
+        if (range.offsetInSample >= usable || count == pieces.size()) continue;
+        const std::size_t size = std::min(range.sizeBytes, usable - range.offsetInSample);
+        pieces[count++] = ReadPiece{ref.offsetBytes + range.offsetInSample, out.data() + range.offsetInSample, size};
+    }
+    return count;
+}
+
 Expected<std::size_t, AviError> AviReader::readSampleRanges(std::size_t stream, std::size_t index,
                                                             std::span<const SampleRange> ranges,
                                                             std::span<std::byte> out) const
@@ -348,30 +362,15 @@ Expected<std::size_t, AviError> AviReader::readSampleRanges(std::size_t stream, 
         return unexpected(AviError{"sample " + std::to_string(index) + " of stream " + std::to_string(stream) +
                                    " does not exist"});
     }
-    const auto& ref = m_samples[stream][index];
-    const std::size_t usable = std::min<std::size_t>(ref.sizeBytes, out.size());
     constexpr std::size_t kBatch = 32;
     std::array<ReadPiece, kBatch> pieces{};
-    std::size_t count = 0;
-    auto flush = [&]() -> Expected<void, std::string> {
+    for (std::size_t first = 0; first < ranges.size(); first += kBatch) {
+        const auto batch = ranges.subspan(first, std::min(kBatch, ranges.size() - first));
+        const std::size_t count = sampleRangePieces(stream, index, batch, out, pieces);
         auto read = m_file.readPieces(std::span<const ReadPiece>(pieces.data(), count));
-        count = 0;
-        return read;
-    };
-    for (const auto& range : ranges) {
-        if (range.offsetInSample >= usable) continue;
-        const std::size_t size = std::min(range.sizeBytes, usable - range.offsetInSample);
-        pieces[count++] = ReadPiece{ref.offsetBytes + range.offsetInSample, out.data() + range.offsetInSample, size};
-        if (count == kBatch) {
-            auto read = flush();
-            if (!read) return unexpected(AviError{read.error()});
-        }
-    }
-    if (count > 0) {
-        auto read = flush();
         if (!read) return unexpected(AviError{read.error()});
     }
-    return usable;
+    return std::min<std::size_t>(m_samples[stream][index].sizeBytes, out.size());
 }
 
 }  // namespace vantrel::avi

@@ -71,10 +71,18 @@ public:
                                                      std::span<const SampleRange> ranges,
                                                      std::span<std::byte> out) const;
 
+    // Where readSampleRanges would read: one piece per range that lies inside the sample and
+    // out, aimed at the same offsets of out. Writes at most pieces.size() pieces and returns
+    // how many; the sample must exist. Nothing is read.
+    std::size_t sampleRangePieces(std::size_t stream, std::size_t index, std::span<const SampleRange> ranges,
+                                  std::span<std::byte> out, std::span<ReadPiece> pieces) const noexcept;
+
     IndexSource indexSource() const noexcept { return m_indexSource; }
     // Remarks about damage that the reader worked around, e.g. that it had to scan for frames.
     const std::vector<std::string>& notes() const noexcept { return m_notes; }
     std::uint64_t fileSizeBytes() const noexcept { return m_file.sizeBytes(); }
+    // The open file, for readers that batch their own reads (sampleRangePieces).
+    const ReadOnlyFile& file() const noexcept { return m_file; }
 
 private:
     AviReader() = default;

@@ -67,6 +67,23 @@ Expected<std::size_t, AviError> DvAvi::readMetadataSpan(std::size_t frameIndex, 
     return m_reader.readSampleRanges(m_stream, frameIndex, span, out.first(frameBytes));
 }
 
+std::size_t DvAvi::metadataPieces(std::size_t frameIndex, std::size_t firstSequence, std::size_t endSequence,
+                                  MetadataPieces shape, std::span<std::byte> out,
+                                  std::span<ReadPiece> pieces) const noexcept
+{
+    endSequence = std::min(endSequence, kMetadataRanges.size());
+    if (frameIndex >= frameCount() || firstSequence >= endSequence) return 0;
+    const auto frameOut = out.first(std::min(out.size(), frameReadBytes(frameIndex)));
+    const auto sequences = std::span<const SampleRange>(kMetadataRanges).subspan(firstSequence, endSequence - firstSequence);
+    if (shape == MetadataPieces::EachSequence) {
+        return m_reader.sampleRangePieces(m_stream, frameIndex, sequences, frameOut, pieces);
+    }
+    const SampleRange span[] = {{sequences.front().offsetInSample,
+                                 sequences.back().offsetInSample + sequences.back().sizeBytes -
+                                     sequences.front().offsetInSample}};
+    return m_reader.sampleRangePieces(m_stream, frameIndex, span, frameOut, pieces);
+}
+
 Expected<DvAvi, std::string> OpenDVAvi(const std::string& fileName)
 {
     auto reader = AviReader::open(fileName);

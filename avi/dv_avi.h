@@ -26,6 +26,10 @@ struct DvStreamInfo {
 };
 
 // The open DV stream of one file. Reading is const and thread-safe.
+// How the metadata blocks of a frame are cut into reads: a piece per sequence copies the least
+// and suits batched reads; one span per frame needs a single call but copies the gaps too.
+enum class MetadataPieces { Unknown, EachSequence, OneSpan };
+
 class DvAvi {
 public:
     const DvStreamInfo& streamInfo() const noexcept { return m_info; }
@@ -47,13 +51,20 @@ public:
 
     // Reads only the subcode and VAUX blocks (blocks 1..5) of every DIF sequence of frame i into
     // their places in out; the other bytes of out are left as they were. Returns the frame's
-    // read size as readFrame would. One system call per DIF sequence, 480 bytes instead of 12000.
+    // read size as readFrame would. One system call per DIF sequence, 400 bytes instead of 12000.
     Expected<std::size_t, AviError> readMetadataBlocks(std::size_t frameIndex, std::span<std::byte> out) const;
 
     // Reads frame i from the first subcode block of sequence 0 to the last VAUX block of the last
     // sequence in one system call, gaps included: fewer calls, more bytes copied. Fills the same
     // blocks as readMetadataBlocks, and overwrites the bytes between them. Returns as readFrame.
     Expected<std::size_t, AviError> readMetadataSpan(std::size_t frameIndex, std::span<std::byte> out) const;
+
+    // Where the subcode and VAUX blocks of sequences [firstSequence, endSequence) of frame i lie,
+    // as pieces aimed at their places in out (clipped like readFrame), for a batch reader to
+    // read: one piece per sequence, or one span with the gaps. Returns the pieces written.
+    std::size_t metadataPieces(std::size_t frameIndex, std::size_t firstSequence, std::size_t endSequence,
+                               MetadataPieces shape, std::span<std::byte> out,
+                               std::span<ReadPiece> pieces) const noexcept;
 
 private:
     friend Expected<DvAvi, std::string> OpenDVAvi(const std::string& fileName);

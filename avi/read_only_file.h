@@ -30,6 +30,8 @@ public:
     ~ReadOnlyFile();
 
     bool isOpen() const noexcept { return m_fd >= 0; }
+    // The open descriptor, for submitting reads to the kernel in batches; the file keeps owning it.
+    int descriptor() const noexcept { return m_fd; }
     // The size when the file was opened; every offset read from the file is checked against it.
     std::uint64_t sizeBytes() const noexcept { return m_sizeBytes; }
 
@@ -42,6 +44,10 @@ public:
 
     // Reads every piece in full, merging pieces that touch in the file into one system call.
     Expected<void, std::string> readPieces(std::span<const ReadPiece> pieces) const;
+
+    // Reads each piece on its own, one call each, and goes on past a piece that fails:
+    // isPieceRead[i] tells whether piece i was read whole. isPieceRead must be as long as pieces.
+    void readEachPiece(std::span<const ReadPiece> pieces, std::span<bool> isPieceRead) const noexcept;
 
 private:
     explicit ReadOnlyFile(int fd, std::uint64_t sizeBytes) noexcept : m_fd(fd), m_sizeBytes(sizeBytes) {}

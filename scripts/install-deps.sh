@@ -13,6 +13,8 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-libav gstreamer1.0-tools
   libdv4-dev
+  # batched reads of the frames' metadata blocks
+  liburing-dev
   # IEEE 1394 camcorders
   libraw1394-dev libavc1394-dev libiec61883-dev
   # peers the tests compare against
