@@ -3,14 +3,17 @@
 #include "avi/frame_store.h"
 
 #include <cstring>
+#include <new>
 
 namespace vantrel::avi {
 
 void FrameStore::reset(std::size_t frameCount)
 {
     if (frameCount > m_capacity) {
-        m_slots.reset();  // give back the old block before taking the larger one
-        m_slots = std::make_unique<Slot[]>(frameCount);
+        m_memory = LargeBlock();  // give back the old block before taking the larger one
+        m_memory = LargeBlock(frameCount * sizeof(Slot));
+        m_slots = static_cast<Slot*>(m_memory.data());
+        for (std::size_t i = 0; i < frameCount; ++i) new (&m_slots[i]) Slot;
         m_capacity = frameCount;
     } else {
         for (std::size_t i = 0; i < frameCount; ++i) {

@@ -2,13 +2,14 @@
 // g_FrameInfos: one DVFrameInfo per frame of the open file, each published once with release/acquire.
 #pragma once
 
+#include "avi/large_block.h"
 #include "dv/dv_frame_info.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
+#include <type_traits>
 
 namespace vantrel::avi {
 
@@ -49,8 +50,10 @@ private:
         std::atomic<SlotState> state{SlotState::Empty};
         dv::DVFrameInfo record{};
     };
+    static_assert(std::is_trivially_destructible_v<Slot>, "the block is given back without destructors");
 
-    std::unique_ptr<Slot[]> m_slots;
+    LargeBlock m_memory;    // zeroed by the kernel: every slot starts Empty with a zero record
+    Slot* m_slots = nullptr;
     std::size_t m_capacity = 0;
     std::size_t m_size = 0;
     std::atomic<std::size_t> m_publishedCount{0};
