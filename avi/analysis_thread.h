@@ -3,6 +3,7 @@
 #pragma once
 
 #include "avi/dv_avi.h"
+#include "avi/frame_batch_analyser.h"
 #include "avi/frame_store.h"
 #include "dv/dv_frame_info.h"
 #include "dv/info_lines.h"
@@ -14,25 +15,22 @@
 #include <mutex>
 #include <optional>
 #include <shared_mutex>
+#include <span>
 #include <stop_token>
 #include <thread>
 #include <vector>
 
 namespace vantrel::avi {
 
-// How the thread reads the metadata of a frame. Separate blocks copy the least (5 blocks of each
-// sequence, one call each); one span needs a single call but copies the gaps too. Which is
-// faster depends on what a system call costs on the machine, so each run times both on its
-// first frames and keeps the faster.
-enum class MetadataReadMode { Unknown, SeparateBlocks, OneSpan };
-
 // One analysis run per opened file. start() stops and joins the previous run before the store
 // is reused, so two runs never write it at once. Records can be asked for at any time from any
 // thread: a record the thread has not reached yet is decoded on the spot, so nobody sees an
-// empty record. The thread reads only the subcode and VAUX blocks of each frame.
+// empty record. The thread reads and analyses through a FrameBatchAnalyser: only the metadata
+// blocks that decide each frame, a batch of frames at a time.
 class AnalysisThread {
 public:
-    AnalysisThread();
+    // `backend`: how the thread asks for its reads; Pread for machines where io_uring misbehaves.
+    explicit AnalysisThread(ReadBackend backend = ReadBackend::IoUring);
     ~AnalysisThread();  // stops and joins the run
     AnalysisThread(const AnalysisThread&) = delete;
     AnalysisThread& operator=(const AnalysisThread&) = delete;
@@ -58,26 +56,25 @@ public:
     // Has `formatter` format and show the record of frame n. False when there is none.
     bool ShowAnalysedFrame(long frameNumber, dv::InfoLineFormatter& formatter);
 
-    // The way the current run reads frames, once its first frames have been timed.
-    MetadataReadMode metadataReadMode() const noexcept { return m_readMode.load(std::memory_order_relaxed); }
+    // How the current run reads its frames, once it has begun (Unknown before).
+    ReadBackend readBackend() const noexcept { return m_readBackend.load(std::memory_order_relaxed); }
 
 private:
     void AnalysisThreadProc(std::stop_token stop);
-    // Reads and decodes frame i into `record`, with `buffer` (144000 bytes) holding the frame
-    // read before it; returns the bytes of the frame now in the buffer.
-    std::size_t decodeFrame(std::size_t frameIndex, MetadataReadMode mode, std::vector<std::byte>& buffer,
-                            std::size_t previousBytes, dv::DVFrameInfo& record);
+    // Reads frame i's metadata blocks into the on-demand buffer and decodes them; the caller
+    // holds m_onDemandMutex. A frame that cannot be read decodes as one without metadata.
+    void decodeOnDemand(std::size_t frameIndex, dv::DVFrameInfo& record);
 
     // Guards the file and the store's size against start() while recordFor() reads them.
     mutable std::shared_mutex m_fileMutex;
     std::shared_ptr<const DvAvi> m_file;
     FrameStore m_store;
-    std::vector<std::byte> m_threadBuffer;     // the analysis thread's frame buffer
+    FrameBatchAnalyser m_analyser;             // the analysis thread's (start() resets it while none runs)
     std::mutex m_onDemandMutex;
     std::vector<std::byte> m_onDemandBuffer;   // guarded by m_onDemandMutex
     std::atomic<bool> m_isFinished{true};      // analysis thread writes, anyone reads
     std::atomic<std::size_t> m_readFailures{0};
-    std::atomic<MetadataReadMode> m_readMode{MetadataReadMode::Unknown};  // analysis thread writes
+    std::atomic<ReadBackend> m_readBackend{ReadBackend::Unknown};  // analysis thread writes
     std::mutex m_finishMutex;
     std::condition_variable m_finished;
     std::jthread m_thread;

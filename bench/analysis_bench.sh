@@ -2,6 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Makes a PAL type-2 DV AVI file of MINUTES minutes (once, in the build tree) and runs
 # analysis_bench on it: analysis frames a second beside cat and MediaInfo, with peak memory.
+# The tape is laid out as camcorders write it (date and time only in the second half of the
+# sequences), since how much of each frame the analysis reads depends on where the packs are.
 # Usage: bench/analysis_bench.sh [BUILD_DIR] [MINUTES]   (defaults: build, 10)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,9 +15,9 @@ for tool in "$bench" "$dvgen"; do
   [ -x "$tool" ] || { echo "missing $tool: build analysis_bench and vantrel-dvgen" >&2; exit 1; }
 done
 frames=$((minutes * 60 * 25))
-tape=$build/bench-data/analysis-pal-${minutes}min.avi
+tape=$build/bench-data/analysis-pal-${minutes}min-camcorder.avi
 mkdir -p "$(dirname "$tape")"
 if [ ! -f "$tape" ]; then
-  "$dvgen" --system pal --type 2 --frames "$frames" --jump $((frames / 2)):+3600 -o "$tape"
+  "$dvgen" --system pal --type 2 --camcorder-layout --frames "$frames" --jump $((frames / 2)):+3600 -o "$tape"
 fi
 "$bench" "$tape"

@@ -3,6 +3,7 @@
 #include "avi/analysis_thread.h"
 #include "avi/avi_writer.h"
 #include "avi/dv_avi.h"
+#include "avi/frame_batch_analyser.h"
 #include "avi/test_avi_builder.h"
 #include "dv/dv_audio.h"
 #include "support/allocation_counter.h"
@@ -36,6 +37,30 @@ TEST(AnalysisMemory, reads_every_frame_every_way_without_allocating)
         ASSERT_TRUE(file->readFrame(i, buffer));
         ASSERT_TRUE(file->readMetadataBlocks(i, buffer));
         ASSERT_TRUE(file->readMetadataSpan(i, buffer));
+    }
+    EXPECT_EQ(testsupport::allocationCount() - before, 0);
+}
+
+TEST(AnalysisMemory, batched_analysis_allocates_nothing_per_batch)
+{
+    const auto file = openFile("no_allocation_batches.avi", 40);
+    FrameBatchAnalyser analyser;  // its buffers and ring are made here, once
+    constexpr std::size_t kBatch = FrameBatchAnalyser::kBatchFrames;
+    std::array<std::size_t, kBatch> frames{};
+    std::array<dv::DVFrameInfo, kBatch> infos{};
+    std::array<dv::DVFrameInfo*, kBatch> records{};
+    std::array<FrameBatchAnalyser::FrameOutcome, kBatch> outcomes{};
+    const long before = testsupport::allocationCount();
+    for (std::size_t first = 0; first < file->frameCount(); first += kBatch) {
+        const std::size_t count = std::min(kBatch, file->frameCount() - first);
+        for (std::size_t k = 0; k < count; ++k) {
+            frames[k] = first + k;
+            records[k] = &infos[k];
+        }
+        analyser.analyse(*file, std::span<const std::size_t>(frames.data(), count),
+                         std::span<dv::DVFrameInfo* const>(records.data(), count),
+                         std::span<FrameBatchAnalyser::FrameOutcome>(outcomes.data(), count));
+        for (std::size_t k = 0; k < count; ++k) ASSERT_TRUE(outcomes[k].isRead);
     }
     EXPECT_EQ(testsupport::allocationCount() - before, 0);
 }

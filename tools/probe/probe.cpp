@@ -4,12 +4,16 @@
 #include "tools/probe/probe.h"
 
 #include "avi/dv_avi.h"
+#include "avi/frame_batch_analyser.h"
 #include "dv/info_lines.h"
 #include "dv/pack_decoders.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 #include <string_view>
+#include <vector>
 
 namespace vantrel::probe {
 namespace {
@@ -162,10 +166,17 @@ FileOutcome probeFile(const std::string& path, OutputMode mode, std::FILE* out, 
 
     const dv::VideoSystem system = file.videoSystem();
     const std::size_t expectedBytes = dv::frameBytes(system);
-    // The frame buffer keeps what it held when a read fails or comes up short, as the player's
-    // analysis does: such a frame shows the metadata of the frame before it.
-    std::vector<std::byte> frame(dv::kMaxFrameBytes, std::byte{0xFF});
-    dv::DVFrameInfo info{};
+    // Frames are read and analysed as the player's analysis thread does it. A frame whose read
+    // fails shows the metadata of the frame before it, time code included.
+    avi::FrameBatchAnalyser analyser;
+    constexpr std::size_t kBatch = avi::FrameBatchAnalyser::kBatchFrames;
+    std::array<std::size_t, kBatch> batch{};
+    std::array<dv::DVFrameInfo, kBatch> infos{};
+    std::array<dv::DVFrameInfo*, kBatch> records{};
+    for (std::size_t k = 0; k < kBatch; ++k) records[k] = &infos[k];
+    std::array<avi::FrameBatchAnalyser::FrameOutcome, kBatch> outcomes{};
+    std::optional<dv::TimeCode> timecode;
+    std::vector<std::byte> frame(dv::kMaxFrameBytes);  // to read a failed frame again for its error
     dv::InfoLineFormatter formatter;  // remembered shutter starts afresh with each file
     LineBuilder line;
     const std::size_t frames = file.frameCount();
@@ -176,21 +187,33 @@ FileOutcome probeFile(const std::string& path, OutputMode mode, std::FILE* out, 
         if (++damagedFrames <= kNamedDamagedFrames) report(err, path, "frame " + std::to_string(frameIndex) + reason);
         outcome = FileOutcome::ReadWithDamage;
     };
-    for (std::size_t i = 0; i < frames; ++i) {
-        const auto read = file.readMetadataBlocks(i, frame);
-        if (!read) {
-            reportFrame(i, ": " + read.error().message);
-        } else if (*read < expectedBytes) {
-            reportFrame(i, " has " + std::to_string(*read) + " of " + std::to_string(expectedBytes) + " bytes");
+    for (std::size_t first = 0; first < frames; first += kBatch) {
+        const std::size_t count = std::min(kBatch, frames - first);
+        for (std::size_t k = 0; k < count; ++k) batch[k] = first + k;
+        analyser.analyse(file, std::span<const std::size_t>(batch.data(), count),
+                         std::span<dv::DVFrameInfo* const>(records.data(), count),
+                         std::span<avi::FrameBatchAnalyser::FrameOutcome>(outcomes.data(), count));
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::size_t i = first + k;
+            const auto& result = outcomes[k];
+            if (!result.isRead) {
+                const auto again = file.readMetadataBlocks(i, frame);
+                reportFrame(i, ": " + (again ? std::string("cannot be read") : again.error().message));
+            } else {
+                if (result.frameBytes < expectedBytes) {
+                    reportFrame(i, " has " + std::to_string(result.frameBytes) + " of " +
+                                       std::to_string(expectedBytes) + " bytes");
+                }
+                timecode = dv::DecodeTimeCode(result.analysedBytes, system);
+            }
+            const long frameNumber = static_cast<long>(i);
+            if (mode == OutputMode::Json) {
+                appendJson(line, frameNumber, infos[k], timecode);
+            } else {
+                appendInfoLines(line, frameNumber, formatter.ShowFrameInfo(infos[k], frameNumber));
+            }
+            line.writeTo(out);
         }
-        const long frameNumber = static_cast<long>(i);
-        dv::AnalyseFrame(frame, system, info, frameNumber);
-        if (mode == OutputMode::Json) {
-            appendJson(line, frameNumber, info, dv::DecodeTimeCode(frame, system));
-        } else {
-            appendInfoLines(line, frameNumber, formatter.ShowFrameInfo(info, frameNumber));
-        }
-        line.writeTo(out);
     }
     if (damagedFrames > kNamedDamagedFrames) {
         report(err, path, std::to_string(damagedFrames) + " damaged frames in all (the first " +

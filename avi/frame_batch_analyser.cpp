@@ -1,0 +1,123 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Reads the metadata blocks of DV AVI frames in batches and analyses them: the engine behind the analysis thread and the probe.
+#include "avi/frame_batch_analyser.h"
+
+#include "dv/pack_decoders.h"
+
+#include <algorithm>
+
+namespace vantrel::avi {
+
+std::mutex& analyseFrameMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+struct FrameBatchAnalyser::FrameRead {
+    std::size_t firstPiece = 0;
+    std::size_t endPiece = 0;
+    std::size_t frameBytes = 0;
+    std::size_t analysedBytes = 0;        // the leading part that decides the analysis
+    bool isRead = true;
+    bool isUndecided = false;             // the leading part left a search without a hit
+    std::optional<std::size_t> deciding;  // SequencesDecidingAnalysis of the analysed part
+    bool isDecidingKnown = false;
+};
+
+FrameBatchAnalyser::FrameBatchAnalyser(ReadBackend backend)
+    : m_reader(backend, kBatchPieces), m_buffer(kBatchFrames * dv::kMaxFrameBytes)
+{
+    // Without batches, one call per frame (gaps included) beats one call per sequence.
+    m_shape = m_reader.backend() == ReadBackend::IoUring ? MetadataPieces::EachSequence : MetadataPieces::OneSpan;
+}
+
+void FrameBatchAnalyser::reset() noexcept
+{
+    m_leadingSequences = 0;
+    m_hasLastRecord = false;
+}
+
+std::span<std::byte> FrameBatchAnalyser::bufferOf(std::size_t slot) noexcept
+{
+    return std::span<std::byte>(static_cast<std::byte*>(m_buffer.data()) + slot * dv::kMaxFrameBytes,
+                                dv::kMaxFrameBytes);
+}
+
+void FrameBatchAnalyser::readSequences(const DvAvi& file, std::span<const std::size_t> frames,
+                                       std::span<FrameRead> reads, std::size_t firstSequence,
+                                       std::size_t endSequence, bool onlyUndecided)
+{
+    std::size_t pieces = 0;
+    for (std::size_t slot = 0; slot < frames.size(); ++slot) {
+        auto& read = reads[slot];
+        if (onlyUndecided && !read.isUndecided) continue;
+        read.firstPiece = pieces;
+        pieces += file.metadataPieces(frames[slot], firstSequence, endSequence, m_shape, bufferOf(slot),
+                                      std::span<ReadPiece>(m_pieces).subspan(pieces));
+        read.endPiece = pieces;
+    }
+    m_reader.read(file.reader().file(), std::span<const ReadPiece>(m_pieces.data(), pieces),
+                  std::span<bool>(m_isPieceRead.data(), pieces));
+    for (std::size_t slot = 0; slot < frames.size(); ++slot) {
+        auto& read = reads[slot];
+        if (onlyUndecided && !read.isUndecided) continue;
+        for (std::size_t p = read.firstPiece; p < read.endPiece; ++p) read.isRead = read.isRead && m_isPieceRead[p];
+    }
+}
+
+void FrameBatchAnalyser::analyse(const DvAvi& file, std::span<const std::size_t> frames,
+                                 std::span<dv::DVFrameInfo* const> records, std::span<FrameOutcome> outcomes)
+{
+    frames = frames.first(std::min({frames.size(), kBatchFrames, records.size(), outcomes.size()}));
+    const dv::VideoSystem system = file.videoSystem();
+    const std::size_t sequences = dv::sequenceCount(system);
+    const std::size_t leading = m_leadingSequences == 0 ? sequences : std::min(m_leadingSequences, sequences);
+    std::array<FrameRead, kBatchFrames> reads{};
+
+    readSequences(file, frames, reads, 0, leading, false);
+    bool isAnyUndecided = false;
+    for (std::size_t slot = 0; slot < frames.size(); ++slot) {
+        auto& read = reads[slot];
+        read.frameBytes = file.frameReadBytes(frames[slot]);
+        read.analysedBytes = std::min(read.frameBytes, leading * dv::kSequenceBytes);
+        if (!read.isRead || read.analysedBytes == read.frameBytes || leading == sequences) continue;
+        read.deciding = dv::SequencesDecidingAnalysis(bufferOf(slot).first(read.analysedBytes), system);
+        read.isDecidingKnown = true;
+        read.isUndecided = !read.deciding.has_value();
+        isAnyUndecided = isAnyUndecided || read.isUndecided;
+    }
+    if (isAnyUndecided) {
+        readSequences(file, frames, reads, leading, sequences, true);
+        for (auto& read : reads) {
+            if (!read.isUndecided) continue;
+            read.analysedBytes = read.frameBytes;
+            read.isDecidingKnown = false;
+        }
+    }
+
+    std::size_t deciding = 0;
+    for (std::size_t slot = 0; slot < frames.size(); ++slot) {
+        auto& read = reads[slot];
+        auto& record = *records[slot];
+        const auto analysed = std::span<const std::byte>(bufferOf(slot).data(), read.isRead ? read.analysedBytes : 0);
+        outcomes[slot] = FrameOutcome{read.isRead, read.frameBytes, analysed};
+        if (!read.isRead && m_hasLastRecord) {
+            // As when a read into one frame buffer fails: the bytes of the frame before stay.
+            record = m_lastRecord;
+            continue;
+        }
+        {
+            std::lock_guard lock(analyseFrameMutex());
+            dv::AnalyseFrame(analysed, system, record, static_cast<long>(frames[slot]));
+        }
+        m_lastRecord = record;
+        m_hasLastRecord = true;
+        if (!read.isRead) continue;
+        if (!read.isDecidingKnown) read.deciding = dv::SequencesDecidingAnalysis(analysed, system);
+        deciding = std::max(deciding, read.deciding.value_or(sequences));
+    }
+    if (deciding != 0) m_leadingSequences = deciding;
+}
+
+}  // namespace vantrel::avi
