@@ -4,13 +4,18 @@
 
 #include "dv/pack_decoders.h"
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 
 namespace vantrel::avi {
 
-AnalysisThread::AnalysisThread(ReadBackend backend)
-    : m_analyser(backend), m_onDemandBuffer(dv::kMaxFrameBytes)
+AnalysisThread::AnalysisThread(ReadBackend backend, std::size_t workers)
+    : m_onDemandBuffer(dv::kMaxFrameBytes)
 {
+    if (workers == 0) workers = std::max(1u, std::thread::hardware_concurrency());
+    workers = std::min(workers, kMaxWorkers);
+    for (std::size_t i = 0; i < workers; ++i) m_analysers.push_back(std::make_unique<FrameBatchAnalyser>(backend));
 }
 
 AnalysisThread::~AnalysisThread()
@@ -37,7 +42,8 @@ void AnalysisThread::start(std::shared_ptr<const DvAvi> file)
         m_store.reset(m_file ? m_file->frameCount() : 0);
         m_readFailures.store(0, std::memory_order_relaxed);
         m_readBackend.store(ReadBackend::Unknown, std::memory_order_relaxed);
-        m_analyser.reset();
+        for (auto& analyser : m_analysers) analyser->reset();
+        m_nextFrame.store(0, std::memory_order_relaxed);
         m_isFinished.store(false, std::memory_order_release);
     }
     m_thread = std::jthread([this](std::stop_token stop) { AnalysisThreadProc(stop); });
@@ -58,34 +64,69 @@ std::size_t AnalysisThread::frameCount() const
 void AnalysisThread::AnalysisThreadProc(std::stop_token stop)
 {
     // start() wrote m_file and sized the store before this thread began; neither changes until it is joined.
-    m_readBackend.store(m_analyser.backend(), std::memory_order_relaxed);
-    constexpr std::size_t kBatch = FrameBatchAnalyser::kBatchFrames;
-    std::array<std::size_t, kBatch> batch{};
-    std::array<dv::DVFrameInfo*, kBatch> records{};
-    std::array<FrameBatchAnalyser::FrameOutcome, kBatch> outcomes{};
-    std::size_t next = 0;
-    while (next < m_store.size() && !stop.stop_requested()) {
-        std::size_t count = 0;
-        for (; count < kBatch && next < m_store.size(); ++next) {
-            if (!m_store.tryClaim(next)) continue;  // decoded on demand already
-            batch[count] = next;
-            records[count] = &m_store.claimedRecord(next);
-            ++count;
+    m_readBackend.store(m_analysers.front()->backend(), std::memory_order_relaxed);
+    {
+        std::vector<std::jthread> helpers;  // joined at the end of this block
+        const std::size_t batches = (m_store.size() + FrameBatchAnalyser::kBatchFrames - 1) / FrameBatchAnalyser::kBatchFrames;
+        for (std::size_t w = 1; w < m_analysers.size() && w < batches; ++w) {
+            helpers.emplace_back([this, stop, w] { analyseBatches(stop, *m_analysers[w]); });
         }
-        if (count == 0) break;
-        m_analyser.analyse(*m_file, std::span<const std::size_t>(batch.data(), count),
-                           std::span<dv::DVFrameInfo* const>(records.data(), count),
-                           std::span<FrameBatchAnalyser::FrameOutcome>(outcomes.data(), count));
-        for (std::size_t i = 0; i < count; ++i) {
-            if (!outcomes[i].isRead) m_readFailures.fetch_add(1, std::memory_order_relaxed);
-            m_store.publish(batch[i]);
-        }
+        analyseBatches(stop, *m_analysers.front());
     }
     {
         std::lock_guard lock(m_finishMutex);
         m_isFinished.store(true, std::memory_order_release);
     }
     m_finished.notify_all();
+}
+
+void AnalysisThread::analyseBatches(std::stop_token stop, FrameBatchAnalyser& analyser)
+{
+    constexpr std::size_t kBatch = FrameBatchAnalyser::kBatchFrames;
+    std::array<std::size_t, kBatch> batch{};
+    std::array<dv::DVFrameInfo*, kBatch> records{};
+    std::array<FrameBatchAnalyser::FrameOutcome, kBatch> outcomes{};
+    while (!stop.stop_requested()) {
+        const std::size_t first = m_nextFrame.fetch_add(kBatch, std::memory_order_relaxed);
+        if (first >= m_store.size()) break;
+        const std::size_t end = std::min(first + kBatch, m_store.size());
+        std::size_t count = 0;
+        for (std::size_t i = first; i < end; ++i) {
+            if (!m_store.tryClaim(i)) continue;  // decoded on demand already
+            batch[count] = i;
+            records[count] = &m_store.claimedRecord(i);
+            ++count;
+        }
+        if (count == 0) continue;
+        analyser.analyse(*m_file, std::span<const std::size_t>(batch.data(), count),
+                         std::span<dv::DVFrameInfo* const>(records.data(), count),
+                         std::span<FrameBatchAnalyser::FrameOutcome>(outcomes.data(), count));
+        std::size_t failedHead = 0;
+        while (failedHead < count && !outcomes[failedHead].isRead) ++failedHead;
+        if (failedHead > 0 && batch[0] > 0 &&
+            !repeatRecordBefore(stop, batch[0], std::span<dv::DVFrameInfo* const>(records.data(), failedHead))) {
+            // Stopped while waiting: the claimed records stay unpublished; the on-demand
+            // decode copies them afresh when they are asked for.
+            return;
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            if (!outcomes[i].isRead) m_readFailures.fetch_add(1, std::memory_order_relaxed);
+            m_store.publish(batch[i]);
+        }
+    }
+}
+
+bool AnalysisThread::repeatRecordBefore(std::stop_token stop, std::size_t firstFrame,
+                                        std::span<dv::DVFrameInfo* const> records)
+{
+    for (;;) {
+        if (const auto before = m_store.published(firstFrame - 1)) {
+            for (auto* record : records) *record = *before;
+            return true;
+        }
+        if (stop.stop_requested()) return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
 }
 
 void AnalysisThread::decodeOnDemand(std::size_t frameIndex, dv::DVFrameInfo& record)

@@ -26,11 +26,13 @@ namespace vantrel::avi {
 // is reused, so two runs never write it at once. Records can be asked for at any time from any
 // thread: a record the thread has not reached yet is decoded on the spot, so nobody sees an
 // empty record. The thread reads and analyses through a FrameBatchAnalyser: only the metadata
-// blocks that decide each frame, a batch of frames at a time.
+// blocks that decide each frame, a batch of frames at a time. On a machine with several cores
+// a second worker takes batches too, since the reads cost kernel time, not disk time.
 class AnalysisThread {
 public:
     // `backend`: how the thread asks for its reads; Pread for machines where io_uring misbehaves.
-    explicit AnalysisThread(ReadBackend backend = ReadBackend::IoUring);
+    // `workers`: threads reading batches at once; 0 is one per core, at most kMaxWorkers.
+    explicit AnalysisThread(ReadBackend backend = ReadBackend::IoUring, std::size_t workers = 0);
     ~AnalysisThread();  // stops and joins the run
     AnalysisThread(const AnalysisThread&) = delete;
     AnalysisThread& operator=(const AnalysisThread&) = delete;
@@ -56,11 +58,24 @@ public:
     // Has `formatter` format and show the record of frame n. False when there is none.
     bool ShowAnalysedFrame(long frameNumber, dv::InfoLineFormatter& formatter);
 
+    // Threads that read batches during a run.
+    std::size_t workerCount() const noexcept { return m_analysers.size(); }
+
     // How the current run reads its frames, once it has begun (Unknown before).
     ReadBackend readBackend() const noexcept { return m_readBackend.load(std::memory_order_relaxed); }
 
 private:
     void AnalysisThreadProc(std::stop_token stop);
+    // Takes batches of frames from the shared cursor until none is left or the run is stopped.
+    void analyseBatches(std::stop_token stop, FrameBatchAnalyser& analyser);
+    // Gives the frames at the head of a batch whose read failed the record of the frame before
+    // the batch, which another worker may still be writing. False when the run was stopped first.
+    bool repeatRecordBefore(std::stop_token stop, std::size_t firstFrame, std::span<dv::DVFrameInfo* const> records);
+
+public:
+    static constexpr std::size_t kMaxWorkers = 2;
+
+private:
     // Reads frame i's metadata blocks into the on-demand buffer and decodes them; the caller
     // holds m_onDemandMutex. A frame that cannot be read decodes as one without metadata.
     void decodeOnDemand(std::size_t frameIndex, dv::DVFrameInfo& record);
@@ -69,7 +84,9 @@ private:
     mutable std::shared_mutex m_fileMutex;
     std::shared_ptr<const DvAvi> m_file;
     FrameStore m_store;
-    FrameBatchAnalyser m_analyser;             // the analysis thread's (start() resets it while none runs)
+    // One per worker, each used by its worker only (start() resets them while none runs).
+    std::vector<std::unique_ptr<FrameBatchAnalyser>> m_analysers;
+    std::atomic<std::size_t> m_nextFrame{0};   // the next batch's first frame; workers take batches
     std::mutex m_onDemandMutex;
     std::vector<std::byte> m_onDemandBuffer;   // guarded by m_onDemandMutex
     std::atomic<bool> m_isFinished{true};      // analysis thread writes, anyone reads

@@ -81,12 +81,12 @@ const char* backendName(vantrel::avi::ReadBackend backend)
     }
 }
 
-bool analyseWithThread(const std::string& path, vantrel::avi::ReadBackend backend)
+bool analyseWithThread(const std::string& path, vantrel::avi::ReadBackend backend, std::size_t workers)
 {
     auto avi = vantrel::avi::OpenDVAvi(path);
     if (!avi) return false;
     const auto frames = avi->frameCount();
-    vantrel::avi::AnalysisThread analysis(backend);
+    vantrel::avi::AnalysisThread analysis(backend, workers);
     analysis.start(std::make_shared<const vantrel::avi::DvAvi>(std::move(*avi)));
     analysis.waitUntilFinished();
     if (analysis.readBackend() != backend) {
@@ -143,9 +143,11 @@ int main(int argc, char** argv)
     const Run cat = bestOf(3, [&] { return program({"cat", path}); });
     using vantrel::avi::ReadBackend;
     const Run thread =
-        bestOf(3, [&] { return inChild([&] { return analyseWithThread(path, ReadBackend::IoUring); }); });
+        bestOf(3, [&] { return inChild([&] { return analyseWithThread(path, ReadBackend::IoUring, 0); }); });
+    const Run threadOneWorker =
+        bestOf(3, [&] { return inChild([&] { return analyseWithThread(path, ReadBackend::IoUring, 1); }); });
     const Run threadPread =
-        bestOf(3, [&] { return inChild([&] { return analyseWithThread(path, ReadBackend::Pread); }); });
+        bestOf(3, [&] { return inChild([&] { return analyseWithThread(path, ReadBackend::Pread, 0); }); });
     const Run whole = bestOf(2, [&] { return inChild([&] { return analyseWholeFrames(path); }); });
     Run mediainfo;
     Run mediainfoAll;
@@ -164,12 +166,17 @@ int main(int argc, char** argv)
                     megabytes / run.seconds, static_cast<double>(run.peakKilobytes) / 1024.0);
     };
     row("cat FILE > /dev/null", cat);
-    row("AnalysisThread, io_uring batches", thread);
-    row("AnalysisThread, one pread per frame", threadPread);
+    const std::string workers = std::to_string(vantrel::avi::AnalysisThread().workerCount());
+    row(("AnalysisThread, io_uring batches, " + workers + " workers").c_str(), thread);
+    row("AnalysisThread, io_uring batches, 1 worker", threadOneWorker);
+    row(("AnalysisThread, one pread per frame, " + workers + " workers").c_str(), threadPread);
     row("whole frames read, then AnalyseFrame", whole);
     row("mediainfo --File_DvDif_Analysis=1", mediainfo);
     row("mediainfo --ParseSpeed=1 --File_DvDif_Analysis=1", mediainfoAll);
     if (cat.ok && thread.ok) std::printf("analysis rate / cat rate:        %.2f\n", cat.seconds / thread.seconds);
+    if (cat.ok && threadOneWorker.ok) {
+        std::printf("analysis rate / cat rate, 1 worker: %.2f\n", cat.seconds / threadOneWorker.seconds);
+    }
     if (cat.ok && threadPread.ok) {
         std::printf("analysis rate / cat rate, pread: %.2f\n", cat.seconds / threadPread.seconds);
     }

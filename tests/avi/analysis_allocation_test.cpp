@@ -65,7 +65,7 @@ TEST(AnalysisMemory, batched_analysis_allocates_nothing_per_batch)
     EXPECT_EQ(testsupport::allocationCount() - before, 0);
 }
 
-// A run allocates its thread and nothing per frame; a store large enough is reused.
+// A run allocates its threads and nothing per frame; a store large enough is reused.
 TEST(AnalysisMemory, allocations_of_a_run_do_not_grow_with_its_frames)
 {
     const auto shortFile = openFile("no_allocation_short.avi", 20);
@@ -83,7 +83,7 @@ TEST(AnalysisMemory, allocations_of_a_run_do_not_grow_with_its_frames)
     const long shortRun = allocationsOfRun(shortFile);
     const long longRun = allocationsOfRun(longFile);
     EXPECT_EQ(longRun, shortRun);
-    EXPECT_LE(longRun, 4);
+    EXPECT_LE(longRun, 8);  // the run's threads and their bookkeeping
     EXPECT_EQ(analysis.framesDone(), 60u);
 }
 

@@ -103,20 +103,30 @@ const char* backendName(ReadBackend backend)
     return backend == ReadBackend::IoUring ? "io_uring" : "pread";
 }
 
-// The two backends run as two tests at once: each writes its own files.
-class AnalysisReads : public testing::TestWithParam<ReadBackend> {
+struct ReadSetup {
+    ReadBackend backend;
+    std::size_t workers;
+};
+
+std::string setupName(const ReadSetup& setup)
+{
+    return std::string(backendName(setup.backend)) + "_" + std::to_string(setup.workers) + "_workers";
+}
+
+// The setups run as separate tests at once: each writes its own files.
+class AnalysisReads : public testing::TestWithParam<ReadSetup> {
 protected:
-    std::string fileName(const std::string& stem) const { return stem + "_" + backendName(GetParam()) + ".avi"; }
+    std::string fileName(const std::string& stem) const { return stem + "_" + setupName(GetParam()) + ".avi"; }
 };
 
 TEST_P(AnalysisReads, every_record_equals_the_whole_frame_analysis_whatever_the_pack_layout)
 {
     for (const auto system : {dv::VideoSystem::Pal625_50, dv::VideoSystem::Ntsc525_60}) {
         const auto tape = writeWanderingTape(fileName("analysis_reads_wandering"), 400, system, 11);
-        AnalysisThread analysis(GetParam());
+        AnalysisThread analysis(GetParam().backend, GetParam().workers);
         analysis.start(tape.file);
         analysis.waitUntilFinished();
-        if (analysis.readBackend() != GetParam()) GTEST_SKIP() << "the kernel refuses io_uring here";
+        if (analysis.readBackend() != GetParam().backend) GTEST_SKIP() << "the kernel refuses io_uring here";
         ASSERT_EQ(analysis.framesDone(), 400u);
         EXPECT_EQ(analysis.readFailures(), 0u);
         for (std::size_t i = 0; i < 400; ++i) {
@@ -142,7 +152,7 @@ TEST_P(AnalysisReads, date_moving_to_later_sequences_after_a_run_of_early_ones_i
     auto avi = OpenDVAvi(testsupport::writeTestFile(fileName("analysis_reads_moving_date"), builder.finish()));
     ASSERT_TRUE(avi);
     const auto file = std::make_shared<const DvAvi>(std::move(*avi));
-    AnalysisThread analysis(GetParam());
+    AnalysisThread analysis(GetParam().backend, GetParam().workers);
     analysis.start(file);
     analysis.waitUntilFinished();
     for (std::size_t i = 0; i < 160; ++i) {
@@ -155,26 +165,33 @@ TEST_P(AnalysisReads, date_moving_to_later_sequences_after_a_run_of_early_ones_i
 
 TEST_P(AnalysisReads, frames_cut_off_after_opening_count_as_failures_and_repeat_the_last_record)
 {
-    const auto tape = writeWanderingTape(fileName("analysis_reads_cut"), 120, dv::VideoSystem::Pal625_50, 5);
-    const std::uint64_t cut = tape.file->reader().sample(tape.file->streamIndex(), 80).offsetBytes;
-    std::filesystem::resize_file(tape.path, cut);
-    AnalysisThread analysis(GetParam());
-    analysis.start(tape.file);
-    analysis.waitUntilFinished();
-    EXPECT_EQ(analysis.framesDone(), 120u);
-    EXPECT_EQ(analysis.readFailures(), 40u);
-    const auto lastReadable = analysis.recordFor(79);
-    ASSERT_TRUE(lastReadable);
-    EXPECT_TRUE(sameRecord(*lastReadable, wholeFrameRecord(*tape.file, 79)));
-    for (std::size_t i = 80; i < 120; ++i) {
-        const auto record = analysis.recordFor(i);
-        ASSERT_TRUE(record);
-        EXPECT_TRUE(sameRecord(*record, *lastReadable)) << i;
+    // Cut inside a batch and on a batch's first frame: the record to repeat lies in the same
+    // batch or in one that another worker may have read.
+    for (const std::size_t firstCut : {std::size_t{75}, std::size_t{80}}) {
+        const auto tape = writeWanderingTape(fileName("analysis_reads_cut"), 120, dv::VideoSystem::Pal625_50, 5);
+        const std::uint64_t cut = tape.file->reader().sample(tape.file->streamIndex(), firstCut).offsetBytes;
+        std::filesystem::resize_file(tape.path, cut);
+        const auto lastReadable = wholeFrameRecord(*tape.file, firstCut - 1);
+        AnalysisThread analysis(GetParam().backend, GetParam().workers);
+        // Which worker reads which batch changes from run to run: several runs.
+        for (int run = 0; run < 6; ++run) {
+            analysis.start(tape.file);
+            analysis.waitUntilFinished();
+            EXPECT_EQ(analysis.framesDone(), 120u);
+            EXPECT_EQ(analysis.readFailures(), 120u - firstCut);
+            for (std::size_t i = firstCut - 1; i < 120; ++i) {
+                const auto record = analysis.recordFor(i);
+                ASSERT_TRUE(record);
+                ASSERT_TRUE(sameRecord(*record, lastReadable)) << "cut at " << firstCut << ", frame " << i;
+            }
+        }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, AnalysisReads, testing::Values(ReadBackend::IoUring, ReadBackend::Pread),
-                         [](const auto& info) { return std::string(backendName(info.param)); });
+INSTANTIATE_TEST_SUITE_P(Setups, AnalysisReads,
+                         testing::Values(ReadSetup{ReadBackend::IoUring, 1}, ReadSetup{ReadBackend::IoUring, 2},
+                                         ReadSetup{ReadBackend::Pread, 1}, ReadSetup{ReadBackend::Pread, 2}),
+                         [](const auto& info) { return setupName(info.param); });
 
 // The batch reader against plain reads of the same file.
 class BatchReads : public testing::TestWithParam<ReadBackend> {};
