@@ -17,7 +17,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 frames=$((minutes * 60 * 25))
 tape=$work/bench-pal.avi
-"$dvgen" --system pal --type 2 --frames "$frames" --jump $((frames / 2)):+3600 -o "$tape"
+# Laid out as camcorders write it: the date and time only in the second half of the sequences.
+"$dvgen" --system pal --type 2 --camcorder-layout --frames "$frames" --jump $((frames / 2)):+3600 -o "$tape"
 bytes=$(stat -c %s "$tape")
 
 calc() { awk "BEGIN { print $1 }"; }
