@@ -6,26 +6,17 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <vector>
 
 namespace vantrel::avi {
 
 // Reads of file pages that sit in the page cache complete inside the submitting call; only
-// the pieces that need the disk wait. A piece that comes back short or with a transient error
-// is finished with pread, which also says where the file ends.
+// the pieces that need the disk wait. A piece that comes back short or with any error is
+// finished with pread, which also says where the file ends: io_uring never fails a read that
+// pread would have done.
 struct BatchReader::Ring {
     io_uring ring{};
     std::size_t depth = 0;
 };
-
-namespace {
-
-bool isTransient(int result) noexcept
-{
-    return result == -EAGAIN || result == -EINTR || result == -ECANCELED;
-}
-
-}  // namespace
 
 BatchReader::BatchReader(ReadBackend wanted, std::size_t maxPiecesInFlight)
 {
@@ -84,7 +75,8 @@ void BatchReader::read(const ReadOnlyFile& file, std::span<const ReadPiece> piec
                 const int result = cqe->res;
                 if (result >= 0 && static_cast<std::size_t>(result) == piece.sizeBytes) {
                     isPieceRead[index] = true;
-                } else if (result >= 0 || isTransient(result)) {
+                } else {
+                    // Short, interrupted, or refused by this file's file system: pread decides.
                     const std::size_t done = result > 0 ? static_cast<std::size_t>(result) : 0;
                     const ReadPiece rest{piece.fileOffset + done, piece.destination + done, piece.sizeBytes - done};
                     bool isRestRead = false;
