@@ -30,6 +30,9 @@ namespace vantrel::avi {
 // a second worker takes batches too, since the reads cost kernel time, not disk time.
 class AnalysisThread {
 public:
+    // More workers than two gain little: the kernel's page-cache reads then share memory bandwidth.
+    static constexpr std::size_t kMaxWorkers = 2;
+
     // `backend`: how the thread asks for its reads; Pread for machines where io_uring misbehaves.
     // `workers`: threads reading batches at once; 0 is one per core, at most kMaxWorkers.
     explicit AnalysisThread(ReadBackend backend = ReadBackend::IoUring, std::size_t workers = 0);
@@ -48,7 +51,7 @@ public:
     // Frames decoded so far by the thread or on demand; readable from any thread.
     std::size_t framesDone() const noexcept { return m_store.publishedCount(); }
     bool isFinished() const noexcept { return m_isFinished.load(std::memory_order_acquire); }
-    // Frames whose read failed; each was decoded from the bytes of the frame before it.
+    // Frames whose read failed; each repeats the record of the frame before it.
     std::size_t readFailures() const noexcept { return m_readFailures.load(std::memory_order_relaxed); }
 
     // The record of frame n: the stored one, or decoded now when the thread has not reached it.
@@ -72,10 +75,6 @@ private:
     // the batch, which another worker may still be writing. False when the run was stopped first.
     bool repeatRecordBefore(std::stop_token stop, std::size_t firstFrame, std::span<dv::DVFrameInfo* const> records);
 
-public:
-    static constexpr std::size_t kMaxWorkers = 2;
-
-private:
     // Reads frame i's metadata blocks into the on-demand buffer and decodes them; the caller
     // holds m_onDemandMutex. A frame that cannot be read decodes as one without metadata.
     void decodeOnDemand(std::size_t frameIndex, dv::DVFrameInfo& record);
