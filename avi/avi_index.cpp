@@ -5,6 +5,7 @@
 #include "dv/byte_reader.h"
 
 #include <array>
+#include <optional>
 
 namespace vantrel::avi {
 
@@ -91,6 +92,26 @@ Expected<std::vector<StreamSamples>, std::string> indexFromIdx1(const ReadOnlyFi
 
 namespace {
 
+// The 12 bytes that open every OpenDML index chunk, the super index ('indx') and the standard
+// indexes ('ix##') alike. Its chunk ID is not kept: the chunks the entries point at say it.
+struct OpenDmlIndexHeader {
+    std::uint16_t longsPerEntry;
+    std::uint8_t subType;
+    std::uint8_t indexType;
+    std::uint32_t entriesInUse;
+};
+
+std::optional<OpenDmlIndexHeader> readIndexHeader(ByteReader& reader) noexcept
+{
+    const auto longsPerEntry = reader.u16le();
+    const auto subType = reader.u8();
+    const auto indexType = reader.u8();
+    const auto entriesInUse = reader.u32le();
+    const bool hasChunkId = reader.skip(4);
+    if (!longsPerEntry || !subType || !indexType || !entriesInUse || !hasChunkId) return std::nullopt;
+    return OpenDmlIndexHeader{*longsPerEntry, *subType, *indexType, *entriesInUse};
+}
+
 // One ix## chunk: appends its entries to `samples`.
 Expected<void, std::string> appendStandardIndex(const ReadOnlyFile& file, std::uint64_t chunkOffset,
                                                 StreamSamples& samples)
@@ -105,24 +126,19 @@ Expected<void, std::string> appendStandardIndex(const ReadOnlyFile& file, std::u
     if (!read) return unexpected(read.error());
 
     ByteReader reader{payload};
-    const auto longsPerEntry = reader.u16le();
-    const auto subType = reader.u8();
-    const auto indexType = reader.u8();
-    const auto entriesInUse = reader.u32le();
-    const auto chunkId = reader.u32le();
+    const auto index = readIndexHeader(reader);
     const auto baseOffset = reader.u64le();
-    if (!reader.skip(4) || !baseOffset) {
+    if (!index || !baseOffset || !reader.skip(4)) {
         return unexpected("OpenDML index chunk" + at(chunkOffset) + " is too short for its header");
     }
-    if (*indexType != kIndexOfChunks || *longsPerEntry != 2 || *subType != 0) {
+    if (index->indexType != kIndexOfChunks || index->longsPerEntry != 2 || index->subType != 0) {
         return unexpected("OpenDML index chunk" + at(chunkOffset) + " is not a standard frame index");
     }
-    if (*entriesInUse > reader.remaining() / 8) {
-        return unexpected("OpenDML index chunk" + at(chunkOffset) + " claims " + std::to_string(*entriesInUse) +
+    if (index->entriesInUse > reader.remaining() / 8) {
+        return unexpected("OpenDML index chunk" + at(chunkOffset) + " claims " + std::to_string(index->entriesInUse) +
                           " entries but holds room for " + std::to_string(reader.remaining() / 8));
     }
-    (void)chunkId;
-    for (std::uint32_t i = 0; i < *entriesInUse; ++i) {
+    for (std::uint32_t i = 0; i < index->entriesInUse; ++i) {
         const std::uint32_t offset = *reader.u32le();
         const std::uint32_t size = *reader.u32le() & ~kDeltaFrameBit;
         if (*baseOffset > UINT64_MAX - offset || !fitsInFile(file, *baseOffset + offset, size)) {
@@ -140,22 +156,18 @@ Expected<StreamSamples, std::string> indexFromSuperIndex(const ReadOnlyFile& fil
                                                          std::span<const std::byte> indxPayload)
 {
     ByteReader reader{indxPayload};
-    const auto longsPerEntry = reader.u16le();
-    const auto subType = reader.u8();
-    const auto indexType = reader.u8();
-    const auto entriesInUse = reader.u32le();
-    const auto chunkId = reader.u32le();
-    if (!reader.skip(12) || !chunkId) return unexpected(std::string("the OpenDML super index is too short"));
-    if (*indexType != kIndexOfIndexes || *longsPerEntry != 4 || *subType != 0) {
+    const auto index = readIndexHeader(reader);
+    if (!index || !reader.skip(12)) return unexpected(std::string("the OpenDML super index is too short"));
+    if (index->indexType != kIndexOfIndexes || index->longsPerEntry != 4 || index->subType != 0) {
         return unexpected(std::string("the OpenDML 'indx' chunk is not a super index of frame indexes"));
     }
-    if (*entriesInUse > reader.remaining() / 16) {
-        return unexpected("the OpenDML super index claims " + std::to_string(*entriesInUse) +
+    if (index->entriesInUse > reader.remaining() / 16) {
+        return unexpected("the OpenDML super index claims " + std::to_string(index->entriesInUse) +
                           " entries but holds room for " + std::to_string(reader.remaining() / 16));
     }
-    if (*entriesInUse == 0) return unexpected(std::string("the OpenDML super index is empty"));
+    if (index->entriesInUse == 0) return unexpected(std::string("the OpenDML super index is empty"));
     StreamSamples samples;
-    for (std::uint32_t i = 0; i < *entriesInUse; ++i) {
+    for (std::uint32_t i = 0; i < index->entriesInUse; ++i) {
         const std::uint64_t offset = *reader.u64le();
         reader.skip(8);  // size of the ix## chunk and the duration it covers: the chunk says both itself
         auto appended = appendStandardIndex(file, offset, samples);
