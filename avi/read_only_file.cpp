@@ -128,21 +128,11 @@ Expected<void, std::string> ReadOnlyFile::readPieces(std::span<const ReadPiece> 
     return {};
 }
 
-void ReadOnlyFile::readEachPiece(std::span<const ReadPiece> pieces, std::span<bool> isPieceRead) const noexcept
+void ReadOnlyFile::readEachPiece(std::span<const ReadPiece> pieces, std::span<bool> isPieceRead) const
 {
     for (std::size_t i = 0; i < pieces.size(); ++i) {
-        const auto& piece = pieces[i];
-        std::size_t done = 0;
-        while (done < piece.sizeBytes) {
-            const auto position = piece.fileOffset + done;
-            if (position > static_cast<std::uint64_t>(INT64_MAX)) break;
-            const ssize_t got =
-                ::pread(m_fd, piece.destination + done, piece.sizeBytes - done, static_cast<off_t>(position));
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) break;  // an I/O error or the end of the file
-            done += static_cast<std::size_t>(got);
-        }
-        isPieceRead[i] = done == piece.sizeBytes;
+        const auto got = readAt(pieces[i].fileOffset, {pieces[i].destination, pieces[i].sizeBytes});
+        isPieceRead[i] = got && *got == pieces[i].sizeBytes;
     }
 }
 

@@ -47,7 +47,7 @@ public:
 
     // Reads each piece on its own, one call each, and goes on past a piece that fails:
     // isPieceRead[i] tells whether piece i was read whole. isPieceRead must be as long as pieces.
-    void readEachPiece(std::span<const ReadPiece> pieces, std::span<bool> isPieceRead) const noexcept;
+    void readEachPiece(std::span<const ReadPiece> pieces, std::span<bool> isPieceRead) const;
 
 private:
     explicit ReadOnlyFile(int fd, std::uint64_t sizeBytes) noexcept : m_fd(fd), m_sizeBytes(sizeBytes) {}
