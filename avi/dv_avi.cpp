@@ -25,6 +25,20 @@ constexpr std::array<SampleRange, dv::kPalSequences> metadataRanges()
 
 constexpr auto kMetadataRanges = metadataRanges();
 
+// The ranges of a sample that hold the metadata blocks of sequences [first, end): one per
+// sequence, or one span from the first block to the last, gaps included (kept in `span`).
+std::span<const SampleRange> metadataRangesOf(std::size_t first, std::size_t end, MetadataPieces shape,
+                                              SampleRange& span) noexcept
+{
+    end = std::min(end, kMetadataRanges.size());
+    if (first >= end) return {};
+    const auto sequences = std::span<const SampleRange>(kMetadataRanges).subspan(first, end - first);
+    if (shape == MetadataPieces::EachSequence) return sequences;
+    span = SampleRange{sequences.front().offsetInSample,
+                       sequences.back().offsetInSample + sequences.back().sizeBytes - sequences.front().offsetInSample};
+    return {&span, 1};
+}
+
 }  // namespace
 
 dv::VideoSystem videoSystemOfRate(std::uint32_t dwRate, std::uint32_t dwScale) noexcept
@@ -60,28 +74,21 @@ Expected<std::size_t, AviError> DvAvi::readMetadataBlocks(std::size_t frameIndex
 
 Expected<std::size_t, AviError> DvAvi::readMetadataSpan(std::size_t frameIndex, std::span<std::byte> out) const
 {
-    const std::size_t frameBytes = std::min(out.size(), frameReadBytes(frameIndex));
-    const std::size_t sequences = dv::sequenceCount(videoSystem());
-    const std::size_t spanEnd = (sequences - 1) * dv::kSequenceBytes + kSubcodeAndVauxStart + kSubcodeAndVauxBytes;
-    const SampleRange span[] = {{kSubcodeAndVauxStart, spanEnd - kSubcodeAndVauxStart}};
-    return m_reader.readSampleRanges(m_stream, frameIndex, span, out.first(frameBytes));
+    SampleRange span{};
+    const auto ranges = metadataRangesOf(0, dv::sequenceCount(videoSystem()), MetadataPieces::OneSpan, span);
+    return m_reader.readSampleRanges(m_stream, frameIndex, ranges,
+                                     out.first(std::min(out.size(), frameReadBytes(frameIndex))));
 }
 
 std::size_t DvAvi::metadataPieces(std::size_t frameIndex, std::size_t firstSequence, std::size_t endSequence,
                                   MetadataPieces shape, std::span<std::byte> out,
                                   std::span<ReadPiece> pieces) const noexcept
 {
-    endSequence = std::min(endSequence, kMetadataRanges.size());
-    if (frameIndex >= frameCount() || firstSequence >= endSequence) return 0;
-    const auto frameOut = out.first(std::min(out.size(), frameReadBytes(frameIndex)));
-    const auto sequences = std::span<const SampleRange>(kMetadataRanges).subspan(firstSequence, endSequence - firstSequence);
-    if (shape == MetadataPieces::EachSequence) {
-        return m_reader.sampleRangePieces(m_stream, frameIndex, sequences, frameOut, pieces);
-    }
-    const SampleRange span[] = {{sequences.front().offsetInSample,
-                                 sequences.back().offsetInSample + sequences.back().sizeBytes -
-                                     sequences.front().offsetInSample}};
-    return m_reader.sampleRangePieces(m_stream, frameIndex, span, frameOut, pieces);
+    if (frameIndex >= frameCount()) return 0;
+    SampleRange span{};
+    const auto ranges = metadataRangesOf(firstSequence, endSequence, shape, span);
+    return m_reader.sampleRangePieces(m_stream, frameIndex, ranges,
+                                      out.first(std::min(out.size(), frameReadBytes(frameIndex))), pieces);
 }
 
 Expected<DvAvi, std::string> OpenDVAvi(const std::string& fileName)
