@@ -22,7 +22,6 @@ struct FrameBatchAnalyser::FrameRead {
     bool isRead = true;
     bool isUndecided = false;             // the leading part left a search without a hit
     std::optional<std::size_t> deciding;  // SequencesDecidingAnalysis of the analysed part
-    bool isDecidingKnown = false;
 };
 
 FrameBatchAnalyser::FrameBatchAnalyser(ReadBackend backend)
@@ -81,18 +80,18 @@ void FrameBatchAnalyser::analyse(const DvAvi& file, std::span<const std::size_t>
         auto& read = reads[slot];
         read.frameBytes = file.frameReadBytes(frames[slot]);
         read.analysedBytes = std::min(read.frameBytes, leading * dv::kSequenceBytes);
-        if (!read.isRead || read.analysedBytes == read.frameBytes || leading == sequences) continue;
+        if (!read.isRead) continue;
         read.deciding = dv::SequencesDecidingAnalysis(bufferOf(slot).first(read.analysedBytes), system);
-        read.isDecidingKnown = true;
-        read.isUndecided = !read.deciding.has_value();
+        read.isUndecided = !read.deciding && read.analysedBytes < read.frameBytes && leading < sequences;
         isAnyUndecided = isAnyUndecided || read.isUndecided;
     }
     if (isAnyUndecided) {
         readSequences(file, frames, reads, leading, sequences, true);
-        for (auto& read : reads) {
+        for (std::size_t slot = 0; slot < frames.size(); ++slot) {
+            auto& read = reads[slot];
             if (!read.isUndecided) continue;
             read.analysedBytes = read.frameBytes;
-            read.isDecidingKnown = false;
+            read.deciding = dv::SequencesDecidingAnalysis(bufferOf(slot).first(read.analysedBytes), system);
         }
     }
 
@@ -113,9 +112,7 @@ void FrameBatchAnalyser::analyse(const DvAvi& file, std::span<const std::size_t>
         }
         m_lastRecord = record;
         m_hasLastRecord = true;
-        if (!read.isRead) continue;
-        if (!read.isDecidingKnown) read.deciding = dv::SequencesDecidingAnalysis(analysed, system);
-        deciding = std::max(deciding, read.deciding.value_or(sequences));
+        if (read.isRead) deciding = std::max(deciding, read.deciding.value_or(sequences));
     }
     if (deciding != 0) m_leadingSequences = deciding;
 }
