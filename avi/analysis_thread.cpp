@@ -13,9 +13,14 @@ namespace vantrel::avi {
 AnalysisThread::AnalysisThread(ReadBackend backend, std::size_t workers)
     : m_onDemandBuffer(dv::kMaxFrameBytes)
 {
-    if (workers == 0) workers = std::max(1u, std::thread::hardware_concurrency());
+    if (workers == 0) workers = defaultWorkerCount();
     workers = std::min(workers, kMaxWorkers);
     for (std::size_t i = 0; i < workers; ++i) m_analysers.push_back(std::make_unique<FrameBatchAnalyser>(backend));
+}
+
+std::size_t AnalysisThread::defaultWorkerCount() noexcept
+{
+    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, kMaxWorkers);
 }
 
 AnalysisThread::~AnalysisThread()

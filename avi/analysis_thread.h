@@ -64,6 +64,8 @@ public:
 
     // Threads that read batches during a run.
     std::size_t workerCount() const noexcept { return m_analysers.size(); }
+    // The workers a thread made with `workers` = 0 has on this machine.
+    static std::size_t defaultWorkerCount() noexcept;
 
     // How the current run reads its frames, once it has begun (Unknown before).
     ReadBackend readBackend() const noexcept { return m_readBackend.load(std::memory_order_relaxed); }

@@ -166,7 +166,7 @@ int main(int argc, char** argv)
                     megabytes / run.seconds, static_cast<double>(run.peakKilobytes) / 1024.0);
     };
     row("cat FILE > /dev/null", cat);
-    const std::string workers = std::to_string(vantrel::avi::AnalysisThread().workerCount());
+    const std::string workers = std::to_string(vantrel::avi::AnalysisThread::defaultWorkerCount());
     row(("AnalysisThread, io_uring batches, " + workers + " workers").c_str(), thread);
     row("AnalysisThread, io_uring batches, 1 worker", threadOneWorker);
     row(("AnalysisThread, one pread per frame, " + workers + " workers").c_str(), threadPread);
