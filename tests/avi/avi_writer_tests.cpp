@@ -541,13 +541,15 @@ struct WrittenFile {
 };
 
 // Each type and system, in one RIFF and in several.
+// Each peer test runs in its own process, at the same time as the others: each writes its own files.
 std::vector<WrittenFile> writePeerFiles()
 {
+    const std::string test = testing::UnitTest::GetInstance()->current_test_info()->name();
     std::vector<WrittenFile> files;
     for (const auto& c : kFileCases) {
         for (std::uint64_t limit : {std::uint64_t{1} << 30, std::uint64_t{1200000}}) {
             const auto frames = makeFrames(c.system, 25);
-            const auto path = dataPath(std::string("peer_") + c.name + (limit < (1u << 30) ? "_avix" : "") + ".avi");
+            const auto path = dataPath(test + "_" + c.name + (limit < (1u << 30) ? "_avix" : "") + ".avi");
             writeFile(path, {c.type, c.system, limit}, frames);
             files.push_back({path, frames, c});
         }
