@@ -150,9 +150,11 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${VANTREL_HOMEPAGE}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # GStreamer loads its elements as plugins, which dpkg-shlibdeps cannot see: playbin, appsink and
 # videoconvert (base), dvdec, dv1394src and the audio sinks (good), the DV decoder and encoder
-# (libav). The H.264 encoder of the export (ugly) is only recommended.
+# (libav). The H.264 encoder of the export (ugly) is recommended; the silent audio sink for machines
+# without sound (bad) suggested, the player falls back to a plain fake sink without it.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-libav")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gstreamer1.0-plugins-ugly")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gstreamer1.0-plugins-bad")
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 include(CPack)
