@@ -29,6 +29,8 @@ PreviewRect PreviewLayout(std::uint32_t width, std::uint32_t height) noexcept
 CPreviewGraph::CPreviewGraph(IPreviewOwner* owner, const CMediaType& type)
     : COutputFilterGraph(type, 0), m_owner(owner)
 {
+    // The demultiplexer takes the picture blocks out of the interleaved frames.
+    GstElement* demultiplexer = AddElement("dvdemux", nullptr);
     GstElement* decoder = AddElement("avdec_dvvideo", "DV Video Decoder");
     g_object_set(decoder, "lowres", kHalfResolution, nullptr);
     GstElement* convert = AddElement("videoconvert", nullptr);
@@ -39,7 +41,8 @@ CPreviewGraph::CPreviewGraph(IPreviewOwner* owner, const CMediaType& type)
     GstAppSinkCallbacks callbacks{};
     callbacks.new_sample = &CPreviewGraph::onNewSample;
     gst_app_sink_set_callbacks(GST_APP_SINK(m_pictureSink), &callbacks, this, nullptr);
-    Link(OutputElement(), decoder);
+    Link(OutputElement(), demultiplexer);
+    g_signal_connect(demultiplexer, "pad-added", G_CALLBACK(&CPreviewGraph::onDemultiplexedPad), decoder);
     Link(decoder, convert);
     Link(convert, m_pictureSink);
 
@@ -59,7 +62,7 @@ CPreviewGraph::~CPreviewGraph()
     gst_app_sink_set_callbacks(GST_APP_SINK(m_pictureSink), &none, nullptr, nullptr);
 }
 
-void CPreviewGraph::Deliver(REFERENCE_TIME, const std::byte* data, long length)
+void CPreviewGraph::Deliver(REFERENCE_TIME duration, const std::byte* data, long length)
 {
     if (data == nullptr)
         return;
@@ -69,6 +72,7 @@ void CPreviewGraph::Deliver(REFERENCE_TIME, const std::byte* data, long length)
     const std::size_t bytes = std::min<std::size_t>(static_cast<std::size_t>(std::max(length, 0L)), m_pending.size());
     std::memcpy(m_pending.data(), data, bytes);
     m_pendingLength = static_cast<long>(bytes);
+    m_pendingDuration = duration;
     m_isWaitingForFrame = false;
     m_isFilled = true;
     lock.unlock();
@@ -113,13 +117,23 @@ void CPreviewGraph::runPreview(std::stop_token stop)
         hasDelivered = true;
         m_framesTaken.fetch_add(1, std::memory_order_relaxed);
         try {
-            COutputFilterGraph::Deliver(0, m_pending.data(), m_pendingLength);
+            COutputFilterGraph::Deliver(m_pendingDuration, m_pending.data(), m_pendingLength);
         } catch (const mediagraph::CDShowException&) {
             break;  // the decoding graph failed: the preview shows nothing more, the job goes on
         }
     }
     std::lock_guard lock(m_mutex);
     m_isWaitingForFrame = false;
+}
+
+void CPreviewGraph::onDemultiplexedPad(GstElement*, GstPad* pad, gpointer decoder)
+{
+    if (!g_str_has_prefix(GST_PAD_NAME(pad), "video"))
+        return;  // the sound is not previewed
+    mediagraph::GstOwned<GstPad> decoderPad =
+        mediagraph::adopt(gst_element_get_static_pad(static_cast<GstElement*>(decoder), "sink"));
+    if (!gst_pad_is_linked(decoderPad.get()))
+        gst_pad_link(pad, decoderPad.get());
 }
 
 GstFlowReturn CPreviewGraph::onNewSample(GstAppSink* sink, gpointer self)

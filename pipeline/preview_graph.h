@@ -5,7 +5,7 @@
 // when it has shown the last one and rested about as long as that took (10 ms more, 200 ms at
 // most), so a slow decoder costs the worker nothing: Deliver never waits (it gives up rather than
 // wait for the lock) and copies a frame only when the thread has asked for one. The thread then
-// hands its copy to the decoding graph (OutputFilter → DV decoder at half size → BGR → the owner).
+// hands its copy to the decoding graph (OutputFilter → DV demultiplexer → DV decoder at half size → BGR → the owner).
 #pragma once
 
 #include "pipeline/output_filter_graph.h"
@@ -41,6 +41,7 @@ public:
 
 private:
     static GstFlowReturn onNewSample(GstAppSink* sink, gpointer self);
+    static void onDemultiplexedPad(GstElement* demultiplexer, GstPad* pad, gpointer decoder);
     void runPreview(std::stop_token stop);
 
     IPreviewOwner* m_owner;
@@ -50,6 +51,7 @@ private:
     std::condition_variable_any m_sampleReady;
     std::vector<std::byte> m_pending;     // one frame, allocated once
     long m_pendingLength = 0;
+    REFERENCE_TIME m_pendingDuration = 0;  // stamps the pictures on the graph's own clock
     bool m_isWaitingForFrame = false;     // the thread lends m_pending to the next Deliver
     bool m_isFilled = false;
     PreviewRect m_videoRect;
