@@ -5,7 +5,6 @@
 #include "job_test_support.h"
 #include "pipeline/job_status_text.h"
 #include "support/scratch_dir.h"
-#include "tools/tool_runner.h"
 
 #include <gtest/gtest.h>
 
@@ -44,14 +43,18 @@ class CaptureJob : public ::testing::TestWithParam<CaptureCase> {
 protected:
     static void SetUpTestSuite()
     {
-        s_tape = tests::generateTape("capture-job-tape.avi", kTapeOptions);
+        s_tapeDir = new test::ScratchDir("capture-job-tape");
+        s_tape = testing::generateTape(s_tapeDir->file("tape.avi"), kTapeOptions);
         s_tapeFrames = new std::vector<Frame>(testing::readDvFrames(s_tape));
     }
     static void TearDownTestSuite()
     {
         delete s_tapeFrames;
         s_tapeFrames = nullptr;
+        delete s_tapeDir;
+        s_tapeDir = nullptr;
     }
+    static inline test::ScratchDir* s_tapeDir = nullptr;
     static inline std::string s_tape;
     static inline std::vector<Frame>* s_tapeFrames = nullptr;
 };
@@ -139,9 +142,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(CaptureJobDrops, frames_the_camcorder_loses_are_counted_and_the_rest_kept_in_order)
 {
-    const std::string tape = tests::generateTape("capture-drops-tape.dv", {"--format", "dv", "--frames", "140"});
-    const auto tapeFrames = testing::readRawDvFrames(tape);
     const test::ScratchDir dir("capture-drops");
+    const test::ScratchDir tapeDir("capture-drops-tape");
+    const std::string tape = testing::generateTape(tapeDir.file("tape.dv"), {"--format", "dv", "--frames", "140"});
+    const auto tapeFrames = testing::readRawDvFrames(tape);
     testing::ScopedVirtualCamcorder camcorder(tape);
     camcorder.camcorder().dropEvery(7);
     testing::RecordingJobObserver observer;
@@ -170,8 +174,9 @@ TEST(CaptureJobDrops, frames_the_camcorder_loses_are_counted_and_the_rest_kept_i
 
 TEST(CaptureJobStates, recording_starts_and_stops_only_in_their_states)
 {
-    const std::string tape = tests::generateTape("capture-states-tape.dv", {"--format", "dv", "--frames", "50"});
     const test::ScratchDir dir("capture-states");
+    const test::ScratchDir tapeDir("capture-states-tape");
+    const std::string tape = testing::generateTape(tapeDir.file("tape.dv"), {"--format", "dv", "--frames", "50"});
     testing::ScopedVirtualCamcorder camcorder(tape);
     CJobWnd job;
     job.StopRecording();
@@ -197,7 +202,8 @@ TEST(CaptureJobStates, recording_starts_and_stops_only_in_their_states)
 
 TEST(CaptureJobErrors, an_unknown_device_is_not_found)
 {
-    const std::string tape = tests::generateTape("capture-unknown-tape.dv", {"--format", "dv", "--frames", "5"});
+    const test::ScratchDir tapeDir("capture-unknown-tape");
+    const std::string tape = testing::generateTape(tapeDir.file("tape.dv"), {"--format", "dv", "--frames", "5"});
     testing::ScopedVirtualCamcorder camcorder(tape);
     CJobWnd job;
     try {

@@ -80,6 +80,18 @@ inline bool waitUntil(const std::function<bool()>& condition, std::chrono::milli
     return true;
 }
 
+// Runs vantrel-dvgen with the options into `path`; the path.
+inline std::string generateTape(const std::string& path, std::vector<std::string> options)
+{
+    options.insert(options.begin(), VANTREL_DVGEN_PATH);
+    options.insert(options.end(), {"-o", path});
+    std::string line;
+    for (const std::string& option : options)
+        line += "'" + option + "' ";
+    EXPECT_EQ(std::system((line + "> /dev/null").c_str()), 0) << line;
+    return path;
+}
+
 // Sets an environment variable for the scope and restores what was there.
 class ScopedEnvironment {
 public:

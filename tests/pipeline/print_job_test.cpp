@@ -5,7 +5,6 @@
 #include "mediagraph/graph_errors.h"
 #include "pipeline/file_list_source.h"
 #include "support/scratch_dir.h"
-#include "tools/tool_runner.h"
 
 #include <gtest/gtest.h>
 
@@ -21,11 +20,9 @@ std::string makeClip(const test::ScratchDir& dir, const std::string& name, int t
 {
     const std::string path = dir.file(name);
     const std::string minuteText = std::to_string(10 + minute);
-    const auto result = tests::runCommand({VANTREL_DVGEN_PATH, "--type", std::to_string(type), "--frames",
-                                           std::to_string(frames), "--timecode", "00:" + minuteText + ":00:00",
-                                           "--start", "2005-12-04T20:" + minuteText + ":00", "-o", path});
-    EXPECT_EQ(result.exitCode, 0) << result.err;
-    return path;
+    return testing::generateTape(path, {"--type", std::to_string(type), "--frames", std::to_string(frames),
+                                        "--timecode", "00:" + minuteText + ":00:00", "--start",
+                                        "2005-12-04T20:" + minuteText + ":00"});
 }
 
 std::string makeBlankTape(const test::ScratchDir& dir)
