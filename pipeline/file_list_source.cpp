@@ -93,7 +93,8 @@ CFileSourceGraph::CFileSourceGraph(const std::string& path) : m_path(path)
 {
     auto opened = avi::OpenDVAvi(path);
     if (!opened)
-        mediagraph::ThrowGraphError(path + ": " + opened.error());
+        mediagraph::ThrowGraphError(opened.error().find(path) != std::string::npos ? opened.error()
+                                                                                  : path + ": " + opened.error());
     m_file.emplace(std::move(*opened));
     m_frameDuration = frameDurationOf(m_file->streamInfo());
     m_frame.resize(kMinimumFrameBufferBytes);
