@@ -122,6 +122,8 @@ void CMoviePlayer::onPictureArrived()
                 checkOpening();
             if (m_wantsPreviewStill)
                 takePreviewStill();
+            if (m_isVideoSizeGuessed && m_graph && m_host->isVideoVisible())
+                InitVideoWindow(1, 2);
             m_host->update();
         },
         Qt::QueuedConnection);
@@ -196,7 +198,8 @@ void CMoviePlayer::StartPlayback()
 void CMoviePlayer::InitVideoWindow(int multiplier, int divider)
 {
     const QImage picture = m_graph->latestPicture();
-    const QSize native = picture.isNull() ? kPalPicture : picture.size();
+    m_isVideoSizeGuessed = picture.isNull();
+    const QSize native = m_isVideoSizeGuessed ? kPalPicture : picture.size();
     m_videoSize = QSize(native.width() * multiplier / divider, native.height() * multiplier / divider);
     IPlaybackGraph* graph = m_graph.get();
     m_host->setVideo(QRect(QPoint(0, 0), m_videoSize), [graph] { return graph->latestPicture(); });

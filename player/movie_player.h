@@ -132,6 +132,7 @@ private:
     bool m_isOpening = false;          // the graph is still prerolling
     bool m_wantsPreviewStill = false;  // the delay passed before the first picture
     QSize m_videoSize;
+    bool m_isVideoSizeGuessed = false;  // played before the first picture: sized as PAL until it comes
     QTimer* m_previewTimer;
     std::atomic<bool> m_isRepaintQueued{false};  // streaming thread sets, GUI thread clears
 };
