@@ -38,6 +38,8 @@ public:
     virtual bool hasVideo() const = 0;
     // The newest picture (shares the decoder's memory, no copy); null before the first.
     virtual QImage latestPicture() const = 0;
+    // Pictures that reached the video sink so far (the preroll ones too).
+    virtual std::uint64_t pictureCount() const = 0;
     // Writes the graph for an outside viewer; the name used.
     virtual std::string DumpForGraphViewer() = 0;
 };

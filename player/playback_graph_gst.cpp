@@ -66,6 +66,8 @@ public:
             [](void* handle) { delete static_cast<std::shared_ptr<const mediagraph::VideoPicture>*>(handle); }, keeper);
     }
 
+    std::uint64_t pictureCount() const override { return m_graph.pictureCount(); }
+
     std::string DumpForGraphViewer() override { return m_graph.DumpForGraphViewer(); }
 
 private:

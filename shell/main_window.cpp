@@ -74,7 +74,13 @@ int scrollCodeOf(int action)
     }
 }
 
-QIcon toolbarPicture(QStyle* style, int picture)
+// The style's picture as a plain pixmap icon, so that disabled buttons are drawn greyed.
+QIcon asPixmapIcon(const QIcon& icon)
+{
+    return QIcon(icon.pixmap(QSize(16, 16)));
+}
+
+QIcon standardToolbarPicture(QStyle* style, int picture)
 {
     switch (picture) {
     case 0: return style->standardIcon(QStyle::SP_DialogOpenButton);
@@ -85,10 +91,15 @@ QIcon toolbarPicture(QStyle* style, int picture)
     case 5: return style->standardIcon(QStyle::SP_MediaSeekBackward);
     case 6: return style->standardIcon(QStyle::SP_MediaSeekForward);
     case 7: return style->standardIcon(QStyle::SP_MediaSkipForward);
-    case 8: return captureBitmapIcon();
     case 9: return style->standardIcon(QStyle::SP_TitleBarContextHelpButton);
     default: return {};
     }
+}
+
+QIcon toolbarPicture(QStyle* style, int picture)
+{
+    if (picture != 8) return asPixmapIcon(standardToolbarPicture(style, picture));
+    return captureBitmapIcon();
 }
 
 }  // namespace

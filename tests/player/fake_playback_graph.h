@@ -91,6 +91,7 @@ public:
         picture.fill(Qt::darkCyan);
         return picture;
     }
+    std::uint64_t pictureCount() const override { return m_script.hasVideo ? 1 : 0; }
     std::string DumpForGraphViewer() override { return {}; }
 
 private:
