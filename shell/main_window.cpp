@@ -74,10 +74,19 @@ int scrollCodeOf(int action)
     }
 }
 
-// The style's picture as a plain pixmap icon, so that disabled buttons are drawn greyed.
-QIcon asPixmapIcon(const QIcon& icon)
+// The picture with a faded copy for disabled buttons: greying alone leaves black glyphs black.
+QIcon withFadedDisabled(const QIcon& icon)
 {
-    return QIcon(icon.pixmap(QSize(16, 16)));
+    const QPixmap normal = icon.pixmap(QSize(16, 16));
+    QPixmap faded(normal.size());
+    faded.fill(Qt::transparent);
+    QPainter painter(&faded);
+    painter.setOpacity(0.3);
+    painter.drawPixmap(0, 0, normal);
+    painter.end();
+    QIcon result(normal);
+    result.addPixmap(faded, QIcon::Disabled);
+    return result;
 }
 
 QIcon standardToolbarPicture(QStyle* style, int picture)
@@ -98,8 +107,7 @@ QIcon standardToolbarPicture(QStyle* style, int picture)
 
 QIcon toolbarPicture(QStyle* style, int picture)
 {
-    if (picture != 8) return asPixmapIcon(standardToolbarPicture(style, picture));
-    return captureBitmapIcon();
+    return withFadedDisabled(picture == 8 ? captureBitmapIcon() : standardToolbarPicture(style, picture));
 }
 
 }  // namespace
