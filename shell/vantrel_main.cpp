@@ -3,6 +3,7 @@
 #include "mediagraph/dshow_graph.h"
 #include "player/movie_player.h"
 #include "shell/main_window.h"
+#include "vantrel/version.h"
 
 #include <QApplication>
 #include <QDir>
@@ -60,7 +61,7 @@ Options parseOptions(int argc, char** argv)
             std::fputs(kUsage, stdout);
             std::exit(0);
         } else if (argument == "--version") {
-            std::printf("vantrel %s\n", VANTREL_VERSION);
+            std::fputs(vantrel::versionLine("vantrel").c_str(), stdout);
             std::exit(0);
         } else if (argument == "--play") {
             options.isPlaying = true;
@@ -127,7 +128,7 @@ int main(int argc, char** argv)
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vantrel"));
-    QApplication::setApplicationVersion(QStringLiteral(VANTREL_VERSION));
+    QApplication::setApplicationVersion(QString::fromLatin1(vantrel::kVersion.data(), vantrel::kVersion.size()));
     QApplication::setDesktopFileName(QStringLiteral("vantrel"));
 
     vantrel::shell::CMainDlg window(vantrel::shell::standardShellServices());

@@ -10,6 +10,9 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QLabel>
+#include <QMimeData>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
@@ -254,6 +257,23 @@ TEST(MainWindow, the_wide_box_follows_clicks_before_and_after_the_player_exists)
     EXPECT_FALSE(bench.window->isWide());
     bench.window->wideBox()->click();
     EXPECT_EQ(bench.window->videoArea()->videoRect(), QRect(0, 36, 360, 252));
+}
+
+TEST(MainWindow, opens_a_dropped_file_in_the_player)
+{
+    WindowBench bench;
+    bench.waitForPlayer();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QStringLiteral("/clips/Dropped.avi"))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(bench.window.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(bench.window.get(), &drop);
+    EXPECT_EQ(bench.log.graphsMade, 1);
+    EXPECT_EQ(bench.window->player()->grabPath(), "/clips/Dropped.avi");
+    EXPECT_EQ(bench.window->transport(), TRANSPORT_OPENED);
+    EXPECT_EQ(bench.enabledButtons(), "110000000");
 }
 
 TEST(FileChoosers, join_several_files_and_keep_the_result_when_cancelled)
