@@ -8,6 +8,12 @@
 #include <QPainterPath>
 #include <QPixmap>
 
+// The resources live in this static library: tell Qt about them before the first use.
+static void initialiseShellResources()
+{
+    Q_INIT_RESOURCE(shell);
+}
+
 namespace vantrel::shell {
 namespace {
 
@@ -46,6 +52,7 @@ void drawCassette(QPainter& painter, const QRectF& box)
 
 QIcon programIcon()
 {
+    initialiseShellResources();
     if (QFile::exists(QStringLiteral(":/icons/vantrel.svg"))) {
         QIcon icon(QStringLiteral(":/icons/vantrel.svg"));
         if (!icon.pixmap(32, 32).isNull()) return icon;  // needs the SVG image plugin

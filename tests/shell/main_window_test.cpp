@@ -87,6 +87,8 @@ TEST(MainWindow, places_the_controls_at_their_dialog_units_in_pixels)
     WindowBench bench;
     EXPECT_EQ(bench.window->size(), QSize(731, 570));
     EXPECT_EQ(bench.window->windowTitle(), QStringLiteral("Vantrel ver. 2.0"));
+    EXPECT_FALSE(bench.window->windowIcon().pixmap(32, 32).isNull());
+    EXPECT_FALSE(QIcon(QStringLiteral(":/icons/vantrel.svg")).pixmap(32, 32).isNull()) << "the SVG icon is built in";
     const struct {
         int id;
         QRect pixels;
