@@ -54,10 +54,17 @@ TEST(PlaybackGraph, prerolls_seeks_and_steps_generated_tapes)
         EXPECT_NEAR(static_cast<double>(graph->GetPosition().value_or(-1)), 21.0 * c.framePeriod, c.framePeriod / 2)
             << "one frame, not one field";
 
+        // A step asked for while playing: the player pauses and steps at once, without waiting.
         ASSERT_TRUE(graph->Run());
         ASSERT_TRUE(waitFor([&] { return graph->GetState(std::chrono::milliseconds(0)) == GraphRunState::Running; }));
         ASSERT_TRUE(graph->Pause());
+        ASSERT_TRUE(graph->StepFrame());
         ASSERT_TRUE(waitFor([&] { return graph->GetState(std::chrono::milliseconds(0)) == GraphRunState::Paused; }));
+        const std::int64_t pausedAt = graph->GetPosition().value_or(-1);
+        pictures = graph->pictureCount();
+        ASSERT_TRUE(graph->StepFrame());
+        ASSERT_TRUE(waitFor([&] { return graph->pictureCount() > pictures; }));
+        EXPECT_GT(graph->GetPosition().value_or(-1), pausedAt) << "the step after the pause moved on";
     }
 }
 
