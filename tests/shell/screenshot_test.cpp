@@ -4,6 +4,7 @@
 #include "panel/info_panel_picture.h"
 #include "player/movie_player.h"
 #include "player/player_texts.h"
+#include "player/video_area.h"
 #include "shell/main_dialog_template.h"
 #include "shell/main_window.h"
 #include "tools/tool_runner.h"
@@ -89,6 +90,37 @@ TEST(Screenshot, the_panel_on_screen_shows_the_probes_lines_for_the_frame_reache
         const std::string shot = tests::testDataPath(std::string("screenshot-") + c.name + ".png");
         EXPECT_TRUE(window.grab().save(QString::fromStdString(shot), "PNG"));
         std::printf("screenshot of %s at frame %ld: %s\n", c.name, frame, shot.c_str());
+    }
+}
+
+TEST(Screenshot, an_opened_file_shows_its_first_frame_as_the_still_until_played)
+{
+    // The moving ball of the generated picture is white on black: the still shows it at half size.
+    const struct {
+        const char* name;
+        const char* system;
+        int pictureRows;  // rows of the video area the still covers
+    } cases[] = {{"pal", "pal", 288}, {"ntsc", "ntsc", 240}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string tape = tests::generateTape(std::string("screenshot-still-") + c.name + ".avi",
+                                                     {"--system", c.system, "--frames", "50", "--pattern", "ball"});
+        CMainDlg window(standardShellServices());
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window.player() != nullptr; }, 10000));
+        QSignalSpy shown(window.player(), &player::CMoviePlayer::previewStillShown);
+        window.openWhenReady(QString::fromStdString(tape), false);
+        ASSERT_TRUE(shown.wait(10000));
+        const QImage area = window.grab(templateControl(control::kVideoArea).pixels()).toImage();
+        int brightInPicture = 0, brightBelow = 0;
+        for (int y = 0; y < area.height(); ++y)
+            for (int x = 0; x < area.width(); ++x)
+                if (qGray(area.pixel(x, y)) > 200) ++(y < c.pictureRows ? brightInPicture : brightBelow);
+        EXPECT_GT(brightInPicture, 50) << "the ball of frame 0";
+        EXPECT_EQ(brightBelow, 0) << "nothing below the still";
+        window.onCommand(command::kPlay);
+        EXPECT_TRUE(window.videoArea()->previewStill().isNull()) << "playing drops the still";
     }
 }
 
