@@ -5,7 +5,6 @@
 # exists.
 include(GNUInstallDirs)
 
-set(VANTREL_APP_ID org.vantrel.Vantrel)
 set(VANTREL_HOMEPAGE "https://vantrel.org" CACHE STRING "The project's web address (metainfo, package)")
 set(VANTREL_PACKAGE_MAINTAINER "Vantrel developers <maintainers@vantrel.org>" CACHE STRING
     "Maintainer of the Debian package: name <address>")
@@ -154,6 +153,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # without sound (bad) suggested, the player falls back to a plain fake sink without it.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-libav")
+if(TARGET vantrel)   # the window draws its SVG icon through Qt's SVG plugin, also invisible to shlibdeps
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libqt6svg6")
+endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gstreamer1.0-plugins-ugly")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gstreamer1.0-plugins-bad")
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)

@@ -392,6 +392,7 @@ TEST(DebianPackage, control_names_version_maintainer_and_the_runtime_plugins)
         EXPECT_NE(depends.find(package), std::string::npos) << package << " missing from " << depends;
     if (isWindowInstalled()) {
         EXPECT_NE(depends.find("libqt6widgets6"), std::string::npos) << depends;
+        EXPECT_NE(depends.find("libqt6svg6"), std::string::npos) << "the window's SVG icon: " << depends;
     }
 }
 
