@@ -6,6 +6,9 @@
 include(GNUInstallDirs)
 
 set(VANTREL_HOMEPAGE "https://vantrel.org" CACHE STRING "The project's web address (metainfo, package)")
+# The picture software centres show: docs/images/player-window.png, published at this address.
+set(VANTREL_SCREENSHOT_URL "${VANTREL_HOMEPAGE}/images/player-window.png" CACHE STRING
+    "Address of the window's screenshot (metainfo)")
 set(VANTREL_PACKAGE_MAINTAINER "Vantrel developers <maintainers@vantrel.org>" CACHE STRING
     "Maintainer of the Debian package: name <address>")
 set(VANTREL_RELEASE_DATE 2026-12-06)   # the day PROJECT_VERSION was released (metainfo, changelog)
@@ -137,8 +140,8 @@ screen in an info panel beside the picture. It captures DV from camcorders
 into AVI files split and named by the recording time, prints AVI files back
 to tape and saves frames with the data burnt in.
 .
-The command-line tools print the data of every frame (vantrel-probe) and
-make test tapes (vantrel-dvgen).]])
+Command-line tools print the data of every frame, capture and print to tape
+without a window, and make test tapes.]])
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

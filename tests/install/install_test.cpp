@@ -327,6 +327,8 @@ TEST(AppStream, metainfo_validates_and_names_the_entry_the_version_and_the_progr
     const std::string text = readTextFile(metainfo);
     EXPECT_NE(text.find("<launchable type=\"desktop-id\">" + fs::path(kDesktopEntry).filename().string()), std::string::npos);
     EXPECT_NE(text.find("<release version=\"" + projectVersion() + "\""), std::string::npos);
+    EXPECT_EQ(text.find('@'), std::string::npos) << "a placeholder left in " << text;
+    EXPECT_NE(text.find("<image>https://"), std::string::npos) << "the screenshot is a web address";
     for (const char* element : {"<summary>", "<description>", "<screenshot ", "<content_rating type=\"oars-1.1\""})
         EXPECT_NE(text.find(element), std::string::npos) << element;
     for (const auto& program : installedPrograms())
