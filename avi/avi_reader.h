@@ -87,6 +87,7 @@ public:
     const ReadOnlyFile& file() const noexcept { return m_file; }
 
 private:
+    friend Expected<AviReader, AviError> openRawDvStream(const std::string& path);  // raw DV: one stream, no RIFF
     AviReader() = default;
     static Expected<AviReader, AviError> openIndexed(const std::string& path);
 

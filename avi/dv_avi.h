@@ -91,7 +91,8 @@ dv::VideoSystem videoSystemOfRate(std::uint32_t dwRate, std::uint32_t dwScale) n
 // it when it holds DV: one of its first frames must begin with a DIF header block, else the
 // stream is refused. PAL or NTSC comes from the rate; where the rate is missing (0) or names
 // the other standard than the DIF header's DSF bit, the DSF bit decides and a note says so.
-// A rate that is neither standard is refused. The error is a text for the user.
+// A rate that is neither standard is refused. A raw DV file opens as one 'iavs' stream
+// (raw_dv_file.h). The error is a text for the user.
 Expected<DvAvi, std::string> OpenDVAvi(const std::string& fileName);
 
 }  // namespace vantrel::avi
