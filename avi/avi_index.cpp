@@ -276,13 +276,22 @@ Expected<void, std::string> checkIndexedChunks(const ReadOnlyFile& file, const S
 {
     constexpr std::size_t kSpread = 16;  // samples checked: the first, the last and 14 between
     const std::size_t count = samples.size();
+    std::optional<std::size_t> previous;
     for (std::size_t k = 0; k < kSpread && count > 0; ++k) {
-        const std::size_t i = k == kSpread - 1 ? count - 1 : k * (count / (kSpread - 1));
+        const std::size_t i = static_cast<std::size_t>(static_cast<std::uint64_t>(k) * (count - 1) / (kSpread - 1));
+        if (previous == i) continue;  // a short stream: every sample is checked once
+        // A stream's chunks follow one another through the file, and its indexes list them so:
+        // a sample at or before the one listed ahead of it is named twice or out of place.
+        if (previous && samples[i].offsetBytes <= samples[*previous].offsetBytes) {
+            return unexpected("sample " + std::to_string(i) + " of stream " + std::to_string(stream) +
+                              " does not lie behind sample " + std::to_string(*previous));
+        }
         auto checked = checkChunkBefore(file, samples[i].offsetBytes, samples[i].sizeBytes, stream);
         if (!checked) {
             return unexpected("sample " + std::to_string(i) + " of stream " + std::to_string(stream) +
                               " points at no chunk of the stream: " + checked.error());
         }
+        previous = i;
     }
     return {};
 }

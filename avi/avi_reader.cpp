@@ -101,6 +101,7 @@ Expected<std::uint64_t, AviError> walkForm(const ReadOnlyFile& file, std::uint64
                         std::to_string(file.sizeBytes()) + " bytes: read up to the end of the file");
         end = file.sizeBytes();
     }
+    const std::size_t movieListsBefore = layout.movieLists.size();
     std::uint64_t position = formOffset + 12;
     while (position + 8 <= end) {
         const auto chunk = readChunkHeader(file, position);
@@ -142,6 +143,9 @@ Expected<std::uint64_t, AviError> walkForm(const ReadOnlyFile& file, std::uint64
             layout.idx1Complete = layout.idx1Bytes == chunk->sizeBytes;
         }
         position = dataOffset + chunk->sizeBytes + (chunk->sizeBytes & 1u);
+    }
+    if (!isFirstForm && layout.movieLists.size() == movieListsBefore) {
+        notes.add("the 'AVIX' form" + at(formOffset) + " holds no 'movi' list");
     }
     return end + (end & 1u);
 }
