@@ -4,7 +4,8 @@
 #include "tools/probe/probe.h"
 
 #include "avi/dv_avi.h"
-#include "avi/frame_batch_analyser.h"
+#include "avi/analysis_thread.h"
+#include "tools/probe/ordered_analysis.h"
 #include "dv/info_lines.h"
 #include "dv/pack_decoders.h"
 
@@ -248,24 +249,18 @@ FileOutcome probeFile(const std::string& path, OutputMode mode, std::FILE* out, 
         outcome = FileOutcome::ReadWithDamage;
     }
 
-    const dv::VideoSystem system = file.videoSystem();
-    const std::size_t expectedBytes = dv::frameBytes(system);
-    // Frames are read and analysed as the player's analysis thread does it. In the info lines a
-    // frame whose read fails shows the metadata of the frame before it, as the panel would; in
-    // JSON it carries its error and no values.
-    avi::FrameBatchAnalyser analyser;
-    constexpr std::size_t kBatch = avi::FrameBatchAnalyser::kBatchFrames;
-    std::array<std::size_t, kBatch> batch{};
-    std::array<dv::DVFrameInfo, kBatch> infos{};
-    std::array<dv::DVFrameInfo*, kBatch> records{};
-    for (std::size_t k = 0; k < kBatch; ++k) records[k] = &infos[k];
-    std::array<avi::FrameBatchAnalyser::FrameOutcome, kBatch> outcomes{};
+    const std::size_t expectedBytes = dv::frameBytes(file.videoSystem());
+    // Frames are read and analysed as the player's analysis thread does it, on as many workers.
+    // In the info lines a frame whose read fails shows the metadata of the frame before it, as
+    // the panel would; in JSON it carries its error and no values.
+    OrderedAnalysis analysis(file, avi::AnalysisThread::defaultWorkerCount());
     std::optional<dv::TimeCode> timecode;
+    dv::DVFrameInfo lastRecord{};
+    dv::AnalyseFrame({}, file.videoSystem(), lastRecord);  // what a frame 0 that cannot be read shows
     std::vector<std::byte> frame(dv::kMaxFrameBytes);  // to read a failed frame again for its error
     dv::InfoLineFormatter formatter;  // remembered shutter starts afresh with each file
     const std::string fileJson = jsonString(path);
     LineBuilder line;
-    const std::size_t frames = file.frameCount();
     // A file with many bad frames would drown the output: the first few are named, then a total.
     constexpr std::size_t kNamedDamagedFrames = 10;
     std::size_t damagedFrames = 0;
@@ -273,15 +268,10 @@ FileOutcome probeFile(const std::string& path, OutputMode mode, std::FILE* out, 
         if (++damagedFrames <= kNamedDamagedFrames) report(err, path, "frame " + std::to_string(frameIndex) + reason);
         outcome = FileOutcome::ReadWithDamage;
     };
-    for (std::size_t first = 0; first < frames; first += kBatch) {
-        const std::size_t count = std::min(kBatch, frames - first);
-        for (std::size_t k = 0; k < count; ++k) batch[k] = first + k;
-        analyser.analyse(file, std::span<const std::size_t>(batch.data(), count),
-                         std::span<dv::DVFrameInfo* const>(records.data(), count),
-                         std::span<avi::FrameBatchAnalyser::FrameOutcome>(outcomes.data(), count));
-        for (std::size_t k = 0; k < count; ++k) {
-            const std::size_t i = first + k;
-            const auto& result = outcomes[k];
+    for (const OrderedAnalysis::Batch* batch = analysis.next(); batch; analysis.release(), batch = analysis.next()) {
+        for (std::size_t k = 0; k < batch->count; ++k) {
+            const std::size_t i = batch->firstFrame + k;
+            const auto& result = batch->frames[k];
             const long frameNumber = static_cast<long>(i);
             std::string readError;
             const char* damage = nullptr;
@@ -297,13 +287,14 @@ FileOutcome probeFile(const std::string& path, OutputMode mode, std::FILE* out, 
                     reportFrame(i, " has " + std::to_string(result.frameBytes) + " of " +
                                        std::to_string(expectedBytes) + " bytes");
                 }
-                timecode = dv::DecodeTimeCode(result.analysedBytes, system);
+                timecode = result.timecode;
+                lastRecord = result.record;
             }
             if (mode == OutputMode::Json) {
                 if (!result.isRead) appendJsonError(line, fileJson, frameNumber, readError);
-                else appendJson(line, fileJson, frameNumber, infos[k], timecode, damage);
+                else appendJson(line, fileJson, frameNumber, result.record, timecode, damage);
             } else {
-                appendInfoLines(line, frameNumber, formatter.ShowFrameInfo(infos[k], frameNumber));
+                appendInfoLines(line, frameNumber, formatter.ShowFrameInfo(lastRecord, frameNumber));
             }
             line.writeTo(out);
             if (std::ferror(out)) {
