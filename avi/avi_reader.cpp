@@ -87,17 +87,35 @@ std::optional<FourCC> readFourCC(const ReadOnlyFile& file, std::uint64_t offset)
     return *ByteReader{bytes}.u32le();
 }
 
-// Walks the chunks of one RIFF form from its header at formOffset; returns the form's end, clipped to the file.
-Expected<std::uint64_t, AviError> walkForm(const ReadOnlyFile& file, std::uint64_t formOffset, bool isFirstForm,
-                                           FileLayout& layout, Notes& notes)
+// The 12 bytes that open a RIFF form: 'RIFF', its size, its type ('AVI ' or 'AVIX'); one read.
+struct FormHeader {
+    ChunkHeader chunk;
+    FourCC type = 0;
+};
+
+std::optional<FormHeader> readFormHeader(const ReadOnlyFile& file, std::uint64_t offset)
 {
-    const auto header = readChunkHeader(file, formOffset);
-    const auto form = readFourCC(file, formOffset + 8);
-    if (!header || !form) return unexpected(AviError{"the file ends inside the RIFF header" + at(formOffset)});
-    std::uint64_t end = formOffset + 8 + header->sizeBytes;
-    if (header->sizeBytes < 4 || end > file.sizeBytes()) {
-        notes.add("the RIFF " + fourCCText(*form) + " form" + at(formOffset) + " declares " +
-                        std::to_string(header->sizeBytes) + " bytes, which do not fit the file of " +
+    std::array<std::byte, 12> bytes{};
+    if (!file.readExactlyAt(offset, bytes)) return std::nullopt;
+    ByteReader reader{bytes};
+    FormHeader header;
+    header.chunk.id = *reader.u32le();
+    header.chunk.sizeBytes = *reader.u32le();
+    header.type = *reader.u32le();
+    return header;
+}
+
+// Walks the chunks of one RIFF form whose header (read by the caller) lies at formOffset;
+// returns the form's end, clipped to the file.
+Expected<std::uint64_t, AviError> walkForm(const ReadOnlyFile& file, std::uint64_t formOffset,
+                                           const FormHeader& formHeader, bool isFirstForm, FileLayout& layout,
+                                           Notes& notes)
+{
+    const std::uint32_t formBytes = formHeader.chunk.sizeBytes;
+    std::uint64_t end = formOffset + 8 + formBytes;
+    if (formBytes < 4 || end > file.sizeBytes()) {
+        notes.add("the RIFF " + fourCCText(formHeader.type) + " form" + at(formOffset) + " declares " +
+                        std::to_string(formBytes) + " bytes, which do not fit the file of " +
                         std::to_string(file.sizeBytes()) + " bytes: read up to the end of the file");
         end = file.sizeBytes();
     }
@@ -152,21 +170,19 @@ Expected<std::uint64_t, AviError> walkForm(const ReadOnlyFile& file, std::uint64
 
 Expected<FileLayout, AviError> walkFile(const ReadOnlyFile& file, Notes& notes)
 {
-    const auto header = readChunkHeader(file, 0);
-    const auto form = readFourCC(file, 8);
-    if (!header || !form || header->id != kRiff || *form != kAvi) {
+    const auto header = readFormHeader(file, 0);
+    if (!header || header->chunk.id != kRiff || header->type != kAvi) {
         return unexpected(AviError{"not an AVI file: it does not begin with a RIFF 'AVI ' header"});
     }
     FileLayout layout;
-    auto next = walkForm(file, 0, true, layout, notes);
+    auto next = walkForm(file, 0, *header, true, layout, notes);
     if (!next) return unexpected(next.error());
     std::uint64_t position = *next;
     while (position + 12 <= file.sizeBytes()) {
-        const auto chunk = readChunkHeader(file, position);
-        const auto type = readFourCC(file, position + 8);
-        if (!chunk || !type || chunk->id != kRiff || *type != kAviExtension) break;
+        const auto extension = readFormHeader(file, position);
+        if (!extension || extension->chunk.id != kRiff || extension->type != kAviExtension) break;
         layout.hasExtensionForms = true;
-        next = walkForm(file, position, false, layout, notes);
+        next = walkForm(file, position, *extension, false, layout, notes);
         if (!next) return unexpected(next.error());
         position = *next;
     }
