@@ -119,7 +119,9 @@ const char* nameOf(dv::VideoSystem system)
 
 }  // namespace
 
-Expected<DvAvi, std::string> OpenDVAvi(const std::string& fileName)
+// OpenDVAvi without its guard against running out of memory.
+
+Expected<DvAvi, std::string> openDvStream(const std::string& fileName)
 {
     auto reader = startsLikeRawDv(fileName) ? openRawDvStream(fileName) : AviReader::open(fileName);
     if (!reader) return unexpected(fileName + ": " + reader.error().message);
@@ -162,6 +164,15 @@ Expected<DvAvi, std::string> OpenDVAvi(const std::string& fileName)
                           " frames a second, neither PAL (25) nor NTSC (30000/1001)");
     }
     return DvAvi(std::move(*reader), streamIndex, info, system == dv::VideoSystem::Pal625_50, std::move(notes));
+}
+
+Expected<DvAvi, std::string> OpenDVAvi(const std::string& fileName)
+{
+    try {
+        return openDvStream(fileName);
+    } catch (const std::bad_alloc&) {
+        return unexpected(fileName + ": not enough memory to open the file");
+    }
 }
 
 }  // namespace vantrel::avi

@@ -73,7 +73,7 @@ public:
                                std::span<ReadPiece> pieces) const noexcept;
 
 private:
-    friend Expected<DvAvi, std::string> OpenDVAvi(const std::string& fileName);
+    friend Expected<DvAvi, std::string> openDvStream(const std::string& fileName);
     DvAvi(AviReader reader, std::size_t stream, DvStreamInfo info, bool isPal, std::vector<std::string> notes);
 
     AviReader m_reader;
@@ -92,7 +92,7 @@ dv::VideoSystem videoSystemOfRate(std::uint32_t dwRate, std::uint32_t dwScale) n
 // stream is refused. PAL or NTSC comes from the rate; where the rate is missing (0) or names
 // the other standard than the DIF header's DSF bit, the DSF bit decides and a note says so.
 // A rate that is neither standard is refused. A raw DV file opens as one 'iavs' stream
-// (raw_dv_file.h). The error is a text for the user.
+// (raw_dv_file.h). The error is a text for the user; running out of memory is one too.
 Expected<DvAvi, std::string> OpenDVAvi(const std::string& fileName);
 
 }  // namespace vantrel::avi
