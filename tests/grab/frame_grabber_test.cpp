@@ -5,6 +5,7 @@
 #include "grab/bitmap_writer.h"
 #include "grab/frame_grabber.h"
 #include "grab/grab_test_media.h"
+#include "support/test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -23,10 +24,10 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ffmpegDecodedFrame;
 using testing::ffmpegReadBitmap;
-using testing::fileBytes;
 using testing::generateTape;
 using testing::hasFfmpeg;
-using testing::testDirectory;
+using testsupport::freshTestFolder;
+using testsupport::readBytes;
 
 constexpr std::int64_t k100nsPerSecond = 10'000'000;
 
@@ -113,7 +114,7 @@ TEST(FrameGrabber, saves_the_frame_at_the_time_as_ffmpeg_decodes_it_with_the_pan
     for (const auto& c : kTapes) {
         SCOPED_TRACE(c.name);
         const fs::path tape = generateTape(c.fileName, c.dvgenArguments);
-        const fs::path chosen = testDirectory() / "saved";
+        const fs::path chosen = freshTestFolder() / "saved";
         std::FILE* progress = std::tmpfile();
         ASSERT_NE(progress, nullptr);
         const GrabResult result = GrabFrames(tape.string(), middleOfFrame(c.frame, c.isPal), panel,
@@ -122,7 +123,7 @@ TEST(FrameGrabber, saves_the_frame_at_the_time_as_ffmpeg_decodes_it_with_the_pan
         std::fclose(progress);
         ASSERT_EQ(result.outcome, GrabOutcome::Saved) << result.message;
         EXPECT_EQ(result.bitmapPath, chosen.string() + ".bmp");
-        EXPECT_EQ(fileBytes(result.bitmapPath).size(), c.expectedFileBytes);
+        EXPECT_EQ(readBytes(result.bitmapPath).size(), c.expectedFileBytes);
 
         // An independent reader: ffmpeg's BMP decoder.
         const auto read = ffmpegReadBitmap(result.bitmapPath);
@@ -196,7 +197,7 @@ TEST(FrameGrabber, a_cancelled_or_unwritable_bitmap_leaves_no_file_and_says_why)
     const fs::path startFolder = fs::current_path();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const fs::path dir = testDirectory();
+        const fs::path dir = freshTestFolder();
         const auto chosen = c.choose(dir);
         const auto prepared = std::distance(fs::directory_iterator(dir), fs::directory_iterator());
         fs::current_path(dir);  // where a nameless bitmap would land
@@ -239,7 +240,7 @@ TEST(FrameGrabber, a_source_without_a_picture_at_the_time_asks_for_no_name_and_w
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const fs::path dir = testDirectory();
+        const fs::path dir = freshTestFolder();
         const fs::path source = c.source(dir);
         bool wasAsked = false;
         std::FILE* progress = std::tmpfile();

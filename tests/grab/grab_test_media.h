@@ -2,7 +2,6 @@
 // Media for the grabber tests: tapes written by vantrel-dvgen, pictures decoded and bitmaps read by ffmpeg.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -11,10 +10,8 @@
 
 namespace vantrel::grab::testing {
 
-// A directory of its own for the running test, emptied first: test-data/grab/<suite>.<test>.
-std::filesystem::path testDirectory();
-
-// Writes a tape with vantrel-dvgen; the arguments go before "-o PATH".
+// Writes a tape with vantrel-dvgen into the test data's grab folder (shared by the grab tests,
+// named by the caller); the arguments go before "-o PATH".
 std::filesystem::path generateTape(const std::string& fileName, const std::vector<std::string>& arguments);
 
 bool hasFfmpeg();
@@ -29,15 +26,5 @@ struct ReadPicture {
     std::vector<std::uint8_t> bgr;
 };
 std::optional<ReadPicture> ffmpegReadBitmap(const std::filesystem::path& bitmap);
-
-std::vector<std::uint8_t> fileBytes(const std::filesystem::path& path);
-
-// Runs a command line with /bin/sh, returns its exit status and standard output.
-struct ShellResult {
-    int exitCode = -1;
-    std::string out;
-};
-ShellResult runShell(const std::string& command);
-std::string shellQuoted(const std::string& text);
 
 }  // namespace vantrel::grab::testing

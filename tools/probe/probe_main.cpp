@@ -2,6 +2,7 @@
 // vantrel-probe: the info panel's lines for every frame of DV AVI and raw DV files.
 #include "avi/local_time_zone.h"
 #include "tools/probe/probe.h"
+#include "vantrel/version.h"
 
 #include <cstdio>
 #include <cstring>
@@ -18,10 +19,11 @@ const char* const kUsage =
     "by tabs, as the panel shows them when the frames play in order from frame 0. A frame\n"
     "without a shutter value shows the last one shown before it in the same file.\n"
     "\n"
-    "  --json   one JSON object per frame instead: frame, timecode, recorded (local time),\n"
-    "           shutter (N of 1/N second), iris, gain_db, exposure, white_balance_mode,\n"
-    "           white_balance, focus; null where the frame carries no value\n"
-    "  --help   this text\n"
+    "  --json     one JSON object per frame instead: frame, timecode, recorded (local time),\n"
+    "             shutter (N of 1/N second), iris, gain_db, exposure, white_balance_mode,\n"
+    "             white_balance, focus; null where the frame carries no value\n"
+    "  --help     this text\n"
+    "  --version  the program's version\n"
     "\n"
     "Exit status: 0 when every file was read whole, 1 when a damaged file was read as far as\n"
     "it goes, 2 when a file could not be read as DV (the other files are still read).\n";
@@ -39,6 +41,10 @@ int main(int argc, char** argv)
         const char* argument = argv[i];
         if (!optionsEnded && std::strcmp(argument, "--help") == 0) {
             std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (!optionsEnded && std::strcmp(argument, "--version") == 0) {
+            std::fputs(vantrel::versionLine("vantrel-probe").c_str(), stdout);
             return 0;
         }
         if (!optionsEnded && std::strcmp(argument, "--json") == 0) {
