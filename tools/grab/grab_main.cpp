@@ -69,6 +69,15 @@ std::optional<double> parseSeconds(const char* text)
     return value;
 }
 
+// Qt's warnings are about the desktop session (no runtime folder, no display), not about the
+// grab: only its critical and fatal messages reach standard error.
+void reportQtMessage(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, message.toLocal8Bit().constData());
+    }
+}
+
 struct Request {
     std::optional<long> frame;
     std::optional<double> seconds;
@@ -117,9 +126,6 @@ int main(int argc, char** argv)
     if (positional != 2 || request.bitmap.empty()) return usageError("a FILE and an OUT.bmp are needed");
 
     vantrel::avi::PinLocalTimeZone();
-    qputenv("QT_QPA_PLATFORM", "offscreen");  // the panel's text needs fonts, not a display
-    QGuiApplication application(argc, argv);
-
     auto opened = vantrel::avi::OpenDVAvi(request.file);
     if (!opened) return fail(request.file + ": " + opened.error());
     const auto file = std::make_shared<const vantrel::avi::DvAvi>(std::move(*opened));
@@ -138,6 +144,9 @@ int main(int argc, char** argv)
                     std::to_string(file->frameCount()) + ")");
     }
 
+    qputenv("QT_QPA_PLATFORM", "offscreen");  // the panel's text needs fonts, not a display
+    qInstallMessageHandler(&reportQtMessage);
+    QGuiApplication application(argc, argv);
     vantrel::avi::AnalysisThread analysis;
     analysis.start(file);
     const QImage panel = vantrel::grab::infoPanelPictureOfFrame(analysis, frame);
