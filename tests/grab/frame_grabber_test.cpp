@@ -5,6 +5,7 @@
 #include "grab/bitmap_writer.h"
 #include "grab/frame_grabber.h"
 #include "grab/grab_test_media.h"
+#include "support/run_tool.h"
 #include "support/test_files.h"
 
 #include <gtest/gtest.h>
@@ -164,6 +165,31 @@ TEST(FrameGrabber, saves_the_frame_at_the_time_as_ffmpeg_decodes_it_with_the_pan
         }
         EXPECT_GT(glyphPixels, 400);
     }
+}
+
+TEST(FrameGrabber, a_picture_of_another_size_is_saved_at_its_real_size_with_padded_rows)
+{
+    if (!hasFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    // 350 pixels: 1050 bytes a row, 1052 in the file; narrower than the panel, which is cut.
+    const fs::path dir = freshTestFolder();
+    const fs::path movie = dir / "odd.avi";
+    ASSERT_EQ(testsupport::runShell("ffmpeg -v error -f lavfi -i testsrc=size=350x200:rate=25 -t 1 -c:v rawvideo "
+                                    "-pix_fmt bgr24 " + testsupport::shellQuote(movie.string())).exitCode, 0);
+    const QImage panel = panelPicture();
+    const GrabResult result = GrabFrames(movie.string(), middleOfFrame(7, true), panel,
+                                         [&] { return (dir / "odd").string(); });
+    ASSERT_EQ(result.outcome, GrabOutcome::Saved) << result.message;
+    EXPECT_EQ(readBytes(result.bitmapPath).size(), 54u + 1052u * 200u);
+    const auto read = ffmpegReadBitmap(result.bitmapPath);
+    ASSERT_TRUE(read);
+    ASSERT_EQ(read->width, 350);
+    ASSERT_EQ(read->height, 200);
+    const auto decoded = ffmpegDecodedFrame(movie, 7);
+    ASSERT_TRUE(decoded);
+    ASSERT_EQ(decoded->size(), read->bgr.size());
+    EXPECT_EQ(differenceOutsidePanel(read->bgr, *decoded, 350, 200, panel).largest, 0);
+    EXPECT_EQ(read->bgr[(105 * 350 + 349) * 3 + 1], 255) << "the panel's glyph row reaches the right edge";
+    EXPECT_EQ(read->bgr[(105 * 350 + 349) * 3 + 2], 255) << "the panel's glyph row reaches the right edge";
 }
 
 struct RefusalCase {
