@@ -15,6 +15,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <string_view>
 
 namespace vantrel::grab {
 namespace {
@@ -81,40 +82,37 @@ TEST(GrabTool, writes_the_same_bytes_as_the_window_button_for_the_same_frame)
         EXPECT_TRUE(toolBytes == buttonBytes) << "the tool's bitmap differs from the button's";
 
         // Each of the four lines is burnt into its own rows: red and green 255 under the glyphs.
-        QImage saved;
-        ASSERT_TRUE(saved.load(QString::fromStdString((dir / "tool.bmp").string()), "BMP"));
+        const QImage saved(QString::fromStdString((dir / "tool.bmp").string()), "BMP");
         for (const QRect& line : panel::kInfoLineRects) {
             int glyphPixels = 0;
-            for (int y = line.top(); y <= line.bottom(); ++y) {
-                for (int x = line.left(); x <= line.right(); ++x) {
-                    const QRgb p = saved.pixel(x, y);
-                    glyphPixels += qRed(p) == 255 && qGreen(p) == 255;
-                }
+            for (int i = 0; i < line.width() * line.height(); ++i) {
+                const QRgb p = saved.pixel(line.left() + i % line.width(), line.top() + i / line.width());
+                glyphPixels += qRed(p) == 255 && qGreen(p) == 255;
             }
             EXPECT_GT(glyphPixels, 100) << "line at row " << line.top();
         }
     }
 }
 
-struct RefusalCase {
+struct CommandCase {
     const char* name;
     std::vector<std::string> arguments;  // TAPE and DIR stand for the tape and the test's folder
-    const char* inMessage;
+    int exitCode;
+    const char* output;  // the start of standard output (exit 0) or of standard error
 };
 
 TEST(GrabTool, refuses_what_it_cannot_grab_with_exit_status_2_and_writes_nothing)
 {
     const fs::path tape = testing::generateTape("tool-refusals.dv", {"--format", "dv", "--frames", "8"});
-    const RefusalCase cases[] = {
-        {"no_arguments", {}, "a FILE and an OUT.bmp are needed"},
-        {"no_output", {"TAPE"}, "a FILE and an OUT.bmp are needed"},
-        {"unknown_option", {"--size", "2", "TAPE", "DIR/out.bmp"}, "unknown option --size"},
-        {"frame_not_a_number", {"--frame", "ten", "TAPE", "DIR/out.bmp"}, "not a frame number: ten"},
-        {"negative_time", {"--at", "-1", "TAPE", "DIR/out.bmp"}, "not a time in seconds: -1"},
-        {"frame_and_time", {"--frame", "1", "--at", "1", "TAPE", "DIR/out.bmp"}, "give --frame or --at once"},
-        {"frame_past_the_end", {"--frame", "8", "TAPE", "DIR/out.bmp"}, "no frame 8 (the file has 8)"},
-        {"missing_file", {"DIR/nothing.dv", "DIR/out.bmp"}, "DIR/nothing.dv: "},
-        {"unwritable_bitmap", {"TAPE", "DIR/missing/out.bmp"}, "No such file or directory"},
+    const CommandCase cases[] = {
+        {"help", {"--help"}, 0, "Usage: vantrel-grab [--frame N | --at SECONDS] FILE OUT.bmp\n"},
+        {"version", {"--version"}, 0, "vantrel-grab "},
+        {"unknown_option", {"--size", "2", "TAPE", "DIR/out.bmp"}, 2, "vantrel-grab: unknown option --size"},
+        {"frame_and_time", {"--frame", "1", "--at", "1", "TAPE", "DIR/out.bmp"}, 2, "vantrel-grab: give --frame or --at once"},
+        {"frame_past_the_end", {"--frame", "8", "TAPE", "DIR/out.bmp"}, 2, "vantrel-grab: TAPE: no frame 8 (the file has 8)"},
+        {"missing_file", {"DIR/nothing.dv", "DIR/out.bmp"}, 2, "vantrel-grab: DIR/nothing.dv: "},
+        {"unwritable_bitmap", {"TAPE", "DIR/missing/out.bmp"}, 2, "vantrel-grab: The bitmap could not be written: "
+                                                                 "DIR/missing/out.bmp: No such file or directory\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -122,7 +120,7 @@ TEST(GrabTool, refuses_what_it_cannot_grab_with_exit_status_2_and_writes_nothing
         const auto substitute = [&](std::string text) {
             for (const auto& [name, value] : {std::pair{"TAPE", tape.string()}, std::pair{"DIR", dir.string()}}) {
                 for (auto at = text.find(name); at != std::string::npos; at = text.find(name)) {
-                    text.replace(at, std::string(name).size(), value);
+                    text.replace(at, std::string_view(name).size(), value);
                 }
             }
             return text;
@@ -130,21 +128,10 @@ TEST(GrabTool, refuses_what_it_cannot_grab_with_exit_status_2_and_writes_nothing
         std::vector<std::string> command{VANTREL_GRAB_PATH};
         for (const auto& argument : c.arguments) command.push_back(substitute(argument));
         const auto result = runTool(command);
-        EXPECT_EQ(result.exitCode, 2);
-        EXPECT_EQ(result.err.rfind("vantrel-grab: ", 0), 0u) << result.err;
-        EXPECT_NE(result.err.find(substitute(c.inMessage)), std::string::npos) << result.err;
+        EXPECT_EQ(result.exitCode, c.exitCode);
+        EXPECT_EQ((c.exitCode == 0 ? result.out : result.err).rfind(substitute(c.output), 0), 0u) << result.err;
         EXPECT_TRUE(fs::is_empty(dir));
     }
-}
-
-TEST(GrabTool, help_and_version)
-{
-    const auto help = runTool({VANTREL_GRAB_PATH, "--help"});
-    EXPECT_EQ(help.exitCode, 0);
-    EXPECT_EQ(help.out.rfind("Usage: vantrel-grab [--frame N | --at SECONDS] FILE OUT.bmp\n", 0), 0u) << help.out;
-    const auto version = runTool({VANTREL_GRAB_PATH, "--version"});
-    EXPECT_EQ(version.exitCode, 0);
-    EXPECT_EQ(version.out.rfind("vantrel-grab ", 0), 0u) << version.out;
 }
 
 }  // namespace
