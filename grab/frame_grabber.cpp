@@ -40,11 +40,6 @@ std::string messageFor(const mediagraph::GrabError& error)
     return error.detail.empty() ? text : text + ": " + error.detail;
 }
 
-std::string systemReason(const std::string& path, int error)
-{
-    return path + ": " + std::strerror(error);
-}
-
 // The decoded picture as a QImage of its size; null when there is no memory for it.
 QImage imageOf(const mediagraph::DecodedPicture& picture)
 {
@@ -72,7 +67,7 @@ Expected<QImage, std::string> GrabPicture(const std::string& fileName, std::int6
 Expected<void, std::string> writeWholeFile(const std::string& path, std::span<const std::byte> bytes)
 {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return unexpected(systemReason(path, errno));
+    if (fd < 0) return unexpected(std::string(std::strerror(errno)));
     struct stat status {};
     const bool isRegularFile = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
     std::size_t done = 0;
@@ -89,7 +84,7 @@ Expected<void, std::string> writeWholeFile(const std::string& path, std::span<co
     if (::close(fd) != 0 && error == 0) error = errno;  // a full disk may show only here (NFS)
     if (error != 0) {
         if (isRegularFile) ::unlink(path.c_str());  // no half bitmap is left to look like a saved one
-        return unexpected(systemReason(path, error));
+        return unexpected(std::string(std::strerror(error)));
     }
     return {};
 }
@@ -121,7 +116,7 @@ GrabResult GrabFrames(const std::string& fileName, std::int64_t startTime, const
                                        static_cast<std::size_t>(composed.sizeInBytes()))});
         auto written = bytes ? writeWholeFile(result.bitmapPath, *bytes) : Expected<void, std::string>(unexpected(bytes.error()));
         result.outcome = written ? GrabOutcome::Saved : GrabOutcome::Failed;
-        if (!written) result.message = "The bitmap could not be written: " + written.error();
+        if (!written) result.message = written.error();
     }
     std::fputs(grab_messages::kComplete, progress);
     std::fflush(progress);

@@ -42,8 +42,8 @@ enum class GrabOutcome {
 
 struct GrabResult {
     GrabOutcome outcome = GrabOutcome::Unknown;
-    std::string bitmapPath;  // the file written, or that could not be written
-    std::string message;     // for the user when Failed: what went wrong and why
+    std::string bitmapPath;  // the file written, or that could not be written (empty when nothing was decoded)
+    std::string message;     // for the user when Failed: why the frame was not decoded, or not written
 };
 
 // The capture-bitmap command, shared by the main window and vantrel-grab so that both write the
@@ -56,7 +56,7 @@ GrabResult GrabFrames(const std::string& fileName, std::int64_t startTime, const
                       const ChooseBitmapName& chooseName, std::FILE* progress = stdout);
 
 // Writes the bytes to the file, replacing it; on failure removes what was written and returns
-// "PATH: reason".
+// the system's reason.
 Expected<void, std::string> writeWholeFile(const std::string& path, std::span<const std::byte> bytes);
 
 }  // namespace vantrel::grab

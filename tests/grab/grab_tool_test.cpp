@@ -89,7 +89,7 @@ TEST(GrabTool, writes_the_same_bytes_as_the_window_button_for_the_same_frame)
                 const QRgb p = saved.pixel(line.left() + i % line.width(), line.top() + i / line.width());
                 glyphPixels += qRed(p) == 255 && qGreen(p) == 255;
             }
-            EXPECT_GT(glyphPixels, 100) << "line at row " << line.top();
+            EXPECT_GT(glyphPixels, 10) << "line at row " << line.top();
         }
     }
 }
@@ -111,8 +111,7 @@ TEST(GrabTool, refuses_what_it_cannot_grab_with_exit_status_2_and_writes_nothing
         {"frame_and_time", {"--frame", "1", "--at", "1", "TAPE", "DIR/out.bmp"}, 2, "vantrel-grab: give --frame or --at once"},
         {"frame_past_the_end", {"--frame", "8", "TAPE", "DIR/out.bmp"}, 2, "vantrel-grab: TAPE: no frame 8 (the file has 8)"},
         {"missing_file", {"DIR/nothing.dv", "DIR/out.bmp"}, 2, "vantrel-grab: DIR/nothing.dv: "},
-        {"unwritable_bitmap", {"TAPE", "DIR/missing/out.bmp"}, 2, "vantrel-grab: The bitmap could not be written: "
-                                                                 "DIR/missing/out.bmp: No such file or directory\n"},
+        {"unwritable_bitmap", {"TAPE", "DIR/missing/out.bmp"}, 2, "vantrel-grab: DIR/missing/out.bmp: No such file or directory\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

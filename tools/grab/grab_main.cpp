@@ -154,6 +154,8 @@ int main(int argc, char** argv)
     if (panel.isNull()) return fail(request.file + ": frame " + std::to_string(frame) + " cannot be analysed");
 
     const auto result = vantrel::grab::GrabFrames(request.file, startTime, panel, [&] { return request.bitmap; });
-    if (result.outcome != vantrel::grab::GrabOutcome::Saved) return fail(result.message);
+    if (result.outcome != vantrel::grab::GrabOutcome::Saved) {
+        return fail((result.bitmapPath.empty() ? request.file : result.bitmapPath) + ": " + result.message);
+    }
     return kExitDone;
 }
