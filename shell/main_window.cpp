@@ -2,6 +2,7 @@
 // CMainDlg: the one main window; it wires the player, the panel, the bars and the dialogs together.
 #include "shell/main_window.h"
 
+#include "grab/frame_grabber.h"
 #include "panel/info_panel_picture.h"
 #include "player/movie_player.h"
 #include "player/player_texts.h"
@@ -19,6 +20,7 @@
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMessageBox>
@@ -121,6 +123,13 @@ ShellServices standardShellServices()
         QMessageBox::information(nullptr, caption, text);
     };
     services.makeGraph = player::gstPlaybackGraphFactory();
+    services.grabFrame = [](const std::string& sourcePath, std::int64_t position100ns, const QImage& panel,
+                            const QString& bitmapPath) -> std::optional<QString> {
+        const std::string name = QFile::encodeName(bitmapPath).toStdString();
+        const auto result = grab::GrabFrames(sourcePath, position100ns, panel, [&] { return name; });
+        if (result.outcome == grab::GrabOutcome::Saved) return std::nullopt;
+        return QString::fromLocal8Bit(result.message.c_str());
+    };
     return services;
 }
 

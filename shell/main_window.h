@@ -53,7 +53,7 @@ struct ShellServices {
     FileDialogs dialogs;
     std::function<void(const QString& caption, const QString& text)> messageBox;
     player::PlaybackGraphFactory makeGraph;
-    FrameGrabber grabFrame;           // empty until the grabber is built in
+    FrameGrabber grabFrame;           // grab::GrabFrames in the program
     IJobCommands* jobs = nullptr;     // the capture and print-to-tape jobs; none yet
 };
 
