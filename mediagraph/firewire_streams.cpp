@@ -1,0 +1,530 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The capture and DV-out elements of an IEEE 1394 camcorder.
+//
+// Design note. Each element is a bin around the element that moves the frames (the receiver, or an
+// appsink), whose state changes connect the camcorder before the stream starts and release the
+// connection and its bandwidth when it stops. DV out: a service thread runs the handle's event
+// loop, in which libiec61883 asks for one 480-byte payload at a time; the payloads come from the
+// frame taken last from the appsink, repeated while no new one has come (a camcorder's DV input
+// expects a steady stream). The appsink's streaming thread waits, with a deadline, while a taken
+// frame has not started going out, which paces the writing graph at the device's frame rate. A
+// failure of the bus, a frame not taken in time and a lost connection become element errors.
+#include "mediagraph/firewire_session.h"
+
+#include <gst/app/gstappsink.h>
+
+#include <array>
+#include <condition_variable>
+#include <cstring>
+
+namespace vantrel::mediagraph {
+
+void postElementError(GstElement* element, GQuark domain, int code, const std::string& text)
+{
+    GError* error = g_error_new_literal(domain, code, text.c_str());
+    // The message keeps a copy of the error; posting hands the message to the graph's bus.
+    gst_element_post_message(element, gst_message_new_error(GST_OBJECT(element), error, nullptr));
+    g_error_free(error);
+}
+
+namespace {
+
+constexpr std::size_t kPalFrameBytes = 144000;   // 12 sequences of 150 DIF blocks
+constexpr std::size_t kNtscFrameBytes = 120000;  // 10 sequences of 150 DIF blocks
+constexpr std::size_t kSystemFlagOffset = 3;     // header block byte 3: bit 7 set for 625/50
+constexpr const char* kDvCaps = "video/x-dv, systemstream=(boolean)true";
+
+enum class DvSystem { Unknown, Pal, Ntsc };
+
+// The system that the frame's header block declares, when the frame's size agrees with it.
+DvSystem systemOf(std::span<const std::byte> frame)
+{
+    if (frame.size() != kPalFrameBytes && frame.size() != kNtscFrameBytes)
+        return DvSystem::Unknown;
+    const bool isPal = (std::to_integer<unsigned>(frame[kSystemFlagOffset]) & 0x80u) != 0;
+    if (isPal != (frame.size() == kPalFrameBytes))
+        return DvSystem::Unknown;
+    return isPal ? DvSystem::Pal : DvSystem::Ntsc;
+}
+
+// What the bin calls around its children's state changes.
+class IStreamHooks {
+public:
+    virtual ~IStreamHooks() = default;
+    virtual bool beforeStart(GstElement* bin) = 0;  // ready to paused; false fails the change
+    virtual void beforeStop() = 0;                  // paused to ready, before the children stop
+    virtual void afterStop() = 0;                   // after they stopped, or after a failed start
+};
+
+}  // namespace
+
+// A bin that owns its hooks; GObject wants C names for the type's pieces.
+struct VantrelFireWireBin {
+    GstBin parent;
+    IStreamHooks* hooks;
+};
+struct VantrelFireWireBinClass {
+    GstBinClass parentClass;
+};
+
+G_DEFINE_TYPE(VantrelFireWireBin, vantrel_firewire_bin, GST_TYPE_BIN)
+
+static GstStateChangeReturn vantrelFireWireBinChangeState(GstElement* element, GstStateChange transition)
+{
+    IStreamHooks* hooks = reinterpret_cast<VantrelFireWireBin*>(element)->hooks;
+    if (transition == GST_STATE_CHANGE_READY_TO_PAUSED && !hooks->beforeStart(element)) {
+        hooks->afterStop();
+        return GST_STATE_CHANGE_FAILURE;
+    }
+    if (transition == GST_STATE_CHANGE_PAUSED_TO_READY)
+        hooks->beforeStop();
+    const GstStateChangeReturn result =
+        GST_ELEMENT_CLASS(vantrel_firewire_bin_parent_class)->change_state(element, transition);
+    if (transition == GST_STATE_CHANGE_PAUSED_TO_READY ||
+        (transition == GST_STATE_CHANGE_READY_TO_PAUSED && result == GST_STATE_CHANGE_FAILURE))
+        hooks->afterStop();
+    return result;
+}
+
+static void vantrelFireWireBinFinalize(GObject* object)
+{
+    delete reinterpret_cast<VantrelFireWireBin*>(object)->hooks;
+    G_OBJECT_CLASS(vantrel_firewire_bin_parent_class)->finalize(object);
+}
+
+static void vantrel_firewire_bin_class_init(VantrelFireWireBinClass* type)
+{
+    GST_ELEMENT_CLASS(type)->change_state = vantrelFireWireBinChangeState;
+    G_OBJECT_CLASS(type)->finalize = vantrelFireWireBinFinalize;
+}
+
+static void vantrel_firewire_bin_init(VantrelFireWireBin* bin)
+{
+    bin->hooks = nullptr;
+}
+
+namespace {
+
+// The bin around child, with child's pad as its own; it takes hooks over.
+GstOwned<GstElement> makeHookedBin(GstOwned<GstElement> child, const char* padName, std::unique_ptr<IStreamHooks> hooks)
+{
+    auto* bin = static_cast<GstElement*>(g_object_new(vantrel_firewire_bin_get_type(), nullptr));
+    GstOwned<GstElement> owned{static_cast<GstElement*>(gst_object_ref_sink(bin))};
+    reinterpret_cast<VantrelFireWireBin*>(bin)->hooks = hooks.release();
+    GstElement* inner = child.get();
+    gst_bin_add(GST_BIN(bin), child.release());  // the bin takes the reference
+    GstOwned<GstPad> pad = adopt(gst_element_get_static_pad(inner, padName));
+    gst_element_add_pad(bin, gst_ghost_pad_new(padName, pad.get()));
+    return owned;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Capture
+
+// What the receiver's pad probe and the no-frame deadline share.
+struct CaptureWatch {
+    std::shared_ptr<std::atomic<std::int32_t>> droppedFrames;
+    std::atomic<bool> hasFrame{false};
+    std::uint64_t lastOffset = GST_BUFFER_OFFSET_NONE;  // streaming thread only
+
+    std::mutex deadlineMutex;  // guards the two below against the clock's thread
+    GstElement* bin = nullptr;
+    bool isArmed = false;
+};
+
+GstPadProbeReturn onCapturedBuffer(GstPad*, GstPadProbeInfo* info, gpointer data)
+{
+    auto& watch = *static_cast<CaptureWatch*>(data);
+    GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+    watch.hasFrame = true;
+    // The receiver numbers frames as they pass the bus, dropped ones included: a gap is a loss.
+    const std::uint64_t offset = GST_BUFFER_OFFSET(buffer);
+    if (offset != GST_BUFFER_OFFSET_NONE) {
+        if (watch.lastOffset != GST_BUFFER_OFFSET_NONE && offset > watch.lastOffset + 1)
+            *watch.droppedFrames += static_cast<std::int32_t>(offset - watch.lastOffset - 1);
+        watch.lastOffset = offset;
+    }
+    const gsize size = gst_buffer_get_size(buffer);
+    const GstClockTime duration = size == kNtscFrameBytes ? gst_util_uint64_scale_int(GST_SECOND, 1001, 30000)
+                                  : size == kPalFrameBytes ? GST_SECOND / 25
+                                                           : GST_CLOCK_TIME_NONE;
+    if (GST_BUFFER_DURATION(buffer) != duration) {
+        buffer = gst_buffer_make_writable(buffer);
+        GST_BUFFER_DURATION(buffer) = duration;
+        GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+gboolean onFirstFrameDeadline(GstClock*, GstClockTime, GstClockID, gpointer data)
+{
+    auto& watch = **static_cast<std::shared_ptr<CaptureWatch>*>(data);
+    std::lock_guard lock(watch.deadlineMutex);
+    if (watch.isArmed && !watch.hasFrame)
+        postElementError(watch.bin, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ,
+                         "No frames from the camcorder: is it in VCR mode, playing a recorded part of the tape?");
+    watch.isArmed = false;
+    return TRUE;
+}
+
+class CaptureHooks : public IStreamHooks {
+public:
+    CaptureHooks(std::shared_ptr<IFireWireBus> bus, FireWireAddress address, FireWireTimeouts timeouts,
+                 GstElement* receiver, std::shared_ptr<CaptureWatch> watch)
+        : m_bus(std::move(bus)), m_address(std::move(address)), m_timeouts(timeouts), m_receiver(receiver),
+          m_watch(std::move(watch))
+    {
+    }
+    ~CaptureHooks() override { afterStop(); }
+
+    bool beforeStart(GstElement* bin) override
+    {
+        m_handle = m_bus->open(m_address.port);
+        if (!m_handle) {
+            postElementError(bin, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_OPEN_READ,
+                             "The IEEE 1394 port of the camcorder cannot be opened");
+            return false;
+        }
+        m_connection = std::make_unique<PlugConnection>(*m_handle, m_address.guid, StreamDirection::FromCamcorder);
+        if (const std::string problem = m_connection->connect(); !problem.empty()) {
+            postElementError(bin, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_OPEN_READ, "Cannot capture: " + problem);
+            return false;
+        }
+        m_bus->setReceiverChannel(m_receiver, m_connection->channel());
+        const int channel = m_connection->channel();
+        m_handle->setBusResetHandler([this, bin, channel](unsigned generation) {
+            std::string problem = m_connection->restoreAfterReset(generation);
+            if (problem.empty() && m_connection->channel() != channel)
+                problem = "the camcorder moved to another channel at a bus reset";
+            if (!problem.empty())
+                postElementError(bin, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ, "Capture stopped: " + problem);
+        });
+        m_service = std::make_unique<BusServiceThread>(*m_handle, [bin](const std::string& problem) {
+            postElementError(bin, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ, "Capture stopped: " + problem);
+        });
+        m_watch->lastOffset = GST_BUFFER_OFFSET_NONE;
+        m_watch->hasFrame = false;
+        armDeadline(bin);
+        return true;
+    }
+
+    void beforeStop() override {}
+
+    void afterStop() override
+    {
+        disarmDeadline();
+        m_service.reset();
+        m_connection.reset();  // disconnects, releasing channel and bandwidth
+        m_handle.reset();
+    }
+
+private:
+    void armDeadline(GstElement* bin)
+    {
+        GstClock* clock = gst_system_clock_obtain();  // transfer full
+        const auto timeoutNs = std::chrono::duration_cast<std::chrono::nanoseconds>(m_timeouts.firstFrame).count();
+        {
+            std::lock_guard lock(m_watch->deadlineMutex);
+            m_watch->bin = bin;
+            m_watch->isArmed = true;
+        }
+        m_deadline = gst_clock_new_single_shot_id(clock, gst_clock_get_time(clock) + static_cast<GstClockTime>(timeoutNs));
+        gst_clock_id_wait_async(m_deadline, &onFirstFrameDeadline, new std::shared_ptr<CaptureWatch>(m_watch),
+                                [](gpointer data) { delete static_cast<std::shared_ptr<CaptureWatch>*>(data); });
+        gst_object_unref(clock);
+    }
+
+    void disarmDeadline()
+    {
+        {
+            std::lock_guard lock(m_watch->deadlineMutex);
+            m_watch->isArmed = false;
+        }
+        if (m_deadline != nullptr) {
+            gst_clock_id_unschedule(m_deadline);
+            gst_clock_id_unref(m_deadline);
+            m_deadline = nullptr;
+        }
+    }
+
+    std::shared_ptr<IFireWireBus> m_bus;
+    FireWireAddress m_address;
+    FireWireTimeouts m_timeouts;
+    GstElement* m_receiver;  // owned by the bin
+    std::shared_ptr<CaptureWatch> m_watch;
+    std::unique_ptr<IFireWireHandle> m_handle;
+    std::unique_ptr<PlugConnection> m_connection;
+    std::unique_ptr<BusServiceThread> m_service;
+    GstClockID m_deadline = nullptr;
+};
+
+// ---------------------------------------------------------------------------------------------
+// DV out
+
+class DvOutHooks : public IStreamHooks {
+public:
+    DvOutHooks(std::shared_ptr<IFireWireBus> bus, FireWireAddress address, FireWireTimeouts timeouts)
+        : m_bus(std::move(bus)), m_address(std::move(address)), m_timeouts(timeouts)
+    {
+    }
+    ~DvOutHooks() override
+    {
+        beforeStop();
+        afterStop();
+    }
+
+    void setSink(GstElement* sink) { m_sink = sink; }
+
+    bool beforeStart(GstElement*) override
+    {
+        std::lock_guard lock(m_frameMutex);
+        m_isStopping = false;
+        m_failure.clear();
+        return true;
+    }
+
+    void beforeStop() override
+    {
+        {
+            std::lock_guard lock(m_frameMutex);
+            m_isStopping = true;
+        }
+        m_frameChanged.notify_all();
+        std::lock_guard control(m_controlMutex);
+        stopTransmission();
+    }
+
+    void afterStop() override
+    {
+        std::lock_guard control(m_controlMutex);
+        stopTransmission();
+        m_connection.reset();  // disconnects, releasing channel and bandwidth
+        m_handle.reset();
+    }
+
+    // Streaming thread of the appsink: hands the frame to the transmitter.
+    GstFlowReturn takeSample(GstAppSink* sink)
+    {
+        GstSample* sample = gst_app_sink_pull_sample(sink);  // transfer full
+        if (sample == nullptr)
+            return GST_FLOW_EOS;
+        GstMiniOwned<GstSample> owned = adoptMini(sample);
+        MappedBuffer map{gst_sample_get_buffer(sample), GST_MAP_READ};
+        if (!map)
+            return GST_FLOW_ERROR;
+        const DvSystem system = systemOf(map.bytes());
+        if (system == DvSystem::Unknown)
+            return GST_FLOW_OK;  // not a whole DV frame: nothing the camcorder could record
+
+        std::unique_lock lock(m_frameMutex);
+        if (m_isStopping)
+            return GST_FLOW_FLUSHING;
+        if (!m_failure.empty())
+            return GST_FLOW_ERROR;
+        if (m_isTransmitting && system == m_system) {
+            const bool isFree = m_frameChanged.wait_for(lock, m_timeouts.frameTaken, [this] {
+                return !m_hasPendingFrame || m_isStopping || !m_failure.empty();
+            });
+            if (m_isStopping)
+                return GST_FLOW_FLUSHING;
+            if (!m_failure.empty())
+                return GST_FLOW_ERROR;
+            if (!isFree) {
+                lock.unlock();
+                fail("DV output stopped: the camcorder took no frame");
+                return GST_FLOW_ERROR;
+            }
+            putPending(map.bytes());
+            return GST_FLOW_OK;
+        }
+        // First frame, or a change of video system: (re)start the transmission with this frame.
+        lock.unlock();
+        std::lock_guard control(m_controlMutex);
+        stopTransmission();
+        lock.lock();
+        if (m_isStopping)
+            return GST_FLOW_FLUSHING;
+        m_currentBytes = 0;
+        m_sentBytes = 0;
+        m_system = system;
+        putPending(map.bytes());
+        lock.unlock();
+        if (const std::string problem = startTransmission(); !problem.empty()) {
+            fail("Cannot start DV output: " + problem);
+            return GST_FLOW_ERROR;
+        }
+        return GST_FLOW_OK;
+    }
+
+    // End of stream: the last frame goes out whole, then the transmission stops.
+    void drain()
+    {
+        std::unique_lock lock(m_frameMutex);
+        if (!m_isTransmitting)
+            return;
+        m_isDraining = true;
+        m_frameChanged.wait_for(lock, m_timeouts.frameTaken,
+                                [this] { return m_isDrained || m_isStopping || !m_failure.empty(); });
+        lock.unlock();
+        std::lock_guard control(m_controlMutex);
+        stopTransmission();
+    }
+
+private:
+    void putPending(std::span<const std::byte> frame)  // frame mutex held
+    {
+        std::memcpy(m_pending.data(), frame.data(), frame.size());
+        m_pendingBytes = frame.size();
+        m_hasPendingFrame = true;
+        m_isDraining = false;
+        m_isDrained = false;
+    }
+
+    std::string startTransmission()  // control mutex held
+    {
+        if (!m_handle) {
+            m_handle = m_bus->open(m_address.port);
+            if (!m_handle)
+                return "the IEEE 1394 port of the camcorder cannot be opened";
+            m_connection = std::make_unique<PlugConnection>(*m_handle, m_address.guid, StreamDirection::ToCamcorder);
+            if (std::string problem = m_connection->connect(); !problem.empty()) {
+                m_connection.reset();
+                m_handle.reset();
+                return problem;
+            }
+            const int channel = m_connection->channel();
+            m_handle->setBusResetHandler([this, channel](unsigned generation) {
+                std::string problem = m_connection->restoreAfterReset(generation);
+                if (problem.empty() && m_connection->channel() != channel)
+                    problem = "the camcorder moved to another channel at a bus reset";
+                if (!problem.empty())
+                    fail("DV output stopped: " + problem);
+            });
+        }
+        const bool isPal = m_system == DvSystem::Pal;
+        if (!m_handle->startDvTransmit(isPal, m_connection->channel(),
+                                       [this](std::span<unsigned char> payload) { return fillPayload(payload); }))
+            return "the IEEE 1394 port refused to transmit";
+        {
+            std::lock_guard lock(m_frameMutex);
+            m_isTransmitting = true;
+        }
+        m_service = std::make_unique<BusServiceThread>(*m_handle, [this](const std::string& problem) {
+            fail("DV output stopped: " + problem);
+        });
+        return {};
+    }
+
+    void stopTransmission()  // control mutex held
+    {
+        m_service.reset();  // joined: the payload source is not called any more
+        if (m_handle)
+            m_handle->stopDvTransmit();
+        std::lock_guard lock(m_frameMutex);
+        m_isTransmitting = false;
+    }
+
+    // Service thread: the next payload of the stream.
+    bool fillPayload(std::span<unsigned char> payload)
+    {
+        std::lock_guard lock(m_frameMutex);
+        if (m_sentBytes >= m_currentBytes) {
+            if (m_hasPendingFrame) {
+                std::swap(m_current, m_pending);
+                m_currentBytes = m_pendingBytes;
+                m_hasPendingFrame = false;
+            } else if (m_isDraining) {
+                m_isDrained = true;
+            }
+            m_sentBytes = 0;  // the current frame again when nothing new came
+            m_frameChanged.notify_all();
+        }
+        if (m_currentBytes == 0 || payload.size() > m_currentBytes - m_sentBytes)
+            return false;
+        std::memcpy(payload.data(), m_current.data() + m_sentBytes, payload.size());
+        m_sentBytes += payload.size();
+        return true;
+    }
+
+    // Any thread: keeps the first failure, wakes the streaming thread, reports it on the graph.
+    void fail(const std::string& text)
+    {
+        {
+            std::lock_guard lock(m_frameMutex);
+            if (!m_failure.empty())
+                return;
+            m_failure = text;
+        }
+        m_frameChanged.notify_all();
+        postElementError(m_sink, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_WRITE, text);
+    }
+
+    std::shared_ptr<IFireWireBus> m_bus;
+    FireWireAddress m_address;
+    FireWireTimeouts m_timeouts;
+    GstElement* m_sink = nullptr;  // the appsink inside the bin
+    // Under the control mutex, which serialises starting and stopping (streaming thread and state
+    // changes); the service thread runs only while they are all set.
+    std::mutex m_controlMutex;
+    std::unique_ptr<IFireWireHandle> m_handle;
+    std::unique_ptr<PlugConnection> m_connection;
+    std::unique_ptr<BusServiceThread> m_service;
+
+    std::mutex m_frameMutex;  // guards the frames and flags below
+    std::condition_variable m_frameChanged;
+    std::array<std::byte, kPalFrameBytes> m_current{};
+    std::array<std::byte, kPalFrameBytes> m_pending{};
+    std::size_t m_currentBytes = 0;
+    std::size_t m_pendingBytes = 0;
+    std::size_t m_sentBytes = 0;
+    DvSystem m_system = DvSystem::Unknown;
+    bool m_hasPendingFrame = false;
+    bool m_isTransmitting = false;
+    bool m_isStopping = false;
+    bool m_isDraining = false;
+    bool m_isDrained = false;
+    std::string m_failure;
+};
+
+}  // namespace
+
+GstOwned<GstElement> makeFireWireCaptureSource(std::shared_ptr<IFireWireBus> bus, const FireWireAddress& address,
+                                               FireWireTimeouts timeouts,
+                                               std::shared_ptr<std::atomic<std::int32_t>> droppedFrames)
+{
+    GstOwned<GstElement> receiver = bus->makeDvReceiver(address.port, address.guid);
+    if (!receiver)
+        return {};
+    auto watch = std::make_shared<CaptureWatch>();
+    watch->droppedFrames = std::move(droppedFrames);
+    GstOwned<GstPad> pad = adopt(gst_element_get_static_pad(receiver.get(), "src"));
+    if (!pad)
+        return {};
+    gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, &onCapturedBuffer, new std::shared_ptr<CaptureWatch>(watch),
+                      [](gpointer data) { delete static_cast<std::shared_ptr<CaptureWatch>*>(data); });
+    GstElement* inner = receiver.get();
+    auto hooks = std::make_unique<CaptureHooks>(std::move(bus), address, timeouts, inner, std::move(watch));
+    return makeHookedBin(std::move(receiver), "src", std::move(hooks));
+}
+
+GstOwned<GstElement> makeFireWireDvOutSink(std::shared_ptr<IFireWireBus> bus, const FireWireAddress& address,
+                                           FireWireTimeouts timeouts)
+{
+    GstOwned<GstElement> sink = makeElement("appsink", nullptr);
+    if (!sink)
+        return {};
+    GstMiniOwned<GstCaps> caps = adoptMini(gst_caps_from_string(kDvCaps));
+    g_object_set(sink.get(), "caps", caps.get(), "sync", FALSE, nullptr);
+    auto hooks = std::make_unique<DvOutHooks>(std::move(bus), address, timeouts);
+    hooks->setSink(sink.get());
+    GstAppSinkCallbacks callbacks{};
+    callbacks.new_sample = [](GstAppSink* appSink, gpointer self) {
+        return static_cast<DvOutHooks*>(self)->takeSample(appSink);
+    };
+    callbacks.eos = [](GstAppSink*, gpointer self) { static_cast<DvOutHooks*>(self)->drain(); };
+    // The hooks belong to the bin, which outlives the appsink's callbacks.
+    gst_app_sink_set_callbacks(GST_APP_SINK(sink.get()), &callbacks, hooks.get(), nullptr);
+    return makeHookedBin(std::move(sink), "sink", std::move(hooks));
+}
+
+}  // namespace vantrel::mediagraph
