@@ -52,6 +52,8 @@ class IStreamHooks {
 public:
     virtual ~IStreamHooks() = default;
     virtual bool beforeStart(GstElement* bin) = 0;  // ready to paused; false fails the change
+    virtual void beforePause() {}                   // playing to paused, before the children
+    virtual void beforePlay() {}                    // paused to playing, before the children
     virtual void beforeStop() = 0;                  // paused to ready, before the children stop
     virtual void afterStop() = 0;                   // after they stopped, or after a failed start
 };
@@ -76,6 +78,10 @@ static GstStateChangeReturn vantrelFireWireBinChangeState(GstElement* element, G
         hooks->afterStop();
         return GST_STATE_CHANGE_FAILURE;
     }
+    if (transition == GST_STATE_CHANGE_PLAYING_TO_PAUSED)
+        hooks->beforePause();
+    if (transition == GST_STATE_CHANGE_PAUSED_TO_PLAYING)
+        hooks->beforePlay();
     if (transition == GST_STATE_CHANGE_PAUSED_TO_READY)
         hooks->beforeStop();
     const GstStateChangeReturn result =
@@ -111,9 +117,8 @@ GstOwned<GstElement> makeHookedBin(GstOwned<GstElement> child, const char* padNa
     auto* bin = static_cast<GstElement*>(g_object_new(vantrel_firewire_bin_get_type(), nullptr));
     GstOwned<GstElement> owned{static_cast<GstElement*>(gst_object_ref_sink(bin))};
     reinterpret_cast<VantrelFireWireBin*>(bin)->hooks = hooks.release();
-    GstElement* inner = child.get();
-    gst_bin_add(GST_BIN(bin), child.release());  // the bin takes the reference
-    GstOwned<GstPad> pad = adopt(gst_element_get_static_pad(inner, padName));
+    gst_bin_add(GST_BIN(bin), child.get());  // the bin takes a reference of its own
+    GstOwned<GstPad> pad = adopt(gst_element_get_static_pad(child.get(), padName));
     gst_element_add_pad(bin, gst_ghost_pad_new(padName, pad.get()));
     return owned;
 }
@@ -134,7 +139,7 @@ struct CaptureWatch {
 
 GstPadProbeReturn onCapturedBuffer(GstPad*, GstPadProbeInfo* info, gpointer data)
 {
-    auto& watch = *static_cast<CaptureWatch*>(data);
+    auto& watch = **static_cast<std::shared_ptr<CaptureWatch>*>(data);
     GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
     watch.hasFrame = true;
     // The receiver numbers frames as they pass the bus, dropped ones included: a gap is a loss.
@@ -145,7 +150,7 @@ GstPadProbeReturn onCapturedBuffer(GstPad*, GstPadProbeInfo* info, gpointer data
         watch.lastOffset = offset;
     }
     const gsize size = gst_buffer_get_size(buffer);
-    const GstClockTime duration = size == kNtscFrameBytes ? gst_util_uint64_scale_int(GST_SECOND, 1001, 30000)
+    const GstClockTime duration = size == kNtscFrameBytes ? gst_util_uint64_scale_int_round(GST_SECOND, 1001, 30000)
                                   : size == kPalFrameBytes ? GST_SECOND / 25
                                                            : GST_CLOCK_TIME_NONE;
     if (GST_BUFFER_DURATION(buffer) != duration) {
@@ -279,8 +284,27 @@ public:
     {
         std::lock_guard lock(m_frameMutex);
         m_isStopping = false;
+        m_isPausing = false;
         m_failure.clear();
+        m_hasReportedFailure = false;
         return true;
+    }
+
+    // The sink's streaming thread may wait for the transmitter while holding the sink's preroll
+    // lock, which pausing takes: wake it, so that it waits for playing again the sink's way.
+    void beforePause() override
+    {
+        {
+            std::lock_guard lock(m_frameMutex);
+            m_isPausing = true;
+        }
+        m_frameChanged.notify_all();
+    }
+
+    void beforePlay() override
+    {
+        std::lock_guard lock(m_frameMutex);
+        m_isPausing = false;
     }
 
     void beforeStop() override
@@ -322,22 +346,18 @@ public:
         if (!m_failure.empty())
             return GST_FLOW_ERROR;
         if (m_isTransmitting && system == m_system) {
-            const bool isFree = m_frameChanged.wait_for(lock, m_timeouts.frameTaken, [this] {
-                return !m_hasPendingFrame || m_isStopping || !m_failure.empty();
-            });
-            if (m_isStopping)
-                return GST_FLOW_FLUSHING;
-            if (!m_failure.empty())
-                return GST_FLOW_ERROR;
-            if (!isFree) {
-                lock.unlock();
-                fail("DV output stopped: the camcorder took no frame");
-                return GST_FLOW_ERROR;
-            }
+            if (const GstFlowReturn waited = waitForRoom(sink, lock); waited != GST_FLOW_OK)
+                return waited;
             putPending(map.bytes());
             return GST_FLOW_OK;
         }
-        // First frame, or a change of video system: (re)start the transmission with this frame.
+        // First frame, or a change of video system: the frames of the old system go out whole,
+        // then the transmission starts again with this frame.
+        if (m_isTransmitting) {
+            m_isDraining = true;
+            m_frameChanged.wait_for(lock, m_timeouts.frameTaken,
+                                    [this] { return m_isDrained || m_isStopping || !m_failure.empty(); });
+        }
         lock.unlock();
         std::lock_guard control(m_controlMutex);
         stopTransmission();
@@ -371,6 +391,37 @@ public:
     }
 
 private:
+    // Waits until the pending frame has started going out; frame mutex held.
+    GstFlowReturn waitForRoom(GstAppSink* sink, std::unique_lock<std::mutex>& lock)
+    {
+        for (;;) {
+            const bool isFree = m_frameChanged.wait_for(lock, m_timeouts.frameTaken, [this] {
+                return !m_hasPendingFrame || m_isStopping || m_isPausing || !m_failure.empty();
+            });
+            if (m_isStopping)
+                return GST_FLOW_FLUSHING;
+            if (!m_failure.empty())
+                return GST_FLOW_ERROR;
+            if (!m_hasPendingFrame)
+                return GST_FLOW_OK;
+            if (m_isPausing) {
+                // The transmitter keeps repeating its frame meanwhile; this one waits for playing.
+                lock.unlock();
+                const GstFlowReturn resumed = gst_base_sink_wait_preroll(GST_BASE_SINK(sink));
+                lock.lock();
+                if (resumed != GST_FLOW_OK)
+                    return resumed;
+                continue;
+            }
+            if (!isFree) {
+                lock.unlock();
+                fail("DV output stopped: the camcorder took no frame");
+                lock.lock();
+                return GST_FLOW_ERROR;
+            }
+        }
+    }
+
     void putPending(std::span<const std::byte> frame)  // frame mutex held
     {
         std::memcpy(m_pending.data(), frame.data(), frame.size());
@@ -449,14 +500,15 @@ private:
     // Any thread: keeps the first failure, wakes the streaming thread, reports it on the graph.
     void fail(const std::string& text)
     {
+        // Posted before the streaming thread learns of it, so that this text is the graph's first error.
+        if (m_hasReportedFailure.exchange(true))
+            return;
+        postElementError(m_sink, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_WRITE, text);
         {
             std::lock_guard lock(m_frameMutex);
-            if (!m_failure.empty())
-                return;
             m_failure = text;
         }
         m_frameChanged.notify_all();
-        postElementError(m_sink, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_WRITE, text);
     }
 
     std::shared_ptr<IFireWireBus> m_bus;
@@ -481,9 +533,11 @@ private:
     bool m_hasPendingFrame = false;
     bool m_isTransmitting = false;
     bool m_isStopping = false;
+    bool m_isPausing = false;
     bool m_isDraining = false;
     bool m_isDrained = false;
     std::string m_failure;
+    std::atomic<bool> m_hasReportedFailure{false};
 };
 
 }  // namespace
