@@ -72,6 +72,9 @@ struct CmpConnection {
 
 // Fills one packet payload with the next bytes of the stream; false ends the transmission.
 using DvPayloadSource = std::function<bool(std::span<unsigned char> payload)>;
+// libiec61883's transmit callback convention: fills payloadCount payloads (0 for an empty packet,
+// else 1) of 480 bytes at data from the source; 0 when filled, -1 to end the transmission.
+int fillDvPackets(unsigned char* data, int payloadCount, const DvPayloadSource& source);
 // Runs inside iterate() when the bus has been reset, with the new generation.
 using BusResetHandler = std::function<void(unsigned generation)>;
 

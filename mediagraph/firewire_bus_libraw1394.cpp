@@ -143,14 +143,9 @@ public:
     int iterate() override { return raw1394_loop_iterate(m_handle.get()); }
 
 private:
-    // libiec61883 asks for n payloads of six DIF blocks (n is 0 for an empty packet, else 1).
     static int fillPacket(unsigned char* data, int payloadCount, unsigned int, void* self)
     {
-        if (payloadCount <= 0)
-            return 0;
-        auto* handle = static_cast<LibRaw1394Handle*>(self);
-        const std::span<unsigned char> payload(data, static_cast<std::size_t>(payloadCount) * kDvPacketPayloadBytes);
-        return handle->m_source(payload) ? 0 : -1;
+        return fillDvPackets(data, payloadCount, static_cast<LibRaw1394Handle*>(self)->m_source);
     }
 
     static int onBusReset(raw1394handle_t raw, unsigned int generation)

@@ -29,6 +29,14 @@ FireWireNodeId busNodeId(int node)
 
 }  // namespace
 
+int fillDvPackets(unsigned char* data, int payloadCount, const DvPayloadSource& source)
+{
+    if (payloadCount <= 0)
+        return 0;
+    const std::span<unsigned char> payload(data, static_cast<std::size_t>(payloadCount) * kDvPacketPayloadBytes);
+    return source(payload) ? 0 : -1;
+}
+
 std::optional<int> findNodeByGuid(IFireWireHandle& handle, std::uint64_t guid)
 {
     const int local = handle.localNodeId() & 0x3f;

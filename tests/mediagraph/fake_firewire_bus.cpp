@@ -14,7 +14,8 @@ namespace vantrel::mediagraph::testing {
 
 namespace {
 
-constexpr int kPacketsPerIteration = 25;  // one DIF sequence of a frame per event
+constexpr int kPacketsPerIteration = 25;     // one DIF sequence of a frame per event
+constexpr std::size_t kLibraryPayloadBytes = 480;  // libiec61883's DV packets carry six DIF blocks
 constexpr int kBroadcastChannel = 63;
 
 // The header block of DIF sequence 0 starts every frame: section type 0, sequence 0, block 0.
@@ -50,6 +51,11 @@ public:
     }
 
     bool isTransmitting() const { return m_isTransmitting; }  // bus mutex held
+    void wake()                                                 // bus mutex held
+    {
+        if (m_isTransmitting)
+            signal();
+    }
 
     int nodeCount() override
     {
@@ -233,14 +239,20 @@ public:
         }
         const int channel = m_channel;
         lock.unlock();
-        std::array<unsigned char, kDvPacketPayloadBytes> payload{};
-        for (int packet = 0; packet < kPacketsPerIteration; ++packet) {
-            if (!m_source(payload)) {
+        // A packet as libiec61883 builds it: an 8-byte CIP header, then the payload that the
+        // callback fills, one payload per data packet, with an empty packet now and then.
+        std::array<unsigned char, 8 + kLibraryPayloadBytes> packet{};
+        for (int index = 0; index < kPacketsPerIteration; ++index) {
+            const int payloadCount = index % 8 == 7 ? 0 : 1;
+            packet.fill(0xEE);  // stale bytes of an earlier packet
+            if (fillDvPackets(packet.data() + 8, payloadCount, m_source) < 0) {
                 errno = EIO;  // the library ends the transmission when its callback fails
                 return -1;
             }
+            if (payloadCount == 0)
+                continue;
             std::lock_guard relock(m_bus.m_mutex);
-            m_bus.deliverPacket(channel, payload);
+            m_bus.deliverPacket(channel, std::span<const unsigned char>(packet).subspan(8));
         }
         return 0;
     }
@@ -383,6 +395,8 @@ void FakeFireWireBus::setTransmitStalled(bool isStalled)
 {
     std::lock_guard lock(m_mutex);
     m_isTransmitStalled = isStalled;
+    for (Handle* handle : m_handles)
+        handle->wake();
 }
 
 std::optional<std::uint64_t> FakeFireWireBus::guidAt(FireWireNodeId id) const

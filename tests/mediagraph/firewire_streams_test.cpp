@@ -206,6 +206,28 @@ TEST(FireWireDvOut, stopping_does_not_wait_for_a_camcorder_that_takes_nothing)
     EXPECT_TRUE(isAllReleased(*bus));
 }
 
+TEST(FireWireDvOut, pausing_keeps_the_waiting_frame_and_playing_again_sends_it)
+{
+    auto bus = busWithCamcorder();
+    bus->setTransmitStalled(true);
+    FireWireTimeouts patient = kQuickTimeouts;
+    patient.frameTaken = std::chrono::hours(1);
+    auto device = openNamed(bus, "Camcorder", patient);
+    const auto frames = distinctFrames(true, 4);
+    DvOutRound round(*device);
+    round.push(frames);
+    round.end();
+    round.graph().Run();
+    ASSERT_TRUE(bus->waitUntil([](const auto& b) { return b.isTransmitting(); }, kLongEnough));
+    auto paused = std::async(std::launch::async, [&round] { round.graph().Pause(); });
+    ASSERT_EQ(paused.wait_for(kLongEnough), std::future_status::ready) << "pause blocked behind the frame wait";
+    paused.wait();
+    bus->setTransmitStalled(false);
+    round.graph().Run();
+    ASSERT_EQ(round.graph().WaitForCompletion(kLongEnough), Completion::Finished) << round.error();
+    EXPECT_EQ(bus->received(kCamcorderGuid).distinctFrames, frames) << "no frame lost or repeated out of order";
+}
+
 TEST(FireWireDvOut, the_connection_is_restored_after_a_bus_reset_and_released_under_the_new_node)
 {
     auto bus = busWithCamcorder();
