@@ -568,7 +568,8 @@ GstOwned<GstElement> makeFireWireDvOutSink(std::shared_ptr<IFireWireBus> bus, co
     if (!sink)
         return {};
     GstMiniOwned<GstCaps> caps = adoptMini(gst_caps_from_string(kDvCaps));
-    g_object_set(sink.get(), "caps", caps.get(), "sync", FALSE, nullptr);
+    // The camcorder's input takes frames as they come: no clock, and no first frame needed to start.
+    g_object_set(sink.get(), "caps", caps.get(), "sync", FALSE, "async", FALSE, nullptr);
     auto hooks = std::make_unique<DvOutHooks>(std::move(bus), address, timeouts);
     hooks->setSink(sink.get());
     GstAppSinkCallbacks callbacks{};
