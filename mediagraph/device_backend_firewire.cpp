@@ -23,7 +23,8 @@ constexpr const char* kNotDvMark = " (HDV: not supported)";
 class FireWireDevice : public IVideoDevice {
 public:
     FireWireDevice(std::shared_ptr<IFireWireBus> bus, FireWireAddress address, FireWireTimeouts timeouts)
-        : m_bus(bus), m_address(address), m_timeouts(timeouts), m_transport(bus, address, timeouts),
+        : m_bus(bus), m_address(address), m_timeouts(timeouts), m_captures(std::make_shared<CaptureWatchList>()),
+          m_transport(bus, address, timeouts, m_captures),
           m_droppedFrames(std::make_shared<std::atomic<std::int32_t>>(0))
     {
     }
@@ -32,7 +33,7 @@ public:
 
     GstOwned<GstElement> MakeCaptureSource() override
     {
-        return makeFireWireCaptureSource(m_bus, m_address, m_timeouts, m_droppedFrames);
+        return makeFireWireCaptureSource(m_bus, m_address, m_timeouts, m_droppedFrames, *m_captures);
     }
 
     GstOwned<GstElement> MakeDvOutSink() override { return makeFireWireDvOutSink(m_bus, m_address, m_timeouts); }
@@ -44,6 +45,7 @@ private:
     std::shared_ptr<IFireWireBus> m_bus;
     FireWireAddress m_address;
     FireWireTimeouts m_timeouts;
+    std::shared_ptr<CaptureWatchList> m_captures;  // the capture sources made; the transport tells them of play
     FireWireTransport m_transport;
     std::shared_ptr<std::atomic<std::int32_t>> m_droppedFrames;  // the capture sources' streaming threads count
 };

@@ -218,8 +218,8 @@ bool isPlaying(IFireWireHandle& handle, int node)
 }  // namespace
 
 FireWireTransport::FireWireTransport(std::shared_ptr<IFireWireBus> bus, FireWireAddress address,
-                                     FireWireTimeouts timeouts)
-    : m_bus(std::move(bus)), m_address(std::move(address)), m_timeouts(timeouts)
+                                     FireWireTimeouts timeouts, std::shared_ptr<CaptureWatchList> captures)
+    : m_bus(std::move(bus)), m_address(std::move(address)), m_timeouts(timeouts), m_captures(std::move(captures))
 {
 }
 
@@ -237,7 +237,14 @@ std::string FireWireTransport::SendMode(long mode)
         return "The camcorder is not on the IEEE 1394 bus";
     if (mode == ED_MODE_FREEZE)
         return freeze(*handle, *node);
-    return sendOn(*handle, *node, mode);
+    std::string refusal = sendOn(*handle, *node, mode);
+    if (refusal.empty() && m_captures) {
+        if (mode == ED_MODE_PLAY)
+            m_captures->tapeMoved(true);
+        else if (mode == ED_MODE_STOP || mode == ED_MODE_FF || mode == ED_MODE_REW)
+            m_captures->tapeMoved(false);
+    }
+    return refusal;
 }
 
 std::string FireWireTransport::sendOn(IFireWireHandle& handle, int node, long mode)

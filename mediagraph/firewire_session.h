@@ -16,6 +16,7 @@
 #include <stop_token>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace vantrel::mediagraph {
 
@@ -79,10 +80,25 @@ private:
     std::jthread m_thread;
 };
 
+class CaptureWatch;
+
+// The captures of one camcorder. Its transport tells them when the tape was told to play, so that
+// a capture that then gets no frame in time fails, and when it was stopped or wound. Any thread.
+class CaptureWatchList {
+public:
+    void add(const std::shared_ptr<CaptureWatch>& watch);
+    void tapeMoved(bool isPlaying);
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::weak_ptr<CaptureWatch>> m_watches;
+};
+
 // Transport commands as explicit AV/C VCR commands, each checked against its response.
 class FireWireTransport : public ITransport {
 public:
-    FireWireTransport(std::shared_ptr<IFireWireBus> bus, FireWireAddress address, FireWireTimeouts timeouts);
+    FireWireTransport(std::shared_ptr<IFireWireBus> bus, FireWireAddress address, FireWireTimeouts timeouts,
+                      std::shared_ptr<CaptureWatchList> captures);
     void SetMode(long mode) override { SendMode(mode); }
     std::string SendMode(long mode) override;
 
@@ -93,15 +109,18 @@ private:
     std::shared_ptr<IFireWireBus> m_bus;
     FireWireAddress m_address;
     FireWireTimeouts m_timeouts;
+    std::shared_ptr<CaptureWatchList> m_captures;
     std::mutex m_mutex;  // one command at a time
 };
 
 // The element that delivers the camcorder's DV: dv1394src in a bin that connects the camcorder
 // to this computer before it starts, listens on the connection's channel, stamps each frame's
-// duration, counts frames lost on the way, and fails when no frame comes in time.
+// duration, counts frames lost on the way, and fails when no frame comes in time once the tape
+// plays (when it is told to play, or when the capture starts with it playing).
 GstOwned<GstElement> makeFireWireCaptureSource(std::shared_ptr<IFireWireBus> bus, const FireWireAddress& address,
                                                FireWireTimeouts timeouts,
-                                               std::shared_ptr<std::atomic<std::int32_t>> droppedFrames);
+                                               std::shared_ptr<std::atomic<std::int32_t>> droppedFrames,
+                                               CaptureWatchList& watches);
 
 // The element that sends DV frames to the camcorder for recording.
 GstOwned<GstElement> makeFireWireDvOutSink(std::shared_ptr<IFireWireBus> bus, const FireWireAddress& address,

@@ -126,22 +126,122 @@ GstOwned<GstElement> makeHookedBin(GstOwned<GstElement> child, const char* padNa
 // ---------------------------------------------------------------------------------------------
 // Capture
 
-// What the receiver's pad probe and the no-frame deadline share.
-struct CaptureWatch {
+}  // namespace
+
+// Frames seen by a running capture, and the deadline for a frame after the tape was told to play.
+class CaptureWatch : public std::enable_shared_from_this<CaptureWatch> {
+public:
+    CaptureWatch(std::shared_ptr<std::atomic<std::int32_t>> droppedFrames, std::chrono::milliseconds timeout)
+        : droppedFrames(std::move(droppedFrames)), m_timeout(timeout)
+    {
+    }
+    ~CaptureWatch() { stop(); }
+
+    void noteFrame() { ++m_frames; }
+
+    void start(GstElement* bin)
+    {
+        std::lock_guard lock(m_mutex);
+        m_bin = bin;
+        m_isRunning = true;
+    }
+
+    void stop()
+    {
+        GstClockID deadline = nullptr;
+        {
+            std::lock_guard lock(m_mutex);
+            m_isRunning = false;
+            std::swap(deadline, m_deadline);
+        }
+        cancel(deadline);
+    }
+
+    // While running: a frame must come within the timeout from now, or the capture fails.
+    void expectFrame()
+    {
+        GstClockID previous = nullptr;
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_isRunning)
+                return;
+            std::swap(previous, m_deadline);
+            m_framesWhenArmed = m_frames;
+            GstClock* clock = gst_system_clock_obtain();  // transfer full
+            const auto timeoutNs = std::chrono::duration_cast<std::chrono::nanoseconds>(m_timeout).count();
+            m_deadline = gst_clock_new_single_shot_id(clock, gst_clock_get_time(clock) + static_cast<GstClockTime>(timeoutNs));
+            gst_clock_id_wait_async(m_deadline, &CaptureWatch::onDeadline, new std::shared_ptr<CaptureWatch>(shared_from_this()),
+                                    [](gpointer data) { delete static_cast<std::shared_ptr<CaptureWatch>*>(data); });
+            gst_object_unref(clock);
+        }
+        cancel(previous);
+    }
+
+    // The tape was stopped or wound: no frames are due.
+    void expectNoFrame()
+    {
+        GstClockID deadline = nullptr;
+        {
+            std::lock_guard lock(m_mutex);
+            std::swap(deadline, m_deadline);
+        }
+        cancel(deadline);
+    }
+
     std::shared_ptr<std::atomic<std::int32_t>> droppedFrames;
-    std::atomic<bool> hasFrame{false};
     std::uint64_t lastOffset = GST_BUFFER_OFFSET_NONE;  // streaming thread only
 
-    std::mutex deadlineMutex;  // guards the two below against the clock's thread
-    GstElement* bin = nullptr;
-    bool isArmed = false;
+private:
+    static void cancel(GstClockID deadline)
+    {
+        if (deadline == nullptr)
+            return;
+        gst_clock_id_unschedule(deadline);  // a callback already running finds it no longer current
+        gst_clock_id_unref(deadline);
+    }
+
+    static gboolean onDeadline(GstClock*, GstClockTime, GstClockID id, gpointer data)
+    {
+        CaptureWatch& watch = **static_cast<std::shared_ptr<CaptureWatch>*>(data);
+        std::lock_guard lock(watch.m_mutex);
+        if (watch.m_isRunning && id == watch.m_deadline && watch.m_frames == watch.m_framesWhenArmed)
+            postElementError(watch.m_bin, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ,
+                             "No frames from the camcorder: is it in VCR mode, playing a recorded part of the tape?");
+        return TRUE;
+    }
+
+    const std::chrono::milliseconds m_timeout;
+    std::atomic<std::uint64_t> m_frames{0};  // streaming thread counts
+    std::mutex m_mutex;                      // guards the fields below against the clock's thread
+    GstElement* m_bin = nullptr;
+    bool m_isRunning = false;
+    std::uint64_t m_framesWhenArmed = 0;
+    GstClockID m_deadline = nullptr;
 };
+
+void CaptureWatchList::add(const std::shared_ptr<CaptureWatch>& watch)
+{
+    std::lock_guard lock(m_mutex);
+    std::erase_if(m_watches, [](const std::weak_ptr<CaptureWatch>& known) { return known.expired(); });
+    m_watches.push_back(watch);
+}
+
+void CaptureWatchList::tapeMoved(bool isPlaying)
+{
+    std::lock_guard lock(m_mutex);
+    for (const auto& known : m_watches) {
+        if (auto watch = known.lock())
+            isPlaying ? watch->expectFrame() : watch->expectNoFrame();
+    }
+}
+
+namespace {
 
 GstPadProbeReturn onCapturedBuffer(GstPad*, GstPadProbeInfo* info, gpointer data)
 {
     auto& watch = **static_cast<std::shared_ptr<CaptureWatch>*>(data);
     GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-    watch.hasFrame = true;
+    watch.noteFrame();
     // The receiver numbers frames as they pass the bus, dropped ones included: a gap is a loss.
     const std::uint64_t offset = GST_BUFFER_OFFSET(buffer);
     if (offset != GST_BUFFER_OFFSET_NONE) {
@@ -161,23 +261,21 @@ GstPadProbeReturn onCapturedBuffer(GstPad*, GstPadProbeInfo* info, gpointer data
     return GST_PAD_PROBE_OK;
 }
 
-gboolean onFirstFrameDeadline(GstClock*, GstClockTime, GstClockID, gpointer data)
+// Whether the deck reports its tape playing.
+bool isTapePlaying(IFireWireHandle& handle, std::uint64_t guid)
 {
-    auto& watch = **static_cast<std::shared_ptr<CaptureWatch>*>(data);
-    std::lock_guard lock(watch.deadlineMutex);
-    if (watch.isArmed && !watch.hasFrame)
-        postElementError(watch.bin, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ,
-                         "No frames from the camcorder: is it in VCR mode, playing a recorded part of the tape?");
-    watch.isArmed = false;
-    return TRUE;
+    const std::optional<int> node = findNodeByGuid(handle, guid);
+    if (!node)
+        return false;
+    const auto state = handle.avcTransaction(*node, avc::vcrCommand(avc::kStatus, avc::kOpTransportState, 0x7F));
+    return state && avc::responseCode(*state) == avc::kStable && avc::opcode(*state) == avc::kOpPlay;
 }
 
 class CaptureHooks : public IStreamHooks {
 public:
-    CaptureHooks(std::shared_ptr<IFireWireBus> bus, FireWireAddress address, FireWireTimeouts timeouts,
-                 GstElement* receiver, std::shared_ptr<CaptureWatch> watch)
-        : m_bus(std::move(bus)), m_address(std::move(address)), m_timeouts(timeouts), m_receiver(receiver),
-          m_watch(std::move(watch))
+    CaptureHooks(std::shared_ptr<IFireWireBus> bus, FireWireAddress address, GstElement* receiver,
+                 std::shared_ptr<CaptureWatch> watch)
+        : m_bus(std::move(bus)), m_address(std::move(address)), m_receiver(receiver), m_watch(std::move(watch))
     {
     }
     ~CaptureHooks() override { afterStop(); }
@@ -208,8 +306,9 @@ public:
             postElementError(bin, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ, "Capture stopped: " + problem);
         });
         m_watch->lastOffset = GST_BUFFER_OFFSET_NONE;
-        m_watch->hasFrame = false;
-        armDeadline(bin);
+        m_watch->start(bin);
+        if (isTapePlaying(*m_handle, m_address.guid))
+            m_watch->expectFrame();
         return true;
     }
 
@@ -217,50 +316,20 @@ public:
 
     void afterStop() override
     {
-        disarmDeadline();
+        m_watch->stop();
         m_service.reset();
         m_connection.reset();  // disconnects, releasing channel and bandwidth
         m_handle.reset();
     }
 
 private:
-    void armDeadline(GstElement* bin)
-    {
-        GstClock* clock = gst_system_clock_obtain();  // transfer full
-        const auto timeoutNs = std::chrono::duration_cast<std::chrono::nanoseconds>(m_timeouts.firstFrame).count();
-        {
-            std::lock_guard lock(m_watch->deadlineMutex);
-            m_watch->bin = bin;
-            m_watch->isArmed = true;
-        }
-        m_deadline = gst_clock_new_single_shot_id(clock, gst_clock_get_time(clock) + static_cast<GstClockTime>(timeoutNs));
-        gst_clock_id_wait_async(m_deadline, &onFirstFrameDeadline, new std::shared_ptr<CaptureWatch>(m_watch),
-                                [](gpointer data) { delete static_cast<std::shared_ptr<CaptureWatch>*>(data); });
-        gst_object_unref(clock);
-    }
-
-    void disarmDeadline()
-    {
-        {
-            std::lock_guard lock(m_watch->deadlineMutex);
-            m_watch->isArmed = false;
-        }
-        if (m_deadline != nullptr) {
-            gst_clock_id_unschedule(m_deadline);
-            gst_clock_id_unref(m_deadline);
-            m_deadline = nullptr;
-        }
-    }
-
     std::shared_ptr<IFireWireBus> m_bus;
     FireWireAddress m_address;
-    FireWireTimeouts m_timeouts;
     GstElement* m_receiver;  // owned by the bin
     std::shared_ptr<CaptureWatch> m_watch;
     std::unique_ptr<IFireWireHandle> m_handle;
     std::unique_ptr<PlugConnection> m_connection;
     std::unique_ptr<BusServiceThread> m_service;
-    GstClockID m_deadline = nullptr;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -544,20 +613,21 @@ private:
 
 GstOwned<GstElement> makeFireWireCaptureSource(std::shared_ptr<IFireWireBus> bus, const FireWireAddress& address,
                                                FireWireTimeouts timeouts,
-                                               std::shared_ptr<std::atomic<std::int32_t>> droppedFrames)
+                                               std::shared_ptr<std::atomic<std::int32_t>> droppedFrames,
+                                               CaptureWatchList& watches)
 {
     GstOwned<GstElement> receiver = bus->makeDvReceiver(address.port, address.guid);
     if (!receiver)
         return {};
-    auto watch = std::make_shared<CaptureWatch>();
-    watch->droppedFrames = std::move(droppedFrames);
+    auto watch = std::make_shared<CaptureWatch>(std::move(droppedFrames), timeouts.firstFrame);
+    watches.add(watch);
     GstOwned<GstPad> pad = adopt(gst_element_get_static_pad(receiver.get(), "src"));
     if (!pad)
         return {};
     gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, &onCapturedBuffer, new std::shared_ptr<CaptureWatch>(watch),
                       [](gpointer data) { delete static_cast<std::shared_ptr<CaptureWatch>*>(data); });
     GstElement* inner = receiver.get();
-    auto hooks = std::make_unique<CaptureHooks>(std::move(bus), address, timeouts, inner, std::move(watch));
+    auto hooks = std::make_unique<CaptureHooks>(std::move(bus), address, inner, std::move(watch));
     return makeHookedBin(std::move(receiver), "src", std::move(hooks));
 }
 

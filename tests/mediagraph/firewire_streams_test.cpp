@@ -5,6 +5,7 @@
 #include "fake_firewire_bus.h"
 #include "mediagraph/dshow_graph.h"
 #include "mediagraph/video_devices.h"
+#include "mediagraph/virtual_camcorder.h"
 #include "support/synthetic_dv_frame.h"
 
 #include <gst/app/gstappsink.h>
@@ -355,20 +356,40 @@ TEST(FireWireCapture, counts_gaps_in_the_frame_numbers_and_stamps_each_frame_dur
     }
 }
 
-TEST(FireWireCapture, no_frame_in_time_is_an_error_and_one_frame_is_enough)
+TEST(FireWireCapture, no_frame_in_time_after_the_tape_was_told_to_play_is_an_error)
 {
-    for (const bool sendsFrame : {false, true}) {
+    enum class Before { Nothing, Play };
+    struct Case {
+        const char* what;
+        Before beforeStart;
+        std::vector<long> afterStart;
+        bool sendsFrame;
+        bool fails;
+    };
+    const std::vector<Case> cases = {
+        {"the tape stays stopped (preview, winding)", Before::Nothing, {}, false, false},
+        {"told to play, nothing comes", Before::Nothing, {ED_MODE_PLAY}, false, true},
+        {"already playing when the capture starts", Before::Play, {}, false, true},
+        {"told to play, a frame comes", Before::Nothing, {ED_MODE_PLAY}, true, false},
+        {"told to play, then stopped", Before::Nothing, {ED_MODE_PLAY, ED_MODE_STOP}, false, false},
+    };
+    for (const auto& test : cases) {
         auto bus = busWithCamcorder();
         auto device = openNamed(bus, "Camcorder");
+        if (test.beforeStart == Before::Play)
+            device->Transport()->SendMode(ED_MODE_PLAY);
         CaptureRound round(*device);
         round.graph().Run();
-        if (sendsFrame) {
+        for (long mode : test.afterStart)
+            EXPECT_EQ(device->Transport()->SendMode(mode), "") << test.what;
+        if (test.sendsFrame) {
             bus->sendFromCamcorder(kCamcorderGuid, distinctFrames(true, 1).front(), 0);
-            EXPECT_TRUE(round.nextDuration().has_value());
-            EXPECT_EQ(round.graph().WaitForCompletion(kQuickTimeouts.firstFrame * 3), Completion::TimedOut)
-                << round.error();
-        } else {
-            EXPECT_EQ(round.graph().WaitForCompletion(kLongEnough), Completion::Failed);
+            EXPECT_TRUE(round.nextDuration().has_value()) << test.what;
+        }
+        const auto wait = test.fails ? kLongEnough : kQuickTimeouts.firstFrame * 3;
+        EXPECT_EQ(round.graph().WaitForCompletion(wait), test.fails ? Completion::Failed : Completion::TimedOut)
+            << test.what << ": " << round.error();
+        if (test.fails) {
             EXPECT_EQ(round.error().rfind("No frames from the camcorder", 0), 0u) << round.error();
         }
         round.graph().Stop();
