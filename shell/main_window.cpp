@@ -11,6 +11,7 @@
 #include "shell/main_dialog_template.h"
 #include "shell/pictures.h"
 #include "shell/status_bar.h"
+#include "vantrel/version.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -125,7 +126,7 @@ ShellServices standardShellServices()
 
 CMainDlg::CMainDlg(ShellServices services, QWidget* parent) : QDialog(parent), m_services(std::move(services))
 {
-    setWindowTitle(QString::fromLatin1(kMainCaption));
+    setWindowTitle(QString::fromLatin1(kMainCaptionBeforeVersion) + QString::fromLatin1(kVersion.data(), kVersion.size()));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(kMainClientSize);

@@ -179,8 +179,8 @@ TEST(JobTools, help_version_and_refusals)
     const std::vector<Case> cases = {
         {{capture, "--help"}, false, 0, "Usage: vantrel-capture", ""},
         {{print, "--help"}, false, 0, "Usage: vantrel-print", ""},
-        {{capture, "--version"}, false, 0, "vantrel-capture 0.1.0\n", ""},
-        {{print, "--version"}, false, 0, "vantrel-print 0.1.0\n", ""},
+        {{capture, "--version"}, false, 0, "vantrel-capture 2.0\n", ""},
+        {{print, "--version"}, false, 0, "vantrel-print 2.0\n", ""},
         {{capture, "--type", "3", "x"}, true, 2, "", "vantrel-capture: invalid value for --type: 3\nTry 'vantrel-capture --help'.\n"},
         {{capture, "--number-width", "10", "x"}, true, 2, "", "vantrel-capture: invalid value for --number-width: 10\nTry 'vantrel-capture --help'.\n"},
         {{capture}, true, 2, "", "vantrel-capture: no BASE given\nTry 'vantrel-capture --help'.\n"},
