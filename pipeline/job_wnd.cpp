@@ -162,6 +162,7 @@ void CJobWnd::SendCaptureTransport(long edMode)
     case mediagraph::ED_MODE_STEP_REV: control.StepBackward(); break;
     default: break;
     }
+    control.ThrowIfRefused();
 }
 
 void CJobWnd::StartPrintToTape(const std::string& fileList, const std::string& deviceName)
@@ -190,8 +191,10 @@ void CJobWnd::ResumeTapeRecording()
 {
     if (!moveState(m_state, JOB_TAPE_PAUSED, JOB_TAPE_RECORDING))
         return;
-    if (m_isAutoDeviceControlOn && m_tapeOutputGraph)
+    if (m_isAutoDeviceControlOn && m_tapeOutputGraph) {
         m_tapeOutputGraph->DeviceControl().Record();
+        m_tapeOutputGraph->DeviceControl().ThrowIfRefused();  // a write-protected cassette records nothing
+    }
 }
 
 void CJobWnd::PauseTapeRecording()
