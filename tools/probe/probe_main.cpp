@@ -2,8 +2,10 @@
 // vantrel-probe: the info panel's lines for every frame of DV AVI files.
 #include "avi/local_time_zone.h"
 #include "tools/probe/probe.h"
+#include "tools/probe/scene_output.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -11,7 +13,7 @@
 namespace {
 
 const char* const kUsage =
-    "Usage: vantrel-probe [--json] FILE...\n"
+    "Usage: vantrel-probe [--json] [--scenes [--scene-gap S]] FILE...\n"
     "For every frame of each DV AVI file (type 1 or 2, PAL or NTSC) prints one line:\n"
     "the frame number, then the four lines of the info panel (date, time, frame and shutter;\n"
     "iris and exposure; white balance, gain and focus; time code), separated by tabs, as the\n"
@@ -21,6 +23,10 @@ const char* const kUsage =
     "  --json   one JSON object per frame instead: frame, timecode, recorded (local time),\n"
     "           shutter (N of 1/N second), iris, gain_db, exposure, white_balance_mode,\n"
     "           white_balance, focus; null where the frame carries no value\n"
+    "  --scenes one line per scene instead: first and last frame, first and last recording\n"
+    "           date and time, frames, duration (h:mm:ss.f), first time code; a scene ends\n"
+    "           where the recording time jumps by more than the scene gap, as capture files do\n"
+    "  --scene-gap S  seconds of the scene gap (1); 0 makes one scene of each file\n"
     "  --help   this text\n"
     "\n"
     "Exit status: 0 when every file was read whole, 1 when a damaged file was read as far as\n"
@@ -34,6 +40,8 @@ int main(int argc, char** argv)
     using namespace vantrel::probe;
     OutputMode mode = OutputMode::InfoLines;
     std::vector<std::string> files;
+    bool isSceneList = false;
+    int sceneGapSeconds = 1;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
@@ -43,6 +51,16 @@ int main(int argc, char** argv)
         }
         if (!optionsEnded && std::strcmp(argument, "--json") == 0) {
             mode = OutputMode::Json;
+        } else if (!optionsEnded && std::strcmp(argument, "--scenes") == 0) {
+            isSceneList = true;
+        } else if (!optionsEnded && std::strcmp(argument, "--scene-gap") == 0 && i + 1 < argc) {
+            char* end = nullptr;
+            const long gap = std::strtol(argv[++i], &end, 10);
+            if (*end != '\0' || end == argv[i] || gap < 0 || gap > 86400) {
+                std::fprintf(stderr, "vantrel-probe: bad scene gap %s\n", argv[i]);
+                return 2;
+            }
+            sceneGapSeconds = static_cast<int>(gap);
         } else if (!optionsEnded && std::strcmp(argument, "--") == 0) {
             optionsEnded = true;
         } else if (!optionsEnded && argument[0] == '-' && argument[1] != '\0') {
@@ -61,7 +79,9 @@ int main(int argc, char** argv)
     std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
     int status = 0;
     for (const std::string& file : files) {
-        switch (probeFile(file, mode, stdout, stderr)) {
+        const FileOutcome outcome = isSceneList ? listScenes(file, mode, sceneGapSeconds, stdout, stderr)
+                                                : probeFile(file, mode, stdout, stderr);
+        switch (outcome) {
         case FileOutcome::Read: break;
         case FileOutcome::ReadWithDamage: status = std::max(status, 1); break;
         default: status = 2; break;
