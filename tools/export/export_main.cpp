@@ -47,6 +47,14 @@ void onInterrupt(int)
     g_isInterrupted.store(true, std::memory_order_relaxed);
 }
 
+// Qt's start-up remarks (a missing XDG_RUNTIME_DIR) are no business of the user; its errors are.
+void quietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg) {
+        std::fprintf(stderr, "vantrel-export: %s\n", message.toLocal8Bit().constData());
+    }
+}
+
 struct Arguments {
     vantrel::exporting::ExportOptions options;
     std::vector<std::string> files;
@@ -72,6 +80,7 @@ public:
         } else if (!isLast && percent / 10 == m_lastTenth) {
             return;
         }
+        if (!isLast && p.framesDone < 25) return;  // too few frames for a rate worth showing
         m_lastPrint = now;
         m_lastTenth = percent / 10;
         const auto left = static_cast<long>(p.secondsLeft + 0.5);
@@ -158,13 +167,16 @@ int main(int argc, char** argv)
 
     // The burn-in draws text with Qt's painter, which needs a GUI application; no display is used.
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    qInstallMessageHandler(quietQtMessages);
     QGuiApplication application(argc, argv);
 
     std::string error;
     auto job = ExportJob::prepare(a.options, error);
     if (!job) return fail(error);
+    // A second Ctrl-C ends the program at once; the hidden file may then stay, the output never.
     struct sigaction action{};
     action.sa_handler = onInterrupt;
+    action.sa_flags = SA_RESETHAND;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     ProgressPrinter printer;
