@@ -2,6 +2,8 @@
 // Draws the recording date (or the info panel picture) into a decoded frame before it is encoded.
 #include "export/burn_in.h"
 
+#include "dv/info_lines.h"
+#include "panel/info_panel_picture.h"
 #include "pipeline/scene_list.h"
 
 #include <QFont>
@@ -101,6 +103,36 @@ void blendOver(const QImage& overlay, int x, int y, const mediagraph::RawPicture
             bgr[1] = static_cast<std::uint8_t>(qGreen(pixel) + (bgr[1] * keep + 127) / 255);
             bgr[2] = static_cast<std::uint8_t>(qRed(pixel) + (bgr[2] * keep + 127) / 255);
         }
+    }
+}
+
+struct PanelBurnIn::State {
+    panel::InfoPanelPicture picture{PanelBurnIn::panelSize()};
+    dv::InfoLineFormatter formatter{&picture};
+};
+
+PanelBurnIn::PanelBurnIn() : m_state(std::make_unique<State>()) {}
+PanelBurnIn::~PanelBurnIn() = default;
+
+QSize PanelBurnIn::panelSize()
+{
+    return QSize(360, 124);  // dialog units x 1.5 and x 1.625
+}
+
+void PanelBurnIn::draw(const dv::DVFrameInfo& info, std::size_t frameIndex, const mediagraph::RawPicture& picture)
+{
+    m_state->formatter.ShowFrameInfo(info, static_cast<long>(frameIndex));
+    orInto(m_state->picture.picture(), picture);
+}
+
+void orInto(const QImage& panel, const mediagraph::RawPicture& picture)
+{
+    const int rows = std::min(panel.height(), picture.height);
+    const int rowBytes = 3 * std::min(panel.width(), picture.width);
+    for (int row = 0; row < rows; ++row) {
+        const uchar* source = panel.constScanLine(row);
+        auto* target = reinterpret_cast<uchar*>(picture.bgr) + static_cast<std::ptrdiff_t>(row) * picture.strideBytes;
+        for (int i = 0; i < rowBytes; ++i) target[i] |= source[i];
     }
 }
 

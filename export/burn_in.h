@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <cstddef>
+#include <memory>
 
 namespace vantrel::exporting {
 
@@ -34,6 +35,28 @@ private:
     QString m_cachedText;
     QImage m_cachedOverlay;  // premultiplied ARGB, the size of textArea
 };
+
+// The info panel picture of each frame (the four yellow lines on black, drawn by the panel's own
+// code) combined into the top left corner by OR of each colour byte, as the still grabber lays
+// it over a saved frame: the picture stays as it was outside the glyphs. Frames must come in
+// order, as the panel shows them when the tape plays: a frame without a shutter value shows the
+// one before it.
+class PanelBurnIn {
+public:
+    PanelBurnIn();
+    ~PanelBurnIn();
+    void draw(const dv::DVFrameInfo& info, std::size_t frameIndex, const mediagraph::RawPicture& picture);
+
+    // The panel picture's size in pixels: 240 x 76 dialog units.
+    static QSize panelSize();
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+// Combines the BGR888 `panel` into the picture's top left corner, byte by byte with OR.
+void orInto(const QImage& panel, const mediagraph::RawPicture& picture);
 
 // Lays `overlay` (premultiplied ARGB32) over the BGR picture with its top left corner at (x, y),
 // clipped to the picture.

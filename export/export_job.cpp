@@ -156,11 +156,18 @@ ExportOutcome ExportJob::run(const std::function<void(const ExportProgress&)>& p
         notes.push_back(error);
         return ExportOutcome::Failed;
     }
+    // The hook runs on the video streaming thread, frames in order; only it uses these.
     DateBurnIn dateBurnIn;
+    std::unique_ptr<PanelBurnIn> panelBurnIn;
     mediagraph::FrameHook hook;
     if (o.burnIn == BurnIn::Date) {
         hook = [&](std::size_t frameIndex, const mediagraph::RawPicture& picture) {
             if (frameIndex < records.size()) dateBurnIn.draw(records[frameIndex], picture);
+        };
+    } else if (o.burnIn == BurnIn::Panel) {
+        panelBurnIn = std::make_unique<PanelBurnIn>();
+        hook = [&](std::size_t frameIndex, const mediagraph::RawPicture& picture) {
+            if (frameIndex < records.size()) panelBurnIn->draw(records[frameIndex], frameIndex, picture);
         };
     }
     mediagraph::ExportGraphOptions encoding;

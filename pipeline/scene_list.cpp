@@ -2,8 +2,6 @@
 // Cuts a recording into scenes where the capture job would start a new file on a time jump.
 #include "pipeline/scene_list.h"
 
-#include "pipeline/scene_cut.h"
-
 #include <cstdio>
 
 namespace vantrel::pipeline {
@@ -25,14 +23,17 @@ std::int64_t recordingTimeOf(const dv::DVFrameInfo& info) noexcept
     return t < 0 ? -1 : static_cast<std::int64_t>(t);
 }
 
-// Scenes ignore the file size limit (0): only a jump of the recording time cuts.
-SceneListBuilder::SceneListBuilder(int sceneGapSeconds) noexcept : m_cut(sceneGapSeconds, 0) {}
+// A scene is cut only by a jump of the recording time, never by the size of a file.
+SceneListBuilder::SceneListBuilder(int sceneGapSeconds) noexcept
+    : m_rule(CaptureSplitRule::kDefaultFramesPerFile, sceneGapSeconds)
+{
+}
 
 void SceneListBuilder::add(const dv::DVFrameInfo& info)
 {
     const std::size_t frame = m_nextFrame++;
     const std::int64_t t = recordingTimeOf(info);
-    const bool cuts = m_cut.startsNewFile(t, 0);
+    const bool cuts = m_rule.isSceneCut(m_rule.takeRecordingTime(t));
     if (m_scenes.empty() || cuts) {
         Scene scene;
         scene.firstFrame = frame;

@@ -4,7 +4,7 @@
 
 #include "dv/dif_layout.h"
 #include "dv/dv_frame_info.h"
-#include "pipeline/scene_cut.h"
+#include "pipeline/capture_split_rule.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -41,7 +41,7 @@ public:
     const std::vector<Scene>& scenes() const noexcept { return m_scenes; }
 
 private:
-    SceneCut m_cut;
+    CaptureSplitRule m_rule;
     std::size_t m_nextFrame = 0;
     std::vector<Scene> m_scenes;
 };

@@ -26,6 +26,7 @@ const char* const kUsage =
     "as subtitles, one cue each time the shown text changes.\n"
     "\n"
     "  --burn-in date   draw the date and time in the lower right corner of every frame\n"
+    "  --burn-in panel  draw the info panel's four lines into the upper left corner\n"
     "  --subtitles      add the recording date as a subtitle stream (or write a subtitle file)\n"
     "  --chapters       a chapter at each scene (a jump of the recording time)\n"
     "  --deinterlace    deinterlace the picture (DV is interlaced)\n"
@@ -163,7 +164,6 @@ int main(int argc, char** argv)
         default: return 2;
         }
     }
-    if (a.options.burnIn == BurnIn::Panel) return fail("--burn-in panel is not available in this build");
 
     // The burn-in draws text with Qt's painter, which needs a GUI application; no display is used.
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
