@@ -213,6 +213,7 @@ ExportOutcome ExportJob::run(const std::function<void(const ExportProgress&)>& p
         if (progress) progress(p);
     }
     if (damagedFrames > 10) notes.push_back(std::to_string(damagedFrames) + " damaged frames in all, the first 10 named");
+    if (isDamaged) notes.push_back(std::to_string(frames - damagedFrames) + " frames exported of " + std::to_string(frames) + " found");
     if (!graph->finish(error) || !muxer->finish(error)) {
         notes.push_back(error);
         return ExportOutcome::Failed;

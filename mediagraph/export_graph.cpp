@@ -87,12 +87,23 @@ EncodedStreamInfo streamInfoOf(GstCaps* caps)
     return info;
 }
 
-EncodedPacket packetOf(GstBuffer* buffer, const MappedBuffer& map)
+// Time stamps as running time: encoders move their segment (x264enc by 1000 hours, so that
+// decoding times never fall below zero) and stamp buffers in it.
+std::int64_t runningTimeNs(const GstSegment* segment, GstClockTime stamp)
 {
+    if (!GST_CLOCK_TIME_IS_VALID(stamp)) return -1;
+    if (segment == nullptr) return static_cast<std::int64_t>(stamp);
+    const GstClockTime running = gst_segment_to_running_time(segment, GST_FORMAT_TIME, stamp);
+    return GST_CLOCK_TIME_IS_VALID(running) ? static_cast<std::int64_t>(running) : -1;
+}
+
+EncodedPacket packetOf(GstSample* sample, GstBuffer* buffer, const MappedBuffer& map)
+{
+    const GstSegment* segment = gst_sample_get_segment(sample);  // transfer none
     EncodedPacket packet;
     packet.bytes = map.bytes();
-    packet.ptsNs = GST_BUFFER_PTS_IS_VALID(buffer) ? static_cast<std::int64_t>(GST_BUFFER_PTS(buffer)) : -1;
-    packet.dtsNs = GST_BUFFER_DTS_IS_VALID(buffer) ? static_cast<std::int64_t>(GST_BUFFER_DTS(buffer)) : packet.ptsNs;
+    packet.ptsNs = runningTimeNs(segment, GST_BUFFER_PTS(buffer));
+    packet.dtsNs = GST_BUFFER_DTS_IS_VALID(buffer) ? runningTimeNs(segment, GST_BUFFER_DTS(buffer)) : packet.ptsNs;
     packet.durationNs =
         GST_BUFFER_DURATION_IS_VALID(buffer) ? static_cast<std::int64_t>(GST_BUFFER_DURATION(buffer)) : 0;
     packet.isKeyFrame = !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);
@@ -112,7 +123,7 @@ GstFlowReturn onVideoSample(GstAppSink* appSink, gpointer data)
     GstBuffer* buffer = gst_sample_get_buffer(sample.get());  // transfer none
     MappedBuffer map(buffer, GST_MAP_READ);
     if (!map) return GST_FLOW_ERROR;
-    state->sink->videoPacket(packetOf(buffer, map));
+    state->sink->videoPacket(packetOf(sample.get(), buffer, map));
     return GST_FLOW_OK;
 }
 
@@ -129,7 +140,7 @@ GstFlowReturn onAudioSample(GstAppSink* appSink, gpointer data)
     GstBuffer* buffer = gst_sample_get_buffer(sample.get());
     MappedBuffer map(buffer, GST_MAP_READ);
     if (!map) return GST_FLOW_ERROR;
-    state->sink->audioPacket(packetOf(buffer, map));
+    state->sink->audioPacket(packetOf(sample.get(), buffer, map));
     return GST_FLOW_OK;
 }
 
