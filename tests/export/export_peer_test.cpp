@@ -146,6 +146,7 @@ double yellowShareOfOwnGlyphs(const QImage& frame, const QImage& shown, const QI
             if (qRed(f) > 120 && qGreen(f) > 120 && qBlue(f) < 120) ++yellow;
         }
     }
+    EXPECT_GT(glyphs, 10) << "too few differing glyph pixels to tell the texts apart";
     return glyphs ? static_cast<double>(yellow) / glyphs : 0;
 }
 
@@ -159,14 +160,18 @@ TEST(ExportBurnIn, panel_text_of_the_frame_is_in_the_decoded_frame)
     const std::string out = dir.file("burnt.mkv");
     const ToolResult made = runOurs(VANTREL_EXPORT_PATH, {"--burn-in", "panel", "--crf", "18", tape, out});
     ASSERT_EQ(made.exitCode, 0) << made.err;
-    const QImage frame = decodedFrame(out, 65, 576);
+    const QImage frame = decodedFrame(out, 69, 576);
     ASSERT_FALSE(frame.isNull());
-    // Frame 65's own text (its hour, frame number and shutter) is there; frame 20's is not: its
+    // Frame 69's own text (its hour, frame number and shutter) is there; frame 20's is not: its
     // differing glyphs fall on black. Thin strokes lose some colour to the 4:2:0 compression.
-    const QImage own = panelOfFrame(tape, 65);
+    const QImage own = panelOfFrame(tape, 69);
     const QImage other = panelOfFrame(tape, 20);
     EXPECT_GT(yellowShareOfOwnGlyphs(frame, own, other), 0.7);
     EXPECT_LT(yellowShareOfOwnGlyphs(frame, other, own), 0.2);
+    // Not the text of the next frame either, which differs in the frame number only.
+    const QImage next = panelOfFrame(tape, 70);
+    EXPECT_GT(yellowShareOfOwnGlyphs(frame, own, next), 0.7);
+    EXPECT_LT(yellowShareOfOwnGlyphs(frame, next, own), 0.2);
 }
 
 TEST(ExportBurnIn, date_is_drawn_in_the_lower_right_corner)
