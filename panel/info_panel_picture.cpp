@@ -9,11 +9,11 @@ namespace vantrel::panel {
 
 QFont infoPanelFont()
 {
-    // A fixed pixel size: the lines must fit their 20-pixel rows on every screen and in every bitmap.
+    // A fixed pixel size: the lines fit their 20-pixel rows on every screen and in every bitmap, and
+    // the longest first line (a five-digit frame number, shutter 1/10000) fits its 350 pixels.
     QFont font(QStringLiteral("DejaVu Sans"));
     font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(13);
-    font.setBold(true);
+    font.setPixelSize(12);
     return font;
 }
 

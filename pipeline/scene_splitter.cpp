@@ -3,11 +3,8 @@
 #include "pipeline/scene_splitter.h"
 
 #include "dv/pack_decoders.h"
-#include "pipeline/capture_file_name.h"
 #include "pipeline/capture_split_rule.h"
 
-#include <cstdio>
-#include <filesystem>
 
 namespace vantrel::pipeline {
 
@@ -70,46 +67,35 @@ bool SceneSplitter::writeFrame(std::span<const std::byte> frame, dv::VideoSystem
     if (m_writer && (rule.startsNewFile(m_framesInFile, jump) || isOtherSystem)) {
         if (!closeFile(notes)) return false;
     }
-    if (!m_writer) {
-        m_nameTime = rule.lastRecordingTime();
-        m_workingName = MakeCaptureFileName(m_options.baseName, WorkingNameFormat(m_options.nameFormat),
-                                            m_options.numberWidth, m_nameTime);
-        auto created = avi::AviWriter::create(m_workingName, {m_options.type, system});
-        if (!created) {
-            notes.push_back(created.error().message);
-            return false;
+    try {
+        if (!m_writer) {
+            m_writer = std::make_unique<CAviWriterGraph>(m_options.baseName, m_options.nameFormat,
+                                                         m_options.numberWidth, rule.lastRecordingTime(),
+                                                         m_options.type == avi::DvAviType::Type2Separate, system);
+            m_system = system;
+            m_framesInFile = 0;
         }
-        m_writer.emplace(std::move(created.value()));
-        m_system = system;
-        m_framesInFile = 0;
-    }
-    if (const auto written = m_writer->writeFrame(frame); !written) {
-        notes.push_back(written.error().message);
+        m_writer->Deliver(0, frame.data(), static_cast<long>(frame.size()));
+    } catch (const std::exception& error) {
+        notes.push_back(error.what());
+        closeFile(notes);  // the frames written so far stay, in a closed and named file
         return false;
     }
     ++m_framesInFile;
-    if (rule.lastRecordingTime() != 0 && m_nameTime == 0) m_nameTime = rule.lastRecordingTime();
+    if (rule.lastRecordingTime() != 0 && m_writer->NameTime() == 0) m_writer->SetNameTime(rule.lastRecordingTime());
     return true;
 }
 
 bool SceneSplitter::closeFile(std::vector<std::string>& notes)
 {
     if (!m_writer) return true;
-    const auto finished = m_writer->finish();
+    const CAviWriterGraph::Closed closed = m_writer->Close();
     m_writer.reset();
-    if (!finished) {
-        notes.push_back(finished.error().message);
+    m_filesWritten.push_back(closed.path);
+    if (closed.error) {
+        notes.push_back(*closed.error);
         return false;
     }
-    const std::string finalName = MakeCaptureFileName(m_options.baseName, m_options.nameFormat, m_options.numberWidth,
-                                                      m_nameTime);
-    std::error_code error;
-    std::filesystem::rename(m_workingName, finalName, error);
-    if (error) {
-        notes.push_back("cannot rename " + m_workingName + " to " + finalName + ": " + error.message());
-        return false;
-    }
-    m_filesWritten.push_back(finalName);
     return true;
 }
 

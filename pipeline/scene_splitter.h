@@ -4,6 +4,7 @@
 
 #include "avi/avi_writer.h"
 #include "avi/dv_avi.h"
+#include "pipeline/avi_writer_graph.h"
 
 #include <atomic>
 #include <memory>
@@ -26,8 +27,8 @@ struct SceneSplitOptions {
 
 enum class SceneSplitOutcome { Unknown, Done, DoneWithDamage, Failed, Interrupted };
 
-// Feeds the frames of one or more open files, in order, through the capture worker's split rule
-// and file naming: a file opens under its working name (a "~" before the date), is named after
+// Feeds the frames of one or more open files, in order, through the capture worker's split rule,
+// its file writer and its file naming: a file opens under its working name (a "~" before the date), is named after
 // the recording time of its first frame, and gets its final name when it is closed. Frames are
 // copied as they are, never decoded. `stop` is polled between frames; the open file is then
 // closed and named as when a capture stops.
@@ -51,9 +52,7 @@ private:
     SceneSplitOptions m_options;
     struct Rule;
     std::unique_ptr<Rule> m_rule;
-    std::optional<avi::AviWriter> m_writer;
-    std::string m_workingName;
-    std::int64_t m_nameTime = 0;
+    std::unique_ptr<CAviWriterGraph> m_writer;   // the capture job's file writer
     std::int64_t m_framesInFile = 0;
     dv::VideoSystem m_system = dv::VideoSystem::Unknown;
     std::vector<std::string> m_filesWritten;

@@ -20,7 +20,7 @@ packages=(
   # peers the tests compare against
   ffmpeg mediainfo dvgrab
   # user interface, screenshots
-  qt6-base-dev xvfb xauth fonts-dejavu-core
+  qt6-base-dev libqt6svg6 xvfb xauth fonts-dejavu-core
 )
 
 missing=()

@@ -271,3 +271,75 @@ TEST(SplitByScene, output_folder_that_cannot_be_written_fails_before_any_file)
 
 }  // namespace
 }  // namespace vantrel::exporttest
+
+namespace vantrel::exporttest {
+namespace {
+
+// The same tape captured from the virtual camcorder and split from its file gives the same
+// files, byte for byte: one writer, one naming and one split rule. Both files are written by
+// our AVI writer, which puts no wall-clock time anywhere in a file, so no header field is
+// expected to differ (the AVI format forces none here: sizes, counts and indexes follow from the
+// frames alone).
+struct IdentityCase {
+    const char* name;
+    std::vector<std::string> tape;
+    std::vector<std::string> options;   // given to both tools
+};
+
+const IdentityCase kIdentityCases[] = {
+    {"jumps_undated_frames_and_a_one_second_step",
+     {"--frames", "360", "--jump", "100:+60", "--no-date", "150-190", "--jump", "170:-20", "--jump", "260:+1",
+      "--jump", "310:+2"},
+     {}},
+    {"full_files_of_type1", {"--frames", "130", "--type", "1"}, {"--frames-per-file", "50", "--type", "1"}},
+    {"ntsc_with_a_wider_gap", {"--system", "ntsc", "--frames", "200", "--jump", "50:+4", "--jump", "120:+30"},
+     {"--scene-gap", "5"}},
+};
+
+class CaptureAndSplit : public ::testing::TestWithParam<IdentityCase> {};
+
+TEST_P(CaptureAndSplit, give_the_same_files_byte_for_byte)
+{
+    const IdentityCase& c = GetParam();
+    test::ScratchDir dir(std::string("identity-") + c.name);
+    const std::string tape = makeTape(dir, "tape.avi", c.tape);
+    std::filesystem::create_directory(dir.path() / "captured");
+    std::filesystem::create_directory(dir.path() / "split");
+
+    std::vector<std::string> capture{VANTREL_CAPTURE_PATH};
+    capture.insert(capture.end(), c.options.begin(), c.options.end());
+    capture.push_back(dir.file("captured/tape"));
+    std::vector<std::string> environment = kZone;
+    environment.insert(environment.end(), {"VANTREL_VIRTUAL_CAMCORDER=" + tape, "VANTREL_VIRTUAL_SPEED=max"});
+    const ToolResult captured = runTool(capture, environment, 300);
+    ASSERT_EQ(captured.exitCode, 0) << captured.err;
+
+    std::vector<std::string> split = c.options;
+    split.insert(split.end(), {tape, dir.file("split/tape")});
+    const ToolResult splitResult = runOurs(VANTREL_SPLIT_PATH, split);
+    ASSERT_EQ(splitResult.exitCode, 0) << splitResult.err;
+
+    std::vector<std::string> capturedNames;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path() / "captured")) {
+        capturedNames.push_back(entry.path().filename().string());
+    }
+    std::sort(capturedNames.begin(), capturedNames.end());
+    std::vector<std::string> splitNames;
+    for (const std::string& path : testsupport::splitLines(splitResult.out)) {
+        splitNames.push_back(std::filesystem::path(path).filename().string());
+    }
+    std::sort(splitNames.begin(), splitNames.end());
+    ASSERT_GT(splitNames.size(), 1u);
+    ASSERT_EQ(capturedNames, splitNames);
+    for (const std::string& name : splitNames) {
+        EXPECT_TRUE(testsupport::readBytes(dir.path() / "captured" / name) ==
+                    testsupport::readBytes(dir.path() / "split" / name))
+            << name << " differs";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Tapes, CaptureAndSplit, ::testing::ValuesIn(kIdentityCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace vantrel::exporttest
