@@ -22,7 +22,7 @@ struct SampleRef {
 
 using StreamSamples = std::vector<SampleRef>;
 
-enum class IndexSource { Unknown, LegacyIdx1, OpenDml, Scan };
+enum class IndexSource { Unknown, LegacyIdx1, OpenDml, Scan, RawFrames };  // RawFrames: a raw DV file, frame i at i × frame size
 
 // A LIST 'movi': the position of its 'movi' type code (idx1 offsets may count from here) and the
 // range in which its chunks lie, clipped to the file.

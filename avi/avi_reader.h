@@ -85,6 +85,7 @@ public:
     const ReadOnlyFile& file() const noexcept { return m_file; }
 
 private:
+    friend Expected<AviReader, AviError> openRawDvStream(const std::string& path);  // raw DV: one stream, no RIFF
     AviReader() = default;
 
     ReadOnlyFile m_file;

@@ -2,6 +2,8 @@
 // Opens the DV stream of a DV AVI file (type 1 or type 2) and decides whether it is PAL or NTSC.
 #include "avi/dv_avi.h"
 
+#include "avi/raw_dv_file.h"
+
 #include <algorithm>
 #include <array>
 
@@ -93,7 +95,7 @@ std::size_t DvAvi::metadataPieces(std::size_t frameIndex, std::size_t firstSeque
 
 Expected<DvAvi, std::string> OpenDVAvi(const std::string& fileName)
 {
-    auto reader = AviReader::open(fileName);
+    auto reader = startsLikeRawDv(fileName) ? openRawDvStream(fileName) : AviReader::open(fileName);
     if (!reader) return unexpected(fileName + ": " + reader.error().message);
     int stream = reader->findStream(kVideoStream);
     if (stream < 0) stream = reader->findStream(kInterleavedStream);

@@ -81,7 +81,8 @@ private:
 dv::VideoSystem videoSystemOfRate(std::uint32_t dwRate, std::uint32_t dwScale) noexcept;
 
 // Opens the first 'vids' stream of the file, or failing that the first 'iavs' stream, and accepts
-// it when its rate is PAL or NTSC. The error is a text for the user.
+// it when its rate is PAL or NTSC. A raw DV file opens as one 'iavs' stream (raw_dv_file.h).
+// The error is a text for the user.
 Expected<DvAvi, std::string> OpenDVAvi(const std::string& fileName);
 
 }  // namespace vantrel::avi

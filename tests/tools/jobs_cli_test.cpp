@@ -5,6 +5,7 @@
 
 #include "avi/dv_avi.h"
 #include "support/scratch_dir.h"
+#include "vantrel/version.h"
 
 #include <gtest/gtest.h>
 
@@ -179,8 +180,8 @@ TEST(JobTools, help_version_and_refusals)
     const std::vector<Case> cases = {
         {{capture, "--help"}, false, 0, "Usage: vantrel-capture", ""},
         {{print, "--help"}, false, 0, "Usage: vantrel-print", ""},
-        {{capture, "--version"}, false, 0, "vantrel-capture 0.1.0\n", ""},
-        {{print, "--version"}, false, 0, "vantrel-print 0.1.0\n", ""},
+        {{capture, "--version"}, false, 0, "vantrel-capture " + std::string(kVersion) + "\n", ""},
+        {{print, "--version"}, false, 0, "vantrel-print " + std::string(kVersion) + "\n", ""},
         {{capture, "--type", "3", "x"}, true, 2, "", "vantrel-capture: invalid value for --type: 3\nTry 'vantrel-capture --help'.\n"},
         {{capture, "--number-width", "10", "x"}, true, 2, "", "vantrel-capture: invalid value for --number-width: 10\nTry 'vantrel-capture --help'.\n"},
         {{capture}, true, 2, "", "vantrel-capture: no BASE given\nTry 'vantrel-capture --help'.\n"},
@@ -308,14 +309,17 @@ TEST(JobTools, print_sends_the_files_in_order_to_the_tape)
     const test::ScratchDir dir("jobs-cli-print");
     const std::string one = tapeOf(dir, "one.avi", {"--type", "1", "--frames", "30", "--timecode", "00:01:00:00"});
     const std::string two = tapeOf(dir, "two.avi", {"--type", "2", "--frames", "20", "--timecode", "00:02:00:00"});
+    const std::string three = tapeOf(dir, "three.dv", {"--format", "dv", "--frames", "10", "--timecode", "00:03:00:00"});
     const std::string blank = dir.file("blank.dv");
     std::ofstream(blank, std::ios::binary);
-    const CommandResult result = runCommand({VANTREL_PRINT_PATH, two, one}, camcorderEnvironment(blank));
+    const CommandResult result = runCommand({VANTREL_PRINT_PATH, two, one, three}, camcorderEnvironment(blank));
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_NE(result.err.find("Finished.  0:00:02.0"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("Finished.  0:00:02.4"), std::string::npos) << result.err;
     std::vector<Frame> expected = framesOf(two);
-    for (Frame& frame : framesOf(one))
-        expected.push_back(std::move(frame));
+    for (const std::string& file : {one, three}) {
+        for (Frame& frame : framesOf(file))
+            expected.push_back(std::move(frame));
+    }
     const auto recorded = rawFramesOf(blank);
     std::size_t start = 0;
     while (start + 1 < recorded.size() && recorded[start + 1] == expected.front())

@@ -28,7 +28,7 @@ protected:
     {
         setenv("TZ", timeZone.c_str(), 1);
         tzset();
-        const std::string path = testDataPath(name + ".avi");
+        const std::string path = testDataPath(name.find('.') == std::string::npos ? name + ".avi" : name);
         arguments.insert(arguments.end(), {"-o", path});
         auto command = dvgen::parseDvgenArguments(arguments);
         EXPECT_TRUE(command.hasValue()) << (command ? "" : command.error());
@@ -175,6 +175,15 @@ TEST_F(ProbeAgreement, two_digit_years_below_50_belong_to_this_century)
     EXPECT_NE(lines[1].find("\t27.09.2027 23:59:59 Frame 1 "), std::string::npos) << lines[1];
     EXPECT_NE(lines[2].find("\t26.09.2049 23:59:59 Frame 2 "), std::string::npos) << lines[2];
     EXPECT_NE(lines[3].find("\tNo recording date ! Frame 3 "), std::string::npos) << lines[3];
+}
+
+TEST_F(ProbeAgreement, raw_dv_files_read_like_dv_avi_files)
+{
+    // DIF frames back to back, no RIFF: the standard comes from the header block of each file.
+    expectAgreement("agree-raw-pal.dv", {"--format", "dv", "--system", "pal", "--frames", "40", "--camcorder-layout",
+                                         "--jump", "20:+65", "--camera", "25:iris=30,gain=6", "--no-date", "33-34"});
+    expectAgreement("agree-raw-ntsc.dif", {"--format", "dv", "--system", "ntsc", "--frames", "35", "--audio", "32k",
+                                           "--timecode", "01:09:59:28", "--shutter", "10:250"});
 }
 
 }  // namespace

@@ -45,15 +45,17 @@ TEST(ProbeCommandLine, unreadable_and_non_dv_files_get_one_error_line_each_and_t
     const std::string text = testDataPath("cli-text.avi");
     writeBytes(text, "this is not a RIFF file at all\n");
     const std::string rawDv = generateTape("cli-raw.dv", {"--format", "dv", "--frames", "3"});
+    const std::string cutRawDv = testDataPath("cli-raw-cut.dv");  // the first half of a frame
+    writeBytes(cutRawDv, readTextFile(rawDv).substr(0, 72000));
 
-    const CommandResult result = probe({missing, good, text, rawDv});
+    const CommandResult result = probe({missing, good, text, cutRawDv, rawDv});
     EXPECT_EQ(result.exitCode, 2);
-    EXPECT_EQ(splitLines(result.out).size(), 10u) << "the good file is still read whole";
+    EXPECT_EQ(splitLines(result.out).size(), 13u) << "the good AVI and raw DV files are still read whole";
     const auto errors = splitLines(result.err);
     ASSERT_EQ(errors.size(), 3u) << result.err;
     EXPECT_EQ(errors[0].rfind("vantrel-probe: " + missing + ": ", 0), 0u) << errors[0];
     EXPECT_EQ(errors[1].rfind("vantrel-probe: " + text + ": ", 0), 0u) << errors[1];
-    EXPECT_EQ(errors[2].rfind("vantrel-probe: " + rawDv + ": ", 0), 0u) << errors[2];
+    EXPECT_EQ(errors[2].rfind("vantrel-probe: " + cutRawDv + ": ", 0), 0u) << errors[2];
     for (const auto& line : errors) EXPECT_GT(line.size(), std::string("vantrel-probe: ").size() + 40) << line;
 }
 

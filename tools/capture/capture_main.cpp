@@ -7,6 +7,7 @@
 #include "pipeline/capture_split_rule.h"
 #include "pipeline/job_wnd.h"
 #include "tools/jobs/job_console.h"
+#include "vantrel/version.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -97,7 +98,7 @@ int parseArguments(int argc, char** argv, CaptureOptions& options, int& exitStat
             std::fputs(kUsage, stdout);
             return exitStatus = 0, 1;
         } else if (argument == "--version") {
-            std::printf("%s %s\n", kProgram, VANTREL_VERSION);
+            std::fputs(vantrel::versionLine(kProgram).c_str(), stdout);
             return exitStatus = 0, 1;
         } else if (argument == "--no-control") {
             options.isControlOn = false;

@@ -49,6 +49,7 @@ const char* const kDvgenUsage =
     "  --pictures N               distinct pictures, looped (25)\n"
     "  -o, --output FILE          the file to write\n"
     "  --help                     this text\n"
+    "  --version                  the program's version\n"
     "\n"
     "The same options give the same bytes.\n";
 
@@ -293,6 +294,10 @@ Expected<DvgenCommand, std::string> parseDvgenArguments(const std::vector<std::s
         std::string_view value;
         if (name == "--help" || name == "-h") {
             command.wantsHelp = true;
+            return command;
+        }
+        if (name == "--version") {
+            command.wantsVersion = true;
             return command;
         }
         if (name == "--camcorder-layout") {

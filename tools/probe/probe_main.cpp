@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// vantrel-probe: the info panel's lines for every frame of DV AVI files.
+// vantrel-probe: the info panel's lines for every frame of DV AVI and raw DV files.
 #include "avi/local_time_zone.h"
 #include "tools/probe/probe.h"
+#include "vantrel/version.h"
 
 #include <cstdio>
 #include <cstring>
@@ -12,19 +13,20 @@ namespace {
 
 const char* const kUsage =
     "Usage: vantrel-probe [--json] FILE...\n"
-    "For every frame of each DV AVI file (type 1 or 2, PAL or NTSC) prints one line:\n"
-    "the frame number, then the four lines of the info panel (date, time, frame and shutter;\n"
-    "iris and exposure; white balance, gain and focus; time code), separated by tabs, as the\n"
-    "panel shows them when the frames play in order from frame 0. A frame without a shutter\n"
-    "value shows the last one shown before it in the same file.\n"
+    "For every frame of each DV AVI file (type 1 or 2, PAL or NTSC) or raw DV file (.dv, .dif)\n"
+    "prints one line: the frame number, then the four lines of the info panel (date, time,\n"
+    "frame and shutter; iris and exposure; white balance, gain and focus; time code), separated\n"
+    "by tabs, as the panel shows them when the frames play in order from frame 0. A frame\n"
+    "without a shutter value shows the last one shown before it in the same file.\n"
     "\n"
-    "  --json   one JSON object per frame instead: frame, timecode, recorded (local time),\n"
-    "           shutter (N of 1/N second), iris, gain_db, exposure, white_balance_mode,\n"
-    "           white_balance, focus; null where the frame carries no value\n"
-    "  --help   this text\n"
+    "  --json     one JSON object per frame instead: frame, timecode, recorded (local time),\n"
+    "             shutter (N of 1/N second), iris, gain_db, exposure, white_balance_mode,\n"
+    "             white_balance, focus; null where the frame carries no value\n"
+    "  --help     this text\n"
+    "  --version  the program's version\n"
     "\n"
     "Exit status: 0 when every file was read whole, 1 when a damaged file was read as far as\n"
-    "it goes, 2 when a file could not be read as DV AVI (the other files are still read).\n";
+    "it goes, 2 when a file could not be read as DV (the other files are still read).\n";
 
 }  // namespace
 
@@ -39,6 +41,10 @@ int main(int argc, char** argv)
         const char* argument = argv[i];
         if (!optionsEnded && std::strcmp(argument, "--help") == 0) {
             std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (!optionsEnded && std::strcmp(argument, "--version") == 0) {
+            std::fputs(vantrel::versionLine("vantrel-probe").c_str(), stdout);
             return 0;
         }
         if (!optionsEnded && std::strcmp(argument, "--json") == 0) {
