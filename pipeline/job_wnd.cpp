@@ -339,7 +339,12 @@ void CJobWnd::runPrint(std::stop_token)
     const std::byte* data = nullptr;
     long length = 0;
     if (!m_ring->Get(&duration, &data, &length)) {
-        m_hasStreamEnded.store(true, std::memory_order_release);
+        // Not one frame: StopJob came first, or the first file could not be read.
+        if (moveState(m_state, JOB_TAPE_PAUSED, JOB_FINISHED) || moveState(m_state, JOB_TAPE_RECORDING, JOB_FINISHED)) {
+            m_hasStreamEnded.store(true, std::memory_order_release);
+            if (auto failed = m_fileListSource->FirstError())
+                reportFailure(*failed);
+        }
         return;
     }
     m_duration.store(0, std::memory_order_relaxed);
