@@ -93,20 +93,15 @@ public:
     }
     void signal(int number) { kill(m_pid, number); }
     // The exit status, or -1 when the deadline passed first.
-    int wait(std::chrono::seconds deadline = 60s)
+    int wait()
     {
-        const auto end = std::chrono::steady_clock::now() + deadline;
-        while (!m_status) {
+        pipeline::testing::waitUntil([this] {
             int status = 0;
-            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            if (waitpid(m_pid, &status, WNOHANG) == m_pid)
                 m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-                break;
-            }
-            if (std::chrono::steady_clock::now() > end)
-                return -1;
-            std::this_thread::sleep_for(5ms);  // polling interval of the wait
-        }
-        return *m_status;
+            return m_status.has_value();
+        });
+        return m_status.value_or(-1);
     }
     std::string out() const { return readTextFile(m_out); }
     std::string err() const { return readTextFile(m_err); }
@@ -196,24 +191,35 @@ TEST(JobTools, capture_prints_each_file_as_it_is_closed_and_peers_read_them)
     }
 }
 
-TEST(JobTools, interrupted_capture_closes_and_names_its_last_file)
+// A capture at the tape rate, stopped in the middle of the tape by a fault or by the user.
+TEST(JobTools, a_capture_stopped_mid_tape_closes_and_names_its_file_with_every_frame)
 {
-    const test::ScratchDir dir("jobs-cli-interrupt");
-    const std::string tape = tapeOf(dir, "tape.dv", {"--format", "dv", "--frames", "250"});
-    std::filesystem::create_directory(dir.path() / "out");
-    BackgroundTool capture({VANTREL_CAPTURE_PATH, dir.file("out/cap")}, camcorderEnvironment(tape, "tape"), dir);
-    ASSERT_TRUE(waitForWorkingFile(dir)) << "recording began";
-    bool hasWorkingFile = false;
-    capture.signal(SIGINT);
-    ASSERT_EQ(capture.wait(), 0) << capture.err();
-    hasWorkingFile = false;
-    const auto files = captureFiles(dir.path() / "out", &hasWorkingFile);
-    EXPECT_FALSE(hasWorkingFile);
-    ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(splitLines(capture.out()), files);
-    const std::size_t frames = expectTapePrefix(files, pipeline::testing::readRawDvFrames(tape));
-    EXPECT_GT(frames, 0u);
-    EXPECT_LT(frames, 250u) << "the interrupt came in the middle of the tape";
+    struct Case {
+        const char* name;
+        std::function<void(BackgroundTool&, const std::string& tape)> stop;
+    };
+    const std::vector<Case> cases = {
+        {"interrupt", [](BackgroundTool& capture, const std::string&) { capture.signal(SIGINT); }},
+        {"tape fails", [](BackgroundTool&, const std::string& tape) { std::filesystem::resize_file(tape, 0); }},
+    };
+    for (const Case& c : cases) {
+        const test::ScratchDir dir("jobs-cli-stopped");
+        const std::string tape = tapeOf(dir, "tape.dv", {"--format", "dv", "--frames", "250"});
+        const auto tapeFrames = pipeline::testing::readRawDvFrames(tape);
+        std::filesystem::create_directory(dir.path() / "out");
+        BackgroundTool capture({VANTREL_CAPTURE_PATH, dir.file("out/cap")}, camcorderEnvironment(tape, "tape"), dir);
+        ASSERT_TRUE(waitForWorkingFile(dir)) << c.name << ": recording began";
+        c.stop(capture, tape);
+        ASSERT_EQ(capture.wait(), 0) << c.name << ": " << capture.err();
+        bool hasWorkingFile = false;
+        const auto files = captureFiles(dir.path() / "out", &hasWorkingFile);
+        EXPECT_FALSE(hasWorkingFile) << c.name;
+        ASSERT_EQ(files.size(), 1u) << c.name;
+        EXPECT_EQ(splitLines(capture.out()), files) << c.name;
+        const std::size_t frames = expectTapePrefix(files, tapeFrames);
+        EXPECT_GT(frames, 0u) << c.name;
+        EXPECT_LT(frames, 250u) << c.name << ": stopped in the middle of the tape";
+    }
 }
 
 TEST(JobTools, full_disk_ends_the_capture_keeping_what_was_written)
@@ -239,25 +245,6 @@ TEST(JobTools, full_disk_ends_the_capture_keeping_what_was_written)
     const std::size_t frames = expectTapePrefix(files, pipeline::testing::readRawDvFrames(tape));
     EXPECT_GE(frames, 15u);
     EXPECT_LE(frames * 144000, static_cast<std::size_t>(kFileSizeLimit));
-}
-
-TEST(JobTools, a_tape_that_fails_mid_play_ends_the_capture_with_its_files_whole)
-{
-    const test::ScratchDir dir("jobs-cli-vanish");
-    const std::string tape = tapeOf(dir, "tape.dv", {"--format", "dv", "--frames", "250"});
-    const auto tapeFrames = pipeline::testing::readRawDvFrames(tape);
-    std::filesystem::create_directory(dir.path() / "out");
-    BackgroundTool capture({VANTREL_CAPTURE_PATH, dir.file("out/cap")}, camcorderEnvironment(tape, "tape"), dir);
-    ASSERT_TRUE(waitForWorkingFile(dir)) << "recording began";
-    std::filesystem::resize_file(tape, 0);  // the tape's frames are gone under the camcorder
-    ASSERT_EQ(capture.wait(), 0) << capture.err();
-    bool hasWorkingFile = false;
-    const auto files = captureFiles(dir.path() / "out", &hasWorkingFile);
-    EXPECT_FALSE(hasWorkingFile);
-    ASSERT_EQ(files.size(), 1u);
-    const std::size_t frames = expectTapePrefix(files, tapeFrames);
-    EXPECT_GT(frames, 0u);
-    EXPECT_LT(frames, 250u);
 }
 
 TEST(JobTools, print_sends_the_files_in_order_to_the_tape)
