@@ -161,6 +161,7 @@ private:
     std::string m_nameFormat;
     std::int32_t m_numberWidth = 0;
 
+    std::int32_t m_droppedBaseline = 0;  // the device's count when the capture started; set before the worker
     std::atomic<std::int32_t> m_droppedFrames{0};
     std::atomic<REFERENCE_TIME> m_duration{-1};
     std::atomic<REFERENCE_TIME> m_durationLimit{0};

@@ -214,6 +214,6 @@ int main(int argc, char** argv)
     tools::WaitForJobEnd(job, observer, status);
     status.Update(job, true);
     job.StopJob();
-    status.Break();
+    status.EndLine();
     return observer.HasFailed() ? 1 : 0;
 }
