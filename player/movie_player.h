@@ -22,6 +22,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 class QLabel;
 class QSlider;
@@ -108,6 +109,8 @@ private:
     void takePreviewStill();
     void onPictureArrived();
     void ShowPlayerMessage(const std::string& text);
+    // Hands the graph to a thread that stops it: joining its streaming threads can take a while.
+    void releaseGraph();
 
     VideoArea* m_host;
     QSlider* m_slider;
@@ -135,6 +138,7 @@ private:
     bool m_isVideoSizeGuessed = false;  // played before the first picture: sized as PAL until it comes
     QTimer* m_previewTimer;
     std::atomic<bool> m_isRepaintQueued{false};  // streaming thread sets, GUI thread clears
+    std::jthread m_graphReleaser;  // stops the last released graph; joined before the next release
 };
 
 }  // namespace vantrel::player
