@@ -49,6 +49,8 @@ CMoviePlayer::CMoviePlayer(VideoArea* host, QSlider* slider, QLabel* positionLab
 CMoviePlayer::~CMoviePlayer()
 {
     // Both graphs' streaming threads end before the picture callback's target goes.
+    if (m_host)
+        m_host->hideVideo();  // its picture source points into the graph
     if (m_graphReleaser.joinable())
         m_graphReleaser.join();
     m_graph.reset();

@@ -14,6 +14,7 @@
 #include "player/player_texts.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QSize>
 
 #include <atomic>
@@ -112,7 +113,7 @@ private:
     // Hands the graph to a thread that stops it: joining its streaming threads can take a while.
     void releaseGraph();
 
-    VideoArea* m_host;
+    QPointer<VideoArea> m_host;  // outlives the player in the window; checked when the player goes
     QSlider* m_slider;
     QLabel* m_positionLabel;
     PlayerServices m_services;
