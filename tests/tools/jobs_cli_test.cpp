@@ -165,28 +165,32 @@ TEST(JobTools, capture_prints_each_file_as_it_is_closed_and_peers_read_them)
 {
     const test::ScratchDir dir("jobs-cli-capture");
     const std::string tape = tapeOf(dir, "tape.avi", {"--frames", "200", "--jump", "120:+600"});
-    std::filesystem::create_directory(dir.path() / "out");
-    const CommandResult result = runCommand(
-        {VANTREL_CAPTURE_PATH, "--type", "1", "--frames-per-file", "100", dir.file("out/holiday.avi")}, camcorderEnvironment(tape));
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-    const std::vector<std::string> expected = {dir.file("out/holiday.04-07-14_18-03.00.avi"),
-                                               dir.file("out/holiday.04-07-14_18-03.01.avi"),
-                                               dir.file("out/holiday.04-07-14_18-13.00.avi")};
-    EXPECT_EQ(splitLines(result.out), expected);
-    EXPECT_NE(result.err.find("Capturing...  (0 frames dropped)  0:00:08.0"), std::string::npos) << result.err;
-    EXPECT_EQ(expectTapePrefix(expected, pipeline::testing::readDvFrames(tape)), 200u);
+    for (const std::string type : {"1", "2"}) {
+        const std::filesystem::path out = dir.path() / ("type" + type);
+        std::filesystem::create_directory(out);
+        const CommandResult result =
+            runCommand({VANTREL_CAPTURE_PATH, "--type", type, "--frames-per-file", "100", (out / "holiday.avi").string()},
+                       camcorderEnvironment(tape));
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        const std::vector<std::string> expected = {(out / "holiday.04-07-14_18-03.00.avi").string(),
+                                                   (out / "holiday.04-07-14_18-03.01.avi").string(),
+                                                   (out / "holiday.04-07-14_18-13.00.avi").string()};
+        EXPECT_EQ(splitLines(result.out), expected);
+        EXPECT_NE(result.err.find("Capturing...  (0 frames dropped)  0:00:08.0"), std::string::npos) << result.err;
+        EXPECT_EQ(expectTapePrefix(expected, pipeline::testing::readDvFrames(tape)), 200u);
 
-    const std::vector<std::size_t> frameCounts = {100, 20, 80};
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        if (toolExists("ffprobe")) {
-            const CommandResult probe = runCommand({"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0",
-                                                    "-show_entries", "stream=codec_name,nb_read_frames", "-of", "csv=p=0",
-                                                    expected[i]});
-            EXPECT_EQ(probe.out, "dvvideo," + std::to_string(frameCounts[i]) + "\n") << expected[i];
-        }
-        if (toolExists("mediainfo")) {
-            const CommandResult info = runCommand({"mediainfo", "--Inform=Video;%Format%,%FrameCount%", expected[i]});
-            EXPECT_EQ(info.out, "DV," + std::to_string(frameCounts[i]) + "\n") << expected[i];
+        const std::vector<std::size_t> frameCounts = {100, 20, 80};
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            if (toolExists("ffprobe")) {
+                const CommandResult probe = runCommand({"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0",
+                                                        "-show_entries", "stream=codec_name,nb_read_frames", "-of",
+                                                        "csv=p=0", expected[i]});
+                EXPECT_EQ(probe.out, "dvvideo," + std::to_string(frameCounts[i]) + "\n") << expected[i];
+            }
+            if (toolExists("mediainfo")) {
+                const CommandResult info = runCommand({"mediainfo", "--Inform=Video;%Format%,%FrameCount%", expected[i]});
+                EXPECT_EQ(info.out, "DV," + std::to_string(frameCounts[i]) + "\n") << expected[i];
+            }
         }
     }
 }
