@@ -23,6 +23,8 @@ packages=(
   ffmpeg mediainfo dvgrab
   # user interface, screenshots
   qt6-base-dev libqt6svg6 xvfb xauth fonts-dejavu-core
+  # installing and packaging: manual pages, icons, the Debian package and the checks of all three
+  scdoc librsvg2-bin dpkg-dev file desktop-file-utils appstream shared-mime-info lintian man-db
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Installs what is needed, builds, and runs every test: the normal build, then the
+# Installs what is needed, builds, and runs every test: the normal build (with the checks of the
+# installed files and the Debian package), then the
 # address/undefined sanitizer build, the thread sanitizer build of the threaded code,
 # and a short run of each fuzzer.
 # VANTREL_QUICK=1 runs the normal build's tests only.
@@ -26,7 +27,7 @@ export GST_DEBUG=${GST_DEBUG:-1}
 echo "== Build and test (RelWithDebInfo)"
 configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
-ctest --test-dir build --no-tests=error -L 'unit|pipeline' --output-on-failure -j "$jobs" --timeout 600
+ctest --test-dir build --no-tests=error -L 'unit|pipeline|install' --output-on-failure -j "$jobs" --timeout 600
 
 if [ "${VANTREL_QUICK:-}" = "1" ]; then exit 0; fi
 

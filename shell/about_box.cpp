@@ -4,6 +4,7 @@
 
 #include "shell/dialog_units.h"
 #include "shell/pictures.h"
+#include "vantrel/version.h"
 
 #include <QLabel>
 #include <QPainter>
@@ -19,7 +20,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), m_icon(programIcon())
 {
     setWindowTitle(QStringLiteral("About Vantrel"));
     setFixedSize(horizontalPixels(235), verticalPixels(55));
-    auto* name = new QLabel(QStringLiteral("Vantrel Version 2.0"), this);
+    auto* name = new QLabel(QStringLiteral("Vantrel Version ") + QString::fromLatin1(kVersion.data(), kVersion.size()), this);
     name->setTextFormat(Qt::PlainText);
     name->setGeometry(dialogRect(26, 10, 119, 8));
     auto* line = new QLabel(QStringLiteral("DV metadata, GPL-3.0"), this);

@@ -9,7 +9,7 @@
 
 namespace vantrel::shell {
 
-inline constexpr const char* kMainCaption = "Vantrel ver. 2.0";
+inline constexpr const char* kMainCaptionBeforeVersion = "Vantrel ver. ";   // then the version
 inline constexpr QSize kMainClientSize{horizontalPixels(487), verticalPixels(351)};
 
 enum class ControlKind { Invalid, PushButton, Static, CheckBox, GroupBox, PushLikeRadio, DropDownList, Picture };

@@ -129,7 +129,7 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vantrel"));
     QApplication::setApplicationVersion(QString::fromLatin1(vantrel::kVersion.data(), vantrel::kVersion.size()));
-    QApplication::setDesktopFileName(QStringLiteral("vantrel"));
+    QApplication::setDesktopFileName(QString::fromLatin1(vantrel::kApplicationId.data(), vantrel::kApplicationId.size()));
 
     vantrel::shell::CMainDlg window(vantrel::shell::standardShellServices());
     if (options.file)

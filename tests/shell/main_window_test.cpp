@@ -4,6 +4,7 @@
 #include "player/fake_playback_graph.h"
 #include "player/movie_player.h"
 #include "player/video_area.h"
+#include "shell/about_box.h"
 #include "shell/main_window.h"
 #include "shell/status_bar.h"
 
@@ -103,6 +104,15 @@ TEST(MainWindow, places_the_controls_at_their_dialog_units_in_pixels)
     };
     for (const auto& c : cases) EXPECT_EQ(geometryOf(*bench.window, c.id), c.pixels) << c.id;
     EXPECT_EQ(bench.window->infoPanel()->size(), QSize(360, 124)) << "the panel control 1, 40, 240, 76";
+}
+
+TEST(AboutBox, names_the_program_and_version_in_its_first_line)
+{
+    CAboutDlg about;
+    EXPECT_EQ(about.windowTitle(), QStringLiteral("About Vantrel"));
+    QStringList texts;
+    for (const QLabel* label : about.findChildren<QLabel*>()) texts << label->text();
+    EXPECT_TRUE(texts.contains(QStringLiteral("Vantrel Version 2.0"))) << texts.join(u'|').toStdString();
 }
 
 TEST(MainWindow, divides_the_status_bar_at_thirds_of_the_width)

@@ -7,6 +7,7 @@
 #include "pipeline/capture_split_rule.h"
 #include "pipeline/job_wnd.h"
 #include "tools/jobs/job_console.h"
+#include "vantrel/version.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -97,7 +98,7 @@ int parseArguments(int argc, char** argv, CaptureOptions& options, int& exitStat
             std::fputs(kUsage, stdout);
             return exitStatus = 0, 1;
         } else if (argument == "--version") {
-            std::printf("%s %s\n", kProgram, VANTREL_VERSION);
+            std::fputs(vantrel::versionLine(kProgram).c_str(), stdout);
             return exitStatus = 0, 1;
         } else if (argument == "--no-control") {
             options.isControlOn = false;
@@ -179,6 +180,8 @@ int main(int argc, char** argv)
     if (options.isListing) {
         for (const std::string& name : devices)
             std::printf("%s\n", name.c_str());
+        for (const std::string& problem : mediagraph::VideoDeviceAccessProblems())  // camcorders that may be hidden
+            std::fprintf(stderr, "%s: %s\n", kProgram, problem.c_str());
         return std::fflush(stdout) == 0 ? 0 : 2;
     }
     const std::string device = options.device.empty() ? devices.front() : options.device;
@@ -211,6 +214,6 @@ int main(int argc, char** argv)
     tools::WaitForJobEnd(job, observer, status);
     status.Update(job, true);
     job.StopJob();
-    status.Break();
+    status.EndLine();
     return observer.HasFailed() ? 1 : 0;
 }

@@ -5,6 +5,7 @@
 #include "mediagraph/video_devices.h"
 #include "pipeline/job_wnd.h"
 #include "tools/jobs/job_console.h"
+#include "vantrel/version.h"
 
 #include <cstdio>
 #include <string>
@@ -57,7 +58,7 @@ int main(int argc, char** argv)
             std::fputs(kUsage, stdout);
             return 0;
         } else if (argument == "--version") {
-            std::printf("%s %s\n", kProgram, VANTREL_VERSION);
+            std::fputs(vantrel::versionLine(kProgram).c_str(), stdout);
             return 0;
         } else if (argument == "--no-control") {
             isControlOn = false;
@@ -99,6 +100,6 @@ int main(int argc, char** argv)
     const tools::JobEnd end = tools::WaitForJobEnd(job, observer, status);
     status.Update(job, true);
     job.StopJob();
-    status.Break();
+    status.EndLine();
     return end == tools::JobEnd::Finished && !observer.HasFailed() ? 0 : 1;
 }

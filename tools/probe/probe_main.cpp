@@ -5,7 +5,9 @@
 #include "tools/probe/scene_output.h"
 #include "vantrel/version.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <new>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -21,9 +23,10 @@ const char* const kUsage =
     "by tabs, as the panel shows them when the frames play in order from frame 0. A frame\n"
     "without a shutter value shows the last one shown before it in the same file.\n"
     "\n"
-    "  --json     one JSON object per frame instead: frame, timecode, recorded (local time),\n"
-    "             shutter (N of 1/N second), iris, gain_db, exposure, white_balance_mode,\n"
-    "             white_balance, focus; null where the frame carries no value\n"
+    "  --json     one JSON object per frame instead: file, frame, timecode, recorded (local\n"
+    "             time), shutter (N of 1/N second), iris, gain_db, exposure, white_balance_mode,\n"
+    "             white_balance, focus, error; null where the frame carries no value; a frame\n"
+    "             that is damaged or cannot be read says so in error (an unread one has no values)\n"
     "  --scenes   one line per scene instead: first and last frame, first and last recording\n"
     "             date and time, frames, duration (h:mm:ss.f), first time code; a scene ends\n"
     "             where the recording time jumps by more than the scene gap, as capture files do\n"
@@ -32,7 +35,8 @@ const char* const kUsage =
     "  --version  the program's version\n"
     "\n"
     "Exit status: 0 when every file was read whole, 1 when a damaged file was read as far as\n"
-    "it goes, 2 when a file could not be read as DV (the other files are still read).\n";
+    "it goes, 2 when a file could not be read as DV (the other files are still read) or the\n"
+    "output could not be written (said once; the probe stops there).\n";
 
 }  // namespace
 
@@ -85,14 +89,23 @@ int main(int argc, char** argv)
     std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
     int status = 0;
     for (const std::string& file : files) {
-        const FileOutcome outcome = isSceneList ? listScenes(file, mode, sceneGapSeconds, stdout, stderr)
-                                                : probeFile(file, mode, stdout, stderr);
+        FileOutcome outcome = FileOutcome::Unknown;
+        try {
+            outcome = isSceneList ? listScenes(file, mode, sceneGapSeconds, stdout, stderr)
+                                  : probeFile(file, mode, stdout, stderr);
+        } catch (const std::bad_alloc&) {
+            std::fprintf(stderr, "vantrel-probe: not enough memory to read a file\n");
+        }
+        if (outcome == FileOutcome::OutputFailed) return 2;  // said once; the other files would fail alike
         switch (outcome) {
         case FileOutcome::Read: break;
         case FileOutcome::ReadWithDamage: status = std::max(status, 1); break;
         default: status = 2; break;
         }
     }
-    if (std::fflush(stdout) != 0) return 2;
+    if (std::fflush(stdout) != 0) {
+        reportWriteError(stderr, errno);
+        return 2;
+    }
     return status;
 }
