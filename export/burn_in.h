@@ -55,10 +55,10 @@ private:
     std::unique_ptr<State> m_state;
 };
 
-// Combines the BGR888 `panel` into the picture's top left corner, byte by byte with OR.
+// Combines the `panel` picture into the picture's top left corner, each colour byte with OR.
 void orInto(const QImage& panel, const mediagraph::RawPicture& picture);
 
-// Lays `overlay` (premultiplied ARGB32) over the BGR picture with its top left corner at (x, y),
+// Lays `overlay` (premultiplied ARGB32) over the picture with its top left corner at (x, y),
 // clipped to the picture.
 void blendOver(const QImage& overlay, int x, int y, const mediagraph::RawPicture& picture);
 

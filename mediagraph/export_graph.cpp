@@ -15,6 +15,7 @@
 
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
+#include <gst/video/video.h>
 
 #include <array>
 #include <atomic>
@@ -151,19 +152,22 @@ GstPadProbeReturn onDecodedPicture(GstPad* pad, GstPadProbeInfo* info, gpointer 
     GstBuffer* buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
     GST_PAD_PROBE_INFO_DATA(info) = buffer;
     auto caps = adoptMini(gst_pad_get_current_caps(pad));
-    const GstStructure* s = caps ? gst_caps_get_structure(caps.get(), 0) : nullptr;
-    int width = 0;
-    int height = 0;
-    if (s == nullptr || !gst_structure_get_int(s, "width", &width) || !gst_structure_get_int(s, "height", &height)) {
+    GstVideoInfo videoInfo;
+    if (!caps || !gst_video_info_from_caps(&videoInfo, caps.get()) || !GST_BUFFER_PTS_IS_VALID(buffer)) {
         return GST_PAD_PROBE_OK;
     }
-    MappedBuffer map(buffer, GST_MAP_READWRITE);
-    if (!map || !GST_BUFFER_PTS_IS_VALID(buffer)) return GST_PAD_PROBE_OK;
+    GstVideoFrame frame;
+    if (!gst_video_frame_map(&frame, &videoInfo, buffer, GST_MAP_READWRITE)) return GST_PAD_PROBE_OK;
+    RawPicture picture;
+    for (int plane = 0; plane < 3; ++plane) {
+        picture.planes[plane] = static_cast<std::byte*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, plane));
+        picture.strideBytes[plane] = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, plane);
+    }
+    picture.width = GST_VIDEO_FRAME_WIDTH(&frame);
+    picture.height = GST_VIDEO_FRAME_HEIGHT(&frame);
     const auto pts = static_cast<std::int64_t>(GST_BUFFER_PTS(buffer));
-    const auto frameIndex = static_cast<std::size_t>((pts + state->frameNs / 2) / state->frameNs);
-    const int stride = (width * 3 + 3) & ~3;  // GStreamer's default row alignment for packed 24-bit
-    if (map.size() < static_cast<std::size_t>(stride) * static_cast<std::size_t>(height)) return GST_PAD_PROBE_OK;
-    state->hook(frameIndex, RawPicture{map.data(), width, height, stride});
+    state->hook(static_cast<std::size_t>((pts + state->frameNs / 2) / state->frameNs), picture);
+    gst_video_frame_unmap(&frame);
     return GST_PAD_PROBE_OK;
 }
 
@@ -182,9 +186,7 @@ std::string describeLaunch(const ExportGraphOptions& o)
                   "h264parse ! video/x-h264,stream-format=avc,alignment=au ! "
                   "appsink name=video_out sync=false async=false ",
                   frameBytes * 8, height, rate, o.deinterlace ? "avdeinterlace !" : "",
-                  o.hasFrameHook ? "video/x-raw,format=BGR ! identity name=burn_in ! videoconvert ! "
-                                   "video/x-raw,format=I420 !"
-                                 : "video/x-raw,format=I420 !",
+                  o.hasFrameHook ? "video/x-raw,format=I420 ! identity name=burn_in !" : "video/x-raw,format=I420 !",
                   o.crf, o.speedPreset.c_str());
     const char* encoder = o.audioCodec == ExportAudioCodec::Opus ? "opusenc" : "avenc_aac";
     char audio[512];

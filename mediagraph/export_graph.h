@@ -22,15 +22,16 @@ struct ExportGraphOptions {
     bool deinterlace = false;
     int crf = 20;                        // x264 quality: lower is better and larger
     std::string speedPreset = "veryfast";
-    bool hasFrameHook = false;           // decode to BGR for the hook; otherwise straight to the encoder
+    bool hasFrameHook = false;           // hand each decoded picture to the hook before encoding
 };
 
-// A 24-bit picture of one decoded frame, top-down rows of BGR, writable in place.
+// One decoded frame as the encoder takes it, writable in place: I420, a full-size luma plane
+// (Y) and two chroma planes (U, V) of half width and half height, BT.601 studio range.
 struct RawPicture {
-    std::byte* bgr = nullptr;
+    std::byte* planes[3] = {nullptr, nullptr, nullptr};
+    int strideBytes[3] = {0, 0, 0};
     int width = 0;
     int height = 0;
-    int strideBytes = 0;
 };
 
 // One encoded unit: an H.264 access unit or a block of compressed sound.

@@ -3,6 +3,7 @@
 #include "avi/local_time_zone.h"
 #include "export/export_job.h"
 #include "export/subtitle_export.h"
+#include "vantrel/version.h"
 
 #include <QGuiApplication>
 
@@ -109,7 +110,7 @@ int main(int argc, char** argv)
             std::fputs(kUsage, stdout);
             return 0;
         } else if (arg == "--version") {
-            std::puts("vantrel-export 0.1.0");
+            std::fputs(vantrel::versionLine("vantrel-export").c_str(), stdout);
             return 0;
         } else if (arg == "--burn-in") {
             const char* v = value();
