@@ -10,8 +10,11 @@ namespace vantrel::shell {
 JobPictureView::JobPictureView(QWidget* parent) : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
-    m_width = static_cast<std::uint32_t>(width());
-    m_height = static_cast<std::uint32_t>(height());
+    // It covers its parent; a hidden widget hears of its size only when first shown, so the
+    // preview is told the size from here on.
+    setGeometry(parent->rect());
+    m_width = static_cast<std::uint32_t>(parent->width());
+    m_height = static_cast<std::uint32_t>(parent->height());
 }
 
 void JobPictureView::GetClientSize(std::uint32_t* width, std::uint32_t* height) const

@@ -17,6 +17,7 @@ namespace vantrel::shell {
 class JobPictureView : public QWidget, public pipeline::IPreviewOwner {
     Q_OBJECT
 public:
+    // Covers the whole of parent.
     explicit JobPictureView(QWidget* parent);
 
     void GetClientSize(std::uint32_t* width, std::uint32_t* height) const override;

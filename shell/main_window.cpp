@@ -154,7 +154,6 @@ CMainDlg::CMainDlg(ShellServices services, QWidget* parent) : QDialog(parent), m
     CreateBars();
     // The job window on the video area: shown in the job modes, the player's picture in Player mode.
     m_jobView = new JobPictureView(m_videoArea);
-    m_jobView->setGeometry(m_videoArea->rect());
     m_jobView->hide();
     m_jobModes = std::make_unique<CJobModes>(m_statusBar, m_deviceList, m_jobView, &m_formatter);
     connect(m_jobModes.get(), &CJobModes::statusUpdated, this, &CMainDlg::UpdateToolbar);
