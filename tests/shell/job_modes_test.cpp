@@ -68,6 +68,12 @@ struct Bench {
         QSignalSpy ticks(window->jobModes(), &CJobModes::statusUpdated);
         return QTest::qWaitFor([&] { return ticks.count() >= count; }, 10000);
     }
+    // With VANTREL_SCREENSHOT_DIR set, the window as it looks now, for the README.
+    void screenshot(const char* name) const
+    {
+        if (const char* folder = std::getenv("VANTREL_SCREENSHOT_DIR"))
+            window->grab().save(QString::fromLocal8Bit(folder) + u'/' + QString::fromLatin1(name));
+    }
     bool reaches(JobState wanted) { return QTest::qWaitFor([&] { return state() == wanted; }, 60000); }
 };
 
@@ -223,6 +229,7 @@ TEST(JobModes, capture_pauses_without_a_new_file_and_closing_keeps_every_frame)
         << bench->part(2).toStdString();
     EXPECT_GT(bench->window->jobView()->pictureCount(), 0u) << "the live picture";
     EXPECT_EQ(bench->window->jobView()->lastPlace(), (PreviewRect{0, 11, 360, 270})) << "4:3 in 360 x 293";
+    bench->screenshot("capture-mode.png");
 
     bench->command(command::kPause);
     EXPECT_EQ(bench->state(), JOB_CAPTURE_PREVIEW);
@@ -280,6 +287,7 @@ TEST(JobModes, print_pauses_and_continues_where_it_held)
         ASSERT_TRUE(bench.statusTicks(1));
         EXPECT_EQ(bench.part(0), QStringLiteral("Recording... "));
         EXPECT_TRUE(bench.part(2).startsWith(QStringLiteral(" Using buffer:")));
+        bench.screenshot("print-mode.png");
         bench.command(command::kPause);
         EXPECT_EQ(bench.state(), JOB_TAPE_PAUSED);
         ASSERT_TRUE(bench.statusTicks(2));
