@@ -121,6 +121,12 @@ int main(int argc, char** argv)
     if (waitMs([&] { return window.player() != nullptr; }) < 0) return 1;
     player::CMoviePlayer& player = *window.player();
 
+    // The same meter with nothing to do: what the shared machine alone costs the GUI thread.
+    StallMeter idle;
+    idle.start();
+    waitMs([] { return false; }, 2000);
+    std::printf("longest GUI stall over 2 s with nothing to do (the machine's own share): %.1f ms\n", idle.stopMs());
+
     std::vector<double> previewMs, firstPictureMs, stallMs, openCallMs;
     for (int i = 0; i < opens; ++i) {
         bool isShown = false;

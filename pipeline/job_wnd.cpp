@@ -103,6 +103,8 @@ void CJobWnd::StartCapture(const std::string& deviceName)
         m_lastError.reset();
     }
     m_captureGraph = std::make_unique<CCaptureGraph>(deviceName);
+    // Counted before any frame can come: a worker thread slow to start must not miss early drops.
+    m_droppedBaseline = m_captureGraph->GetDroppedCount();
     CMediaType type;
     m_captureGraph->GetMediaType(&type);
     makePreview(type);
@@ -162,6 +164,7 @@ void CJobWnd::SendCaptureTransport(long edMode)
     case mediagraph::ED_MODE_STEP_REV: control.StepBackward(); break;
     default: break;
     }
+    control.ThrowIfRefused();
 }
 
 void CJobWnd::StartPrintToTape(const std::string& fileList, const std::string& deviceName)
@@ -190,8 +193,10 @@ void CJobWnd::ResumeTapeRecording()
 {
     if (!moveState(m_state, JOB_TAPE_PAUSED, JOB_TAPE_RECORDING))
         return;
-    if (m_isAutoDeviceControlOn && m_tapeOutputGraph)
+    if (m_isAutoDeviceControlOn && m_tapeOutputGraph) {
         m_tapeOutputGraph->DeviceControl().Record();
+        m_tapeOutputGraph->DeviceControl().ThrowIfRefused();  // a write-protected cassette records nothing
+    }
 }
 
 void CJobWnd::PauseTapeRecording()
@@ -250,7 +255,7 @@ void CJobWnd::closeFileWriter()
 void CJobWnd::runCapture(std::stop_token)
 {
     CaptureLocals locals{CaptureSplitRule(m_framesPerFile.load(), m_sceneGapSeconds.load())};
-    locals.droppedBaseline = m_captureGraph->GetDroppedCount();
+    locals.droppedBaseline = m_droppedBaseline;
     m_duration.store(0, std::memory_order_relaxed);
     m_framesWritten.store(0, std::memory_order_relaxed);
     REFERENCE_TIME duration = 0;
@@ -258,7 +263,11 @@ void CJobWnd::runCapture(std::stop_token)
     long length = 0;
     while (GetState() != JOB_IDLE) {
         if (!m_ring->Get(&duration, &data, &length)) {
-            // Stopped and empty: StopJob, or the end of the device's stream. Nothing more comes.
+            // Stopped and empty: StopJob, or the end of the device's stream. Nothing more comes;
+            // frames the device lost after the last one it sent still count.
+            if (GetState() == JOB_CAPTURE_RECORDING)
+                m_droppedFrames.store(m_captureGraph->GetDroppedCount() - locals.droppedBaseline,
+                                      std::memory_order_relaxed);
             if (GetState() != JOB_IDLE)
                 m_hasStreamEnded.store(true, std::memory_order_release);
             break;
@@ -333,7 +342,12 @@ void CJobWnd::runPrint(std::stop_token)
     const std::byte* data = nullptr;
     long length = 0;
     if (!m_ring->Get(&duration, &data, &length)) {
-        m_hasStreamEnded.store(true, std::memory_order_release);
+        // Not one frame: StopJob came first, or the first file could not be read.
+        if (moveState(m_state, JOB_TAPE_PAUSED, JOB_FINISHED) || moveState(m_state, JOB_TAPE_RECORDING, JOB_FINISHED)) {
+            m_hasStreamEnded.store(true, std::memory_order_release);
+            if (auto failed = m_fileListSource->FirstError())
+                reportFailure(*failed);
+        }
         return;
     }
     m_duration.store(0, std::memory_order_relaxed);

@@ -89,7 +89,8 @@ public:
 
     // Print to tape: the listed files ("|"-separated, wildcards) to the named camcorder, paused.
     void StartPrintToTape(const std::string& fileList, const std::string& deviceName);
-    void ResumeTapeRecording();  // JOB_TAPE_PAUSED → JOB_TAPE_RECORDING
+    // JOB_TAPE_PAUSED → JOB_TAPE_RECORDING; throws when the camcorder refuses to record.
+    void ResumeTapeRecording();
     void PauseTapeRecording();   // JOB_TAPE_RECORDING → JOB_TAPE_PAUSED
 
     // Stops and destroys any job; safe in every state and from the destructor.
@@ -112,7 +113,8 @@ public:
     // Lays out the preview again (the window calls it on every resize).
     void OnResize();
 
-    // Transport commands to the capture device (the shell's wind and step buttons); nothing without one.
+    // Transport commands to the capture device (the shell's wind and step buttons); nothing without
+    // one. Throws the camcorder's refusal as the error to show.
     void SendCaptureTransport(long edMode);
 
 private:
@@ -159,6 +161,7 @@ private:
     std::string m_nameFormat;
     std::int32_t m_numberWidth = 0;
 
+    std::int32_t m_droppedBaseline = 0;  // the device's count when the capture started; set before the worker
     std::atomic<std::int32_t> m_droppedFrames{0};
     std::atomic<REFERENCE_TIME> m_duration{-1};
     std::atomic<REFERENCE_TIME> m_durationLimit{0};

@@ -40,6 +40,7 @@ CMoviePlayer::CMoviePlayer(VideoArea* host, QSlider* slider, QLabel* positionLab
       m_previewTimer(new QTimer(this))
 {
     m_previewTimer->setSingleShot(true);
+    m_previewTimer->setTimerType(Qt::PreciseTimer);
     m_previewTimer->setInterval(kPreviewDelayMs);
     connect(m_previewTimer, &QTimer::timeout, this, &CMoviePlayer::takePreviewStill);
     UpdateHostTitle();
@@ -47,7 +48,21 @@ CMoviePlayer::CMoviePlayer(VideoArea* host, QSlider* slider, QLabel* positionLab
 
 CMoviePlayer::~CMoviePlayer()
 {
-    m_graph.reset();  // joins the streaming threads before the picture callback's target goes
+    // Both graphs' streaming threads end before the picture callback's target goes.
+    if (m_host)
+        m_host->hideVideo();  // its picture source points into the graph
+    if (m_graphReleaser.joinable())
+        m_graphReleaser.join();
+    m_graph.reset();
+}
+
+void CMoviePlayer::releaseGraph()
+{
+    if (!m_graph)
+        return;
+    if (m_graphReleaser.joinable())
+        m_graphReleaser.join();
+    m_graphReleaser = std::jthread([graph = std::move(m_graph)]() mutable { graph.reset(); });
 }
 
 void CMoviePlayer::ShowPlayerMessage(const std::string& text)
@@ -368,9 +383,8 @@ std::optional<std::int64_t> CMoviePlayer::grabPosition()
 
 void CMoviePlayer::UnloadMedia()
 {
-    if (m_graph)
-        m_graph->Stop();
-    m_graph.reset();
+    InitPlayerWindow();  // the video area lets go of the graph's pictures first
+    releaseGraph();
     m_previewTimer->stop();
     m_isOpening = false;
     m_wantsPreviewStill = false;

@@ -14,6 +14,7 @@
 #include "player/player_texts.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QSize>
 
 #include <atomic>
@@ -22,6 +23,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 class QLabel;
 class QSlider;
@@ -108,8 +110,10 @@ private:
     void takePreviewStill();
     void onPictureArrived();
     void ShowPlayerMessage(const std::string& text);
+    // Hands the graph to a thread that stops it: joining its streaming threads can take a while.
+    void releaseGraph();
 
-    VideoArea* m_host;
+    QPointer<VideoArea> m_host;  // outlives the player in the window; checked when the player goes
     QSlider* m_slider;
     QLabel* m_positionLabel;
     PlayerServices m_services;
@@ -135,6 +139,7 @@ private:
     bool m_isVideoSizeGuessed = false;  // played before the first picture: sized as PAL until it comes
     QTimer* m_previewTimer;
     std::atomic<bool> m_isRepaintQueued{false};  // streaming thread sets, GUI thread clears
+    std::jthread m_graphReleaser;  // stops the last released graph; joined before the next release
 };
 
 }  // namespace vantrel::player

@@ -13,6 +13,8 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-libav gstreamer1.0-tools
   libdv4-dev
+  # exports for viewing: x264enc, and libavformat for MP4/Matroska with chapters and subtitles
+  gstreamer1.0-plugins-ugly libavformat-dev
   # batched reads of the frames' metadata blocks
   liburing-dev
   # IEEE 1394 camcorders

@@ -2,6 +2,7 @@
 // CMainDlg: the one main window; it wires the player, the panel, the bars and the dialogs together.
 #include "shell/main_window.h"
 
+#include "grab/frame_grabber.h"
 #include "panel/info_panel_picture.h"
 #include "player/movie_player.h"
 #include "player/player_texts.h"
@@ -10,16 +11,17 @@
 #include "shell/job_modes.h"
 #include "shell/job_picture_view.h"
 #include "shell/main_dialog_template.h"
+#include "shell/main_toolbar.h"
 #include "shell/pictures.h"
 #include "shell/status_bar.h"
 #include "vantrel/version.h"
 
-#include <QAction>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMessageBox>
@@ -27,9 +29,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QSlider>
-#include <QStyle>
 #include <QTimer>
-#include <QToolBar>
 
 namespace vantrel::shell {
 namespace {
@@ -77,42 +77,6 @@ int scrollCodeOf(int action)
     }
 }
 
-// The picture with a faded copy for disabled buttons: greying alone leaves black glyphs black.
-QIcon withFadedDisabled(const QIcon& icon)
-{
-    const QPixmap normal = icon.pixmap(QSize(16, 16));
-    QPixmap faded(normal.size());
-    faded.fill(Qt::transparent);
-    QPainter painter(&faded);
-    painter.setOpacity(0.3);
-    painter.drawPixmap(0, 0, normal);
-    painter.end();
-    QIcon result(normal);
-    result.addPixmap(faded, QIcon::Disabled);
-    return result;
-}
-
-QIcon standardToolbarPicture(QStyle* style, int picture)
-{
-    switch (picture) {
-    case 0: return style->standardIcon(QStyle::SP_DialogOpenButton);
-    case 1: return style->standardIcon(QStyle::SP_MediaPlay);
-    case 2: return style->standardIcon(QStyle::SP_MediaPause);
-    case 3: return style->standardIcon(QStyle::SP_MediaStop);
-    case 4: return style->standardIcon(QStyle::SP_MediaSkipBackward);
-    case 5: return style->standardIcon(QStyle::SP_MediaSeekBackward);
-    case 6: return style->standardIcon(QStyle::SP_MediaSeekForward);
-    case 7: return style->standardIcon(QStyle::SP_MediaSkipForward);
-    case 9: return style->standardIcon(QStyle::SP_TitleBarContextHelpButton);
-    default: return {};
-    }
-}
-
-QIcon toolbarPicture(QStyle* style, int picture)
-{
-    return withFadedDisabled(picture == 8 ? captureBitmapIcon() : standardToolbarPicture(style, picture));
-}
-
 }  // namespace
 
 ShellServices standardShellServices()
@@ -123,6 +87,13 @@ ShellServices standardShellServices()
         QMessageBox::information(nullptr, caption, text);
     };
     services.makeGraph = player::gstPlaybackGraphFactory();
+    services.grabFrame = [](const std::string& sourcePath, std::int64_t position100ns, const QImage& panel,
+                            const QString& bitmapPath) -> std::optional<QString> {
+        const std::string name = QFile::encodeName(bitmapPath).toStdString();
+        const auto result = grab::GrabFrames(sourcePath, position100ns, panel, [&] { return name; });
+        if (result.outcome == grab::GrabOutcome::Saved) return std::nullopt;
+        return QString::fromLocal8Bit(result.message.c_str());
+    };
     return services;
 }
 
@@ -253,20 +224,7 @@ void CMainDlg::createControls()
 
 void CMainDlg::CreateBars()
 {
-    m_toolbar = new QToolBar(this);
-    m_toolbar->setIconSize(QSize(16, 15));
-    m_toolbar->setMovable(false);
-    for (const ToolbarEntry& entry : kToolbarEntries) {
-        if (entry.isSeparator()) {
-            m_toolbar->addSeparator();
-            continue;
-        }
-        QAction* action = m_toolbar->addAction(toolbarPicture(style(), entry.picture), QString());
-        if (const char* tip = toolbarTooltip(entry.command)) action->setToolTip(QString::fromLatin1(tip));
-        const int commandId = entry.command;
-        connect(action, &QAction::triggered, this, [this, commandId] { onCommand(commandId); });
-        m_actions[entry.command] = action;
-    }
+    m_toolbar = new MainToolbar(this, [this](int commandId) { onCommand(commandId); });
     m_toolbar->setGeometry(0, 0, width(), m_toolbar->sizeHint().height());
 
     m_statusBar = new StatusBar(width(), this);
@@ -280,6 +238,11 @@ void CMainDlg::CreateBars()
     m_slider->setObjectName(QStringLiteral("PositionSlider"));
     connect(m_slider, &QSlider::actionTriggered, this, &CMainDlg::onSliderAction);
     connect(m_slider, &QSlider::sliderReleased, this, &CMainDlg::onSliderReleased);
+}
+
+QAction* CMainDlg::action(int commandId) const
+{
+    return m_toolbar->action(commandId);
 }
 
 QPushButton* CMainDlg::modeButton(WorkingMode mode) const
@@ -411,9 +374,7 @@ void CMainDlg::UpdateToolbar()
 {
     const std::int32_t jobState = m_jobModes ? m_jobModes->state() : 0;
     const bool hasName = !(m_mode == MODE_CAPTURE ? m_strCaptureBase : m_strTapeFiles).isEmpty();
-    const ToolbarEnables enables = toolbarEnables(m_mode, m_transport, jobState, hasName);
-    for (std::size_t i = 0; i < kSwitchedCommands.size(); ++i)
-        if (enables[i]) m_actions.at(kSwitchedCommands[i])->setEnabled(*enables[i]);
+    m_toolbar->apply(toolbarEnables(m_mode, m_transport, jobState, hasName));
 }
 
 void CMainDlg::chooseMode(WorkingMode mode)

@@ -15,7 +15,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,7 +27,6 @@ class QLabel;
 class QPushButton;
 class QSlider;
 class QTimer;
-class QToolBar;
 
 namespace vantrel::panel {
 class InfoPanelPicture;
@@ -42,6 +40,7 @@ namespace vantrel::shell {
 
 class CJobModes;
 class JobPictureView;
+class MainToolbar;
 class StatusBar;
 
 // Writes the frame of `sourcePath` at `position100ns` with `panel` OR-ed over its corner as a
@@ -54,7 +53,7 @@ struct ShellServices {
     FileDialogs dialogs;
     std::function<void(const QString& caption, const QString& text)> messageBox;
     player::PlaybackGraphFactory makeGraph;
-    FrameGrabber grabFrame;           // empty until the grabber is built in
+    FrameGrabber grabFrame;           // grab::GrabFrames in the program
 };
 
 // The window's own services: Qt's dialogs and message boxes, the GStreamer graph.
@@ -82,8 +81,8 @@ public:
     StatusBar* statusBar() const noexcept { return m_statusBar; }
     QSlider* slider() const noexcept { return m_slider; }
     QLabel* positionLabel() const noexcept { return m_positionLabel; }
-    QToolBar* toolbar() const noexcept { return m_toolbar; }
-    QAction* action(int commandId) const { return m_actions.at(commandId); }
+    MainToolbar* toolbar() const noexcept { return m_toolbar; }
+    QAction* action(int commandId) const;
     QPushButton* modeButton(WorkingMode mode) const;
     QCheckBox* wideBox() const noexcept { return m_wideBox; }
     WorkingMode mode() const noexcept { return m_mode; }
@@ -124,8 +123,7 @@ private:
     player::VideoArea* m_videoArea = nullptr;
     player::CMoviePlayer* m_player = nullptr;
     QLabel* m_positionLabel = nullptr;
-    QToolBar* m_toolbar = nullptr;
-    std::map<int, QAction*> m_actions;
+    MainToolbar* m_toolbar = nullptr;
     QSlider* m_slider = nullptr;
     StatusBar* m_statusBar = nullptr;
     QCheckBox* m_wideBox = nullptr;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 
 namespace vantrel::dv {
@@ -81,6 +82,15 @@ TEST(PackValueRanges, both_searches_take_the_first_copy_whose_values_are_in_rang
         EXPECT_EQ(FindSubcodePack(alone.span(), c.system, c.pack.header()).has_value(), c.isIntact) << c.name;
         EXPECT_EQ(FindSubcodePackIn(alone.span(), c.pack.header()).has_value(), c.isIntact) << c.name;
     }
+}
+
+TEST(PackValueRanges, an_intact_pack_decodes_with_its_flag_bits_masked)
+{
+    // Frames and hours keep two tens bits, seconds and minutes three.
+    const auto frame = SyntheticDvFrame::ntsc().withSubcodePack(0, 0, 0, DVPack{{kTimeCodePack, 0xE9, 0xD9, 0xD9, 0xE3}});
+    const auto tc = DecodeTimeCode(frame.span(), VideoSystem::Ntsc525_60);
+    ASSERT_TRUE(tc);
+    EXPECT_EQ((std::array{tc->hours, tc->minutes, tc->seconds, tc->frames}), (std::array{23, 59, 59, 29}));
 }
 
 // Without an intact copy the value is absent: no invented time code, no date that mktime made up.

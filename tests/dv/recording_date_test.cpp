@@ -42,16 +42,6 @@ TEST(TimeCode, reads_hours_minutes_seconds_frames_with_the_flag_bits_set)
     EXPECT_EQ((std::array{tc->hours, tc->minutes, tc->seconds, tc->frames}), (std::array{23, 59, 58, 24}));
 }
 
-TEST(TimeCode, masks_each_tens_digit_and_does_not_refuse_digits_above_nine)
-{
-    // Frames and hours keep two tens bits, seconds and minutes three; PC1 = 0xFF is not tested.
-    const auto frame = SyntheticDvFrame::ntsc().withSubcodePack(0, 0, 0, DVPack{{kTimeCodePack, 0xFF, 0xFA, 0xF9, 0xFE}});
-    const auto tc = DecodeTimeCode(frame.span(), VideoSystem::Ntsc525_60);
-    ASSERT_TRUE(tc);
-    EXPECT_EQ((std::array{tc->hours, tc->minutes, tc->seconds, tc->frames}), (std::array{44, 79, 80, 45}));
-    EXPECT_FALSE(DecodeTimeCode(SyntheticDvFrame::ntsc().span(), VideoSystem::Ntsc525_60));
-}
-
 TEST(RecordingDate, reads_date_and_time_from_the_second_half_of_pal_and_ntsc_frames)
 {
     const ScopedTimeZone zone{kUtc};

@@ -71,28 +71,36 @@ INSTANTIATE_TEST_SUITE_P(
         NamingCase{"zero_padding_kept_when_incremented", {kStem + ".0041.avi"}, 2, kStem + ".0042.avi"}),
     [](const ::testing::TestParamInfo<NamingCase>& info) { return std::string(info.param.name); });
 
-struct DateCase {
-    const char* name;
-    std::string format;
-    const char* zone;
-    std::string expected;
-};
-
-TEST(CaptureFileName, date_part_follows_format_in_local_time)
+TEST(CaptureFileName, date_part_in_local_time_and_bases_of_every_shape)
 {
-    const std::vector<DateCase> cases = {
-        {"default format, UTC", "%y-%m-%d_%H-%M", dv::test::kUtc, "clip.05-12-04_20-46.00.avi"},
-        {"default format, Berlin winter", "%y-%m-%d_%H-%M", dv::test::kBerlin, "clip.05-12-04_21-46.00.avi"},
-        {"working name", "~%y-%m-%d_%H-%M", dv::test::kUtc, "clip.~05-12-04_20-46.00.avi"},
-        {"empty date leaves the base", "", dv::test::kUtc, "clip.00.avi"},
-        {"long year", "%Y%m%d", dv::test::kUtc, "clip.20051204.00.avi"},
+    struct Case {
+        const char* name;
+        std::string base;  // inside the test's folder
+        std::string format;
+        const char* zone;
+        std::string expected;
+        std::string existing;  // a file there before, if any
     };
-    const test::ScratchDir dir("capture-date");
-    for (const DateCase& c : cases) {
+    const std::vector<Case> cases = {
+        {"UTC", "clip", "%y-%m-%d_%H-%M", dv::test::kUtc, "clip.05-12-04_20-46.00.avi", ""},
+        {"Berlin winter", "clip", "%y-%m-%d_%H-%M", dv::test::kBerlin, "clip.05-12-04_21-46.00.avi", ""},
+        {"working name", "clip", "~%y-%m-%d_%H-%M", dv::test::kUtc, "clip.~05-12-04_20-46.00.avi", ""},
+        {"empty date leaves the base", "clip", "", dv::test::kUtc, "clip.00.avi", ""},
+        {"long year", "clip", "%Y%m%d", dv::test::kUtc, "clip.20051204.00.avi", ""},
+        {"folder only: capture, no hidden file", "", "%y-%m-%d_%H-%M", dv::test::kUtc, "capture.05-12-04_20-46.00.avi", ""},
+        {"dots in the base", "a.b", "", dv::test::kUtc, "a.b.01.avi", "a.b.00.avi"},
+    };
+    for (const Case& c : cases) {
+        const test::ScratchDir dir("capture.date");
+        if (!c.existing.empty())
+            touch(dir.file(c.existing));
         const dv::test::ScopedTimeZone zone(c.zone);
-        EXPECT_EQ(MakeCaptureFileName(dir.file("clip"), c.format, 2, kDecember4th2005At2046Utc), dir.file(c.expected))
+        EXPECT_EQ(MakeCaptureFileName(dir.file(c.base), c.format, 2, kDecember4th2005At2046Utc), dir.file(c.expected))
             << c.name;
     }
+    const dv::test::ScopedTimeZone utc(dv::test::kUtc);
+    EXPECT_EQ(MakeCaptureFileName("", kDefaultNameFormat, 2, kDecember4th2005At2046Utc), "capture.05-12-04_20-46.00.avi")
+        << "an empty base: capture in the current folder";
 }
 
 TEST(CaptureFileName, time_zero_or_below_names_after_now)
@@ -109,24 +117,6 @@ TEST(CaptureFileName, time_zero_or_below_names_after_now)
         EXPECT_GE(seconds, before);
         EXPECT_LE(seconds, after);
     }
-}
-
-TEST(CaptureFileName, empty_base_names_capture_files_not_hidden_ones)
-{
-    const dv::test::ScopedTimeZone utc(dv::test::kUtc);
-    const test::ScratchDir dir("capture-empty-base");
-    EXPECT_EQ(MakeCaptureFileName("", kDefaultNameFormat, 2, kDecember4th2005At2046Utc),
-              "capture.05-12-04_20-46.00.avi");
-    EXPECT_EQ(MakeCaptureFileName(dir.path().string() + "/", kDefaultNameFormat, 2, kDecember4th2005At2046Utc),
-              dir.file("capture.05-12-04_20-46.00.avi"));
-}
-
-TEST(CaptureFileName, dots_in_folder_names_do_not_disturb_numbering)
-{
-    const dv::test::ScopedTimeZone utc(dv::test::kUtc);
-    const test::ScratchDir dir("capture.folder.dots");
-    touch(dir.file("a.b.00.avi"));
-    EXPECT_EQ(MakeCaptureFileName(dir.file("a.b"), "", 2, kDecember4th2005At2046Utc), dir.file("a.b.01.avi"));
 }
 
 TEST(CaptureFileName, strips_extension_of_file_name_only)

@@ -165,39 +165,32 @@ TEST(Preview, destroyed_while_waiting_for_a_frame_ends_at_once)
     EXPECT_EQ(std::get<0>(owner.last()), 0);
 }
 
-// One device whose DV input is the element the test makes.
-class DvOutDevice : public mediagraph::IVideoDevice {
-public:
-    explicit DvOutDevice(std::function<mediagraph::GstOwned<GstElement>()> makeSink) : m_makeSink(std::move(makeSink)) {}
-    std::string FriendlyName() const override { return "Test deck"; }
-    mediagraph::GstOwned<GstElement> MakeCaptureSource() override { return {}; }
-    mediagraph::GstOwned<GstElement> MakeDvOutSink() override { return m_makeSink(); }
-    mediagraph::ITransport* Transport() override { return nullptr; }
-    std::int32_t DroppedFrames() const override { return -1; }
+using SinkMaker = std::function<mediagraph::GstOwned<GstElement>()>;
 
-private:
-    std::function<mediagraph::GstOwned<GstElement>()> m_makeSink;
-};
-
-class DvOutBackend : public mediagraph::IVideoDeviceBackend {
+// One deck, "Test deck", whose DV input is the element the test makes; no transport.
+class DvOutBackend : public mediagraph::IVideoDeviceBackend, public mediagraph::IVideoDeviceEntry {
 public:
-    explicit DvOutBackend(std::function<mediagraph::GstOwned<GstElement>()> makeSink) : m_makeSink(std::move(makeSink)) {}
+    explicit DvOutBackend(SinkMaker makeSink) : m_makeSink(std::move(makeSink)) {}
     Expected<std::vector<std::unique_ptr<mediagraph::IVideoDeviceEntry>>, std::string> Enumerate() override
     {
-        struct Entry : mediagraph::IVideoDeviceEntry {
-            std::function<mediagraph::GstOwned<GstElement>()> makeSink;
-            Expected<std::string, std::string> ReadFriendlyName() const override { return std::string("Test deck"); }
-            std::shared_ptr<mediagraph::IVideoDevice> Open() override { return std::make_shared<DvOutDevice>(makeSink); }
-        };
         std::vector<std::unique_ptr<mediagraph::IVideoDeviceEntry>> entries;
-        auto entry = std::make_unique<Entry>();
-        entry->makeSink = m_makeSink;
-        entries.push_back(std::move(entry));
+        entries.push_back(std::make_unique<DvOutBackend>(m_makeSink));
         return entries;
     }
+    Expected<std::string, std::string> ReadFriendlyName() const override { return std::string("Test deck"); }
+    std::shared_ptr<mediagraph::IVideoDevice> Open() override { return std::make_shared<Deck>(m_makeSink); }
 
 private:
-    std::function<mediagraph::GstOwned<GstElement>()> m_makeSink;
+    struct Deck : mediagraph::IVideoDevice {
+        explicit Deck(SinkMaker make) : makeSink(std::move(make)) {}
+        std::string FriendlyName() const override { return "Test deck"; }
+        mediagraph::GstOwned<GstElement> MakeCaptureSource() override { return {}; }
+        mediagraph::GstOwned<GstElement> MakeDvOutSink() override { return makeSink(); }
+        mediagraph::ITransport* Transport() override { return nullptr; }
+        std::int32_t DroppedFrames() const override { return -1; }
+        SinkMaker makeSink;
+    };
+    SinkMaker m_makeSink;
 };
 
 TEST(DvOut, a_deck_that_does_not_start_or_run_is_reported)
@@ -205,7 +198,7 @@ TEST(DvOut, a_deck_that_does_not_start_or_run_is_reported)
     mediagraph::ensureMediaFrameworkInitialised();
     struct Case {
         const char* name;
-        std::function<mediagraph::GstOwned<GstElement>()> makeSink;
+        SinkMaker makeSink;
         std::string expected;
     };
     const std::vector<Case> cases = {

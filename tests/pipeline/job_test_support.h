@@ -80,6 +80,24 @@ inline bool waitUntil(const std::function<bool()>& condition, std::chrono::milli
     return true;
 }
 
+// A printed tape holds the frames in order, after copies of the first frame sent while the job
+// was paused, and followed by copies of the last one (a finished job repeats it). Returns how
+// many frames followed the list.
+inline std::size_t expectPrintedInOrder(const std::vector<Frame>& recorded, const std::vector<Frame>& expected)
+{
+    std::size_t start = 0;
+    while (start + 1 < recorded.size() && recorded[start + 1] == expected.front())
+        ++start;
+    EXPECT_GE(recorded.size(), start + expected.size());
+    if (recorded.size() < start + expected.size())
+        return 0;
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        EXPECT_TRUE(recorded[start + i] == expected[i]) << "tape frame " << start + i << ", list frame " << i;
+    for (std::size_t i = start + expected.size(); i < recorded.size(); ++i)
+        EXPECT_TRUE(recorded[i] == expected.back()) << "tape frame " << i << " after the list";
+    return recorded.size() - start - expected.size();
+}
+
 // Runs vantrel-dvgen with the options into `path`; the path.
 inline std::string generateTape(const std::string& path, std::vector<std::string> options)
 {

@@ -6,6 +6,7 @@
 
 #include <QImage>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,7 +30,7 @@ struct FakeGraphLog {
     std::vector<std::string> calls;   // "Run", "Pause", "Stop", "Seek <pos>", "Step"
     std::vector<std::int64_t> seeks;
     int graphsMade = 0;
-    int graphsReleased = 0;
+    std::atomic<int> graphsReleased{0};  // graphs are released on the player's releasing thread
 };
 
 class FakePlaybackGraph final : public IPlaybackGraph {

@@ -3,8 +3,9 @@
 // and the faults (a full disk, an interrupt, the tape failing) that must lose nothing written.
 #include "tools/tool_runner.h"
 
-#include "avi/dv_avi.h"
+#include "pipeline/job_test_support.h"
 #include "support/scratch_dir.h"
+#include "vantrel/version.h"
 
 #include <gtest/gtest.h>
 
@@ -21,46 +22,12 @@ extern char** environ;
 namespace vantrel::tests {
 namespace {
 
-using Frame = std::vector<std::byte>;
+using pipeline::testing::Frame;
 using namespace std::chrono_literals;
 
-std::vector<Frame> framesOf(const std::string& path)
+std::string tapeOf(const test::ScratchDir& dir, const std::string& name, const std::vector<std::string>& options)
 {
-    std::vector<Frame> frames;
-    auto file = avi::OpenDVAvi(path);
-    if (!file) {
-        ADD_FAILURE() << path << ": " << file.error();
-        return frames;
-    }
-    Frame frame(144000);
-    for (std::size_t i = 0; i < file->frameCount(); ++i) {
-        auto read = file->readFrame(i, frame);
-        if (!read) {
-            ADD_FAILURE() << path << " frame " << i;
-            break;
-        }
-        frames.emplace_back(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(*read));
-    }
-    return frames;
-}
-
-std::vector<Frame> rawFramesOf(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::vector<Frame> frames;
-    Frame frame(144000);
-    while (in.read(reinterpret_cast<char*>(frame.data()), static_cast<std::streamsize>(frame.size())))
-        frames.push_back(frame);
-    return frames;
-}
-
-std::string tapeOf(const test::ScratchDir& dir, const std::string& name, std::vector<std::string> options)
-{
-    options.insert(options.begin(), VANTREL_DVGEN_PATH);
-    options.insert(options.end(), {"-o", dir.file(name)});
-    const CommandResult result = runCommand(options);
-    EXPECT_EQ(result.exitCode, 0) << result.err;
-    return dir.file(name);
+    return pipeline::testing::generateTape(dir.file(name), options);
 }
 
 std::vector<std::string> camcorderEnvironment(const std::string& tape, const char* speed = "max")
@@ -88,7 +55,7 @@ std::size_t expectTapePrefix(const std::vector<std::string>& files, const std::v
 {
     std::size_t index = 0;
     for (const std::string& file : files) {
-        for (const Frame& frame : framesOf(file)) {
+        for (const Frame& frame : pipeline::testing::readDvFrames(file)) {
             EXPECT_LT(index, tape.size());
             if (index >= tape.size())
                 return index;
@@ -126,20 +93,15 @@ public:
     }
     void signal(int number) { kill(m_pid, number); }
     // The exit status, or -1 when the deadline passed first.
-    int wait(std::chrono::seconds deadline = 60s)
+    int wait()
     {
-        const auto end = std::chrono::steady_clock::now() + deadline;
-        while (!m_status) {
+        pipeline::testing::waitUntil([this] {
             int status = 0;
-            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            if (waitpid(m_pid, &status, WNOHANG) == m_pid)
                 m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-                break;
-            }
-            if (std::chrono::steady_clock::now() > end)
-                return -1;
-            std::this_thread::sleep_for(5ms);  // polling interval of the wait
-        }
-        return *m_status;
+            return m_status.has_value();
+        });
+        return m_status.value_or(-1);
     }
     std::string out() const { return readTextFile(m_out); }
     std::string err() const { return readTextFile(m_err); }
@@ -151,15 +113,13 @@ private:
     std::string m_err;
 };
 
-bool waitFor(const std::function<bool()>& condition, std::chrono::seconds deadline = 60s)
+bool waitForWorkingFile(const test::ScratchDir& dir)
 {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(5ms);  // polling interval of the wait
-    }
-    return true;
+    return pipeline::testing::waitUntil([&] {
+        bool hasWorkingFile = false;
+        captureFiles(dir.path() / "out", &hasWorkingFile);
+        return hasWorkingFile;
+    });
 }
 
 TEST(JobTools, help_version_and_refusals)
@@ -179,8 +139,8 @@ TEST(JobTools, help_version_and_refusals)
     const std::vector<Case> cases = {
         {{capture, "--help"}, false, 0, "Usage: vantrel-capture", ""},
         {{print, "--help"}, false, 0, "Usage: vantrel-print", ""},
-        {{capture, "--version"}, false, 0, "vantrel-capture 2.0\n", ""},
-        {{print, "--version"}, false, 0, "vantrel-print 2.0\n", ""},
+        {{capture, "--version"}, false, 0, "vantrel-capture " + std::string(kVersion) + "\n", ""},
+        {{print, "--version"}, false, 0, "vantrel-print " + std::string(kVersion) + "\n", ""},
         {{capture, "--type", "3", "x"}, true, 2, "", "vantrel-capture: invalid value for --type: 3\nTry 'vantrel-capture --help'.\n"},
         {{capture, "--number-width", "10", "x"}, true, 2, "", "vantrel-capture: invalid value for --number-width: 10\nTry 'vantrel-capture --help'.\n"},
         {{capture}, true, 2, "", "vantrel-capture: no BASE given\nTry 'vantrel-capture --help'.\n"},
@@ -214,7 +174,7 @@ TEST(JobTools, capture_prints_each_file_as_it_is_closed_and_peers_read_them)
                                                dir.file("out/holiday.04-07-14_18-13.00.avi")};
     EXPECT_EQ(splitLines(result.out), expected);
     EXPECT_NE(result.err.find("Capturing...  (0 frames dropped)  0:00:08.0"), std::string::npos) << result.err;
-    EXPECT_EQ(expectTapePrefix(expected, framesOf(tape)), 200u);
+    EXPECT_EQ(expectTapePrefix(expected, pipeline::testing::readDvFrames(tape)), 200u);
 
     const std::vector<std::size_t> frameCounts = {100, 20, 80};
     for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -231,28 +191,35 @@ TEST(JobTools, capture_prints_each_file_as_it_is_closed_and_peers_read_them)
     }
 }
 
-TEST(JobTools, interrupted_capture_closes_and_names_its_last_file)
+// A capture at the tape rate, stopped in the middle of the tape by a fault or by the user.
+TEST(JobTools, a_capture_stopped_mid_tape_closes_and_names_its_file_with_every_frame)
 {
-    const test::ScratchDir dir("jobs-cli-interrupt");
-    const std::string tape = tapeOf(dir, "tape.dv", {"--format", "dv", "--frames", "250"});
-    std::filesystem::create_directory(dir.path() / "out");
-    BackgroundTool capture({VANTREL_CAPTURE_PATH, dir.file("out/cap")}, camcorderEnvironment(tape, "tape"), dir);
-    bool hasWorkingFile = false;
-    ASSERT_TRUE(waitFor([&] {
-        hasWorkingFile = false;
-        captureFiles(dir.path() / "out", &hasWorkingFile);
-        return hasWorkingFile;
-    })) << "recording began";
-    capture.signal(SIGINT);
-    ASSERT_EQ(capture.wait(), 0) << capture.err();
-    hasWorkingFile = false;
-    const auto files = captureFiles(dir.path() / "out", &hasWorkingFile);
-    EXPECT_FALSE(hasWorkingFile);
-    ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(splitLines(capture.out()), files);
-    const std::size_t frames = expectTapePrefix(files, rawFramesOf(tape));
-    EXPECT_GT(frames, 0u);
-    EXPECT_LT(frames, 250u) << "the interrupt came in the middle of the tape";
+    struct Case {
+        const char* name;
+        std::function<void(BackgroundTool&, const std::string& tape)> stop;
+    };
+    const std::vector<Case> cases = {
+        {"interrupt", [](BackgroundTool& capture, const std::string&) { capture.signal(SIGINT); }},
+        {"tape fails", [](BackgroundTool&, const std::string& tape) { std::filesystem::resize_file(tape, 0); }},
+    };
+    for (const Case& c : cases) {
+        const test::ScratchDir dir("jobs-cli-stopped");
+        const std::string tape = tapeOf(dir, "tape.dv", {"--format", "dv", "--frames", "250"});
+        const auto tapeFrames = pipeline::testing::readRawDvFrames(tape);
+        std::filesystem::create_directory(dir.path() / "out");
+        BackgroundTool capture({VANTREL_CAPTURE_PATH, dir.file("out/cap")}, camcorderEnvironment(tape, "tape"), dir);
+        ASSERT_TRUE(waitForWorkingFile(dir)) << c.name << ": recording began";
+        c.stop(capture, tape);
+        ASSERT_EQ(capture.wait(), 0) << c.name << ": " << capture.err();
+        bool hasWorkingFile = false;
+        const auto files = captureFiles(dir.path() / "out", &hasWorkingFile);
+        EXPECT_FALSE(hasWorkingFile) << c.name;
+        ASSERT_EQ(files.size(), 1u) << c.name;
+        EXPECT_EQ(splitLines(capture.out()), files) << c.name;
+        const std::size_t frames = expectTapePrefix(files, tapeFrames);
+        EXPECT_GT(frames, 0u) << c.name;
+        EXPECT_LT(frames, 250u) << c.name << ": stopped in the middle of the tape";
+    }
 }
 
 TEST(JobTools, full_disk_ends_the_capture_keeping_what_was_written)
@@ -275,32 +242,9 @@ TEST(JobTools, full_disk_ends_the_capture_keeping_what_was_written)
     EXPECT_FALSE(hasWorkingFile);
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(splitLines(result.out), files);
-    const std::size_t frames = expectTapePrefix(files, rawFramesOf(tape));
+    const std::size_t frames = expectTapePrefix(files, pipeline::testing::readRawDvFrames(tape));
     EXPECT_GE(frames, 15u);
     EXPECT_LE(frames * 144000, static_cast<std::size_t>(kFileSizeLimit));
-}
-
-TEST(JobTools, a_tape_that_fails_mid_play_ends_the_capture_with_its_files_whole)
-{
-    const test::ScratchDir dir("jobs-cli-vanish");
-    const std::string tape = tapeOf(dir, "tape.dv", {"--format", "dv", "--frames", "250"});
-    const auto tapeFrames = rawFramesOf(tape);
-    std::filesystem::create_directory(dir.path() / "out");
-    BackgroundTool capture({VANTREL_CAPTURE_PATH, dir.file("out/cap")}, camcorderEnvironment(tape, "tape"), dir);
-    ASSERT_TRUE(waitFor([&] {
-        bool hasWorkingFile = false;
-        captureFiles(dir.path() / "out", &hasWorkingFile);
-        return hasWorkingFile;
-    }));
-    std::filesystem::resize_file(tape, 0);  // the tape's frames are gone under the camcorder
-    ASSERT_EQ(capture.wait(), 0) << capture.err();
-    bool hasWorkingFile = false;
-    const auto files = captureFiles(dir.path() / "out", &hasWorkingFile);
-    EXPECT_FALSE(hasWorkingFile);
-    ASSERT_EQ(files.size(), 1u);
-    const std::size_t frames = expectTapePrefix(files, tapeFrames);
-    EXPECT_GT(frames, 0u);
-    EXPECT_LT(frames, 250u);
 }
 
 TEST(JobTools, print_sends_the_files_in_order_to_the_tape)
@@ -308,23 +252,18 @@ TEST(JobTools, print_sends_the_files_in_order_to_the_tape)
     const test::ScratchDir dir("jobs-cli-print");
     const std::string one = tapeOf(dir, "one.avi", {"--type", "1", "--frames", "30", "--timecode", "00:01:00:00"});
     const std::string two = tapeOf(dir, "two.avi", {"--type", "2", "--frames", "20", "--timecode", "00:02:00:00"});
+    const std::string three = tapeOf(dir, "three.dv", {"--format", "dv", "--frames", "10", "--timecode", "00:03:00:00"});
     const std::string blank = dir.file("blank.dv");
     std::ofstream(blank, std::ios::binary);
-    const CommandResult result = runCommand({VANTREL_PRINT_PATH, two, one}, camcorderEnvironment(blank));
+    const CommandResult result = runCommand({VANTREL_PRINT_PATH, two, one, three}, camcorderEnvironment(blank));
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_NE(result.err.find("Finished.  0:00:02.0"), std::string::npos) << result.err;
-    std::vector<Frame> expected = framesOf(two);
-    for (Frame& frame : framesOf(one))
-        expected.push_back(std::move(frame));
-    const auto recorded = rawFramesOf(blank);
-    std::size_t start = 0;
-    while (start + 1 < recorded.size() && recorded[start + 1] == expected.front())
-        ++start;  // the first frame, sent while the job started paused
-    ASSERT_GE(recorded.size(), start + expected.size());
-    for (std::size_t i = 0; i < expected.size(); ++i)
-        ASSERT_TRUE(recorded[start + i] == expected[i]) << i;
-    for (std::size_t i = start + expected.size(); i < recorded.size(); ++i)
-        ASSERT_TRUE(recorded[i] == expected.back()) << i;
+    EXPECT_NE(result.err.find("Finished.  0:00:02.4"), std::string::npos) << result.err;
+    std::vector<Frame> expected = pipeline::testing::readDvFrames(two);
+    for (const std::string& file : {one, three}) {
+        for (Frame& frame : pipeline::testing::readDvFrames(file))
+            expected.push_back(std::move(frame));
+    }
+    pipeline::testing::expectPrintedInOrder(pipeline::testing::readRawDvFrames(blank), expected);
 }
 
 }  // namespace

@@ -73,10 +73,15 @@ TEST(ProbeCommandLine, avi_at_a_rate_neither_pal_nor_ntsc_is_refused)
 
 TEST(ProbeCommandLine, short_frames_are_named_up_to_ten_then_counted)
 {
-    // NTSC frames (120000 bytes) in a file whose stream claims 25 frames a second: read as PAL,
-    // every frame comes up short.
+    // NTSC frames (120000 bytes) whose DIF headers and stream both say PAL: every frame comes up short.
     const std::string ntsc = generateTape("cli-ntsc.avi", {"--system", "ntsc", "--frames", "14", "--audio", "none"});
     const std::string mislabelled = withFrameRate(ntsc, "cli-ntsc-as-pal.avi", 1, 25);
+    std::string bytes = readTextFile(mislabelled);
+    const std::string chunkHeader = std::string("00dc") + std::string("\xC0\xD4\x01\x00", 4);  // 120000 bytes
+    for (auto at = bytes.find(chunkHeader); at != std::string::npos; at = bytes.find(chunkHeader, at + 1)) {
+        bytes[at + 8 + 3] = static_cast<char>(bytes[at + 8 + 3] | 0x80);  // the DSF bit: 625/50
+    }
+    writeBytes(mislabelled, bytes);
 
     const CommandResult result = probe({mislabelled});
     EXPECT_EQ(result.exitCode, 1);
@@ -136,13 +141,13 @@ TEST(ProbeCommandLine, json_gives_one_object_per_frame_with_the_frame_values)
     const auto lines = splitLines(result.out);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[1],
-              "{\"frame\":1,\"timecode\":\"00:12:31:05\",\"recorded\":\"2004-07-14T18:03:09\",\"shutter\":600,"
+              "{\"file\":\"" + path + "\",\"frame\":1,\"timecode\":\"00:12:31:05\",\"recorded\":\"2004-07-14T18:03:09\",\"shutter\":600,"
               "\"iris\":8.000,\"gain_db\":9,\"exposure\":\"Fully automatic\",\"white_balance_mode\":\"auto\","
-              "\"white_balance\":\"Sunlight\",\"focus\":\"auto\"}");
+              "\"white_balance\":\"Sunlight\",\"focus\":\"auto\",\"error\":null}");
     EXPECT_EQ(lines[2],
-              "{\"frame\":2,\"timecode\":null,\"recorded\":null,\"shutter\":null,\"iris\":null,\"gain_db\":null,"
+              "{\"file\":\"" + path + "\",\"frame\":2,\"timecode\":null,\"recorded\":null,\"shutter\":null,\"iris\":null,\"gain_db\":null,"
               "\"exposure\":\"No data recorded\",\"white_balance_mode\":\"No data recorded\","
-              "\"white_balance\":\"No data recorded\",\"focus\":\"No data recorded\"}");
+              "\"white_balance\":\"No data recorded\",\"focus\":\"No data recorded\",\"error\":null}");
 }
 
 TEST(ProbeCommandLine, help_and_bad_usage)

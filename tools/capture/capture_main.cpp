@@ -180,6 +180,8 @@ int main(int argc, char** argv)
     if (options.isListing) {
         for (const std::string& name : devices)
             std::printf("%s\n", name.c_str());
+        for (const std::string& problem : mediagraph::VideoDeviceAccessProblems())  // camcorders that may be hidden
+            std::fprintf(stderr, "%s: %s\n", kProgram, problem.c_str());
         return std::fflush(stdout) == 0 ? 0 : 2;
     }
     const std::string device = options.device.empty() ? devices.front() : options.device;
@@ -212,6 +214,6 @@ int main(int argc, char** argv)
     tools::WaitForJobEnd(job, observer, status);
     status.Update(job, true);
     job.StopJob();
-    status.Break();
+    status.EndLine();
     return observer.HasFailed() ? 1 : 0;
 }

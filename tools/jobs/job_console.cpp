@@ -39,10 +39,8 @@ void PrepareJobSignals()
 
 void ConsoleJobObserver::captureFileClosed(const std::string& path)
 {
-    std::unique_lock<std::mutex> lock;
-    if (m_statusLine != nullptr) {
-        lock = std::unique_lock(m_statusLine->OutputMutex());
-    }
+    if (m_statusLine != nullptr)
+        m_statusLine->Break();
     std::printf("%s\n", path.c_str());
     std::fflush(stdout);
 }
@@ -59,6 +57,7 @@ StatusLine::StatusLine() : m_isTerminal(isatty(STDERR_FILENO) == 1) {}
 
 void StatusLine::Update(const pipeline::CJobWnd& job, bool isFinal)
 {
+    std::lock_guard lock(m_mutex);
     const auto now = Clock::now();
     if (!isFinal && now - m_lastWrite < (m_isTerminal ? kTerminalRefresh : kLogRefresh))
         return;
@@ -69,7 +68,6 @@ void StatusLine::Update(const pipeline::CJobWnd& job, bool isFinal)
         if (!part->empty())
             text += "  " + *part;
     }
-    std::lock_guard lock(m_mutex);
     m_lastWrite = now;
     if (m_isTerminal) {
         std::fprintf(stderr, "\r%s\033[K", text.c_str());
@@ -80,12 +78,24 @@ void StatusLine::Update(const pipeline::CJobWnd& job, bool isFinal)
     m_lastText = text;
 }
 
+void StatusLine::EndLine()
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_isTerminal)
+        return;
+    if (!m_isLineOpen && !m_lastText.empty())
+        std::fprintf(stderr, "\r%s\033[K", m_lastText.c_str());  // cleared by a file printed since
+    std::fputc('\n', stderr);
+    m_isLineOpen = false;
+}
+
 void StatusLine::Break()
 {
     std::lock_guard lock(m_mutex);
     if (m_isLineOpen)
-        std::fputc('\n', stderr);
+        std::fputs("\r\033[K", stderr);  // the next tick writes the texts again
     m_isLineOpen = false;
+    m_lastWrite = {};
 }
 
 JobEnd WaitForJobEnd(const pipeline::CJobWnd& job, const ConsoleJobObserver& observer, StatusLine& status)

@@ -42,9 +42,10 @@ public:
     StatusLine();
     // isFinal writes the texts whatever the time since the last line.
     void Update(const pipeline::CJobWnd& job, bool isFinal = false);
-    // Ends an in-place line so that the next text starts on a line of its own.
+    // Clears an in-place line so that other text takes its place; the next Update writes it again.
     void Break();
-    std::mutex& OutputMutex() noexcept { return m_mutex; }
+    // Leaves the last texts standing on a terminal: the line ends.
+    void EndLine();
 
 private:
     bool m_isTerminal;

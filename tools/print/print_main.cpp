@@ -100,6 +100,6 @@ int main(int argc, char** argv)
     const tools::JobEnd end = tools::WaitForJobEnd(job, observer, status);
     status.Update(job, true);
     job.StopJob();
-    status.Break();
+    status.EndLine();
     return end == tools::JobEnd::Finished && !observer.HasFailed() ? 0 : 1;
 }
