@@ -7,6 +7,7 @@
 #include "shell/job_modes.h"
 #include "shell/job_picture_view.h"
 #include "shell/main_window.h"
+#include "shell/sleep_inhibitor.h"
 #include "shell/status_bar.h"
 #include "support/scratch_dir.h"
 
@@ -304,6 +305,9 @@ TEST(JobModes, print_pauses_and_continues_where_it_held)
         EXPECT_EQ(bench.part(0), QStringLiteral("Finished."));
         EXPECT_EQ(bench.part(1), QStringLiteral("0:00:04.0")) << "100 PAL frames";
         EXPECT_EQ(bench.buttons(), "10000000");
+        bench.command(command::kStop);
+        EXPECT_TRUE(bench.window->tapeFiles().isEmpty()) << "Stop forgets the list";
+        EXPECT_EQ(bench.state(), JOB_FINISHED);
     }
     std::vector<Frame> recorded = jt::readRawDvFrames(tape);
     recorded.erase(std::unique(recorded.begin(), recorded.end()), recorded.end());  // repeats while held
@@ -325,6 +329,17 @@ TEST(JobModes, print_pauses_and_continues_where_it_held)
         gaps += places[i] != places[i - 1] + 1 ? 1 : 0;
     }
     EXPECT_LE(gaps, 1) << "only at the pause";
+}
+
+TEST(SleepInhibitor, without_a_system_bus_holds_nothing)
+{
+    const test::ScratchDir dir("no-system-bus");
+    const jt::ScopedEnvironment bus("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + dir.file("no-bus"));
+    SleepInhibitor inhibitor;
+    inhibitor.acquire(QStringLiteral("test"));
+    EXPECT_FALSE(inhibitor.isHeld());
+    inhibitor.release();
+    EXPECT_FALSE(inhibitor.isHeld());
 }
 
 }  // namespace
