@@ -7,7 +7,6 @@
 #include "shell/job_modes.h"
 #include "shell/job_picture_view.h"
 #include "shell/main_window.h"
-#include "shell/sleep_inhibitor.h"
 #include "shell/status_bar.h"
 #include "support/scratch_dir.h"
 
@@ -43,11 +42,7 @@ struct Bench {
     }
     void mode(WorkingMode m) { window->modeButton(m)->click(); }
     void command(int id) { window->onCommand(id); }
-    void choose(const QStringList& names)
-    {
-        chosen = names;
-        command(command::kOpen);
-    }
+    void choose(const QStringList& names) { chosen = names; command(command::kOpen); }
     QString part(int index) const { return window->statusBar()->text(index); }
     JobState state() const { return window->jobModes()->state(); }
     QStringList devices() const
@@ -101,10 +96,7 @@ private:
     bool m_canList;
 };
 
-std::shared_ptr<mediagraph::IVideoDeviceBackend> named(std::vector<std::string> names, bool canList = true)
-{
-    return std::make_shared<NamedEntries>(std::move(names), canList);
-}
+auto named(std::vector<std::string> names, bool canList = true) { return std::make_shared<NamedEntries>(std::move(names), canList); }
 
 TEST(JobModes, device_list_holds_each_device_once_and_survives_a_failed_listing)
 {
@@ -329,17 +321,6 @@ TEST(JobModes, print_pauses_and_continues_where_it_held)
         gaps += places[i] != places[i - 1] + 1 ? 1 : 0;
     }
     EXPECT_LE(gaps, 1) << "only at the pause";
-}
-
-TEST(SleepInhibitor, without_a_system_bus_holds_nothing)
-{
-    const test::ScratchDir dir("no-system-bus");
-    const jt::ScopedEnvironment bus("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + dir.file("no-bus"));
-    SleepInhibitor inhibitor;
-    inhibitor.acquire(QStringLiteral("test"));
-    EXPECT_FALSE(inhibitor.isHeld());
-    inhibitor.release();
-    EXPECT_FALSE(inhibitor.isHeld());
 }
 
 }  // namespace
