@@ -8,7 +8,8 @@
 #include "player/player_texts.h"
 #include "player/video_area.h"
 #include "shell/about_box.h"
-#include "shell/job_commands.h"
+#include "shell/job_modes.h"
+#include "shell/job_picture_view.h"
 #include "shell/main_dialog_template.h"
 #include "shell/main_toolbar.h"
 #include "shell/pictures.h"
@@ -38,6 +39,7 @@ constexpr int kSliderEndScroll = player::CMoviePlayer::kSliderEndScroll;
 constexpr int kSliderThumbTrack = 5;
 const QString kBitmapFilter = QStringLiteral("*.bmp (*.bmp)");
 const QString kAviFilter = QStringLiteral("*.avi (*.avi)");
+const QString kPrintFilter = QStringLiteral("DV files (*.avi *.dv);;*.avi (*.avi);;*.dv (*.dv)");
 
 // Shows the info panel picture; repaints whenever the picture announces a new drawing.
 class InfoPanelView : public QWidget {
@@ -112,8 +114,6 @@ CMainDlg::CMainDlg(ShellServices services, QWidget* parent) : QDialog(parent), m
     m_playerTimer->setInterval(kPlayerTimerMs);
     connect(m_playerTimer, &QTimer::timeout, this, &CMainDlg::onPlayerTick);
     m_playerTimer->start();
-    m_statusTimer = new QTimer(this);
-    m_statusTimer->setInterval(200);
 
     // g_hInfoBitmap: the size of the panel control; the formatter draws into it.
     m_infoPanel = new panel::InfoPanelPicture(templateControl(control::kInfoPanel).pixels().size(), this);
@@ -123,6 +123,11 @@ CMainDlg::CMainDlg(ShellServices services, QWidget* parent) : QDialog(parent), m
     panelView->lower();
 
     CreateBars();
+    // The job window on the video area: shown in the job modes, the player's picture in Player mode.
+    m_jobView = new JobPictureView(m_videoArea);
+    m_jobView->hide();
+    m_jobModes = std::make_unique<CJobModes>(m_statusBar, m_deviceList, m_jobView, &m_formatter);
+    connect(m_jobModes.get(), &CJobModes::statusUpdated, this, &CMainDlg::UpdateToolbar);
     m_modeGroup->button(control::kPlayerMode)->setChecked(true);
     m_statusBar->SetStatusText(QStringLiteral("Current working mode : PLAYER"), 1);
     UpdateToolbar();
@@ -130,6 +135,7 @@ CMainDlg::CMainDlg(ShellServices services, QWidget* parent) : QDialog(parent), m
 
 CMainDlg::~CMainDlg()
 {
+    m_jobModes.reset();  // the job stops (its file closed and named) while the views it draws on exist
     delete m_player;  // its graph's streaming threads end before the widgets they repaint
     m_player = nullptr;
 }
@@ -164,7 +170,7 @@ void CMainDlg::createControls()
             } else {
                 m_autoControlBox = box;
                 connect(box, &QCheckBox::clicked, this, [this](bool isOn) {
-                    if (m_services.jobs) m_services.jobs->setAutoDeviceControl(isOn);
+                    if (m_jobModes) m_jobModes->SetAutoDeviceControl(isOn);
                 });
             }
             widget = box;
@@ -191,8 +197,11 @@ void CMainDlg::createControls()
         }
         case ControlKind::DropDownList:
             widget = m_deviceList = new QComboBox(this);
-            connect(m_deviceList, &QComboBox::activated, this, [this](int index) {
-                if (m_services.jobs) m_services.jobs->deviceSelected(index);
+            connect(m_deviceList, &QComboBox::activated, this, [this](int) {
+                if (!m_jobModes) return;
+                m_jobModes->userCommand();
+                m_jobModes->ApplyDeviceSelection();
+                UpdateToolbar();
             });
             break;
         case ControlKind::Picture: {
@@ -305,19 +314,7 @@ void CMainDlg::onCommand(int commandId)
         return;
     }
     if (m_mode != MODE_PLAYER) {
-        if (commandId == command::kOpen) {
-            if (m_mode == MODE_CAPTURE) {
-                ChooseFiles(m_services.dialogs, false, m_strCaptureBase, kAviFilter);
-                QString base = m_strCaptureBase;
-                StripExtension(base);
-                m_strCaptureBase = base;
-            } else {
-                ChooseFiles(m_services.dialogs, true, m_strTapeFiles, kAviFilter);
-            }
-        } else if (m_services.jobs) {
-            m_services.jobs->command(m_mode, commandId);
-        }
-        UpdateToolbar();
+        onJobCommand(commandId);
         return;
     }
     if (m_player == nullptr) return;  // the first 55 ms
@@ -347,11 +344,36 @@ void CMainDlg::onCommand(int commandId)
     UpdateToolbar();
 }
 
+void CMainDlg::onJobCommand(int commandId)
+{
+    m_jobModes->userCommand();
+    const bool isCapture = m_mode == MODE_CAPTURE;
+    switch (commandId) {
+    case command::kOpen:
+        if (isCapture) {
+            ChooseFiles(m_services.dialogs, false, m_strCaptureBase, kAviFilter);
+            StripExtension(m_strCaptureBase);
+        } else {
+            ChooseFiles(m_services.dialogs, true, m_strTapeFiles, kPrintFilter);
+        }
+        break;
+    case command::kPlay:
+    case command::kPause:
+        if (isCapture) m_jobModes->ToggleCapture(m_strCaptureBase);
+        else m_jobModes->ToggleTapePrint(m_strTapeFiles);
+        break;
+    case command::kStop:
+        if (m_jobModes->Stop()) (isCapture ? m_strCaptureBase : m_strTapeFiles).clear();
+        break;
+    default: m_jobModes->TapeCommand(commandId); break;
+    }
+    UpdateToolbar();
+}
+
 void CMainDlg::UpdateToolbar()
 {
-    const std::int32_t jobState = m_services.jobs ? m_services.jobs->jobState() : 0;
-    const bool hasName = m_services.jobs ? m_services.jobs->hasChosenName(m_mode)
-                                         : !(m_mode == MODE_CAPTURE ? m_strCaptureBase : m_strTapeFiles).isEmpty();
+    const std::int32_t jobState = m_jobModes ? m_jobModes->state() : 0;
+    const bool hasName = !(m_mode == MODE_CAPTURE ? m_strCaptureBase : m_strTapeFiles).isEmpty();
     m_toolbar->apply(toolbarEnables(m_mode, m_transport, jobState, hasName));
 }
 
@@ -361,7 +383,12 @@ void CMainDlg::chooseMode(WorkingMode mode)
     static const char* const texts[] = {"Current working mode : PLAYER", "Current working mode : CAPTURING",
                                         "Current working mode : PRINT TO TAPE"};
     m_statusBar->SetStatusText(QString::fromLatin1(texts[mode]), 1);
-    if (mode != MODE_PLAYER && m_services.jobs) m_services.jobs->modeChosen(mode);
+    if (m_jobModes) {
+        m_jobModes->userCommand();
+        m_jobModes->setMode(mode);
+        if (mode != MODE_PLAYER) m_jobModes->FillDeviceList();
+    }
+    if (m_jobView) m_jobView->setVisible(mode != MODE_PLAYER);
     UpdateToolbar();
 }
 

@@ -38,7 +38,8 @@ class VideoArea;
 
 namespace vantrel::shell {
 
-class IJobCommands;
+class CJobModes;
+class JobPictureView;
 class MainToolbar;
 class StatusBar;
 
@@ -53,7 +54,6 @@ struct ShellServices {
     std::function<void(const QString& caption, const QString& text)> messageBox;
     player::PlaybackGraphFactory makeGraph;
     FrameGrabber grabFrame;           // grab::GrabFrames in the program
-    IJobCommands* jobs = nullptr;     // the capture and print-to-tape jobs; none yet
 };
 
 // The window's own services: Qt's dialogs and message boxes, the GStreamer graph.
@@ -90,6 +90,10 @@ public:
     bool isWide() const noexcept { return m_isWide; }
     const QString& captureBase() const noexcept { return m_strCaptureBase; }
     const QString& tapeFiles() const noexcept { return m_strTapeFiles; }
+    CJobModes* jobModes() const noexcept { return m_jobModes.get(); }
+    JobPictureView* jobView() const noexcept { return m_jobView; }
+    QComboBox* deviceList() const noexcept { return m_deviceList; }
+    QCheckBox* autoControlBox() const noexcept { return m_autoControlBox; }
 
 signals:
     // The player was created by the first player-timer tick.
@@ -111,6 +115,7 @@ private:
     void GrabCurrentFrame();
     void openInPlayer(const QString& path);
     void showAbout();
+    void onJobCommand(int commandId);
 
     ShellServices m_services;
     panel::InfoPanelPicture* m_infoPanel = nullptr;
@@ -126,7 +131,8 @@ private:
     QButtonGroup* m_modeGroup = nullptr;
     QComboBox* m_deviceList = nullptr;
     QTimer* m_playerTimer = nullptr;
-    QTimer* m_statusTimer = nullptr;  // runs while a job is shown; started by the job modes
+    JobPictureView* m_jobView = nullptr;  // the job's live picture over the video area
+    std::unique_ptr<CJobModes> m_jobModes;
 
     WorkingMode m_mode = MODE_PLAYER;
     TransportState m_transport = TRANSPORT_IDLE;
