@@ -2,6 +2,8 @@
 // Opens a raw DV file (.dv, .dif: DIF frames back to back, as dvgrab and ffmpeg write them) as one DV stream.
 #include "avi/raw_dv_file.h"
 
+#include "dv/dif_header.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -12,54 +14,25 @@ namespace vantrel::avi {
 
 namespace {
 
-// The three ID bytes that lead every DIF block.
-constexpr std::uint8_t sectionTypeOf(std::span<const std::byte> block) noexcept  // SCT: 0 header, 1 subcode
-{
-    return static_cast<std::uint8_t>(static_cast<std::uint8_t>(block[0]) >> 5);
-}
-constexpr std::uint8_t sequenceNumberOf(std::span<const std::byte> block) noexcept  // Dseq, high nibble of ID 1
-{
-    return static_cast<std::uint8_t>(static_cast<std::uint8_t>(block[1]) >> 4);
-}
-constexpr std::uint8_t blockNumberOf(std::span<const std::byte> block) noexcept  // DBN, ID 2
-{
-    return static_cast<std::uint8_t>(block[2]);
-}
-constexpr bool isFiveTwentyFiveFifty(std::span<const std::byte> headerBlock) noexcept  // DSF, bit 7 of byte 3
-{
-    return (static_cast<std::uint8_t>(headerBlock[3]) & 0x80) != 0;
-}
-
 constexpr std::uint32_t kPalRate = 25, kPalScale = 1;
 constexpr std::uint32_t kNtscRate = 30000, kNtscScale = 1001;
 
 }  // namespace
 
-dv::VideoSystem videoSystemOfRawDv(std::span<const std::byte> leadingBytes) noexcept
-{
-    if (leadingBytes.size() < kRawDvLeadingBytes) return dv::VideoSystem::Unknown;
-    const auto header = leadingBytes.first(dv::kDifBlockBytes);
-    const auto subcode = leadingBytes.subspan(dv::kDifBlockBytes, dv::kDifBlockBytes);
-    const bool isHeader = sectionTypeOf(header) == 0 && sequenceNumberOf(header) == 0 && blockNumberOf(header) == 0;
-    const bool isSubcode = sectionTypeOf(subcode) == 1 && sequenceNumberOf(subcode) == 0 && blockNumberOf(subcode) == 0;
-    if (!isHeader || !isSubcode) return dv::VideoSystem::Unknown;
-    return isFiveTwentyFiveFifty(header) ? dv::VideoSystem::Pal625_50 : dv::VideoSystem::Ntsc525_60;
-}
-
 bool startsLikeRawDv(const std::string& path)
 {
     auto file = ReadOnlyFile::open(path);
-    std::array<std::byte, kRawDvLeadingBytes> leading{};
-    return file && file->readExactlyAt(0, leading) && videoSystemOfRawDv(leading) != dv::VideoSystem::Unknown;
+    std::array<std::byte, dv::kDifHeaderCheckBytes> leading{};
+    return file && file->readExactlyAt(0, leading) && dv::startsWithDifHeader(leading);
 }
 
 Expected<AviReader, AviError> openRawDvStream(const std::string& path)
 {
     auto file = ReadOnlyFile::open(path);
     if (!file) return unexpected(AviError{file.error()});
-    std::array<std::byte, kRawDvLeadingBytes> leading{};
-    if (!file->readExactlyAt(0, leading)) return unexpected(AviError{"the file is shorter than two DIF blocks"});
-    const dv::VideoSystem system = videoSystemOfRawDv(leading);
+    std::array<std::byte, dv::kDifHeaderCheckBytes> leading{};
+    if (!file->readExactlyAt(0, leading)) return unexpected(AviError{"the file is shorter than the first blocks of a DV frame"});
+    const dv::VideoSystem system = dv::systemOfDifHeader(leading);
     if (system == dv::VideoSystem::Unknown) {
         return unexpected(AviError{"the file begins neither with RIFF nor with a DIF header block"});
     }
