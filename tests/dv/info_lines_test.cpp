@@ -2,7 +2,7 @@
 // The info panel's text lines: formats with their blanks, the remembered shutter, the panel hook.
 #include "dv/info_lines.h"
 #include "dv/pack_decoders.h"
-#include "scoped_time_zone.h"
+#include "support/scoped_env.h"
 #include "support/synthetic_dv_frame.h"
 
 #include <gtest/gtest.h>
@@ -18,8 +18,8 @@
 namespace vantrel::dv {
 namespace {
 
-using test::kUtc;
-using test::ScopedTimeZone;
+using testsupport::kUtc;
+using testsupport::ScopedTimeZone;
 using testsupport::CameraPackFields;
 using testsupport::SyntheticDvFrame;
 
