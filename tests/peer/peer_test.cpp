@@ -37,13 +37,6 @@ std::vector<Frame> splitFrames(const std::vector<std::byte>& bytes, VideoSystem 
     return frames;
 }
 
-std::vector<std::byte> joined(const std::vector<Frame>& frames)
-{
-    std::vector<std::byte> all;
-    for (const auto& frame : frames) all.insert(all.end(), frame.begin(), frame.end());
-    return all;
-}
-
 // Two seconds of ffmpeg's DV (test picture, 1 kHz tone at 48 kHz, time code 01:02:03:04 and
 // creation time 2011-05-06 07:08:09 UTC in every frame), made once per build tree.
 fs::path ffmpegDv(VideoSystem system)
@@ -376,7 +369,7 @@ TEST(PeersReadOurFiles, gstreamer_avidemux_gives_back_the_frames_and_the_sound)
                                              "location=" + dvOut};
         if (isType2) pipeline.insert(pipeline.end(), {"d.audio_0", "!", "queue", "!", "filesink", "location=" + pcmOut});
         ASSERT_EQ(runTool(pipeline, {}, 60).exitCode, 0) << file.path;
-        EXPECT_TRUE(readBytes(dvOut) == joined(file.frames)) << "every frame, unchanged: " << file.path;
+        EXPECT_TRUE(readBytes(dvOut) == joinFrames(file.frames)) << "every frame, unchanged: " << file.path;
         if (isType2) {
             EXPECT_TRUE(readBytes(pcmOut) == decodedPcm(file.frames, file.system)) << file.path;
         }
@@ -417,7 +410,7 @@ std::vector<std::int16_t> dvWithOurSound(const AudioCase& c, const fs::path& tar
                                    : s);
         }
     }
-    writeBytes(target, joined(frames));
+    writeBytes(target, joinFrames(frames));
     return expected;
 }
 
