@@ -5,6 +5,8 @@
 #include "avi/test_avi_builder.h"
 #include "support/synthetic_dv_frame.h"
 
+#include "support/test_files.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -244,9 +246,13 @@ TEST(AviFrameReads, two_threads_read_the_same_file_at_once)
 TEST(AviReaderLargeFiles, reads_the_last_frames_of_a_file_beyond_4_gb)
 {
     constexpr std::uint64_t kHole = 2000000000;  // 2 GB of nothing inside a movie list
+    // Removed however the test ends: a failed check must not leave 5 GB behind.
+    struct RemovedAtEnd {
+        std::filesystem::path path = testsupport::testPath("beyond_4_gb.avi");
+        ~RemovedAtEnd() { std::filesystem::remove(path); }
+    } file;
+    const auto& path = file.path;
     for (const auto index : {TestIndex::OpenDml, TestIndex::None}) {
-        const auto path = std::filesystem::path(VANTREL_TEST_DATA_DIR) / "avi" / "beyond_4_gb.avi";
-        std::filesystem::create_directories(path.parent_path());
         TestAviOptions options;
         options.index = index;
         const auto& frames = sixPalFrames();
@@ -263,7 +269,6 @@ TEST(AviReaderLargeFiles, reads_the_last_frames_of_a_file_beyond_4_gb)
         auto reader = AviReader::open(path.string());
         ASSERT_TRUE(reader);
         EXPECT_EQ(reader->sample(0, 5).offsetBytes, builder.frameChunkOffsets().back() + 8);
-        std::filesystem::remove(path);
     }
 }
 
