@@ -46,6 +46,7 @@ void AnalysisThread::start(std::shared_ptr<const DvAvi> file)
         m_file = std::move(file);
         m_store.reset(m_file ? m_file->frameCount() : 0);
         m_readFailures.store(0, std::memory_order_relaxed);
+        m_damagedFrames.store(0, std::memory_order_relaxed);
         m_readBackend.store(ReadBackend::Unknown, std::memory_order_relaxed);
         for (auto& analyser : m_analysers) analyser->reset();
         m_nextFrame.store(0, std::memory_order_relaxed);
@@ -116,6 +117,7 @@ void AnalysisThread::analyseBatches(std::stop_token stop, FrameBatchAnalyser& an
         }
         for (std::size_t i = 0; i < count; ++i) {
             if (!outcomes[i].isRead) m_readFailures.fetch_add(1, std::memory_order_relaxed);
+            else if (!outcomes[i].hasDifHeader) m_damagedFrames.fetch_add(1, std::memory_order_relaxed);
             m_store.publish(batch[i]);
         }
     }

@@ -54,6 +54,8 @@ public:
     bool isFinished() const noexcept { return m_isFinished.load(std::memory_order_acquire); }
     // Frames whose read failed; each repeats the record of the frame before it.
     std::size_t readFailures() const noexcept { return m_readFailures.load(std::memory_order_relaxed); }
+    // Frames read whole that do not begin with a DIF header block: damaged, analysed as they are.
+    std::size_t damagedFrames() const noexcept { return m_damagedFrames.load(std::memory_order_relaxed); }
 
     // The record of frame n: the stored one, or decoded now when the thread has not reached it.
     // Nothing when n is not a frame of the file (or no file is open).
@@ -93,6 +95,7 @@ private:
     std::vector<std::byte> m_onDemandBuffer;   // guarded by m_onDemandMutex
     std::atomic<bool> m_isFinished{true};      // analysis thread writes, anyone reads
     std::atomic<std::size_t> m_readFailures{0};
+    std::atomic<std::size_t> m_damagedFrames{0};
     std::atomic<ReadBackend> m_readBackend{ReadBackend::Unknown};  // analysis thread writes
     std::mutex m_finishMutex;
     std::condition_variable m_finished;

@@ -4,8 +4,10 @@
 
 #include "dv/byte_reader.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
+#include <unordered_set>
 
 namespace vantrel::avi {
 
@@ -44,47 +46,87 @@ bool fitsInFile(const ReadOnlyFile& file, std::uint64_t offset, std::uint64_t si
 
 }  // namespace
 
-Expected<std::vector<StreamSamples>, std::string> indexFromIdx1(const ReadOnlyFile& file,
-                                                                 std::span<const std::byte> idx1Payload,
+bool IndexBudget::take(std::uint32_t payloadBytes) noexcept
+{
+    const std::uint64_t bytes = std::uint64_t{payloadBytes} + 8;
+    if (bytes > m_bytesLeft) return false;
+    m_bytesLeft -= bytes;
+    return true;
+}
+
+namespace {
+
+constexpr std::size_t kIndexPieceBytes = 64 * 1024;  // an index is read this much at a time
+
+// Whether a chunk header of `stream` with `sizeBytes` lies right before `dataOffset`.
+Expected<void, std::string> checkChunkBefore(const ReadOnlyFile& file, std::uint64_t dataOffset,
+                                             std::uint32_t sizeBytes, std::size_t stream)
+{
+    if (dataOffset < 8) return unexpected("no room for a chunk header before byte " + std::to_string(dataOffset));
+    auto header = readChunkHeader(file, dataOffset - 8);
+    if (!header) return unexpected(header.error());
+    if (streamNumberOf(header->id) != static_cast<int>(stream) || header->sizeBytes != sizeBytes) {
+        return unexpected("found " + fourCCText(header->id) + " of " + std::to_string(header->sizeBytes) +
+                          " bytes" + at(dataOffset - 8) + " instead of a chunk of stream " + std::to_string(stream) +
+                          " of " + std::to_string(sizeBytes) + " bytes");
+    }
+    return {};
+}
+
+}  // namespace
+
+Expected<std::vector<StreamSamples>, std::string> indexFromIdx1(const ReadOnlyFile& file, std::uint64_t payloadOffset,
+                                                                 std::uint64_t payloadBytes,
                                                                  std::uint64_t moviTypeOffset,
-                                                                 std::size_t streamCount)
+                                                                 std::size_t streamCount, IndexBudget& budget)
 {
     std::vector<StreamSamples> streams(streamCount);
-    ByteReader reader{idx1Payload};
+    std::vector<std::byte> piece(kIndexPieceBytes);
+    const std::uint64_t entries = payloadBytes / kIdx1EntryBytes;
     bool baseKnown = false;
     std::uint64_t base = 0;
-    for (std::size_t entry = 0; reader.remaining() >= kIdx1EntryBytes; ++entry) {
-        const FourCC id = *reader.u32le();
-        const std::uint32_t flags = *reader.u32le();
-        const std::uint32_t offset = *reader.u32le();
-        const std::uint32_t size = *reader.u32le();
-        const int stream = streamNumberOf(id);
-        if ((flags & kIdx1ListFlag) != 0 || stream < 0) continue;
-        if (static_cast<std::size_t>(stream) >= streamCount) {
-            return unexpected("idx1 entry " + std::to_string(entry) + " names stream " + std::to_string(stream) +
-                              ", but the file has " + std::to_string(streamCount) + " streams");
-        }
-        if (!baseKnown) {
-            // Relative to the 'movi' type code is the rule; some writers store file offsets.
-            for (const std::uint64_t candidate : {moviTypeOffset, std::uint64_t{0}}) {
-                auto header = readChunkHeader(file, candidate + offset);
-                if (header && header->id == id) {
-                    base = candidate;
-                    baseKnown = true;
-                    break;
-                }
+    for (std::uint64_t entry = 0; entry < entries;) {
+        const auto count = std::min<std::uint64_t>(entries - entry, kIndexPieceBytes / kIdx1EntryBytes);
+        const auto bytes = std::span<std::byte>(piece).first(static_cast<std::size_t>(count * kIdx1EntryBytes));
+        auto read = file.readExactlyAt(payloadOffset + entry * kIdx1EntryBytes, bytes);
+        if (!read) return unexpected("cannot read idx1: " + read.error());
+        ByteReader reader{bytes};
+        for (const std::uint64_t end = entry + count; entry < end; ++entry) {
+            const FourCC id = *reader.u32le();
+            const std::uint32_t flags = *reader.u32le();
+            const std::uint32_t offset = *reader.u32le();
+            const std::uint32_t size = *reader.u32le();
+            const int stream = streamNumberOf(id);
+            if ((flags & kIdx1ListFlag) != 0 || stream < 0) continue;
+            if (static_cast<std::size_t>(stream) >= streamCount) {
+                return unexpected("idx1 entry " + std::to_string(entry) + " names stream " + std::to_string(stream) +
+                                  ", but the file has " + std::to_string(streamCount) + " streams");
             }
             if (!baseKnown) {
-                return unexpected("idx1 entry " + std::to_string(entry) + " (" + fourCCText(id) +
-                                  ") points at no such chunk, neither from the 'movi' list nor from the file start");
+                // Relative to the 'movi' type code is the rule; some writers store file offsets.
+                for (const std::uint64_t candidate : {moviTypeOffset, std::uint64_t{0}}) {
+                    auto header = readChunkHeader(file, candidate + offset);
+                    if (header && header->id == id) {
+                        base = candidate;
+                        baseKnown = true;
+                        break;
+                    }
+                }
+                if (!baseKnown) {
+                    return unexpected("idx1 entry " + std::to_string(entry) + " (" + fourCCText(id) +
+                                      ") points at no such chunk, neither from the 'movi' list nor from the file start");
+                }
             }
+            const std::uint64_t dataOffset = base + offset + 8;
+            if (!fitsInFile(file, dataOffset, size)) {
+                return unexpected("idx1 entry " + std::to_string(entry) + " points past the end of the file (" +
+                                  std::to_string(dataOffset + size) + " > " + std::to_string(file.sizeBytes()) + ")");
+            }
+            if (!budget.take(size)) {
+                return unexpected("idx1 names more chunk bytes than the file holds (entry " + std::to_string(entry) + ")");
+            }
+            streams[static_cast<std::size_t>(stream)].push_back(SampleRef{dataOffset, size});
         }
-        const std::uint64_t dataOffset = base + offset + 8;
-        if (!fitsInFile(file, dataOffset, size)) {
-            return unexpected("idx1 entry " + std::to_string(entry) + " points past the end of the file (" +
-                              std::to_string(dataOffset + size) + " > " + std::to_string(file.sizeBytes()) + ")");
-        }
-        streams[static_cast<std::size_t>(stream)].push_back(SampleRef{dataOffset, size});
     }
     if (!baseKnown) return unexpected(std::string("idx1 lists no data chunk"));
     return streams;
@@ -112,40 +154,89 @@ std::optional<OpenDmlIndexHeader> readIndexHeader(ByteReader& reader) noexcept
     return OpenDmlIndexHeader{*longsPerEntry, *subType, *indexType, *entriesInUse};
 }
 
-// One ix## chunk: appends its entries to `samples`.
-Expected<void, std::string> appendStandardIndex(const ReadOnlyFile& file, std::uint64_t chunkOffset,
-                                                StreamSamples& samples)
+constexpr std::size_t kStandardIndexHeaderBytes = 24;  // the shared 12 bytes, base offset, reserved
+constexpr std::size_t kStandardIndexEntryBytes = 8;    // offset from the base, size
+
+struct StandardIndexEntry {
+    std::uint64_t dataOffset;
+    std::uint32_t sizeBytes;
+};
+
+// The next entry of an ix## (number `entry`) from `reader`, or an error when it points outside the file.
+Expected<StandardIndexEntry, std::string> decodeStandardEntry(const ReadOnlyFile& file, std::uint64_t baseOffset,
+                                                              ByteReader& reader, std::uint64_t entry,
+                                                              std::uint64_t chunkOffset)
+{
+    const std::uint32_t offset = *reader.u32le();
+    const std::uint32_t size = *reader.u32le() & ~kDeltaFrameBit;
+    if (baseOffset > UINT64_MAX - offset || !fitsInFile(file, baseOffset + offset, size)) {
+        return unexpected("OpenDML index entry " + std::to_string(entry) + " of the chunk" + at(chunkOffset) +
+                          " points past the end of the file");
+    }
+    return StandardIndexEntry{baseOffset + offset, size};
+}
+
+// One ix## chunk: checks that its first and last entries point at chunks of the stream, then
+// appends its entries to `samples`, reading them a piece at a time.
+Expected<void, std::string> appendStandardIndex(const ReadOnlyFile& file, std::uint64_t chunkOffset, std::size_t stream,
+                                                StreamSamples& samples, IndexBudget& budget)
 {
     auto header = readChunkHeader(file, chunkOffset);
     if (!header) return unexpected("OpenDML index chunk" + at(chunkOffset) + ": " + header.error());
     if (!fitsInFile(file, chunkOffset + 8, header->sizeBytes)) {
         return unexpected("OpenDML index chunk" + at(chunkOffset) + " runs past the end of the file");
     }
-    std::vector<std::byte> payload(header->sizeBytes);  // bounded by the file's size, checked above
-    auto read = file.readExactlyAt(chunkOffset + 8, payload);
-    if (!read) return unexpected(read.error());
-
-    ByteReader reader{payload};
-    const auto index = readIndexHeader(reader);
-    const auto baseOffset = reader.u64le();
-    if (!index || !baseOffset || !reader.skip(4)) {
+    std::array<std::byte, kStandardIndexHeaderBytes> headerBytes{};
+    if (header->sizeBytes < headerBytes.size() || !file.readExactlyAt(chunkOffset + 8, headerBytes)) {
+        return unexpected("OpenDML index chunk" + at(chunkOffset) + " is too short for its header");
+    }
+    ByteReader headerReader{headerBytes};
+    const auto index = readIndexHeader(headerReader);
+    const auto baseOffset = headerReader.u64le();
+    if (!index || !baseOffset) {
         return unexpected("OpenDML index chunk" + at(chunkOffset) + " is too short for its header");
     }
     if (index->indexType != kIndexOfChunks || index->longsPerEntry != 2 || index->subType != 0) {
         return unexpected("OpenDML index chunk" + at(chunkOffset) + " is not a standard frame index");
     }
-    if (index->entriesInUse > reader.remaining() / 8) {
+    const std::uint64_t room = (header->sizeBytes - kStandardIndexHeaderBytes) / kStandardIndexEntryBytes;
+    if (index->entriesInUse > room) {
         return unexpected("OpenDML index chunk" + at(chunkOffset) + " claims " + std::to_string(index->entriesInUse) +
-                          " entries but holds room for " + std::to_string(reader.remaining() / 8));
+                          " entries but holds room for " + std::to_string(room));
     }
-    for (std::uint32_t i = 0; i < index->entriesInUse; ++i) {
-        const std::uint32_t offset = *reader.u32le();
-        const std::uint32_t size = *reader.u32le() & ~kDeltaFrameBit;
-        if (*baseOffset > UINT64_MAX - offset || !fitsInFile(file, *baseOffset + offset, size)) {
-            return unexpected("OpenDML index entry " + std::to_string(i) + " of the chunk" + at(chunkOffset) +
-                              " points past the end of the file");
+    const std::uint64_t entriesOffset = chunkOffset + 8 + kStandardIndexHeaderBytes;
+    const std::uint64_t entries = index->entriesInUse;
+    for (const std::uint64_t entry : {std::uint64_t{0}, entries - 1}) {
+        std::array<std::byte, kStandardIndexEntryBytes> bytes{};
+        if (!file.readExactlyAt(entriesOffset + entry * kStandardIndexEntryBytes, bytes)) {
+            return unexpected("cannot read the OpenDML index chunk" + at(chunkOffset));
         }
-        samples.push_back(SampleRef{*baseOffset + offset, size});
+        ByteReader reader{bytes};
+        auto decoded = decodeStandardEntry(file, *baseOffset, reader, entry, chunkOffset);
+        if (!decoded) return unexpected(decoded.error());
+        auto checked = checkChunkBefore(file, decoded->dataOffset, decoded->sizeBytes, stream);
+        if (!checked) {
+            return unexpected("OpenDML index entry " + std::to_string(entry) + " of the chunk" + at(chunkOffset) +
+                              " points at no frame: " + checked.error());
+        }
+    }
+    std::vector<std::byte> piece(kIndexPieceBytes);
+    for (std::uint64_t entry = 0; entry < entries;) {
+        const auto count = std::min<std::uint64_t>(entries - entry, kIndexPieceBytes / kStandardIndexEntryBytes);
+        const auto bytes = std::span<std::byte>(piece).first(static_cast<std::size_t>(count * kStandardIndexEntryBytes));
+        if (!file.readExactlyAt(entriesOffset + entry * kStandardIndexEntryBytes, bytes)) {
+            return unexpected("cannot read the OpenDML index chunk" + at(chunkOffset));
+        }
+        ByteReader reader{bytes};
+        for (const std::uint64_t end = entry + count; entry < end; ++entry) {
+            auto decoded = decodeStandardEntry(file, *baseOffset, reader, entry, chunkOffset);
+            if (!decoded) return unexpected(decoded.error());
+            if (!budget.take(decoded->sizeBytes)) {
+                return unexpected("the OpenDML index names more chunk bytes than the file holds (chunk" +
+                                  at(chunkOffset) + ")");
+            }
+            samples.push_back(SampleRef{decoded->dataOffset, decoded->sizeBytes});
+        }
     }
     return {};
 }
@@ -153,7 +244,8 @@ Expected<void, std::string> appendStandardIndex(const ReadOnlyFile& file, std::u
 }  // namespace
 
 Expected<StreamSamples, std::string> indexFromSuperIndex(const ReadOnlyFile& file,
-                                                         std::span<const std::byte> indxPayload)
+                                                         std::span<const std::byte> indxPayload, std::size_t stream,
+                                                         IndexBudget& budget)
 {
     ByteReader reader{indxPayload};
     const auto index = readIndexHeader(reader);
@@ -166,14 +258,42 @@ Expected<StreamSamples, std::string> indexFromSuperIndex(const ReadOnlyFile& fil
                           " entries but holds room for " + std::to_string(reader.remaining() / 16));
     }
     if (index->entriesInUse == 0) return unexpected(std::string("the OpenDML super index is empty"));
+    std::unordered_set<std::uint64_t> named;  // bounded by the header list's size
     StreamSamples samples;
     for (std::uint32_t i = 0; i < index->entriesInUse; ++i) {
         const std::uint64_t offset = *reader.u64le();
         reader.skip(8);  // size of the ix## chunk and the duration it covers: the chunk says both itself
-        auto appended = appendStandardIndex(file, offset, samples);
+        // A standard index named again adds no frames: each counts once.
+        if (!named.insert(offset).second) continue;
+        auto appended = appendStandardIndex(file, offset, stream, samples, budget);
         if (!appended) return unexpected(appended.error());
     }
     return samples;
+}
+
+Expected<void, std::string> checkIndexedChunks(const ReadOnlyFile& file, const StreamSamples& samples,
+                                               std::size_t stream)
+{
+    constexpr std::size_t kSpread = 16;  // samples checked: the first, the last and 14 between
+    const std::size_t count = samples.size();
+    std::optional<std::size_t> previous;
+    for (std::size_t k = 0; k < kSpread && count > 0; ++k) {
+        const std::size_t i = static_cast<std::size_t>(static_cast<std::uint64_t>(k) * (count - 1) / (kSpread - 1));
+        if (previous == i) continue;  // a short stream: every sample is checked once
+        // A stream's chunks follow one another through the file, and its indexes list them so:
+        // a sample at or before the one listed ahead of it is named twice or out of place.
+        if (previous && samples[i].offsetBytes <= samples[*previous].offsetBytes) {
+            return unexpected("sample " + std::to_string(i) + " of stream " + std::to_string(stream) +
+                              " does not lie behind sample " + std::to_string(*previous));
+        }
+        auto checked = checkChunkBefore(file, samples[i].offsetBytes, samples[i].sizeBytes, stream);
+        if (!checked) {
+            return unexpected("sample " + std::to_string(i) + " of stream " + std::to_string(stream) +
+                              " points at no chunk of the stream: " + checked.error());
+        }
+        previous = i;
+    }
+    return {};
 }
 
 namespace {

@@ -22,7 +22,7 @@ struct SampleRef {
 
 using StreamSamples = std::vector<SampleRef>;
 
-enum class IndexSource { Unknown, LegacyIdx1, OpenDml, Scan };
+enum class IndexSource { Unknown, LegacyIdx1, OpenDml, Scan, RawFrames };  // RawFrames: a raw DV file, frame i at i × frame size
 
 // A LIST 'movi': the position of its 'movi' type code (idx1 offsets may count from here) and the
 // range in which its chunks lie, clipped to the file.
@@ -32,18 +32,41 @@ struct MovieList {
     std::uint64_t endOffset;
 };
 
-// An idx1 chunk names each chunk by an offset that some writers count from the 'movi' type code
-// and others from the start of the file. The first data entry decides: whichever reading finds a
-// chunk with the entry's ID there. Every entry must then lie inside the file, else the index is refused.
-Expected<std::vector<StreamSamples>, std::string> indexFromIdx1(const ReadOnlyFile& file,
-                                                                 std::span<const std::byte> idx1Payload,
-                                                                 std::uint64_t moviTypeOffset,
-                                                                 std::size_t streamCount);
+// What a file can hold: every chunk an index names takes its payload and an 8-byte header, so
+// the chunks of all the indexes of a file add up to no more than the file. An index that names
+// more is invented, and is refused before it takes the memory it claims. One per file.
+class IndexBudget {
+public:
+    explicit IndexBudget(std::uint64_t fileBytes) noexcept : m_bytesLeft(fileBytes) {}
+    // Takes one chunk of `payloadBytes`; false when the file cannot hold it beside those taken.
+    bool take(std::uint32_t payloadBytes) noexcept;
 
-// An OpenDML super index ('indx' payload of one stream) and the ix## standard index chunks it
-// points to. Any entry that points outside the file, or an index of an unexpected kind, refuses the whole index.
+private:
+    std::uint64_t m_bytesLeft;
+};
+
+// An idx1 chunk (its payload: `payloadBytes` from `payloadOffset`, read in bounded pieces) names
+// each chunk by an offset that some writers count from the 'movi' type code and others from the
+// start of the file. The first data entry decides: whichever reading finds a chunk with the
+// entry's ID there. Every entry must then lie inside the file, else the index is refused.
+Expected<std::vector<StreamSamples>, std::string> indexFromIdx1(const ReadOnlyFile& file, std::uint64_t payloadOffset,
+                                                                 std::uint64_t payloadBytes,
+                                                                 std::uint64_t moviTypeOffset,
+                                                                 std::size_t streamCount, IndexBudget& budget);
+
+// An OpenDML super index ('indx' payload of stream `stream`) and the ix## standard index chunks it
+// points to, each counted once however often it is named. Any entry that points outside the
+// file, a first or last entry of an ix## that points at no chunk of the stream, or an index of an
+// unexpected kind refuses the whole index.
 Expected<StreamSamples, std::string> indexFromSuperIndex(const ReadOnlyFile& file,
-                                                         std::span<const std::byte> indxPayload);
+                                                         std::span<const std::byte> indxPayload, std::size_t stream,
+                                                         IndexBudget& budget);
+
+// Whether an index points where it should: the first, the last and a spread of samples of
+// `stream` between them must each follow a chunk header of that stream with the sample's size.
+// A few small reads, whatever the length of the stream. The error names the first that does not.
+Expected<void, std::string> checkIndexedChunks(const ReadOnlyFile& file, const StreamSamples& samples,
+                                               std::size_t stream);
 
 struct ScanResult {
     std::vector<StreamSamples> streams;

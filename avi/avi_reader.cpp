@@ -29,10 +29,36 @@ std::string at(std::uint64_t offset)
     return " at byte " + std::to_string(offset);
 }
 
+constexpr std::size_t kNamedNotes = 10;                   // notes kept word for word; the rest are counted
+
+// Notes about the file's structure: the first few word for word, then only a count, so that a
+// file of a million broken forms cannot flood the output or the memory.
+class Notes {
+public:
+    void add(std::string note)
+    {
+        if (m_kept.size() < kNamedNotes) m_kept.push_back(std::move(note));
+        else ++m_leftOut;
+    }
+    std::vector<std::string> take()
+    {
+        if (m_leftOut > 0) {
+            m_kept.push_back(std::to_string(m_leftOut) + " more notes about the file's structure left out (the first " +
+                             std::to_string(kNamedNotes) + " are named)");
+        }
+        return std::move(m_kept);
+    }
+
+private:
+    std::vector<std::string> m_kept;
+    std::size_t m_leftOut = 0;
+};
+
 struct FileLayout {
     std::vector<std::byte> headerList;     // payload of LIST 'hdrl', behind its type code
     std::vector<MovieList> movieLists;
-    std::vector<std::byte> idx1;
+    std::uint64_t idx1Offset = 0;          // of the idx1 payload; read only when it is used
+    std::uint64_t idx1Bytes = 0;           // clipped to the form and the file
     bool hasIdx1 = false;
     bool idx1Complete = false;
     bool hasExtensionForms = false;
@@ -61,26 +87,45 @@ std::optional<FourCC> readFourCC(const ReadOnlyFile& file, std::uint64_t offset)
     return *ByteReader{bytes}.u32le();
 }
 
-// Walks the chunks of one RIFF form from its header at formOffset; returns the form's end, clipped to the file.
-Expected<std::uint64_t, AviError> walkForm(const ReadOnlyFile& file, std::uint64_t formOffset, bool isFirstForm,
-                                           FileLayout& layout, std::vector<std::string>& notes)
+// The 12 bytes that open a RIFF form: 'RIFF', its size, its type ('AVI ' or 'AVIX'); one read.
+struct FormHeader {
+    ChunkHeader chunk;
+    FourCC type = 0;
+};
+
+std::optional<FormHeader> readFormHeader(const ReadOnlyFile& file, std::uint64_t offset)
 {
-    const auto header = readChunkHeader(file, formOffset);
-    const auto form = readFourCC(file, formOffset + 8);
-    if (!header || !form) return unexpected(AviError{"the file ends inside the RIFF header" + at(formOffset)});
-    std::uint64_t end = formOffset + 8 + header->sizeBytes;
-    if (header->sizeBytes < 4 || end > file.sizeBytes()) {
-        notes.push_back("the RIFF " + fourCCText(*form) + " form" + at(formOffset) + " declares " +
-                        std::to_string(header->sizeBytes) + " bytes, which do not fit the file of " +
+    std::array<std::byte, 12> bytes{};
+    if (!file.readExactlyAt(offset, bytes)) return std::nullopt;
+    ByteReader reader{bytes};
+    FormHeader header;
+    header.chunk.id = *reader.u32le();
+    header.chunk.sizeBytes = *reader.u32le();
+    header.type = *reader.u32le();
+    return header;
+}
+
+// Walks the chunks of one RIFF form whose header (read by the caller) lies at formOffset;
+// returns the form's end, clipped to the file.
+Expected<std::uint64_t, AviError> walkForm(const ReadOnlyFile& file, std::uint64_t formOffset,
+                                           const FormHeader& formHeader, bool isFirstForm, FileLayout& layout,
+                                           Notes& notes)
+{
+    const std::uint32_t formBytes = formHeader.chunk.sizeBytes;
+    std::uint64_t end = formOffset + 8 + formBytes;
+    if (formBytes < 4 || end > file.sizeBytes()) {
+        notes.add("the RIFF " + fourCCText(formHeader.type) + " form" + at(formOffset) + " declares " +
+                        std::to_string(formBytes) + " bytes, which do not fit the file of " +
                         std::to_string(file.sizeBytes()) + " bytes: read up to the end of the file");
         end = file.sizeBytes();
     }
+    const std::size_t movieListsBefore = layout.movieLists.size();
     std::uint64_t position = formOffset + 12;
     while (position + 8 <= end) {
         const auto chunk = readChunkHeader(file, position);
         if (!chunk) break;
         if (!isPlausibleChunkId(chunk->id)) {
-            notes.push_back("no chunk header" + at(position) + " (found " + fourCCText(chunk->id) +
+            notes.add("no chunk header" + at(position) + " (found " + fourCCText(chunk->id) +
                             "): the rest of the RIFF form is skipped");
             break;
         }
@@ -104,39 +149,40 @@ Expected<std::uint64_t, AviError> walkForm(const ReadOnlyFile& file, std::uint64
                 const bool sizeIsUsable = chunk->sizeBytes >= 4 && declaredEnd <= end;
                 layout.movieLists.push_back(MovieList{dataOffset, dataOffset + 4, sizeIsUsable ? declaredEnd : end});
                 if (!sizeIsUsable) {
-                    notes.push_back("the 'movi' list" + at(position) + " declares " +
+                    notes.add("the 'movi' list" + at(position) + " declares " +
                                     std::to_string(chunk->sizeBytes) + " bytes, which do not fit: its end is unknown");
                     break;
                 }
             }
         } else if (chunk->id == kLegacyIndex && isFirstForm) {
-            const std::uint64_t bytes = std::min<std::uint64_t>(chunk->sizeBytes, available);
-            layout.idx1.resize(static_cast<std::size_t>(bytes));  // bounded by the file's size
-            layout.hasIdx1 = static_cast<bool>(file.readExactlyAt(dataOffset, layout.idx1));
-            layout.idx1Complete = layout.hasIdx1 && bytes == chunk->sizeBytes;
+            layout.idx1Offset = dataOffset;
+            layout.idx1Bytes = std::min<std::uint64_t>(chunk->sizeBytes, available);
+            layout.hasIdx1 = true;
+            layout.idx1Complete = layout.idx1Bytes == chunk->sizeBytes;
         }
         position = dataOffset + chunk->sizeBytes + (chunk->sizeBytes & 1u);
+    }
+    if (!isFirstForm && layout.movieLists.size() == movieListsBefore) {
+        notes.add("the 'AVIX' form" + at(formOffset) + " holds no 'movi' list");
     }
     return end + (end & 1u);
 }
 
-Expected<FileLayout, AviError> walkFile(const ReadOnlyFile& file, std::vector<std::string>& notes)
+Expected<FileLayout, AviError> walkFile(const ReadOnlyFile& file, Notes& notes)
 {
-    const auto header = readChunkHeader(file, 0);
-    const auto form = readFourCC(file, 8);
-    if (!header || !form || header->id != kRiff || *form != kAvi) {
+    const auto header = readFormHeader(file, 0);
+    if (!header || header->chunk.id != kRiff || header->type != kAvi) {
         return unexpected(AviError{"not an AVI file: it does not begin with a RIFF 'AVI ' header"});
     }
     FileLayout layout;
-    auto next = walkForm(file, 0, true, layout, notes);
+    auto next = walkForm(file, 0, *header, true, layout, notes);
     if (!next) return unexpected(next.error());
     std::uint64_t position = *next;
     while (position + 12 <= file.sizeBytes()) {
-        const auto chunk = readChunkHeader(file, position);
-        const auto type = readFourCC(file, position + 8);
-        if (!chunk || !type || chunk->id != kRiff || *type != kAviExtension) break;
+        const auto extension = readFormHeader(file, position);
+        if (!extension || extension->chunk.id != kRiff || extension->type != kAviExtension) break;
         layout.hasExtensionForms = true;
-        next = walkForm(file, position, false, layout, notes);
+        next = walkForm(file, position, *extension, false, layout, notes);
         if (!next) return unexpected(next.error());
         position = *next;
     }
@@ -165,6 +211,28 @@ struct ParsedStream {
     StreamDescription description;
     std::vector<std::byte> superIndex;
 };
+
+struct ParsedHeader {
+    std::vector<ParsedStream> streams;
+    std::uint32_t totalFrames = 0;  // OpenDML 'dmlh': frames of the whole file, all RIFF forms; 0 when absent
+};
+
+constexpr FourCC kOpenDmlList = makeFourCC("odml");
+constexpr FourCC kOpenDmlHeader = makeFourCC("dmlh");
+
+// dwTotalFrames of the 'dmlh' chunk in a LIST 'odml' payload (behind its type code), or 0.
+std::uint32_t totalFramesOf(std::span<const std::byte> odml)
+{
+    ByteReader reader{odml};
+    while (reader.remaining() >= 8) {
+        const FourCC id = *reader.u32le();
+        const std::uint32_t size = *reader.u32le();
+        const auto payload = reader.bytes(std::min<std::size_t>(size, reader.remaining()));
+        if (id == kOpenDmlHeader && payload->size() >= 4) return *ByteReader{*payload}.u32le();
+        if ((size & 1u) != 0) reader.skip(1);
+    }
+    return 0;
+}
 
 Expected<ParsedStream, AviError> parseStreamList(std::span<const std::byte> list, std::size_t streamNumber)
 {
@@ -196,9 +264,10 @@ Expected<ParsedStream, AviError> parseStreamList(std::span<const std::byte> list
     return stream;
 }
 
-Expected<std::vector<ParsedStream>, AviError> parseHeaderList(std::span<const std::byte> headerList)
+Expected<ParsedHeader, AviError> parseHeaderList(std::span<const std::byte> headerList)
 {
-    std::vector<ParsedStream> streams;
+    ParsedHeader parsed;
+    auto& streams = parsed.streams;
     ByteReader reader{headerList};
     while (reader.remaining() >= 8) {
         const FourCC id = *reader.u32le();
@@ -209,11 +278,13 @@ Expected<std::vector<ParsedStream>, AviError> parseHeaderList(std::span<const st
             auto stream = parseStreamList(payload->subspan(4), streams.size());
             if (!stream) return unexpected(stream.error());
             streams.push_back(std::move(*stream));
+        } else if (id == kList && payload->size() >= 4 && *ByteReader{*payload}.u32le() == kOpenDmlList) {
+            parsed.totalFrames = totalFramesOf(payload->subspan(4));
         }
         if ((size & 1u) != 0) reader.skip(1);
     }
     if (streams.empty()) return unexpected(AviError{"the AVI header declares no stream"});
-    return streams;
+    return parsed;
 }
 
 // Whether every movie list that holds data has at least one indexed sample: an OpenDML index
@@ -242,74 +313,114 @@ bool indexCoversEveryMovieList(const std::vector<StreamSamples>& streams, const 
 
 }  // namespace
 
+namespace {
+
+// Every stream's samples from the OpenDML indexes, checked; an error says why they cannot serve.
+Expected<std::vector<StreamSamples>, std::string> openDmlSamples(const ReadOnlyFile& file,
+                                                                 const std::vector<ParsedStream>& streams,
+                                                                 const std::vector<MovieList>& movieLists)
+{
+    IndexBudget budget(file.sizeBytes());
+    std::vector<StreamSamples> samples;
+    for (std::size_t s = 0; s < streams.size(); ++s) {
+        auto indexed = indexFromSuperIndex(file, streams[s].superIndex, s, budget);
+        if (!indexed) return unexpected(indexed.error());
+        auto checked = checkIndexedChunks(file, *indexed, s);
+        if (!checked) return unexpected(checked.error());
+        samples.push_back(std::move(*indexed));
+    }
+    if (!indexCoversEveryMovieList(samples, movieLists)) {
+        return unexpected(std::string("it does not reach every 'movi' list"));
+    }
+    return samples;
+}
+
+// Every stream's samples from idx1, checked; an error says why they cannot serve.
+Expected<std::vector<StreamSamples>, std::string> idx1Samples(const ReadOnlyFile& file, const FileLayout& layout,
+                                                              std::size_t streamCount)
+{
+    if (!layout.idx1Complete) return unexpected(std::string("it is cut short by the end of the file"));
+    if (layout.hasExtensionForms) return unexpected(std::string("it covers only the first RIFF form"));
+    IndexBudget budget(file.sizeBytes());
+    auto indexed = indexFromIdx1(file, layout.idx1Offset, layout.idx1Bytes, layout.movieLists.front().typeOffset,
+                                 streamCount, budget);
+    if (!indexed) return unexpected(indexed.error());
+    for (std::size_t s = 0; s < indexed->size(); ++s) {
+        auto checked = checkIndexedChunks(file, (*indexed)[s], s);
+        if (!checked) return unexpected(checked.error());
+    }
+    return indexed;
+}
+
+}  // namespace
+
 Expected<AviReader, AviError> AviReader::open(const std::string& path)
+{
+    try {
+        return openIndexed(path);
+    } catch (const std::bad_alloc&) {
+        // A file may claim more than this machine holds; the caps above make this rare.
+        return unexpected(AviError{"not enough memory to index the file"});
+    }
+}
+
+Expected<AviReader, AviError> AviReader::openIndexed(const std::string& path)
 {
     auto file = ReadOnlyFile::open(path);
     if (!file) return unexpected(AviError{file.error()});
     AviReader reader;
     reader.m_file = std::move(*file);
 
-    auto layout = walkFile(reader.m_file, reader.m_notes);
+    Notes notes;
+    auto layout = walkFile(reader.m_file, notes);
     if (!layout) return unexpected(layout.error());
     if (layout->headerList.empty()) return unexpected(AviError{"the file has no AVI header list ('hdrl')"});
     auto parsed = parseHeaderList(layout->headerList);
     if (!parsed) return unexpected(parsed.error());
-    for (auto& stream : *parsed) reader.m_streams.push_back(stream.description);
-    const std::size_t streamCount = parsed->size();
+    const auto& streams = parsed->streams;
+    for (const auto& stream : streams) reader.m_streams.push_back(stream.description);
+    const std::size_t streamCount = streams.size();
     if (layout->movieLists.empty()) return unexpected(AviError{"the file has no movie data ('movi' list)"});
 
-    std::string whyNotIndexed;
-    // 1. OpenDML: every stream has a super index and together they reach every movie list.
+    // The OpenDML index first, then idx1, then a scan; an index that is there but refused is noted.
+    std::vector<std::string> refused;
     const bool everyStreamHasSuperIndex =
-        std::all_of(parsed->begin(), parsed->end(), [](const ParsedStream& s) { return !s.superIndex.empty(); });
+        std::all_of(streams.begin(), streams.end(), [](const ParsedStream& s) { return !s.superIndex.empty(); });
     if (everyStreamHasSuperIndex) {
-        std::vector<StreamSamples> samples;
-        for (const auto& stream : *parsed) {
-            auto indexed = indexFromSuperIndex(reader.m_file, stream.superIndex);
-            if (!indexed) {
-                whyNotIndexed = indexed.error();
-                samples.clear();
-                break;
-            }
-            samples.push_back(std::move(*indexed));
-        }
-        if (!samples.empty() && !indexCoversEveryMovieList(samples, layout->movieLists)) {
-            whyNotIndexed = "the OpenDML index does not reach every 'movi' list";
-            samples.clear();
-        }
-        if (!samples.empty()) {
-            reader.m_samples = std::move(samples);
+        auto samples = openDmlSamples(reader.m_file, streams, layout->movieLists);
+        if (samples) {
+            reader.m_samples = std::move(*samples);
             reader.m_indexSource = IndexSource::OpenDml;
-        }
-    }
-    // 2. AVI 1.0 idx1, which cannot reach into 'AVIX' forms.
-    if (reader.m_indexSource == IndexSource::Unknown && layout->hasIdx1) {
-        if (!layout->idx1Complete) {
-            whyNotIndexed = "the idx1 index is cut short by the end of the file";
-        } else if (layout->hasExtensionForms) {
-            whyNotIndexed = "idx1 covers only the first RIFF form and there is no usable OpenDML index";
         } else {
-            auto indexed = indexFromIdx1(reader.m_file, layout->idx1, layout->movieLists.front().typeOffset,
-                                         streamCount);
-            if (indexed) {
-                reader.m_samples = std::move(*indexed);
-                reader.m_indexSource = IndexSource::LegacyIdx1;
-            } else {
-                whyNotIndexed = indexed.error();
-            }
+            refused.push_back("the OpenDML index: " + samples.error());
         }
     }
-    // 3. No usable index: find the chunks by walking the movie lists.
+    if (reader.m_indexSource == IndexSource::Unknown && layout->hasIdx1) {
+        auto samples = idx1Samples(reader.m_file, *layout, streamCount);
+        if (samples) {
+            reader.m_samples = std::move(*samples);
+            reader.m_indexSource = IndexSource::LegacyIdx1;
+            if (!refused.empty()) notes.add("not used: " + refused.front() + "; frames found through idx1");
+        } else {
+            refused.push_back("idx1: " + samples.error());
+        }
+    }
     if (reader.m_indexSource == IndexSource::Unknown) {
-        if (whyNotIndexed.empty()) whyNotIndexed = "the file has no index";
+        std::string why = refused.empty() ? "the file has no index" : refused.front();
+        for (std::size_t i = 1; i < refused.size(); ++i) why += "; " + refused[i];
         auto scan = scanMovieData(reader.m_file, layout->movieLists.front().firstChunkOffset,
                                   reader.m_file.sizeBytes(), streamCount);
-        reader.m_notes.push_back("no usable index (" + whyNotIndexed + "): frames found by scanning the 'movi' lists");
-        if (!scan.stopReason.empty()) reader.m_notes.push_back("scan stopped: " + scan.stopReason);
+        notes.add("no usable index (" + why + "): frames found by scanning the 'movi' lists");
+        if (!scan.stopReason.empty()) notes.add("scan stopped: " + scan.stopReason);
         reader.m_samples = std::move(scan.streams);
         reader.m_indexSource = IndexSource::Scan;
     }
     reader.m_samples.resize(streamCount);
+    if (parsed->totalFrames > 0 && !reader.m_samples.empty() && reader.m_samples.front().size() < parsed->totalFrames) {
+        notes.add("the header counts " + std::to_string(parsed->totalFrames) + " frames, but only " +
+                  std::to_string(reader.m_samples.front().size()) + " are in the file: it is cut short");
+    }
+    reader.m_notes = notes.take();
     return reader;
 }
 

@@ -49,7 +49,9 @@ struct SampleRange {
 class AviReader {
 public:
     // Opens and indexes the file. Prefers the OpenDML index, then idx1; without a usable one it
-    // scans the 'movi' lists and says so in notes().
+    // scans the 'movi' lists and says so in notes(), as it says why an index it found was not
+    // used. An index must point at chunks of its stream (checked on a spread of samples) and
+    // name no more chunk bytes than the file holds. Running out of memory is an error too.
     static Expected<AviReader, AviError> open(const std::string& path);
 
     const std::vector<StreamDescription>& streams() const noexcept { return m_streams; }
@@ -85,7 +87,9 @@ public:
     const ReadOnlyFile& file() const noexcept { return m_file; }
 
 private:
+    friend Expected<AviReader, AviError> openRawDvStream(const std::string& path);  // raw DV: one stream, no RIFF
     AviReader() = default;
+    static Expected<AviReader, AviError> openIndexed(const std::string& path);
 
     ReadOnlyFile m_file;
     std::vector<StreamDescription> m_streams;

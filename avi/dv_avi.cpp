@@ -2,6 +2,9 @@
 // Opens the DV stream of a DV AVI file (type 1 or type 2) and decides whether it is PAL or NTSC.
 #include "avi/dv_avi.h"
 
+#include "avi/raw_dv_file.h"
+#include "dv/dif_header.h"
+
 #include <algorithm>
 #include <array>
 
@@ -11,15 +14,18 @@ namespace {
 
 constexpr std::size_t kSubcodeAndVauxStart = dv::kDifBlockBytes;           // block 1: first subcode block
 constexpr std::size_t kSubcodeAndVauxBytes = 5 * dv::kDifBlockBytes;       // blocks 1..5: subcode and VAUX
+constexpr std::size_t kFramesToTellDv = 5;    // a stream none of whose first frames is DV is refused
 
 // The subcode and VAUX blocks of each sequence of a PAL frame (an NTSC sample is shorter and
-// the ranges past its end are left out).
+// the ranges past its end are left out); sequence 0 from its header block on, which the same
+// read brings in for nothing and which tells a DV frame from garbage.
 constexpr std::array<SampleRange, dv::kPalSequences> metadataRanges()
 {
     std::array<SampleRange, dv::kPalSequences> ranges{};
     for (std::size_t s = 0; s < dv::kPalSequences; ++s) {
         ranges[s] = SampleRange{s * dv::kSequenceBytes + kSubcodeAndVauxStart, kSubcodeAndVauxBytes};
     }
+    ranges[0] = SampleRange{0, dv::kDifHeaderCheckBytes};
     return ranges;
 }
 
@@ -48,17 +54,15 @@ dv::VideoSystem videoSystemOfRate(std::uint32_t dwRate, std::uint32_t dwScale) n
     return dv::VideoSystem::Unknown;
 }
 
-DvAvi::DvAvi(AviReader reader, std::size_t stream, DvStreamInfo info, bool isPal)
-    : m_reader(std::move(reader)), m_stream(stream), m_info(info), m_isPal(isPal)
+DvAvi::DvAvi(AviReader reader, std::size_t stream, DvStreamInfo info, bool isPal, std::vector<std::string> notes)
+    : m_reader(std::move(reader)), m_stream(stream), m_info(info), m_isPal(isPal), m_notes(std::move(notes))
 {
 }
 
 std::size_t DvAvi::frameReadBytes(std::size_t frameIndex) const noexcept
 {
     if (frameIndex >= frameCount()) return 0;
-    std::size_t bytes = std::min<std::size_t>(m_reader.sample(m_stream, frameIndex).sizeBytes, dv::kMaxFrameBytes);
-    if (m_info.dwSuggestedBufferSize != 0) bytes = std::min<std::size_t>(bytes, m_info.dwSuggestedBufferSize);
-    return bytes;
+    return std::min<std::size_t>(m_reader.sample(m_stream, frameIndex).sizeBytes, dv::kMaxFrameBytes);
 }
 
 Expected<std::size_t, AviError> DvAvi::readFrame(std::size_t frameIndex, std::span<std::byte> out) const
@@ -91,31 +95,84 @@ std::size_t DvAvi::metadataPieces(std::size_t frameIndex, std::size_t firstSeque
                                       out.first(std::min(out.size(), frameReadBytes(frameIndex))), pieces);
 }
 
-Expected<DvAvi, std::string> OpenDVAvi(const std::string& fileName)
+namespace {
+
+// The system the DIF header of one of the first frames names; Unknown when none of them starts
+// like a DV frame (or the stream has no frames).
+dv::VideoSystem systemOfFirstFrames(const AviReader& reader, std::size_t stream)
 {
-    auto reader = AviReader::open(fileName);
+    std::array<std::byte, dv::kDifHeaderCheckBytes> start{};
+    const std::size_t frames = std::min(reader.sampleCount(stream), kFramesToTellDv);
+    for (std::size_t i = 0; i < frames; ++i) {
+        auto read = reader.readSample(stream, i, start);
+        if (!read) continue;
+        const auto system = dv::systemOfDifHeader(std::span<const std::byte>(start.data(), *read));
+        if (system != dv::VideoSystem::Unknown) return system;
+    }
+    return dv::VideoSystem::Unknown;
+}
+
+const char* nameOf(dv::VideoSystem system)
+{
+    return system == dv::VideoSystem::Pal625_50 ? "PAL" : "NTSC";
+}
+
+}  // namespace
+
+// OpenDVAvi without its guard against running out of memory.
+
+Expected<DvAvi, std::string> openDvStream(const std::string& fileName)
+{
+    auto reader = startsLikeRawDv(fileName) ? openRawDvStream(fileName) : AviReader::open(fileName);
     if (!reader) return unexpected(fileName + ": " + reader.error().message);
     int stream = reader->findStream(kVideoStream);
     if (stream < 0) stream = reader->findStream(kInterleavedStream);
     if (stream < 0) return unexpected(fileName + ": no video ('vids') or interleaved DV ('iavs') stream");
+    const auto streamIndex = static_cast<std::size_t>(stream);
 
-    const auto& header = reader->streams()[static_cast<std::size_t>(stream)].header;
+    const auto& header = reader->streams()[streamIndex].header;
     DvStreamInfo info;
     info.fccType = header.type;
     info.fccHandler = header.handler;
     info.dwScale = header.scale;
     info.dwRate = header.rate;
     info.dwSuggestedBufferSize = header.suggestedBufferSize;
-    const std::size_t frames = reader->sampleCount(static_cast<std::size_t>(stream));
+    const std::size_t frames = reader->sampleCount(streamIndex);
     info.dwLength = static_cast<std::uint32_t>(std::min<std::size_t>(frames, UINT32_MAX));
 
-    const auto system = videoSystemOfRate(info.dwRate, info.dwScale);
+    const auto difSystem = systemOfFirstFrames(*reader, streamIndex);
+    if (frames > 0 && difSystem == dv::VideoSystem::Unknown) {
+        return unexpected(fileName + ": the " + fourCCText(info.fccType) + " stream holds no DV: none of its first " +
+                          std::to_string(std::min(frames, kFramesToTellDv)) + " frames begins with a DIF header block");
+    }
+    std::vector<std::string> notes = reader->notes();
+    const std::string rate = std::to_string(info.dwRate) + "/" + std::to_string(info.dwScale);
+    auto system = videoSystemOfRate(info.dwRate, info.dwScale);
+    const bool isRateMissing = info.dwRate == 0 || info.dwScale == 0;
+    if (isRateMissing && difSystem != dv::VideoSystem::Unknown) {
+        system = difSystem;
+        notes.push_back("the " + fourCCText(info.fccType) + " stream declares no frame rate (" + rate +
+                        "): read as " + nameOf(system) + ", as its DIF headers say");
+    } else if (system != dv::VideoSystem::Unknown && difSystem != dv::VideoSystem::Unknown && system != difSystem) {
+        notes.push_back("the " + fourCCText(info.fccType) + " stream declares " + rate + " frames a second (" +
+                        nameOf(system) + "), but its DIF headers say " + nameOf(difSystem) + ": read as " +
+                        nameOf(difSystem));
+        system = difSystem;
+    }
     if (system == dv::VideoSystem::Unknown) {
-        return unexpected(fileName + ": the " + fourCCText(info.fccType) + " stream runs at " +
-                          std::to_string(info.dwRate) + "/" + std::to_string(info.dwScale) +
+        return unexpected(fileName + ": the " + fourCCText(info.fccType) + " stream runs at " + rate +
                           " frames a second, neither PAL (25) nor NTSC (30000/1001)");
     }
-    return DvAvi(std::move(*reader), static_cast<std::size_t>(stream), info, system == dv::VideoSystem::Pal625_50);
+    return DvAvi(std::move(*reader), streamIndex, info, system == dv::VideoSystem::Pal625_50, std::move(notes));
+}
+
+Expected<DvAvi, std::string> OpenDVAvi(const std::string& fileName)
+{
+    try {
+        return openDvStream(fileName);
+    } catch (const std::bad_alloc&) {
+        return unexpected(fileName + ": not enough memory to open the file");
+    }
 }
 
 }  // namespace vantrel::avi

@@ -42,16 +42,22 @@ public:
     std::size_t streamIndex() const noexcept { return m_stream; }
     const AviReader& reader() const noexcept { return m_reader; }
 
-    // Bytes a read of frame i takes: the sample's real size, at most dwSuggestedBufferSize when
-    // that is given, and never more than one PAL frame (144000 bytes).
+    // Bytes a read of frame i takes: the sample's real size as the index gives it, never more
+    // than one PAL frame (144000 bytes). dwSuggestedBufferSize is a hint of the writer and cuts
+    // nothing: a wrong one would cut every frame short.
     std::size_t frameReadBytes(std::size_t frameIndex) const noexcept;
+
+    // What OpenDVAvi worked around, for the user: the reader's notes about the file's structure,
+    // then a frame rate that was missing or said another standard than the frames.
+    const std::vector<std::string>& notes() const noexcept { return m_notes; }
 
     // Reads frame i into out (at least frameReadBytes(i) bytes long); returns the bytes read.
     Expected<std::size_t, AviError> readFrame(std::size_t frameIndex, std::span<std::byte> out) const;
 
     // Reads only the subcode and VAUX blocks (blocks 1..5) of every DIF sequence of frame i into
-    // their places in out; the other bytes of out are left as they were. Returns the frame's
-    // read size as readFrame would. One system call per DIF sequence, 400 bytes instead of 12000.
+    // their places in out, and the header block (block 0) of sequence 0, which tells a DV frame;
+    // the other bytes of out are left as they were. Returns the frame's read size as readFrame
+    // would. One system call per DIF sequence, 400 bytes instead of 12000.
     Expected<std::size_t, AviError> readMetadataBlocks(std::size_t frameIndex, std::span<std::byte> out) const;
 
     // Reads frame i from the first subcode block of sequence 0 to the last VAUX block of the last
@@ -67,13 +73,14 @@ public:
                                std::span<ReadPiece> pieces) const noexcept;
 
 private:
-    friend Expected<DvAvi, std::string> OpenDVAvi(const std::string& fileName);
-    DvAvi(AviReader reader, std::size_t stream, DvStreamInfo info, bool isPal);
+    friend Expected<DvAvi, std::string> openDvStream(const std::string& fileName);
+    DvAvi(AviReader reader, std::size_t stream, DvStreamInfo info, bool isPal, std::vector<std::string> notes);
 
     AviReader m_reader;
     std::size_t m_stream;
     DvStreamInfo m_info;
     bool m_isPal;
+    std::vector<std::string> m_notes;
 };
 
 // Which standard a stream's rate says: PAL when dwScale is not 0 and dwRate / dwScale (unsigned,
@@ -81,7 +88,11 @@ private:
 dv::VideoSystem videoSystemOfRate(std::uint32_t dwRate, std::uint32_t dwScale) noexcept;
 
 // Opens the first 'vids' stream of the file, or failing that the first 'iavs' stream, and accepts
-// it when its rate is PAL or NTSC. The error is a text for the user.
+// it when it holds DV: one of its first frames must begin with a DIF header block, else the
+// stream is refused. PAL or NTSC comes from the rate; where the rate is missing (0) or names
+// the other standard than the DIF header's DSF bit, the DSF bit decides and a note says so.
+// A rate that is neither standard is refused. A raw DV file opens as one 'iavs' stream
+// (raw_dv_file.h). The error is a text for the user; running out of memory is one too.
 Expected<DvAvi, std::string> OpenDVAvi(const std::string& fileName);
 
 }  // namespace vantrel::avi

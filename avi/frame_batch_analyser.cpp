@@ -2,6 +2,7 @@
 // Reads the metadata blocks of DV AVI frames in batches and analyses them: the engine behind the analysis thread and the probe.
 #include "avi/frame_batch_analyser.h"
 
+#include "dv/dif_header.h"
 #include "dv/pack_decoders.h"
 
 #include <algorithm>
@@ -20,6 +21,7 @@ struct FrameBatchAnalyser::FrameRead {
     std::size_t frameBytes = 0;
     std::size_t analysedBytes = 0;        // the leading part that decides the analysis
     bool isRead = true;
+    bool hasDifHeader = false;
     bool isUndecided = false;             // the leading part left a search without a hit
     std::optional<std::size_t> deciding;  // SequencesDecidingAnalysis of the analysed part
 };
@@ -81,6 +83,8 @@ void FrameBatchAnalyser::analyse(const DvAvi& file, std::span<const std::size_t>
         read.frameBytes = file.frameReadBytes(frames[slot]);
         read.analysedBytes = std::min(read.frameBytes, leading * dv::kSequenceBytes);
         if (!read.isRead) continue;
+        read.hasDifHeader =
+            dv::startsWithDifHeader(bufferOf(slot).first(std::min(read.frameBytes, dv::kDifHeaderCheckBytes)));
         read.deciding = dv::SequencesDecidingAnalysis(bufferOf(slot).first(read.analysedBytes), system);
         read.isUndecided = !read.deciding && read.analysedBytes < read.frameBytes && leading < sequences;
         isAnyUndecided = isAnyUndecided || read.isUndecided;
@@ -100,7 +104,7 @@ void FrameBatchAnalyser::analyse(const DvAvi& file, std::span<const std::size_t>
         auto& read = reads[slot];
         auto& record = *records[slot];
         const auto analysed = std::span<const std::byte>(bufferOf(slot).data(), read.isRead ? read.analysedBytes : 0);
-        outcomes[slot] = FrameOutcome{read.isRead, read.frameBytes, analysed};
+        outcomes[slot] = FrameOutcome{read.isRead, read.isRead && read.hasDifHeader, read.frameBytes, analysed};
         if (!read.isRead && m_hasLastRecord) {
             // As when a read into one frame buffer fails: the bytes of the frame before stay.
             record = m_lastRecord;

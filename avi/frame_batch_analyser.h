@@ -29,6 +29,7 @@ public:
     // What became of one frame of a batch.
     struct FrameOutcome {
         bool isRead = false;              // false: the read failed, the record repeats the frame before
+        bool hasDifHeader = false;        // false: no DIF header block where the frame begins (damaged)
         std::size_t frameBytes = 0;       // the frame's size as readFrame counts it
         std::span<const std::byte> analysedBytes;  // the leading bytes analysed (valid until the next batch)
     };

@@ -2,6 +2,7 @@
 // A file opened for reading at explicit offsets (pread), so that several threads may read it at once.
 #include "avi/read_only_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -13,28 +14,53 @@ namespace vantrel::avi {
 
 namespace {
 
-std::string systemError(const char* what, const std::string& subject)
+// "what: reason" with the system's reason for the last failed call. The caller names the file.
+std::string systemError(const std::string& what)
 {
-    return std::string(what) + " " + subject + ": " + std::strerror(errno);
+    return what + ": " + std::strerror(errno);
+}
+
+std::string notRegularFile(mode_t mode)
+{
+    const char* kind = S_ISDIR(mode)    ? "a directory"
+                       : S_ISFIFO(mode) ? "a FIFO"
+                       : S_ISCHR(mode)  ? "a character device"
+                       : S_ISBLK(mode)  ? "a block device"
+                       : S_ISSOCK(mode) ? "a socket"
+                                        : "not a file";
+    return std::string("not a regular file (") + kind + ")";
 }
 
 }  // namespace
 
 Expected<ReadOnlyFile, std::string> ReadOnlyFile::open(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return unexpected(systemError("cannot open", path));
+    // Opening a FIFO for reading blocks until a writer comes, and a device may act on being
+    // opened: anything but a regular file is refused before it is opened. O_NONBLOCK keeps a
+    // FIFO swapped in between from blocking; the descriptor is checked again below.
+    struct stat before {};
+    if (::stat(path.c_str(), &before) != 0) return unexpected(systemError("cannot open"));
+    if (!S_ISREG(before.st_mode)) return unexpected(notRegularFile(before.st_mode));
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return unexpected(systemError("cannot open"));
     struct stat status {};
     if (::fstat(fd, &status) != 0) {
-        auto message = systemError("cannot examine", path);
+        auto message = systemError("cannot examine the file");
         ::close(fd);
         return unexpected(std::move(message));
     }
     if (!S_ISREG(status.st_mode)) {
         ::close(fd);
-        return unexpected(path + " is not a regular file");
+        return unexpected(notRegularFile(status.st_mode));
     }
     return ReadOnlyFile(fd, static_cast<std::uint64_t>(status.st_size));
+}
+
+std::uint64_t ReadOnlyFile::currentSizeBytes() const noexcept
+{
+    struct stat status {};
+    if (m_fd < 0 || ::fstat(m_fd, &status) != 0) return m_sizeBytes;
+    return static_cast<std::uint64_t>(status.st_size);
 }
 
 ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept : m_fd(other.m_fd), m_sizeBytes(other.m_sizeBytes)
@@ -69,7 +95,7 @@ Expected<std::size_t, std::string> ReadOnlyFile::readAt(std::uint64_t offset, st
         const ssize_t got = ::pread(m_fd, out.data() + done, out.size() - done, static_cast<off_t>(position));
         if (got < 0) {
             if (errno == EINTR) continue;
-            return unexpected(systemError("read failed at byte", std::to_string(position)));
+            return unexpected(systemError("read failed at byte " + std::to_string(position)));
         }
         if (got == 0) break;  // end of file
         done += static_cast<std::size_t>(got);
@@ -82,7 +108,9 @@ Expected<void, std::string> ReadOnlyFile::readExactlyAt(std::uint64_t offset, st
     auto got = readAt(offset, out);
     if (!got) return unexpected(got.error());
     if (*got != out.size()) {
-        return unexpected("the file ends at byte " + std::to_string(offset + *got) + ", inside " +
+        // Where the file really ends: behind the bytes read, or, when none were, its size now.
+        const std::uint64_t end = *got > 0 ? offset + *got : std::min(offset, currentSizeBytes());
+        return unexpected("the file ends at byte " + std::to_string(end) + (*got > 0 ? ", inside " : ", before ") +
                           std::to_string(out.size()) + " bytes wanted at byte " + std::to_string(offset));
     }
     return {};
@@ -113,7 +141,7 @@ Expected<void, std::string> ReadOnlyFile::readPieces(std::span<const ReadPiece> 
             do {
                 got = ::preadv(m_fd, vectors, static_cast<int>(count), static_cast<off_t>(runStart));
             } while (got < 0 && errno == EINTR);
-            if (got < 0) return unexpected(systemError("read failed at byte", std::to_string(runStart)));
+            if (got < 0) return unexpected(systemError("read failed at byte " + std::to_string(runStart)));
             if (static_cast<std::size_t>(got) != runBytes) {
                 // A short vector read: finish piece by piece, which reports where the file ends.
                 for (std::size_t i = 0; i < count; ++i) {

@@ -20,6 +20,8 @@ struct ReadPiece {
 
 class ReadOnlyFile {
 public:
+    // Opens a regular file; anything else (a directory, a FIFO, a device) is refused before it
+    // is opened. Error texts do not repeat the path: the caller puts it in front.
     static Expected<ReadOnlyFile, std::string> open(const std::string& path);
 
     ReadOnlyFile() = default;
@@ -34,6 +36,8 @@ public:
     int descriptor() const noexcept { return m_fd; }
     // The size when the file was opened; every offset read from the file is checked against it.
     std::uint64_t sizeBytes() const noexcept { return m_sizeBytes; }
+    // The size now (a file may shrink while it is open), for telling where it ends.
+    std::uint64_t currentSizeBytes() const noexcept;
 
     // Reads up to out.size() bytes at offset; returns how many it read (fewer only at the end of
     // the file) or an error text. Thread-safe: it moves no shared file position.

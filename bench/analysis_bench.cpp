@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // How fast the analysis thread decodes a DV AVI file, beside `cat FILE > /dev/null` (warm cache)
 // and MediaInfo's DV analysis of the same file, with each one's peak memory. Prints figures.
-// Usage: analysis_bench FILE   (bench/analysis_bench.sh makes a 10-minute PAL file and runs it)
+// Usage: analysis_bench FILE [--probe PATH] [--cold]
+//   --probe  time vantrel-probe FILE beside the engine
+//   --cold   also time cat, the analysis thread and the probe with the page cache dropped before
+//            each run (needs root: writes /proc/sys/vm/drop_caches)
+// bench/analysis_bench.sh makes 10-minute PAL files of both layouts and runs it on each.
 #include "avi/analysis_thread.h"
 #include "avi/dv_avi.h"
 #include "avi/local_time_zone.h"
@@ -112,6 +116,16 @@ bool analyseWholeFrames(const std::string& path)
     return true;
 }
 
+// Drops the page cache, so that the next run reads from the disk. False when not allowed.
+bool dropPageCache()
+{
+    sync();
+    std::FILE* control = std::fopen("/proc/sys/vm/drop_caches", "w");
+    if (!control) return false;
+    const bool isDropped = std::fputs("3\n", control) >= 0;
+    return std::fclose(control) == 0 && isDropped;
+}
+
 bool hasProgram(const char* name)
 {
     return std::system((std::string("command -v ") + name + " > /dev/null 2>&1").c_str()) == 0;
@@ -122,11 +136,19 @@ bool hasProgram(const char* name)
 int main(int argc, char** argv)
 {
     vantrel::avi::PinLocalTimeZone();
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s FILE\n", argv[0]);
+    std::string path;
+    std::string probe;
+    bool isColdToo = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--probe" && i + 1 < argc) probe = argv[++i];
+        else if (argument == "--cold") isColdToo = true;
+        else path = argument;
+    }
+    if (path.empty()) {
+        std::fprintf(stderr, "usage: %s FILE [--probe PATH] [--cold]\n", argv[0]);
         return 2;
     }
-    const std::string path = argv[1];
     auto avi = vantrel::avi::OpenDVAvi(path);
     if (!avi) {
         std::fprintf(stderr, "%s\n", avi.error().c_str());
@@ -149,6 +171,24 @@ int main(int argc, char** argv)
     const Run threadPread =
         bestOf(3, [&] { return inChild([&] { return analyseWithThread(path, ReadBackend::Pread, 0); }); });
     const Run whole = bestOf(2, [&] { return inChild([&] { return analyseWholeFrames(path); }); });
+    Run probeRun;
+    if (!probe.empty()) probeRun = bestOf(3, [&] { return program({probe, path}); });
+    // Cold: every run reads the file from the disk; one run each, in the same order.
+    Run coldCat;
+    Run coldThread;
+    Run coldProbe;
+    if (isColdToo && dropPageCache()) {
+        coldCat = program({"cat", path});
+        dropPageCache();
+        coldThread = inChild([&] { return analyseWithThread(path, ReadBackend::IoUring, 0); });
+        if (!probe.empty()) {
+            dropPageCache();
+            coldProbe = program({probe, path});
+        }
+        program({"cat", path});  // leave the cache warm for what follows
+    } else if (isColdToo) {
+        std::printf("  (cannot drop the page cache: cold rows left out; run as root)\n");
+    }
     Run mediainfo;
     Run mediainfoAll;
     if (hasProgram("mediainfo")) {
@@ -171,6 +211,12 @@ int main(int argc, char** argv)
     row("AnalysisThread, io_uring batches, 1 worker", threadOneWorker);
     row(("AnalysisThread, one pread per frame, " + workers + " workers").c_str(), threadPread);
     row("whole frames read, then AnalyseFrame", whole);
+    if (!probe.empty()) row("vantrel-probe FILE > /dev/null", probeRun);
+    if (coldCat.ok) {
+        row("cold: cat FILE > /dev/null", coldCat);
+        row(("cold: AnalysisThread, io_uring batches, " + workers + " workers").c_str(), coldThread);
+        if (!probe.empty()) row("cold: vantrel-probe FILE > /dev/null", coldProbe);
+    }
     row("mediainfo --File_DvDif_Analysis=1", mediainfo);
     row("mediainfo --ParseSpeed=1 --File_DvDif_Analysis=1", mediainfoAll);
     if (cat.ok && thread.ok) std::printf("analysis rate / cat rate:        %.2f\n", cat.seconds / thread.seconds);
@@ -179,6 +225,13 @@ int main(int argc, char** argv)
     }
     if (cat.ok && threadPread.ok) {
         std::printf("analysis rate / cat rate, pread: %.2f\n", cat.seconds / threadPread.seconds);
+    }
+    if (cat.ok && probeRun.ok) std::printf("probe rate / cat rate:           %.2f\n", cat.seconds / probeRun.seconds);
+    if (coldCat.ok && coldThread.ok) {
+        std::printf("cold: analysis rate / cat rate:  %.2f\n", coldCat.seconds / coldThread.seconds);
+    }
+    if (coldCat.ok && coldProbe.ok) {
+        std::printf("cold: probe rate / cat rate:     %.2f\n", coldCat.seconds / coldProbe.seconds);
     }
     if (mediainfo.ok && thread.ok) {
         std::printf("analysis rate / mediainfo rate:  %.1f\n", mediainfo.seconds / thread.seconds);

@@ -41,7 +41,7 @@ inline constexpr const char* kNoDataRecorded = "No data recorded";
 inline constexpr const char* kNoTimeCodeLine = "TimeCode --:--:--   --";
 
 // Two BCD digits in one byte: the units in the low nibble, the tens in the bits of the high
-// nibble that `tensMask` keeps. Digits above 9 are not refused.
+// nibble that `tensMask` keeps. The pack searches pass over packs whose digits are above 9.
 constexpr int decodeBcd(std::uint8_t byte, std::uint8_t tensMask) noexcept
 {
     return (byte & 0x0F) + ((byte >> 4) & tensMask) * 10;

@@ -19,10 +19,41 @@ bool hasFillerData(const DVPack& pack) noexcept
     return pack.pc[2] == 0xFF || pack.pc[3] == 0xFF || pack.pc[4] == 0xFF;
 }
 
-enum class DataTest { HeaderOnly, RefuseFillerBytes };
+// A BCD field whose digits are both at most 9 and whose value, with the tens digit masked as
+// the decoders mask it, stays within [low, high].
+bool isBcdInRange(std::uint8_t byte, std::uint8_t tensMask, int low, int high) noexcept
+{
+    const int units = byte & 0x0F;
+    const int tens = (byte >> 4) & tensMask;
+    if (units > 9 || tens > 9) return false;
+    const int value = tens * 10 + units;
+    return value >= low && value <= high;
+}
 
-std::optional<PackHit> searchSubcode(std::span<const std::byte> frame, std::size_t sequences, std::uint8_t id,
-                                     DataTest test) noexcept
+// Whether the values of a time code, date or time pack are ones a camcorder writes. A damaged
+// tape carries corrupt copies beside intact ones; taking a corrupt one would show an invented
+// time or, after mktime's normalising, an invented date. Other packs are not looked into.
+bool hasValuesInRange(const DVPack& pack, VideoSystem system) noexcept
+{
+    const int lastFrame = system == VideoSystem::Pal625_50 ? 24 : 29;
+    switch (pack.header()) {
+    case kTimeCodePack:
+        return isBcdInRange(pack.pc[1], 0x3, 0, lastFrame) && isBcdInRange(pack.pc[2], 0x7, 0, 59) &&
+               isBcdInRange(pack.pc[3], 0x7, 0, 59) && isBcdInRange(pack.pc[4], 0x3, 0, 23);
+    case kRecordingDatePack:
+        return isBcdInRange(pack.pc[2], 0x3, 1, 31) && isBcdInRange(pack.pc[3], 0x1, 1, 12) &&
+               isBcdInRange(pack.pc[4], 0xF, 0, 99);
+    case kRecordingTimePack:
+        return isBcdInRange(pack.pc[2], 0x7, 0, 59) && isBcdInRange(pack.pc[3], 0x7, 0, 59) &&
+               isBcdInRange(pack.pc[4], 0x3, 0, 23);
+    default: return true;
+    }
+}
+
+enum class DataTest { HeaderAndRanges, RefuseFillerBytesAndRanges };
+
+std::optional<PackHit> searchSubcode(std::span<const std::byte> frame, std::size_t sequences, VideoSystem system,
+                                     std::uint8_t id, DataTest test) noexcept
 {
     sequences = std::min(sequences, frame.size() / kSequenceBytes);
     for (std::size_t s = 0; s < sequences; ++s) {
@@ -31,7 +62,8 @@ std::optional<PackHit> searchSubcode(std::span<const std::byte> frame, std::size
                 const auto offset = subcodePackOffset(s, b, k);
                 if (static_cast<std::uint8_t>(frame[offset]) != id) continue;
                 const auto pack = packAt(frame, offset);
-                if (test == DataTest::RefuseFillerBytes && hasFillerData(pack)) continue;
+                if (test == DataTest::RefuseFillerBytesAndRanges && hasFillerData(pack)) continue;
+                if (!hasValuesInRange(pack, system)) continue;
                 return PackHit{pack, s};
             }
         }
@@ -55,7 +87,7 @@ std::size_t searchableSequences(std::span<const std::byte> frame, VideoSystem sy
 std::optional<PackHit> findSubcodePackHit(std::span<const std::byte> frame, VideoSystem system,
                                           std::uint8_t id) noexcept
 {
-    return searchSubcode(frame, sequenceCount(system), id, DataTest::RefuseFillerBytes);
+    return searchSubcode(frame, sequenceCount(system), system, id, DataTest::RefuseFillerBytesAndRanges);
 }
 
 std::optional<DVPack> FindSubcodePack(std::span<const std::byte> frame, VideoSystem system, std::uint8_t id) noexcept
@@ -65,8 +97,8 @@ std::optional<DVPack> FindSubcodePack(std::span<const std::byte> frame, VideoSys
 
 std::optional<DVPack> FindSubcodePackIn(std::span<const std::byte> frame, std::uint8_t id) noexcept
 {
-    const auto sequences = frame.size() >= kPalFrameBytes ? kPalSequences : kNtscSequences;
-    return packOf(searchSubcode(frame, sequences, id, DataTest::HeaderOnly));
+    const auto system = frame.size() >= kPalFrameBytes ? VideoSystem::Pal625_50 : VideoSystem::Ntsc525_60;
+    return packOf(searchSubcode(frame, sequenceCount(system), system, id, DataTest::HeaderAndRanges));
 }
 
 std::optional<PackHit> findVauxPackHit(std::span<const std::byte> frame, VideoSystem system, std::uint8_t id) noexcept

@@ -40,13 +40,18 @@ constexpr std::uint8_t kFillerPack = 0xFF;          // "no info" pack in an unus
 // Contract for fast readers: the searches read only blocks 1..5 of each sequence (subcode
 // and VAUX), so a buffer where only those blocks hold real bytes is searched correctly.
 
+// Both subcode searches pass over a time code, recording date or recording time pack whose
+// values are out of range, as damaged: a BCD digit above 9, frames from 25 (PAL) or 30 (NTSC),
+// seconds or minutes from 60, hours from 24, day 0 or above 31, month 0 or above 12.
+// The time code's frame limit follows the video system (on the capture side, the length).
+
 // Subcode search on the player side: sequence count from the video system (PAL 12, else 10);
 // a pack counts when its header is `id` and none of PC2, PC3, PC4 is 0xFF (PC1 is not tested).
 std::optional<DVPack> FindSubcodePack(std::span<const std::byte> frame, VideoSystem system,
                                       std::uint8_t id) noexcept;
 
 // Subcode search on the capture side: 12 sequences when the frame is at least 144000 bytes,
-// else 10; the first pack whose header is `id` counts, whatever its data bytes.
+// else 10; the first pack whose header is `id` and whose values are in range counts.
 std::optional<DVPack> FindSubcodePackIn(std::span<const std::byte> frame, std::uint8_t id) noexcept;
 
 // VAUX search: sequence count from the video system; the first pack whose header is `id` counts.

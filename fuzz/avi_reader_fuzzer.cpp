@@ -80,6 +80,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static std::vector<std::byte> buffer(dv::kMaxFrameBytes);
 
     if (auto reader = avi::AviReader::open(path)) {
+        // Indexes are capped by what the file holds: each chunk its payload and an 8-byte header.
+        std::uint64_t indexedBytes = 0;
+        for (std::size_t s = 0; s < reader->streams().size(); ++s) {
+            for (std::size_t i = 0; i < reader->sampleCount(s); ++i) indexedBytes += reader->sample(s, i).sizeBytes + 8u;
+        }
+        if (indexedBytes > size) __builtin_trap();
+        if (reader->notes().size() > 11) __builtin_trap();  // notes are capped, the rest counted
         for (std::size_t s = 0; s < reader->streams().size(); ++s) {
             for (std::size_t i = 0; i < reader->sampleCount(s); ++i) {
                 const auto& ref = reader->sample(s, i);

@@ -20,9 +20,11 @@ for name in avi_reader_fuzzer frame_analysis_fuzzer; do
   work="$build/fuzz-work/$name"
   mkdir -p "$work/corpus" "$work/findings"
   cp -n "$here/corpus/$name/"* "$work/corpus/" 2>/dev/null || true
+  dict=()
+  if [ -f "$here/corpus/$name.dict" ]; then dict=(-dict="$here/corpus/$name.dict"); fi
   echo "== $name: $seconds s"
   if ! ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-      "$program" "$work/corpus" -max_total_time="$seconds" -max_len="${max_len[$name]}" -rss_limit_mb=2048 \
+      "$program" "$work/corpus" "${dict[@]}" -max_total_time="$seconds" -max_len="${max_len[$name]}" -rss_limit_mb=2048 \
       -timeout=30 -artifact_prefix="$work/findings/" -print_final_stats=1 > "$work/log.txt" 2>&1; then
     echo "fuzz: $name found a problem; the input is in $work/findings/" >&2
     tail -n 60 "$work/log.txt" >&2

@@ -2,6 +2,7 @@
 // Transport commands of a camcorder, as mode changes.
 #include "mediagraph/device_control.h"
 
+#include "mediagraph/graph_errors.h"
 #include "mediagraph/virtual_camcorder.h"
 
 namespace vantrel::mediagraph {
@@ -17,8 +18,15 @@ bool CDeviceControl::Attach(std::shared_ptr<IVideoDevice> device)
 
 void CDeviceControl::send(long mode)
 {
+    m_lastRefusal.clear();
     if (m_transport != nullptr)
-        m_transport->SetMode(mode);
+        m_lastRefusal = m_transport->SendMode(mode);
+}
+
+void CDeviceControl::ThrowIfRefused() const
+{
+    if (!m_lastRefusal.empty())
+        ThrowGraphError(m_lastRefusal);
 }
 
 void CDeviceControl::Stop() { send(ED_MODE_STOP); }
@@ -33,6 +41,8 @@ void CDeviceControl::RecordPause() { send(ED_MODE_RECORD_FREEZE); }
 void CDeviceControl::Pause()
 {
     send(ED_MODE_PLAY);
+    if (!m_lastRefusal.empty())
+        return;  // a deck that refuses to play cannot freeze: report the first refusal
     send(ED_MODE_FREEZE);
 }
 

@@ -5,6 +5,7 @@
 #include "mediagraph/video_devices.h"
 
 #include <memory>
+#include <string>
 
 namespace vantrel::mediagraph {
 
@@ -24,11 +25,18 @@ public:
     void Record();
     void RecordPause();
 
+    // Why the camcorder refused the last command sent (the text for "Error: %s"); empty when it
+    // took it. The commands themselves never throw: stopping a job must not fail half-way.
+    const std::string& LastRefusal() const noexcept { return m_lastRefusal; }
+    // Throws kind 3 with that text when the last command was refused.
+    void ThrowIfRefused() const;
+
 private:
     void send(long mode);
 
     std::shared_ptr<IVideoDevice> m_device;  // keeps the transport alive
     ITransport* m_transport = nullptr;       // owned by m_device; null without transport
+    std::string m_lastRefusal;
 };
 
 }  // namespace vantrel::mediagraph

@@ -46,12 +46,18 @@ GraphState toGraphState(GstState state)
 
 }  // namespace
 
-CDShowGraph::CDShowGraph()
+CDShowGraph::CDShowGraph() : CDShowGraph(nullptr) {}
+
+CDShowGraph::CDShowGraph(const char* pipelineFactory)
 {
     ensureMediaFrameworkInitialised();
-    GstElement* pipeline = gst_pipeline_new(nullptr);
-    if (pipeline == nullptr)
+    GstElement* pipeline =
+        pipelineFactory == nullptr ? gst_pipeline_new(nullptr) : gst_element_factory_make(pipelineFactory, nullptr);
+    if (pipeline == nullptr || !GST_IS_PIPELINE(pipeline)) {
+        if (pipeline != nullptr)
+            gst_object_unref(gst_object_ref_sink(pipeline));
         ThrowGraphError(graph_messages::kCannotCreateFilterGraph);
+    }
     m_pipeline.reset(static_cast<GstElement*>(gst_object_ref_sink(pipeline)));
     GstOwned<GstBus> bus = adopt(gst_pipeline_get_bus(GST_PIPELINE(m_pipeline.get())));
     gst_bus_set_sync_handler(bus.get(), &CDShowGraph::onBusMessage, this, nullptr);

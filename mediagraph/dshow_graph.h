@@ -86,6 +86,10 @@ public:
     void SetBusPassThrough(bool isPassThrough) noexcept;
 
 protected:
+    // A holder whose pipeline is a ready-made pipeline element of that factory (playbin).
+    // Throws "Can't create FilterGraph" when there is none.
+    explicit CDShowGraph(const char* pipelineFactory);
+
     // Called once, on the thread that reports the graph's first error, after it is kept.
     virtual void OnFirstError() noexcept {}
 

@@ -36,8 +36,13 @@ void walkVideoDevices(const std::string* name, std::vector<std::string>& names,
         for (auto& entry : listed.value())
             entries.push_back(std::move(entry));
     }
-    if (entries.empty())
+    if (entries.empty()) {
+        for (const auto& backend : currentBackends()) {
+            if (const std::string problem = backend->DescribeAccessProblem(); !problem.empty())
+                ThrowGraphError(GraphErrorKind::NoSuchDevice, std::string(graph_messages::kNoVideoDevice) + ": " + problem);
+        }
         ThrowGraphError(GraphErrorKind::NoSuchDevice, graph_messages::kNoVideoDevice);
+    }
 
     for (auto& entry : entries) {
         auto friendlyName = entry->ReadFriendlyName();
@@ -78,6 +83,16 @@ ScopedVideoDeviceBackends::~ScopedVideoDeviceBackends()
 void ListVideoDevices(std::vector<std::string>& names)
 {
     walkVideoDevices(nullptr, names, nullptr);
+}
+
+std::vector<std::string> VideoDeviceAccessProblems()
+{
+    std::vector<std::string> problems;
+    for (const auto& backend : currentBackends()) {
+        if (std::string problem = backend->DescribeAccessProblem(); !problem.empty())
+            problems.push_back(std::move(problem));
+    }
+    return problems;
 }
 
 void FindVideoDevice(const std::string& name, std::vector<std::string>& names,

@@ -23,6 +23,13 @@ class ITransport {
 public:
     virtual ~ITransport() = default;
     virtual void SetMode(long mode) = 0;
+    // Sends the mode and says whether the camcorder took it: empty, or why it did not (the text
+    // for "Error: %s"). A device that cannot tell takes every mode.
+    virtual std::string SendMode(long mode)
+    {
+        SetMode(mode);
+        return {};
+    }
 };
 
 // An opened camcorder. Its source and sink elements are new each time they are made.
@@ -58,6 +65,9 @@ public:
     // The devices of this kind, in their order. An error means the backend cannot list at all
     // (a backend that finds no hardware returns an empty list).
     virtual Expected<std::vector<std::unique_ptr<IVideoDeviceEntry>>, std::string> Enumerate() = 0;
+    // Why devices of this kind may be present but cannot be listed (no permission on their device
+    // files), with how to allow them; empty when nothing is in the way.
+    virtual std::string DescribeAccessProblem() { return {}; }
 };
 
 // The backends of this build, in listing order: IEEE 1394 camcorders, then virtual camcorders.
@@ -83,8 +93,13 @@ private:
 
 // Appends the friendly name of every video input device, in order. Throws kind 2 "Cannot create
 // capture device !" when a backend cannot list, kind 1 "No video device found" when there is no
-// device at all, "Error" when a device's name cannot be read.
+// device at all (followed by ": " and the reason when a backend knows of devices it may not open),
+// "Error" when a device's name cannot be read.
 void ListVideoDevices(std::vector<std::string>& names);
+
+// What keeps devices from being listed, one text per backend that knows (for a device listing to
+// show beside the devices it found).
+std::vector<std::string> VideoDeviceAccessProblems();
 
 // The same walk: appends every name, and opens into device the first device whose friendly name
 // equals name exactly (case-sensitive). Throws kind 1 "Device not found" when none does, "Error"

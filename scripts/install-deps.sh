@@ -13,6 +13,8 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-libav gstreamer1.0-tools
   libdv4-dev
+  # exports for viewing: x264enc, and libavformat for MP4/Matroska with chapters and subtitles
+  gstreamer1.0-plugins-ugly libavformat-dev
   # batched reads of the frames' metadata blocks
   liburing-dev
   # IEEE 1394 camcorders
@@ -20,7 +22,9 @@ packages=(
   # peers the tests compare against
   ffmpeg mediainfo dvgrab
   # user interface, screenshots
-  qt6-base-dev xvfb xauth fonts-dejavu-core
+  qt6-base-dev libqt6svg6 xvfb xauth fonts-dejavu-core
+  # installing and packaging: manual pages, icons, the Debian package and the checks of all three
+  scdoc librsvg2-bin dpkg-dev file desktop-file-utils appstream shared-mime-info lintian man-db
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Installs what is needed, builds, and runs every test: the normal build, then the
+# Installs what is needed, builds, and runs every test: the normal build (with the checks of the
+# installed files and the Debian package), then the
 # address/undefined sanitizer build, the thread sanitizer build of the threaded code,
 # and a short run of each fuzzer.
 # VANTREL_QUICK=1 runs the normal build's tests only.
@@ -28,7 +29,7 @@ configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
 # The peer comparisons (label peer, each test with its own time-out) run here only: the sanitizer
 # runs below would spend their time in ffmpeg and GStreamer, not in our code.
-ctest --test-dir build --no-tests=error -L 'unit|pipeline|peer' --output-on-failure -j "$jobs" --timeout 600
+ctest --test-dir build --no-tests=error -L 'unit|pipeline|install|peer' --output-on-failure -j "$jobs" --timeout 600
 
 if [ "${VANTREL_QUICK:-}" = "1" ]; then exit 0; fi
 

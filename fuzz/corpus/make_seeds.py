@@ -34,13 +34,23 @@ def strl(stype, handler, rate, scale, length, bufsize, index_payload=None):
     return lst(b'strl', body)
 
 
-def frame(i, size):
-    # A tiny stand-in for a DV frame: the reader never looks inside samples.
-    return bytes((i * 7 + k) & 0xFF for k in range(size))
+def frame(i, size, dv=False):
+    # A tiny stand-in for a DV frame. A DV one starts with the IDs of a header block (PAL), a
+    # subcode block and a VAUX block, so that it is taken for DV and reaches the analysis.
+    data = bytearray((i * 7 + k) & 0xFF for k in range(size))
+    if dv:
+        for at, block_id in ((0, b'\x1f\x07\x00\xbf'), (80, b'\x3f\x07\x00'), (240, b'\x5f\x07\x00')):
+            if at + len(block_id) <= size:
+                data[at:at + len(block_id)] = block_id
+    return bytes(data)
 
 
-def avi(streams, frames, index='idx1', rate=25, scale=1, odd_junk=False, forms=1, frame_size=480):
-    """streams: list of b'vids' / b'auds' / b'iavs'."""
+def avi(streams, frames, index='idx1', rate=25, scale=1, odd_junk=False, forms=1, frame_size=480,
+        dmlh=False, repeat_super=False, base_shift=0, delta_frames=False, empty_forms=0):
+    """streams: list of b'vids' / b'auds' / b'iavs'. dmlh: an OpenDML header with the total frame
+    count; repeat_super: each super index names its first standard index once more; base_shift:
+    added to every standard index's base offset; delta_frames: standard index sizes carry the
+    not-a-key-frame bit; empty_forms: 'AVIX' forms without a movie list at the end."""
     ids = []
     for n, s in enumerate(streams):
         suffix = {b'vids': b'dc', b'auds': b'wb', b'iavs': b'__'}[s]
@@ -52,6 +62,8 @@ def avi(streams, frames, index='idx1', rate=25, scale=1, odd_junk=False, forms=1
     def header_list(super_payloads):
         hdr = struct.pack('<IIIIIIIIII16x', 40000, 0, 0, 0x10, frames, 0, len(streams), 480, 720, 576)
         body = chunk(b'avih', hdr)
+        if dmlh:
+            body += lst(b'odml', chunk(b'dmlh', struct.pack('<I', frames) + bytes(244)))
         for n, s in enumerate(streams):
             payload = super_payloads[n] if opendml else None
             body += strl(s, b'' if s == b'auds' else b'dvsd', 48000 if s == b'auds' else rate,
@@ -76,7 +88,7 @@ def avi(streams, frames, index='idx1', rate=25, scale=1, odd_junk=False, forms=1
                 for n, s in enumerate(streams):
                     size = 16 if s == b'auds' else frame_size
                     at = len(out)
-                    out += chunk(ids[n], frame(count, size))
+                    out += chunk(ids[n], frame(count, size, dv=s != b'auds'))
                     form_entries[n].append((at, size))
                     if f == 0:
                         idx1.append((ids[n], at, size))
@@ -85,9 +97,9 @@ def avi(streams, frames, index='idx1', rate=25, scale=1, odd_junk=False, forms=1
                 count += 1
             if opendml:
                 for n in range(len(streams)):
-                    payload = struct.pack('<HBBI4sQI', 2, 0, 1, len(form_entries[n]), ids[n], riff_at, 0)
+                    payload = struct.pack('<HBBI4sQI', 2, 0, 1, len(form_entries[n]), ids[n], riff_at + base_shift, 0)
                     for at, size in form_entries[n]:
-                        payload += struct.pack('<II', at + 8 - riff_at, size)
+                        payload += struct.pack('<II', at + 8 - riff_at, size | (0x80000000 if delta_frames else 0))
                     ix_at = len(out)
                     out += chunk(b'ix%02d' % n, payload)
                     supers[n].append((ix_at, len(payload) + 8, len(form_entries[n])))
@@ -97,6 +109,8 @@ def avi(streams, frames, index='idx1', rate=25, scale=1, odd_junk=False, forms=1
                 payload = b''.join(struct.pack('<4sIII', cid, 0x10, at - base, size) for cid, at, size in idx1)
                 out += chunk(b'idx1', payload)
             struct.pack_into('<I', out, riff_at + 4, len(out) - riff_at - 8)
+        for _ in range(empty_forms):
+            out += b'RIFF' + struct.pack('<I', 4) + b'AVIX'
         return bytes(out), supers
 
     empty = [bytes(super_size)] * len(streams)
@@ -104,8 +118,9 @@ def avi(streams, frames, index='idx1', rate=25, scale=1, odd_junk=False, forms=1
     if opendml:
         payloads = []
         for n in range(len(streams)):
-            p = struct.pack('<HBBI4s12x', 4, 0, 0, len(supers[n]), ids[n])
-            for at, size, duration in supers[n]:
+            named = supers[n] + (supers[n][:1] if repeat_super else [])
+            p = struct.pack('<HBBI4s12x', 4, 0, 0, len(named), ids[n])
+            for at, size, duration in named:
                 p += struct.pack('<QII', at, size, duration)
             payloads.append(p.ljust(super_size, b'\0'))
         data, _ = build(payloads)
@@ -154,6 +169,13 @@ def main():
     write(r, 'seed_ntsc_odd_junk.avi', avi([b'vids'], 3, index='none', rate=30000, scale=1001, odd_junk=True))
     write(r, 'seed_opendml_avix.avi', avi([b'vids', b'auds'], 6, index='opendml', forms=3))
     write(r, 'seed_opendml_type1.avi', avi([b'iavs'], 4, index='opendml', forms=2))
+    write(r, 'seed_opendml_dmlh_delta_frames.avi', avi([b'vids'], 4, index='opendml', forms=2, dmlh=True,
+                                                         delta_frames=True))
+    write(r, 'seed_opendml_super_index_repeats.avi', avi([b'vids', b'auds'], 4, index='opendml', forms=2,
+                                                           repeat_super=True))
+    write(r, 'seed_opendml_base_off_by_one.avi', avi([b'vids'], 3, index='opendml', base_shift=1))
+    write(r, 'seed_opendml_empty_avix_forms.avi', avi([b'vids'], 3, index='opendml', empty_forms=3))
+    write(r, 'seed_rate_missing.avi', avi([b'vids'], 3, rate=0, scale=0))
     a = 'frame_analysis_fuzzer'
     write(a, 'seed_pal_all_packs', metadata_blocks())
     write(a, 'seed_ntsc_all_packs', metadata_blocks(pal=False, timecode=(23, 59, 59, 29), shutter=0x81ff))

@@ -135,11 +135,17 @@ TEST(AviStandardDecision, classifies_rates_as_pal_ntsc_or_neither)
         TestAviOptions options;
         options.rate = c.rate;
         options.scale = c.scale;
-        const auto path = writeTestFile("rate.avi", buildAvi(options, palFrames(1)));
+        // Frames of the standard the rate names, so that their DIF headers agree with it.
+        const auto frames = c.expected == dv::VideoSystem::Ntsc525_60
+                                ? testsupport::Frames{testsupport::SyntheticDvFrame::ntsc().bytes()}
+                                : palFrames(1);
+        const auto path = writeTestFile("rate.avi", buildAvi(options, frames));
         auto avi = OpenDVAvi(path);
-        ASSERT_EQ(static_cast<bool>(avi), c.expected != dv::VideoSystem::Unknown) << c.rate << "/" << c.scale;
+        // A missing rate (scale 0) leaves the decision to the frames' DIF headers, which say PAL.
+        const bool isRateMissing = c.scale == 0;
+        ASSERT_EQ(static_cast<bool>(avi), c.expected != dv::VideoSystem::Unknown || isRateMissing) << c.rate << "/" << c.scale;
         if (avi) {
-            EXPECT_EQ(avi->IsPAL(), c.expected == dv::VideoSystem::Pal625_50);
+            EXPECT_EQ(avi->IsPAL(), c.expected == dv::VideoSystem::Pal625_50 || isRateMissing);
             EXPECT_EQ(avi->streamInfo().dwRate, c.rate);
             EXPECT_EQ(avi->streamInfo().dwScale, c.scale);
         } else {
@@ -148,7 +154,7 @@ TEST(AviStandardDecision, classifies_rates_as_pal_ntsc_or_neither)
     }
 }
 
-TEST(AviFrameReads, reads_at_most_the_suggested_buffer_and_never_past_the_sample)
+TEST(AviFrameReads, reads_the_whole_sample_whatever_the_suggested_buffer_and_never_past_it)
 {
     const auto frame = testsupport::SyntheticDvFrame::pal().bytes();
     const std::vector<std::byte> shortSample(frame.begin(), frame.begin() + 1001);
@@ -162,7 +168,7 @@ TEST(AviFrameReads, reads_at_most_the_suggested_buffer_and_never_past_the_sample
     };
     const Case cases[] = {
         {144000, &frame, 144000}, {0, &frame, 144000},            // 0: the sample's own size
-        {120000, &frame, 120000}, {144000, &shortSample, 1001},   // a short sample stays short
+        {1000, &frame, 144000}, {144000, &shortSample, 1001},     // the suggestion is a hint; a short sample stays short
         {0, &shortSample, 1001},  {200000, &oversized, 144000},  // never more than one PAL frame
     };
     for (const auto& c : cases) {
@@ -183,8 +189,8 @@ TEST(AviFrameReads, reads_at_most_the_suggested_buffer_and_never_past_the_sample
     }
 }
 
-// The block read fills only the subcode and VAUX blocks of each sequence; the one-call read also
-// copies the gaps between them, but nothing before the first subcode block or past the last VAUX
+// The block read fills only the subcode and VAUX blocks of each sequence and the header block of
+// the first; the one-call read also copies the gaps between them, but nothing past the last VAUX
 // block of the frame's last sequence.
 TEST(AviFrameReads, metadata_reads_fill_the_subcode_and_vaux_blocks_and_stay_inside_the_frame)
 {
@@ -211,9 +217,9 @@ TEST(AviFrameReads, metadata_reads_fill_the_subcode_and_vaux_blocks_and_stay_ins
         const std::size_t spanEnd = (frame.size() / dv::kSequenceBytes - 1) * dv::kSequenceBytes + 480;
         for (std::size_t i = 0; i < span.size(); ++i) {
             const std::size_t block = (i % dv::kSequenceBytes) / dv::kDifBlockBytes;
-            const bool isMetadata = i < frame.size() && block >= 1 && block <= 5;
+            const bool isMetadata = i < frame.size() && (i < 80 || (block >= 1 && block <= 5));
             ASSERT_EQ(blocks[i], isMetadata ? frame[i] : std::byte{0xEE}) << "byte " << i << (isPal ? " PAL" : " NTSC");
-            const bool insideSpan = i >= 80 && i < spanEnd;
+            const bool insideSpan = i < spanEnd;
             ASSERT_EQ(span[i], insideSpan ? frame[i] : std::byte{0xEE}) << "byte " << i << (isPal ? " PAL" : " NTSC");
         }
     }

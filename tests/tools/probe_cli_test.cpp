@@ -64,14 +64,17 @@ TEST(ProbeCommandLine, unreadable_and_non_dv_files_get_one_error_line_each_and_t
     const auto notRiff = testPath("text.avi");
     writeText(notRiff, "this is not a RIFF file at all\n");
     const auto rawDv = generateTape("raw.dv", {"--format", "dv", "--frames", "3"});
+    const auto cutRawDv = testPath("raw-cut.dv");  // the first half of a frame
+    writeText(cutRawDv, readText(rawDv).substr(0, 72000));
     const auto odd = withFrameRate(generateTape("rate.avi", {"--frames", "5"}), "rate-2997.avi", 100, 2997);
 
-    const ToolResult result = probe({text(missing), text(good), text(notRiff), text(rawDv), text(odd)});
+    const ToolResult result =
+        probe({text(missing), text(good), text(notRiff), text(cutRawDv), text(rawDv), text(odd)});
     EXPECT_EQ(result.exitCode, 2);
-    EXPECT_EQ(splitLines(result.out).size(), 10u) << "the good file is still read whole";
+    EXPECT_EQ(splitLines(result.out).size(), 13u) << "the good AVI and raw DV files are still read whole";
     const auto errors = splitLines(result.err);
     ASSERT_EQ(errors.size(), 4u) << result.err;
-    const std::filesystem::path named[] = {missing, notRiff, rawDv, odd};
+    const std::filesystem::path named[] = {missing, notRiff, cutRawDv, odd};
     for (std::size_t i = 0; i < errors.size(); ++i) {
         EXPECT_EQ(errors[i].rfind("vantrel-probe: " + text(named[i]) + ": ", 0), 0u) << errors[i];
         EXPECT_GT(errors[i].size(), ("vantrel-probe: " + text(named[i]) + ": ").size() + 10) << "and a reason";
@@ -80,10 +83,15 @@ TEST(ProbeCommandLine, unreadable_and_non_dv_files_get_one_error_line_each_and_t
 
 TEST(ProbeCommandLine, short_frames_are_named_up_to_ten_then_counted)
 {
-    // NTSC frames (120000 bytes) in a file whose stream claims 25 frames a second: read as PAL,
-    // every frame comes up short.
+    // NTSC frames (120000 bytes) whose DIF headers and stream both say PAL: every frame comes up short.
     const auto ntsc = generateTape("ntsc.avi", {"--system", "ntsc", "--frames", "14", "--audio", "none"});
     const auto mislabelled = text(withFrameRate(ntsc, "ntsc-as-pal.avi", 1, 25));
+    std::string bytes = readText(mislabelled);
+    const std::string chunkHeader = std::string("00dc") + std::string("\xC0\xD4\x01\x00", 4);  // 120000 bytes
+    for (auto at = bytes.find(chunkHeader); at != std::string::npos; at = bytes.find(chunkHeader, at + 1)) {
+        bytes[at + 8 + 3] = static_cast<char>(bytes[at + 8 + 3] | 0x80);  // the DSF bit: 625/50
+    }
+    writeText(mislabelled, bytes);
     const ToolResult result = probe({mislabelled});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(splitLines(result.out).size(), 14u);
@@ -154,13 +162,13 @@ TEST(ProbeCommandLine, json_gives_one_object_per_frame_with_the_frame_values)
     const auto lines = splitLines(result.out);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[1],
-              "{\"frame\":1,\"timecode\":\"00:12:31:05\",\"recorded\":\"2004-07-14T18:03:09\",\"shutter\":600,"
+              "{\"file\":\"" + path + "\",\"frame\":1,\"timecode\":\"00:12:31:05\",\"recorded\":\"2004-07-14T18:03:09\",\"shutter\":600,"
               "\"iris\":8.000,\"gain_db\":9,\"exposure\":\"Fully automatic\",\"white_balance_mode\":\"auto\","
-              "\"white_balance\":\"Sunlight\",\"focus\":\"auto\"}");
+              "\"white_balance\":\"Sunlight\",\"focus\":\"auto\",\"error\":null}");
     EXPECT_EQ(lines[2],
-              "{\"frame\":2,\"timecode\":null,\"recorded\":null,\"shutter\":null,\"iris\":null,\"gain_db\":null,"
+              "{\"file\":\"" + path + "\",\"frame\":2,\"timecode\":null,\"recorded\":null,\"shutter\":null,\"iris\":null,\"gain_db\":null,"
               "\"exposure\":\"No data recorded\",\"white_balance_mode\":\"No data recorded\","
-              "\"white_balance\":\"No data recorded\",\"focus\":\"No data recorded\"}");
+              "\"white_balance\":\"No data recorded\",\"focus\":\"No data recorded\",\"error\":null}");
 }
 
 TEST(ProbeCommandLine, help_and_bad_usage)

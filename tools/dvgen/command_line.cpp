@@ -46,9 +46,11 @@ const char* const kDvgenUsage =
     "  --shutter-slot 1|2         slot of VAUX block 0 that holds the shutter pack (2)\n"
     "  --audio none|48k|44.1k|32k|32k12  sound: 16-bit at 48, 44.1 or 32 kHz, or 12-bit 32 kHz (48k)\n"
     "  --pattern NAME             moving videotestsrc pattern (ball)\n"
+    "  --aspect 4:3|16:9          display aspect in the video source control pack (4:3)\n"
     "  --pictures N               distinct pictures, looped (25)\n"
     "  -o, --output FILE          the file to write\n"
     "  --help                     this text\n"
+    "  --version                  the program's version\n"
     "\n"
     "The same options give the same bytes.\n";
 
@@ -274,6 +276,10 @@ std::optional<Error> applyOption(std::string_view name, std::string_view value, 
         o.audio = *audio;
     } else if (name == "--pattern") {
         o.pattern = std::string(value);
+    } else if (name == "--aspect") {
+        if (value == "4:3") o.isWide = false;
+        else if (value == "16:9") o.isWide = true;
+        else return bad;
     } else if (name == "--camcorder-layout") {
         return "--camcorder-layout takes no value";
     } else if (name == "-o" || name == "--output") {
@@ -298,6 +304,10 @@ Expected<DvgenCommand, std::string> parseDvgenArguments(const std::vector<std::s
         std::string_view value;
         if (name == "--help" || name == "-h") {
             command.wantsHelp = true;
+            return command;
+        }
+        if (name == "--version") {
+            command.wantsVersion = true;
             return command;
         }
         if (name == "--camcorder-layout") {

@@ -14,6 +14,7 @@ struct DvgenCommand {
     TapeOptions options;
     std::string outputPath;
     bool wantsHelp = false;
+    bool wantsVersion = false;
 };
 
 // Parses the arguments after the program name; the error names the faulty argument.

@@ -2,6 +2,7 @@
 // vantrel-dvgen: writes a deterministic DV tape for tests, benchmarks and the demo.
 #include "tools/dvgen/command_line.h"
 #include "tools/dvgen/tape_generator.h"
+#include "vantrel/version.h"
 
 #include <cstdio>
 #include <string>
@@ -18,6 +19,10 @@ int main(int argc, char** argv)
     }
     if (command->wantsHelp) {
         std::fputs(kDvgenUsage, stdout);
+        return 0;
+    }
+    if (command->wantsVersion) {
+        std::fputs(vantrel::versionLine("vantrel-dvgen").c_str(), stdout);
         return 0;
     }
     auto generator = TapeGenerator::create(command->options);

@@ -134,6 +134,20 @@ void writeSubcode(std::span<std::byte> frame, const TapeOptions& options, std::i
     }
 }
 
+// The encoder writes 4:3 into its video source control packs (0x61); PC2 bits 2..0 hold the
+// display aspect: 0 for 4:3, 2 for 16:9.
+void setDisplayAspect(std::span<std::byte> frame, std::size_t sequence, bool isWide) noexcept
+{
+    for (std::size_t b = 0; b < dv::kVauxBlocks; ++b) {
+        for (std::size_t k = 0; k < dv::kVauxPacksPerBlock; ++k) {
+            const std::size_t at = dv::vauxPackOffset(sequence, b, k);
+            if (frame[at] != std::byte{0x61}) continue;
+            const auto pc2 = static_cast<std::uint8_t>(frame[at + 2]);
+            frame[at + 2] = std::byte(static_cast<std::uint8_t>((pc2 & 0xF8) | (isWide ? 0x02 : 0x00)));
+        }
+    }
+}
+
 // VAUX of each sequence: the encoder's video source and control packs (slots 0, 1, 9 and 10 of
 // every block) stay; the shutter pack goes to slot 2 of block 0, the camera pack to slot 3 of
 // block 0, and the recording date and time to slots 2 and 3 of block 1.
@@ -148,6 +162,7 @@ void writeVaux(std::span<std::byte> frame, const TapeOptions& options, std::int6
     const PackBytes camera = cameraPack(cameraAt(options, frameIndex));
     const PackBytes shutter = shutterPack(shutterWordAt(options, frameIndex));
     for (std::size_t s = 0; s < sequences; ++s) {
+        setDisplayAspect(frame, s, options.isWide);
         putPack(frame, dv::vauxPackOffset(s, 0, static_cast<std::size_t>(options.shutterVauxSlot)),
                 hasShutter ? shutter : kFillerPack);
         putPack(frame, dv::vauxPackOffset(s, 1, 2), hasDate ? recordingDatePack(0x62, t) : kFillerPack);

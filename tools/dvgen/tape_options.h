@@ -75,6 +75,8 @@ struct TapeOptions {
     // Pictures: a loop of `pictureCount` distinct encoded pictures of a moving test pattern.
     std::string pattern = "ball";
     int pictureCount = 25;
+    // The display aspect bits of the video source control pack: 16:9 instead of 4:3.
+    bool isWide = false;
 
     AudioFormat audio = AudioFormat::Pcm48k16;
 

@@ -1,0 +1,265 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Exports read back by the peers: ffprobe for frames, duration, aspect, streams and chapters;
+// ffmpeg's decoding of a burnt-in frame compared with the panel picture of that frame.
+#include "tape_fixture.h"
+
+#include "avi/analysis_thread.h"
+#include "avi/dv_avi.h"
+#include "dv/info_lines.h"
+#include "export/burn_in.h"
+#include "panel/info_panel_picture.h"
+#include "support/test_files.h"
+
+#include <QImage>
+
+#include <csignal>
+#include <filesystem>
+#include <memory>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace vantrel::exporttest {
+namespace {
+
+bool hasPeers()
+{
+    return testsupport::hasTool("ffprobe") && testsupport::hasTool("ffmpeg");
+}
+
+// One ffprobe field of the first stream of a kind (v, a, s), counted frames included.
+std::string probeStream(const std::string& file, const char* kind, const char* field)
+{
+    const ToolResult r = runTool({"ffprobe", "-v", "error", "-count_frames", "-select_streams", kind, "-show_entries",
+                                  std::string("stream=") + field, "-of", "default=nw=1:nk=1", file});
+    return r.out.substr(0, r.out.find('\n'));
+}
+
+std::vector<std::string> chapterStarts(const std::string& file)
+{
+    const ToolResult r = runTool({"ffprobe", "-v", "error", "-show_entries", "chapter=start_time", "-of",
+                                  "default=nw=1:nk=1", file});
+    return testsupport::splitLines(r.out);
+}
+
+struct ExportCase {
+    const char* name;
+    std::vector<std::string> tape;
+    std::vector<std::string> exportOptions;
+    const char* output;
+    const char* frames;
+    const char* aspect;
+    const char* subtitleCodec;              // "" without a subtitle stream
+    std::vector<std::string> chapters;      // start times
+    const char* audioCodec;
+};
+
+const ExportCase kExportCases[] = {
+    {"mp4_with_chapters_and_subtitles", {"--frames", "300", "--jump", "100:+60", "--jump", "250:-5"},
+     {"--chapters", "--subtitles"}, "out.mp4", "300", "4:3", "mov_text", {"0.000000", "4.000000", "10.000000"}, "aac"},
+    {"wide_matroska_deinterlaced", {"--frames", "120", "--aspect", "16:9", "--jump", "60:+100"},
+     {"--chapters", "--subtitles", "--deinterlace", "--opus"}, "out.mkv", "120", "16:9", "subrip", {"0.000000", "2.400000"}, "opus"},
+    {"ntsc_plain", {"--system", "ntsc", "--frames", "90"}, {"--crf", "30"}, "out.mp4", "90", "4:3", "", {}, "aac"},
+};
+
+class Export : public ::testing::TestWithParam<ExportCase> {};
+
+TEST_P(Export, ffprobe_reads_frames_aspect_streams_and_chapters)
+{
+    if (!hasPeers()) GTEST_SKIP() << "ffprobe/ffmpeg missing";
+    const ExportCase& c = GetParam();
+    test::ScratchDir dir(std::string("export-") + c.name);
+    const std::string tape = makeTape(dir, "tape.avi", c.tape);
+    std::vector<std::string> args = c.exportOptions;
+    const std::string out = dir.file(c.output);
+    args.insert(args.end(), {tape, out});
+    const ToolResult made = runOurs(VANTREL_EXPORT_PATH, args);
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    EXPECT_NE(made.err.find("100%"), std::string::npos) << "no progress shown: " << made.err;
+
+    EXPECT_EQ(probeStream(out, "v", "codec_name"), "h264");
+    EXPECT_EQ(probeStream(out, "v", "nb_read_frames"), c.frames);
+    EXPECT_EQ(probeStream(out, "v", "display_aspect_ratio"), c.aspect);
+    EXPECT_EQ(probeStream(out, "a", "codec_name"), c.audioCodec);
+    EXPECT_EQ(probeStream(out, "s", "codec_name"), c.subtitleCodec);
+    EXPECT_EQ(chapterStarts(out), c.chapters);
+    const ToolResult duration = runTool({"ffprobe", "-v", "error", "-show_entries", "format=duration", "-of",
+                                         "default=nw=1:nk=1", out});
+    const double frameSeconds = std::string(c.tape.front()) == "--system" ? 1001.0 / 30000.0 : 0.04;
+    EXPECT_NEAR(std::stod(duration.out), std::stod(c.frames) * frameSeconds, 0.1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, Export, ::testing::ValuesIn(kExportCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Frame `index` of a file as ffmpeg decodes it: 720 x height BGR rows.
+QImage decodedFrame(const std::string& file, int index, int height)
+{
+    const std::string raw = file + ".frame.bgr";
+    const ToolResult r = runTool({"ffmpeg", "-v", "error", "-y", "-i", file, "-vf",
+                                  "select=eq(n\\," + std::to_string(index) + ")", "-frames:v", "1", "-pix_fmt", "bgr24",
+                                  "-f", "rawvideo", raw});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const auto bytes = testsupport::readBytes(raw);
+    if (bytes.size() != static_cast<std::size_t>(720 * 3 * height)) return {};
+    return QImage(reinterpret_cast<const uchar*>(bytes.data()), 720, height, 720 * 3, QImage::Format_BGR888).copy();
+}
+
+// The panel picture of frame `index` as the player shows it after playing from frame 0.
+QImage panelOfFrame(const std::string& tape, std::size_t index)
+{
+    auto opened = avi::OpenDVAvi(tape);
+    EXPECT_TRUE(opened);
+    avi::AnalysisThread analysis;
+    analysis.start(std::make_shared<const avi::DvAvi>(std::move(opened.value())));
+    analysis.waitUntilFinished();
+    panel::InfoPanelPicture picture(exporting::PanelBurnIn::panelSize());
+    dv::InfoLineFormatter formatter(&picture);
+    for (std::size_t i = 0; i <= index; ++i) formatter.ShowFrameInfo(*analysis.recordFor(i), static_cast<long>(i));
+    return picture.picture();
+}
+
+bool isGlyph(QRgb p)
+{
+    return qRed(p) >= 250 && qGreen(p) >= 250;
+}
+
+// Whether the panel has a glyph pixel at or next to (x, y): compression smears edges by a pixel.
+bool isNearGlyph(const QImage& panel, int x, int y)
+{
+    for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx)
+            if (panel.valid(x + dx, y + dy) && isGlyph(panel.pixel(x + dx, y + dy))) return true;
+    return false;
+}
+
+// Of the glyph pixels that panel `shown` has and panel `absent` has nowhere near, the share the
+// frame shows yellow.
+double yellowShareOfOwnGlyphs(const QImage& frame, const QImage& shown, const QImage& absent)
+{
+    int glyphs = 0;
+    int yellow = 0;
+    for (int y = 0; y < shown.height(); ++y) {
+        for (int x = 0; x < shown.width(); ++x) {
+            if (!isGlyph(shown.pixel(x, y)) || isNearGlyph(absent, x, y)) continue;
+            ++glyphs;
+            const QRgb f = frame.pixel(x, y);
+            if (qRed(f) > 120 && qGreen(f) > 120 && qBlue(f) < 120) ++yellow;
+        }
+    }
+    EXPECT_GT(glyphs, 10) << "too few differing glyph pixels to tell the texts apart";
+    return glyphs ? static_cast<double>(yellow) / glyphs : 0;
+}
+
+TEST(ExportBurnIn, panel_text_of_the_frame_is_in_the_decoded_frame)
+{
+    if (!hasPeers()) GTEST_SKIP() << "ffprobe/ffmpeg missing";
+    test::ScratchDir dir("export-burn-panel");
+    // A dark picture so that the yellow text stands out as it does on most tapes.
+    const std::string tape = makeTape(dir, "tape.avi", {"--frames", "80", "--pattern", "black", "--jump", "40:+3600",
+                                                        "--shutter", "60:250"});
+    const std::string out = dir.file("burnt.mkv");
+    const ToolResult made = runOurs(VANTREL_EXPORT_PATH, {"--burn-in", "panel", "--crf", "18", tape, out});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    const QImage frame = decodedFrame(out, 69, 576);
+    ASSERT_FALSE(frame.isNull());
+    // Frame 69's own text (its hour, frame number and shutter) is there; frame 20's is not: its
+    // differing glyphs fall on black. Thin strokes lose some colour to the 4:2:0 compression.
+    const QImage own = panelOfFrame(tape, 69);
+    const QImage other = panelOfFrame(tape, 20);
+    EXPECT_GT(yellowShareOfOwnGlyphs(frame, own, other), 0.7);
+    EXPECT_LT(yellowShareOfOwnGlyphs(frame, other, own), 0.2);
+    // Not the text of the next frame either, which differs in the frame number only.
+    const QImage next = panelOfFrame(tape, 70);
+    EXPECT_GT(yellowShareOfOwnGlyphs(frame, own, next), 0.7);
+    EXPECT_LT(yellowShareOfOwnGlyphs(frame, next, own), 0.2);
+}
+
+TEST(ExportBurnIn, date_is_drawn_in_the_lower_right_corner)
+{
+    if (!hasPeers()) GTEST_SKIP() << "ffprobe/ffmpeg missing";
+    test::ScratchDir dir("export-burn-date");
+    const std::string tape = makeTape(dir, "tape.avi", {"--frames", "50", "--pattern", "black", "--no-date", "30-49"});
+    const std::string out = dir.file("burnt.mp4");
+    const ToolResult made = runOurs(VANTREL_EXPORT_PATH, {"--burn-in", "date", tape, out});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    const QRect area = exporting::DateBurnIn::textArea(720, 576);
+    const auto brightIn = [&](const QImage& image) {
+        int bright = 0;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x) bright += qGray(image.pixel(x, y)) > 200;
+        return bright;
+    };
+    // A dated frame has white text there; a frame without a date has none.
+    EXPECT_GT(brightIn(decodedFrame(out, 10, 576)), 300);
+    EXPECT_EQ(brightIn(decodedFrame(out, 40, 576)), 0);
+}
+
+TEST(ExportFailures, unwritable_output_fails_before_any_work)
+{
+    test::ScratchDir dir("export-unwritable");
+    const std::string tape = makeTape(dir, "tape.avi", {"--frames", "10"});
+    std::filesystem::create_directory(dir.path() / "folder.mp4");
+    for (const std::string& out : {dir.file("no/such/folder/out.mp4"), dir.file("folder.mp4")}) {
+        const ToolResult r = runOurs(VANTREL_EXPORT_PATH, {tape, out});
+        EXPECT_EQ(r.exitCode, 2) << out;
+        EXPECT_NE(r.err.find("vantrel-export: cannot write"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find('%'), std::string::npos) << "work began: " << r.err;
+    }
+    const ToolResult wrongKind = runOurs(VANTREL_EXPORT_PATH, {tape, dir.file("out.avi")});
+    EXPECT_EQ(wrongKind.exitCode, 2);
+}
+
+TEST(ExportFailures, damaged_file_exports_the_readable_frames_and_names_the_damage)
+{
+    if (!hasPeers()) GTEST_SKIP() << "ffprobe/ffmpeg missing";
+    test::ScratchDir dir("export-damaged");
+    const std::string tape = makeTape(dir, "tape.avi", {"--frames", "100", "--type", "1"});
+    // Cut the file in the middle of frame 60's chunk: an interrupted capture without its index.
+    const auto bytes = testsupport::readBytes(tape);
+    auto opened = avi::OpenDVAvi(tape);
+    ASSERT_TRUE(opened);
+    const std::uint64_t cut = opened.value().reader().sample(opened.value().streamIndex(), 60).offsetBytes + 50000;
+    ASSERT_TRUE(testsupport::writeBytes(dir.file("cut.avi"), std::span(bytes).first(cut)));
+    const std::string out = dir.file("out.mp4");
+    const ToolResult made = runOurs(VANTREL_EXPORT_PATH, {dir.file("cut.avi"), out});
+    EXPECT_EQ(made.exitCode, 1) << made.err;
+    EXPECT_NE(made.err.find("interrupted write"), std::string::npos) << made.err;
+    EXPECT_NE(made.err.find("60 frames exported"), std::string::npos) << made.err;
+    EXPECT_EQ(probeStream(out, "v", "nb_read_frames"), "60");
+}
+
+TEST(ExportFailures, interrupt_leaves_no_file_under_the_final_name)
+{
+    test::ScratchDir dir("export-interrupt");
+    const std::string tape = makeTape(dir, "tape.avi", {"--frames", "1500", "--pictures", "5"});
+    const std::string out = dir.file("out.mp4");
+    int errPipe[2];
+    ASSERT_EQ(::pipe(errPipe), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::dup2(errPipe[1], STDERR_FILENO);
+        ::close(errPipe[0]);
+        ::execl(VANTREL_EXPORT_PATH, VANTREL_EXPORT_PATH, tape.c_str(), out.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(errPipe[1]);
+    // Wait for the first progress report: encoding is under way.
+    std::string err;
+    char buffer[256];
+    ssize_t n = 0;
+    while (err.find('%') == std::string::npos && (n = ::read(errPipe[0], buffer, sizeof buffer)) > 0) err.append(buffer, n);
+    ::kill(child, SIGINT);
+    while ((n = ::read(errPipe[0], buffer, sizeof buffer)) > 0) err.append(buffer, n);
+    ::close(errPipe[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << err;
+    EXPECT_FALSE(std::filesystem::exists(out));
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        EXPECT_FALSE(entry.path().filename().string().ends_with(".part")) << entry.path();
+    }
+}
+
+}  // namespace
+}  // namespace vantrel::exporttest

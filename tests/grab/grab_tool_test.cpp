@@ -1,0 +1,137 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// vantrel-grab: the same bitmap bytes as the window's Capture bitmap button for the same frame,
+// the panel's four lines in their rows, and the command line's refusals.
+#include "avi/analysis_thread.h"
+#include "avi/dv_avi.h"
+#include "grab/frame_grabber.h"
+#include "grab/grab_test_media.h"
+#include "panel/info_panel_picture.h"
+#include "support/run_tool.h"
+#include "support/test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include <filesystem>
+#include <memory>
+#include <string_view>
+
+namespace vantrel::grab {
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::freshTestFolder;
+using testsupport::readBytes;
+using testsupport::runTool;
+
+// What the window does on Capture bitmap while it shows frame n: the panel was drawn by
+// ShowAnalysedFrame for every frame from 0 to n into the panel picture of the window's size,
+// and the grab is at the play position where frame n begins.
+GrabResult grabLikeTheButton(const fs::path& tape, long frame, const fs::path& chosen)
+{
+    auto opened = avi::OpenDVAvi(tape.string());
+    EXPECT_TRUE(opened);
+    if (!opened) return {};
+    const bool isPal = opened->IsPAL();
+    avi::AnalysisThread analysis;
+    analysis.start(std::make_shared<const avi::DvAvi>(std::move(*opened)));
+    panel::InfoPanelPicture infoBitmap(QSize(360, 123));  // 76 dialog units × 1.625, rounded down
+    dv::InfoLineFormatter formatter(&infoBitmap);
+    for (long shown = 0; shown <= frame; ++shown) analysis.ShowAnalysedFrame(shown, formatter);
+    const std::int64_t playPosition = isPal ? frame * 400'000 : (frame * 1001 * 10'000'000LL + 29'999) / 30'000;
+    return GrabFrames(tape.string(), playPosition, infoBitmap.picture(), [&] { return chosen.string(); });
+}
+
+struct ToolCase {
+    const char* name;
+    const char* tapeName;
+    std::vector<std::string> dvgenArguments;
+    std::vector<std::string> toolOptions;
+    long frameShown;  // the frame the window shows at that position
+};
+
+const ToolCase kToolCases[] = {
+    {"pal_frame_option", "tool-pal.avi", {"--frames", "40", "--pictures", "40", "--shutter", "10:500"},
+     {"--frame", "23"}, 23},
+    {"pal_first_frame", "tool-pal.avi", {"--frames", "40", "--pictures", "40", "--shutter", "10:500"}, {}, 0},
+    // 1.47 s = 1470 ms: frame 44 by the player's 33.3333 ms, inside frame 44 (1468.1 .. 1501.5 ms).
+    {"ntsc_raw_at_seconds", "tool-ntsc.dv",
+     {"--system", "ntsc", "--format", "dv", "--frames", "60", "--pictures", "60", "--no-shutter", "40-50"},
+     {"--at", "1.47"}, 44},
+};
+
+TEST(GrabTool, writes_the_same_bytes_as_the_window_button_for_the_same_frame)
+{
+    for (const auto& c : kToolCases) {
+        SCOPED_TRACE(c.name);
+        const fs::path tape = testing::generateTape(c.tapeName, c.dvgenArguments);
+        const fs::path dir = freshTestFolder();
+        std::vector<std::string> command{VANTREL_GRAB_PATH};
+        command.insert(command.end(), c.toolOptions.begin(), c.toolOptions.end());
+        command.insert(command.end(), {tape.string(), (dir / "tool.bmp").string()});
+        const auto tool = runTool(command);
+        ASSERT_EQ(tool.exitCode, 0) << tool.err;
+        EXPECT_EQ(tool.out, "Grabbing bitmaps from " + tape.string() + ".\r\nSample grabbing complete.\r\n");
+
+        const GrabResult button = grabLikeTheButton(tape, c.frameShown, dir / "button");
+        ASSERT_EQ(button.outcome, GrabOutcome::Saved) << button.message;
+        const auto toolBytes = readBytes(dir / "tool.bmp");
+        const auto buttonBytes = readBytes(button.bitmapPath);
+        ASSERT_FALSE(toolBytes.empty());
+        EXPECT_TRUE(toolBytes == buttonBytes) << "the tool's bitmap differs from the button's";
+
+        // Each of the four lines is burnt into its own rows: red and green 255 under the glyphs.
+        const QImage saved(QString::fromStdString((dir / "tool.bmp").string()), "BMP");
+        for (const QRect& line : panel::kInfoLineRects) {
+            int glyphPixels = 0;
+            for (int i = 0; i < line.width() * line.height(); ++i) {
+                const QRgb p = saved.pixel(line.left() + i % line.width(), line.top() + i / line.width());
+                glyphPixels += qRed(p) == 255 && qGreen(p) == 255;
+            }
+            EXPECT_GT(glyphPixels, 10) << "line at row " << line.top();
+        }
+    }
+}
+
+struct CommandCase {
+    const char* name;
+    std::vector<std::string> arguments;  // TAPE and DIR stand for the tape and the test's folder
+    int exitCode;
+    const char* output;  // the start of standard output (exit 0) or of standard error
+};
+
+TEST(GrabTool, refuses_what_it_cannot_grab_with_exit_status_2_and_writes_nothing)
+{
+    const fs::path tape = testing::generateTape("tool-refusals.dv", {"--format", "dv", "--frames", "8"});
+    const CommandCase cases[] = {
+        {"help", {"--help"}, 0, "Usage: vantrel-grab [--frame N | --at SECONDS] FILE OUT.bmp\n"},
+        {"version", {"--version"}, 0, "vantrel-grab "},
+        {"unknown_option", {"--size", "2", "TAPE", "DIR/out.bmp"}, 2, "vantrel-grab: unknown option --size"},
+        {"frame_and_time", {"--frame", "1", "--at", "1", "TAPE", "DIR/out.bmp"}, 2, "vantrel-grab: give --frame or --at once"},
+        {"frame_past_the_end", {"--frame", "8", "TAPE", "DIR/out.bmp"}, 2, "vantrel-grab: TAPE: no frame 8 (the file has 8)"},
+        {"missing_file", {"DIR/nothing.dv", "DIR/out.bmp"}, 2, "vantrel-grab: DIR/nothing.dv: "},
+        {"unwritable_bitmap", {"TAPE", "DIR/missing/out.bmp"}, 2, "vantrel-grab: DIR/missing/out.bmp: No such file or directory\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dir = freshTestFolder();
+        const auto substitute = [&](std::string text) {
+            for (const auto& [name, value] : {std::pair{"TAPE", tape.string()}, std::pair{"DIR", dir.string()}}) {
+                for (auto at = text.find(name); at != std::string::npos; at = text.find(name)) {
+                    text.replace(at, std::string_view(name).size(), value);
+                }
+            }
+            return text;
+        };
+        std::vector<std::string> command{VANTREL_GRAB_PATH};
+        for (const auto& argument : c.arguments) command.push_back(substitute(argument));
+        const auto result = runTool(command);
+        EXPECT_EQ(result.exitCode, c.exitCode);
+        EXPECT_EQ((c.exitCode == 0 ? result.out : result.err).rfind(substitute(c.output), 0), 0u) << result.err;
+        EXPECT_TRUE(fs::is_empty(dir));
+    }
+}
+
+}  // namespace
+}  // namespace vantrel::grab

@@ -1,0 +1,426 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The staged installation and the Debian package, as the desktop, AppStream, man and Debian tools
+// and a user running the installed programs see them.
+#include "tools/tool_runner.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <unistd.h>
+
+namespace vantrel::tests {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kStage = VANTREL_STAGE_DIR;
+const fs::path kUsr = kStage / "usr";
+const fs::path kSourceDir = VANTREL_SOURCE_DIR;
+constexpr const char* kDesktopEntry = "usr/share/applications/org.vantrel.Vantrel.desktop";
+constexpr const char* kMetainfo = "usr/share/metainfo/org.vantrel.Vantrel.metainfo.xml";
+constexpr std::array kPngIconSizes{16, 22, 24, 32, 48, 64, 128, 256};
+
+std::vector<std::string> installedPrograms()
+{
+    std::vector<std::string> programs;
+    for (const auto& line : splitLines(readTextFile(VANTREL_INSTALLED_PROGRAMS_LIST)))
+        if (!line.empty()) programs.push_back(line);
+    return programs;
+}
+
+bool isWindowInstalled()
+{
+    const auto programs = installedPrograms();
+    return std::find(programs.begin(), programs.end(), "vantrel") != programs.end();
+}
+
+// The version as the top CMakeLists.txt sets it, read from the source, not from generated files.
+std::string projectVersion()
+{
+    std::smatch match;
+    const std::string text = readTextFile((kSourceDir / "CMakeLists.txt").string());
+    if (!std::regex_search(text, match, std::regex(R"(project\(Vantrel VERSION ([0-9.]+))"))) return "?";
+    return match[1];
+}
+
+// Runs a staged program as a user would, with nothing of the build tree on its paths.
+CommandResult runStaged(const std::string& program, std::vector<std::string> arguments)
+{
+    arguments.insert(arguments.begin(), (kUsr / "bin" / program).string());
+    return runCommand(arguments, {"env", "-u", "LD_LIBRARY_PATH", "QT_QPA_PLATFORM=offscreen", "TZ=UTC"});
+}
+
+std::set<std::string> longOptionsIn(const std::string& text)
+{
+    std::set<std::string> options;
+    const std::regex option(R"((^|[^A-Za-z0-9-])(--[a-z][a-z0-9-]*))");
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), option); it != std::sregex_iterator(); ++it)
+        options.insert((*it)[2]);
+    return options;
+}
+
+// The options that the OPTIONS section of the program's manual page source describes.
+std::set<std::string> manualPageOptions(const std::string& program)
+{
+    std::string optionLines;
+    bool isInOptions = false;
+    for (const auto& line : splitLines(readTextFile((kSourceDir / "man" / (program + ".1.scd")).string()))) {
+        if (line.starts_with("# ")) isInOptions = line == "# OPTIONS";
+        else if (isInOptions && line.starts_with("*-")) optionLines += line + "\n";
+    }
+    return longOptionsIn(optionLines);
+}
+
+std::set<std::string> filesBelow(const fs::path& root)
+{
+    std::set<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        if (!entry.is_directory()) files.insert(fs::relative(entry.path(), root).string());
+    return files;
+}
+
+fs::path packageFile()
+{
+    for (const auto& entry : fs::directory_iterator(VANTREL_PACKAGE_DIR))
+        if (entry.path().extension() == ".deb") return entry.path();
+    return {};
+}
+
+std::string packageField(const std::string& field)
+{
+    const CommandResult result = runCommand({"dpkg-deb", "--field", packageFile().string(), field});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    return result.out;
+}
+
+// The words of the string literals of a C++ source, comments left out.
+std::set<std::string> wordsInStringLiterals(const std::string& source)
+{
+    std::set<std::string> words;
+    std::string word;
+    bool isInString = false;
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        const char c = source[i];
+        const bool isWordChar = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+        if (isInString && isWordChar) {
+            word += c;
+            continue;
+        }
+        if (!word.empty()) words.insert(std::exchange(word, {}));
+        if (isInString) {
+            if (c == '\\') ++i;  // an escaped character ends the word and never the string
+            else if (c == '"') isInString = false;
+        } else if (c == '"') {
+            isInString = true;
+        } else if (source.compare(i, 2, "//") == 0) {
+            i = std::min(source.find('\n', i), source.size());
+        } else if (source.compare(i, 2, "/*") == 0) {
+            i = std::min(source.find("*/", i), source.size());
+        } else if (c == '\'') {  // a character literal, perhaps '"'
+            i = std::min(source.find('\'', i + (source.compare(i, 2, "'\\") == 0 ? 3 : 2)), source.size());
+        }
+    }
+    return words;
+}
+
+// The GStreamer elements that the programs' sources name (in element factories and pipeline
+// descriptions alike), as far as this machine's registry knows them.
+std::set<std::string> elementsNamedByThePrograms()
+{
+    std::set<std::string> factories;
+    for (const auto& line : splitLines(runCommand({"gst-inspect-1.0"}).out)) {  // "plugin:  element: text"
+        const auto fields = splitFields(line, ':');
+        if (fields.size() >= 3 && fields[1].starts_with("  ")) factories.insert(fields[1].substr(2));
+    }
+    std::set<std::string> named;
+    for (const char* folder : {"dv", "avi", "mediagraph", "pipeline", "panel", "player", "grab", "shell", "tools"}) {
+        if (!fs::is_directory(kSourceDir / folder)) continue;
+        for (const auto& entry : fs::recursive_directory_iterator(kSourceDir / folder)) {
+            const auto extension = entry.path().extension();
+            if (extension != ".cpp" && extension != ".h") continue;
+            for (const auto& word : wordsInStringLiterals(readTextFile(entry.path().string())))
+                if (factories.contains(word)) named.insert(word);
+        }
+    }
+    return named;
+}
+
+// The Debian package that holds the plugin of a GStreamer element on this machine.
+std::string packageOfElement(const std::string& element)
+{
+    for (const auto& line : splitLines(runCommand({"gst-inspect-1.0", element}).out)) {
+        const auto at = line.find("Filename");
+        if (at == std::string::npos) continue;
+        const auto path = line.find('/', at);
+        if (path == std::string::npos) return "libgstreamer1.0-0";  // built into the GStreamer library
+        const CommandResult owner = runCommand({"dpkg", "--search", fs::canonical(line.substr(path)).string()});
+        return owner.out.substr(0, owner.out.find(':'));
+    }
+    return {};
+}
+
+// Key=value lines of the [Desktop Entry] group.
+std::map<std::string, std::string> desktopEntryKeys(const std::string& text)
+{
+    std::map<std::string, std::string> keys;
+    for (const auto& line : splitLines(text)) {
+        const auto equals = line.find('=');
+        if (!line.starts_with("#") && equals != std::string::npos) keys[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    return keys;
+}
+
+#define SKIP_WITHOUT_TOOL(tool, package)                                                \
+    if (!toolExists(tool)) {                                                            \
+        GTEST_SKIP() << tool " is not installed (Debian package " package ")";          \
+    }
+
+#define SKIP_WITHOUT_WINDOW()                                                                        \
+    if (!isWindowInstalled()) {                                                                      \
+        EXPECT_FALSE(fs::exists(kStage / kDesktopEntry)) << "a menu entry without the window program"; \
+        GTEST_SKIP() << "the window program vantrel is not built";                                   \
+    }
+
+TEST(InstalledFiles, every_program_is_staged_with_its_manual_page_and_nothing_else_in_bin)
+{
+    const auto programs = installedPrograms();
+    for (const char* alwaysBuilt : {"vantrel-probe", "vantrel-dvgen"})
+        EXPECT_NE(std::find(programs.begin(), programs.end(), alwaysBuilt), programs.end()) << alwaysBuilt;
+    std::set<std::string> expected;
+    for (const auto& program : programs) {
+        expected.insert(program);
+        const fs::path staged = kUsr / "bin" / program;
+        EXPECT_TRUE((fs::status(staged).permissions() & fs::perms::others_exec) != fs::perms::none) << staged;
+        EXPECT_TRUE(fs::is_regular_file(kUsr / "share/man/man1" / (program + ".1.gz"))) << program;
+    }
+    EXPECT_EQ(filesBelow(kUsr / "bin"), expected) << "bin/ holds exactly the programs, no test or benchmark";
+}
+
+TEST(InstalledFiles, staged_programs_run_from_the_stage_and_print_the_project_version)
+{
+    const std::string buildDir = VANTREL_BINARY_DIR;
+    for (const auto& program : installedPrograms()) {
+        const CommandResult version = runStaged(program, {"--version"});
+        EXPECT_EQ(version.exitCode, 0) << program << ": " << version.err;
+        EXPECT_EQ(splitLines(version.out).at(0), program + " " + projectVersion()) << version.out;
+        const CommandResult dynamic = runCommand({"readelf", "--dynamic", (kUsr / "bin" / program).string()});
+        EXPECT_EQ(dynamic.out.find(buildDir), std::string::npos) << program << " looks for libraries in the build tree";
+    }
+}
+
+TEST(InstalledFiles, staged_probe_reads_a_tape_from_the_staged_generator)
+{
+    const std::string tape = generateTape("installed-probe-" + std::to_string(::getpid()) + ".avi",
+        {"--frames", "30", "--start", "2010-05-06T07:08:09", "--timecode", "01:02:03:04", "--shutter", "100",
+         "--jump", "25:+3600"});
+    const CommandResult probe = runStaged("vantrel-probe", {tape});
+    fs::remove(tape);
+    ASSERT_EQ(probe.exitCode, 0) << probe.err;
+    const auto lines = splitLines(probe.out);
+    ASSERT_EQ(lines.size(), 30u);
+    const struct { std::size_t frame; const char* dateLine; const char* timeCode; } expected[] = {
+        {0, "06.05.2010 07:08:09 Frame 0 Shutter 1/100 sec", "TimeCode 01:02:03   04"},
+        {24, "06.05.2010 07:08:09 Frame 24 Shutter 1/100 sec", "TimeCode 01:02:04   03"},
+        {25, "06.05.2010 08:08:10 Frame 25 Shutter 1/100 sec", "TimeCode 01:02:04   04"},
+    };
+    for (const auto& frame : expected) {
+        const auto fields = splitFields(lines[frame.frame], '\t');
+        ASSERT_EQ(fields.size(), 5u) << lines[frame.frame];
+        EXPECT_EQ(fields[0], std::to_string(frame.frame));
+        EXPECT_EQ(fields[1], frame.dateLine);
+        EXPECT_EQ(fields[4], frame.timeCode);
+    }
+}
+
+TEST(ManualPages, render_without_warnings_and_name_the_program_and_version)
+{
+    SKIP_WITHOUT_TOOL("man", "man-db");
+    for (const auto& program : installedPrograms()) {
+        const std::string page = (kUsr / "share/man/man1" / (program + ".1.gz")).string();
+        // The check Debian's lintian makes of a manual page: no groff or man warning at all.
+        const CommandResult checked = runCommand(
+            {"man", "--warnings", "-E", "UTF-8", "-l", "-Tutf8", "-Z", page},
+            {"LC_ALL=C.UTF-8", "MANROFFSEQ=", "MANWIDTH=80"});
+        EXPECT_EQ(checked.exitCode, 0) << page;
+        EXPECT_EQ(checked.err, "") << page;
+        const CommandResult text = runCommand({"man", "-l", page}, {"LC_ALL=C.UTF-8", "MANWIDTH=80"});
+        EXPECT_NE(text.out.find("NAME\n       " + program + " - "), std::string::npos) << text.out;
+        EXPECT_NE(text.out.find("Vantrel " + projectVersion() + " "), std::string::npos) << "footer: " << text.out;
+    }
+}
+
+TEST(ManualPages, describe_exactly_the_options_that_help_offers)
+{
+    for (const auto& program : installedPrograms()) {
+        const CommandResult help = runStaged(program, {"--help"});
+        EXPECT_EQ(help.exitCode, 0) << program << ": " << help.err;
+        const auto offered = longOptionsIn(help.out);
+        const auto described = manualPageOptions(program);
+        EXPECT_TRUE(offered.contains("--version")) << program << " --help does not offer --version";
+        for (const auto& option : offered)
+            EXPECT_TRUE(described.contains(option)) << program << " --help offers " << option
+                                                    << ", which man/" << program << ".1.scd does not describe";
+        for (const auto& option : described)
+            EXPECT_TRUE(offered.contains(option)) << "man/" << program << ".1.scd describes " << option
+                                                  << ", which " << program << " --help does not offer";
+    }
+}
+
+TEST(DesktopEntry, validates_and_opens_files_with_the_installed_window)
+{
+    SKIP_WITHOUT_WINDOW();
+    SKIP_WITHOUT_TOOL("desktop-file-validate", "desktop-file-utils");
+    const std::string entry = (kStage / kDesktopEntry).string();
+    const CommandResult validated = runCommand({"desktop-file-validate", entry});
+    EXPECT_EQ(validated.exitCode, 0);
+    EXPECT_EQ(validated.out + validated.err, "");
+    auto keys = desktopEntryKeys(readTextFile(entry));
+    EXPECT_EQ(keys["Exec"], "vantrel %f");
+    EXPECT_TRUE(fs::is_regular_file(kUsr / "bin" / keys["TryExec"])) << keys["TryExec"];
+    EXPECT_EQ(keys["Categories"], "AudioVideo;Video;Player;");
+    EXPECT_TRUE(fs::is_regular_file(kUsr / "share/icons/hicolor/scalable/apps" / (keys["Icon"] + ".svg")))
+        << "Icon=" << keys["Icon"];
+}
+
+TEST(DesktopEntry, claims_the_mime_types_that_the_system_gives_dv_and_avi_files)
+{
+    SKIP_WITHOUT_WINDOW();
+    const fs::path globs = "/usr/share/mime/globs2";
+    if (!fs::exists(globs)) GTEST_SKIP() << "no MIME database (Debian package shared-mime-info)";
+    std::set<std::string> claimed;
+    for (const auto& type : splitFields(desktopEntryKeys(readTextFile((kStage / kDesktopEntry).string()))["MimeType"], ';'))
+        if (!type.empty()) claimed.insert(type);
+    // Raw DV has two names; the MIME database of Debian 12 knows *.dv only.
+    const struct { const char* glob; bool isKnownEverywhere; } extensions[] = {
+        {"*.avi", true}, {"*.dv", true}, {"*.dif", false}};
+    for (const auto& extension : extensions) {
+        int typesFound = 0;
+        for (const auto& line : splitLines(readTextFile(globs.string()))) {
+            const auto fields = splitFields(line, ':');  // weight:type:glob
+            if (fields.size() < 3 || fields[2] != extension.glob) continue;
+            ++typesFound;
+            EXPECT_TRUE(claimed.contains(fields[1])) << extension.glob << " files are " << fields[1];
+        }
+        if (extension.isKnownEverywhere) {
+            EXPECT_GT(typesFound, 0) << "the MIME database knows no " << extension.glob;
+        }
+    }
+}
+
+TEST(AppStream, metainfo_validates_and_names_the_entry_the_version_and_the_programs)
+{
+    SKIP_WITHOUT_WINDOW();
+    SKIP_WITHOUT_TOOL("appstreamcli", "appstream");
+    const std::string metainfo = (kStage / kMetainfo).string();
+    const CommandResult validated = runCommand({"appstreamcli", "validate", "--no-net", metainfo});
+    EXPECT_EQ(validated.exitCode, 0) << validated.out << validated.err;
+    const std::string text = readTextFile(metainfo);
+    EXPECT_NE(text.find("<launchable type=\"desktop-id\">" + fs::path(kDesktopEntry).filename().string()), std::string::npos);
+    EXPECT_NE(text.find("<release version=\"" + projectVersion() + "\""), std::string::npos);
+    EXPECT_EQ(text.find('@'), std::string::npos) << "a placeholder left in " << text;
+    EXPECT_NE(text.find("<image>https://"), std::string::npos) << "the screenshot is a web address";
+    for (const char* element : {"<summary>", "<description>", "<screenshot ", "<content_rating type=\"oars-1.1\""})
+        EXPECT_NE(text.find(element), std::string::npos) << element;
+    for (const auto& program : installedPrograms())
+        EXPECT_NE(text.find("<binary>" + program + "</binary>"), std::string::npos) << program;
+}
+
+TEST(Icons, hicolor_holds_the_scalable_icon_and_pngs_of_the_size_their_folder_names)
+{
+    SKIP_WITHOUT_WINDOW();
+    const fs::path hicolor = kUsr / "share/icons/hicolor";
+    EXPECT_NE(readTextFile((hicolor / "scalable/apps/vantrel.svg").string()).find("<svg"), std::string::npos);
+    for (const int size : kPngIconSizes) {
+        const fs::path png = hicolor / (std::to_string(size) + "x" + std::to_string(size)) / "apps/vantrel.png";
+        const std::string bytes = readTextFile(png.string());
+        ASSERT_GE(bytes.size(), 24u) << png;
+        EXPECT_EQ(bytes.substr(1, 3), "PNG") << png;
+        // The IHDR chunk follows the 8-byte signature: length, "IHDR", width and height big-endian.
+        const auto u32be = [&](std::size_t at) {
+            return (std::uint32_t(std::uint8_t(bytes[at])) << 24) | (std::uint32_t(std::uint8_t(bytes[at + 1])) << 16) |
+                   (std::uint32_t(std::uint8_t(bytes[at + 2])) << 8) | std::uint32_t(std::uint8_t(bytes[at + 3]));
+        };
+        EXPECT_EQ(bytes.substr(12, 4), "IHDR") << png;
+        EXPECT_EQ(u32be(16), std::uint32_t(size)) << png;
+        EXPECT_EQ(u32be(20), std::uint32_t(size)) << png;
+    }
+}
+
+TEST(DebianPackage, holds_exactly_the_staged_files)
+{
+    ASSERT_FALSE(packageFile().empty()) << "no package in " << VANTREL_PACKAGE_DIR;
+    const CommandResult contents = runCommand({"dpkg-deb", "--contents", packageFile().string()});
+    ASSERT_EQ(contents.exitCode, 0) << contents.err;
+    std::set<std::string> packaged;
+    for (const auto& line : splitLines(contents.out)) {
+        const auto path = line.find(" ./");
+        if (!line.starts_with("d") && path != std::string::npos) packaged.insert(line.substr(path + 3));
+    }
+    EXPECT_EQ(packaged, filesBelow(kStage));
+    for (const auto& program : installedPrograms()) {
+        EXPECT_TRUE(packaged.contains("usr/bin/" + program)) << program;
+        EXPECT_TRUE(packaged.contains("usr/share/man/man1/" + program + ".1.gz")) << program;
+    }
+    EXPECT_TRUE(packaged.contains("usr/share/doc/vantrel/copyright"));
+    if (isWindowInstalled()) {
+        for (const std::string file : {kDesktopEntry, kMetainfo, "usr/share/icons/hicolor/scalable/apps/vantrel.svg",
+                                       "usr/share/icons/hicolor/48x48/apps/vantrel.png"})
+            EXPECT_TRUE(packaged.contains(file)) << file;
+    }
+}
+
+TEST(DebianPackage, control_names_version_maintainer_and_the_runtime_plugins)
+{
+    ASSERT_FALSE(packageFile().empty()) << "no package in " << VANTREL_PACKAGE_DIR;
+    EXPECT_EQ(packageField("Package"), "vantrel\n");
+    EXPECT_EQ(packageField("Version"), projectVersion() + "\n");
+    EXPECT_EQ(packageFile().filename().string().rfind("vantrel_" + projectVersion() + "_", 0), 0u) << packageFile();
+    EXPECT_TRUE(std::regex_search(packageField("Maintainer"), std::regex(R"(^[^<]+ <[^@ ]+@[^@ ]+>\n$)")));
+    EXPECT_GE(splitLines(packageField("Description")).size(), 3u) << "a summary and a long description";
+    const std::string depends = packageField("Depends");
+    // GStreamer's elements are plugins, which dpkg-shlibdeps cannot see; the C and C++ runtimes it can.
+    for (const char* package : {"gstreamer1.0-plugins-base", "gstreamer1.0-plugins-good", "gstreamer1.0-libav",
+                                "libc6 (", "libstdc++6 (", "libgstreamer1.0-0 ("})
+        EXPECT_NE(depends.find(package), std::string::npos) << package << " missing from " << depends;
+    if (isWindowInstalled()) {
+        EXPECT_NE(depends.find("libqt6widgets6"), std::string::npos) << depends;
+        EXPECT_NE(depends.find("libqt6svg6"), std::string::npos) << "the window's SVG icon: " << depends;
+    }
+}
+
+TEST(DebianPackage, asks_for_the_plugin_package_of_every_element_the_programs_name)
+{
+    SKIP_WITHOUT_TOOL("gst-inspect-1.0", "gstreamer1.0-tools");
+    ASSERT_FALSE(packageFile().empty()) << "no package in " << VANTREL_PACKAGE_DIR;
+    const std::string relations = packageField("Depends") + packageField("Recommends") + packageField("Suggests");
+    const auto elements = elementsNamedByThePrograms();
+    for (const char* element : {"appsink", "appsrc", "avenc_dvvideo"})  // the generator and the graph ends
+        EXPECT_TRUE(elements.contains(element)) << element << " not found in the sources";
+    for (const auto& element : elements) {
+        const std::string package = packageOfElement(element);
+        ASSERT_FALSE(package.empty()) << "no Debian package holds the plugin of " << element;
+        EXPECT_NE(relations.find(package), std::string::npos)
+            << element << " is in " << package << ", which the package does not ask for: " << relations;
+    }
+}
+
+TEST(DebianPackage, lintian_reports_no_error)
+{
+    SKIP_WITHOUT_TOOL("lintian", "lintian");
+    const CommandResult lintian = runCommand({"lintian", "--tag-display-limit", "0", packageFile().string()});
+    for (const auto& line : splitLines(lintian.out)) EXPECT_FALSE(line.starts_with("E: ")) << line;
+    EXPECT_EQ(lintian.exitCode, 0) << lintian.out << lintian.err;
+}
+
+}  // namespace
+}  // namespace vantrel::tests

@@ -1,0 +1,139 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A scripted IEEE 1394 bus for tests: nodes with GUIDs, plugs, channels and bandwidth, AV/C
+// replies, bus resets at chosen moments, a receiver that reassembles transmitted packets into
+// frames, and DV receivers that get what a camcorder sends on the channel they listen to.
+#pragma once
+
+#include "mediagraph/firewire_bus.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace vantrel::mediagraph::testing {
+
+enum class AvcReply { Unknown, Accepted, Rejected, Interim, NotImplemented, NoAnswer };
+
+struct FakeNode {
+    std::uint64_t guid = 0;
+    std::string label;
+    bool isAvcUnit = true;
+    bool hasVcrSubunit = true;
+    bool canReadRom = true;
+    bool hasPlugs = true;                            // plug control registers for CMP
+    std::optional<std::uint8_t> outputSignalMode;    // nothing: the status is not implemented
+    int playQueriesBeforePlaying = 0;                // transport-state queries a deck threads the tape for
+};
+
+// One CMP connection as the bus holds it.
+struct FakeConnection {
+    std::uint64_t outputGuid = 0;  // 0 for this computer
+    std::uint64_t inputGuid = 0;
+    int channel = -1;
+    int bandwidth = 0;
+    bool isAwaitingRestore = false;  // a bus reset happened; dropped unless reconnected
+};
+
+// What one camcorder's input reassembled from the packets on its channel.
+struct ReceivedStream {
+    std::vector<std::vector<std::byte>> distinctFrames;  // consecutive repeats kept once
+    std::vector<std::size_t> packetsPerFrame;            // of each distinct frame, first time seen
+    std::size_t frameCount = 0;                          // every whole frame, repeats included
+    std::size_t incompleteFrames = 0;                    // cut short by a restart, or of no DV size
+};
+
+class FakeFireWireBus : public IFireWireBus {
+public:
+    static constexpr std::uint64_t kLocalGuid = 0x0000'0000'c0ff'ee00;
+    static constexpr int kTotalBandwidth = 4915;  // allocation units of one bus
+    static constexpr int kDvBandwidth = 1200;
+
+    FakeFireWireBus();
+    ~FakeFireWireBus() override;
+
+    // --- scripting
+    void addNode(FakeNode node);  // before this computer's node
+    void setAccessProblems(std::vector<FireWireAccessProblem> problems);
+    void setReply(std::uint64_t guid, std::uint8_t opcode, std::uint8_t operand, AvcReply reply);
+    // Resets the bus; with a new node, it comes first and every other node number moves up.
+    void busReset(std::optional<FakeNode> newFirstNode = std::nullopt);
+    // The node leaves the bus, which resets.
+    void unplug(std::uint64_t guid);
+    // The restore time after a reset has passed: connections not reconnected are gone.
+    void expireUnrestoredConnections();
+    void failIterations(int errorNumber, int count);
+    void setTransmitStartFails(bool fails);
+    void setTransmitStalled(bool isStalled);  // the port stops asking for packets
+
+    // Pushes a frame as the camcorder sends it; returns how many receivers got it.
+    int sendFromCamcorder(std::uint64_t guid, std::span<const std::byte> frame, std::uint64_t sequence);
+
+    // --- observing
+    std::vector<FakeConnection> connections() const;
+    int freeBandwidth() const;
+    std::vector<std::uint32_t> commandsTo(std::uint64_t guid) const;
+    ReceivedStream received(std::uint64_t guid) const;
+    std::vector<int> receiverChannels() const;
+    bool isTransmitting() const;
+    int openHandles() const;
+    // Waits until the predicate over the bus holds; false at the deadline.
+    bool waitUntil(const std::function<bool(const FakeFireWireBus&)>& condition, std::chrono::milliseconds timeout) const;
+
+    // --- the interface
+    int portCount() override { return 1; }
+    std::unique_ptr<IFireWireHandle> open(int port) override;
+    std::vector<FireWireAccessProblem> accessProblems() override;
+    GstOwned<GstElement> makeDvReceiver(int port, std::uint64_t guid) override;
+    void setReceiverChannel(GstElement* receiver, int channel) override;
+
+private:
+    class Handle;
+    friend class Handle;
+
+    struct DeckState {
+        std::uint8_t opcode = avc::kOpWind;
+        std::uint8_t operand = 0x60;  // stopped
+        int threadingQueriesLeft = 0;
+    };
+    struct Receiver {
+        GstElement* element;  // a reference held
+        std::uint64_t guid;
+        int channel;
+    };
+
+    int localIndex() const { return static_cast<int>(m_nodes.size()) - 1; }
+    std::optional<std::uint64_t> guidAt(FireWireNodeId id) const;
+    void notifyChanged() const { m_changed.notify_all(); }
+    void deliverPacket(int channel, std::span<const unsigned char> payload);
+
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_changed;
+    std::vector<FakeNode> m_nodes;  // by node number; this computer last
+    unsigned m_generation = 1;
+    std::vector<FireWireAccessProblem> m_accessProblems;
+    std::map<std::pair<std::uint64_t, std::uint16_t>, AvcReply> m_replies;
+    std::map<std::uint64_t, std::vector<std::uint32_t>> m_commands;
+    std::map<std::uint64_t, DeckState> m_decks;
+    std::vector<FakeConnection> m_connections;
+    std::set<int> m_channelsInUse;
+    int m_freeBandwidth = kTotalBandwidth;
+    std::deque<int> m_iterationErrors;
+    bool m_transmitStartFails = false;
+    bool m_isTransmitStalled = false;
+    std::set<Handle*> m_handles;
+    std::map<std::uint64_t, ReceivedStream> m_received;
+    std::map<std::uint64_t, std::vector<std::byte>> m_assembling;
+    std::map<std::uint64_t, std::size_t> m_assemblingPackets;
+    std::vector<Receiver> m_receivers;
+};
+
+}  // namespace vantrel::mediagraph::testing

@@ -1,0 +1,194 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The info panel picture: yellow glyphs on black at the four line rectangles, clipped, drawn from any thread.
+#include "panel/info_panel_picture.h"
+
+#include <QSignalSpy>
+#include <QThread>
+#include <QtTest/QTest>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+
+namespace vantrel::panel {
+namespace {
+
+dv::InfoLines makeLines(const std::string& l1, const std::string& l2, const std::string& l3, const std::string& tc)
+{
+    dv::InfoLines lines{};
+    std::strncpy(lines.line1, l1.c_str(), sizeof lines.line1 - 1);
+    std::strncpy(lines.line2, l2.c_str(), sizeof lines.line2 - 1);
+    std::strncpy(lines.line3, l3.c_str(), sizeof lines.line3 - 1);
+    std::strncpy(lines.timeCode, tc.c_str(), sizeof lines.timeCode - 1);
+    return lines;
+}
+
+const dv::InfoLines kTypicalLines = makeLines("05.03.2004 14:07:09 Frame 1234 Shutter 1/50 sec",
+                                              "2.000F Exposition Manual ",
+                                              "White balance auto  Gain 9 dB  Focus auto  ",
+                                              "TimeCode 00:12:31   04");
+
+bool isBlack(QRgb pixel) { return (pixel & 0xffffff) == 0; }
+
+// Glyph pixels are yellow: red equals green (anti-aliased edges are darker), no blue.
+bool isYellowShade(QRgb pixel) { return qRed(pixel) == qGreen(pixel) && qBlue(pixel) == 0; }
+
+int lineRectangleOf(QPoint point)
+{
+    for (int i = 0; i < 4; ++i)
+        if (kInfoLineRects[i].contains(point)) return i;
+    return -1;
+}
+
+TEST(InfoPanelPicture, is_a_black_24_bit_picture_of_the_panel_size_before_any_drawing)
+{
+    const InfoPanelPicture panel(QSize(360, 124));
+    const QImage picture = panel.picture();
+    EXPECT_EQ(picture.size(), QSize(360, 124));
+    EXPECT_EQ(picture.depth(), 24);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x) ASSERT_TRUE(isBlack(picture.pixel(x, y))) << x << "," << y;
+}
+
+TEST(InfoPanelPicture, draws_yellow_glyphs_only_inside_the_four_line_rectangles)
+{
+    InfoPanelPicture panel(QSize(360, 124));
+    panel.drawInfoLines(kTypicalLines);
+    const QImage picture = panel.picture();
+
+    int fullYellowPerLine[4] = {};
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb pixel = picture.pixel(x, y);
+            if (isBlack(pixel)) continue;
+            const int line = lineRectangleOf({x, y});
+            ASSERT_GE(line, 0) << "text outside the line rectangles at " << x << "," << y;
+            ASSERT_TRUE(isYellowShade(pixel)) << std::hex << pixel << " at " << std::dec << x << "," << y;
+            if ((pixel & 0xffffff) == 0xffff00) ++fullYellowPerLine[line];
+        }
+    }
+    for (int line = 0; line < 4; ++line) EXPECT_GT(fullYellowPerLine[line], 10) << "line " << line;
+}
+
+TEST(InfoPanelPicture, stores_the_pixels_blue_green_red_as_bitmap_rows_do)
+{
+    InfoPanelPicture panel(QSize(360, 124));
+    panel.drawInfoLines(kTypicalLines);
+    const QImage picture = panel.picture();
+    bool sawFullGlyphPixel = false;
+    for (int y = 10; y < 30 && !sawFullGlyphPixel; ++y) {
+        const uchar* row = picture.constScanLine(y);
+        for (int x = 0; x < 350; ++x) {
+            if (row[3 * x] == 0 && row[3 * x + 1] == 255 && row[3 * x + 2] == 255) sawFullGlyphPixel = true;
+            ASSERT_EQ(row[3 * x], 0) << "blue byte first, always 0 under yellow text";
+        }
+    }
+    EXPECT_TRUE(sawFullGlyphPixel);
+}
+
+struct ClipCase {
+    const char* name;
+    int panelWidth;
+    int firstColumnWithoutText;   // nothing at or right of it
+    int lastColumnsWithText;      // some text in [this, firstColumnWithoutText)
+};
+
+TEST(InfoPanelPicture, cuts_long_lines_at_the_rectangle_or_the_panel_edge)
+{
+    const ClipCase cases[] = {
+        {"wider panel: cut at the rectangle", 500, 350, 340},
+        {"narrower panel: cut at its edge", 200, 200, 190},
+    };
+    const std::string longText(120, 'W');
+    for (const ClipCase& c : cases) {
+        InfoPanelPicture panel(QSize(c.panelWidth, 124));
+        panel.drawInfoLines(makeLines(longText, longText, longText, longText));
+        const QImage picture = panel.picture();
+        bool hasTextNearEdge = false;
+        for (int y = 0; y < picture.height(); ++y) {
+            for (int x = c.lastColumnsWithText; x < picture.width(); ++x) {
+                if (isBlack(picture.pixel(x, y))) continue;
+                ASSERT_LT(x, c.firstColumnWithoutText) << c.name << " at " << x << "," << y;
+                hasTextNearEdge = true;
+            }
+        }
+        EXPECT_TRUE(hasTextNearEdge) << c.name;
+    }
+}
+
+TEST(InfoPanelPicture, a_new_drawing_replaces_the_whole_previous_panel)
+{
+    InfoPanelPicture panel(QSize(360, 124));
+    const std::string longText(120, 'W');
+    panel.drawInfoLines(makeLines(longText, longText, longText, longText));
+    panel.drawInfoLines(makeLines("1", "", "", ""));
+    const QImage picture = panel.picture();
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x)
+            if (!isBlack(picture.pixel(x, y))) {
+                ASSERT_TRUE(x < 20 && y >= 10 && y < 30) << x << "," << y;
+            }
+}
+
+TEST(InfoPanelPicture, announces_a_drawing_of_a_worker_thread_on_the_gui_thread)
+{
+    InfoPanelPicture panel(QSize(360, 124));
+    QObject receiver;  // lives on the GUI thread
+    std::atomic<QThread*> receivingThread{nullptr};
+    QObject::connect(&panel, &InfoPanelPicture::changed, &receiver,
+                     [&] { receivingThread = QThread::currentThread(); });
+    QSignalSpy spy(&panel, &InfoPanelPicture::changed);
+
+    std::thread worker([&] { panel.drawInfoLines(kTypicalLines); });
+    worker.join();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return receivingThread.load() != nullptr; }, 5000));
+    EXPECT_EQ(receivingThread.load(), QThread::currentThread());
+    EXPECT_EQ(spy.count(), 1);
+}
+
+TEST(InfoPanelPicture, a_reader_sees_whole_panels_while_two_threads_draw)
+{
+    const dv::InfoLines other = makeLines("No recording date ! Frame 7 Shutter 1/-1 sec", "0.000F Exposition No data recorded ",
+                                          "White balance No data recorded  Gain 0 dB  Focus No data recorded  ", "");
+    InfoPanelPicture referenceA(QSize(360, 124));
+    referenceA.drawInfoLines(kTypicalLines);
+    InfoPanelPicture referenceB(QSize(360, 124));
+    referenceB.drawInfoLines(other);
+    const QImage pictureA = referenceA.picture();
+    const QImage pictureB = referenceB.picture();
+    ASSERT_NE(pictureA, pictureB);
+
+    InfoPanelPicture panel(QSize(360, 124));
+    panel.drawInfoLines(kTypicalLines);
+    std::atomic<bool> isDone{false};
+    std::thread playerSide([&] {
+        for (int i = 0; i < 150; ++i) panel.drawInfoLines(kTypicalLines);
+    });
+    std::thread captureSide([&] {
+        for (int i = 0; i < 150; ++i) panel.drawInfoLines(other);
+        isDone = true;
+    });
+    int reads = 0;
+    while (!isDone || reads < 10) {
+        const QImage seen = panel.picture();
+        ASSERT_TRUE(seen == pictureA || seen == pictureB) << "torn panel at read " << reads;
+        ++reads;
+    }
+    playerSide.join();
+    captureSide.join();
+}
+
+TEST(InfoPanelPicture, bitmap_rows_are_padded_to_four_bytes)
+{
+    const struct {
+        int width;
+        int rowBytes;
+    } cases[] = {{1, 4}, {3, 12}, {5, 16}, {360, 1080}, {361, 1084}, {720, 2160}};
+    for (const auto& c : cases) EXPECT_EQ(bitmapRowBytes(c.width), c.rowBytes) << c.width;
+}
+
+}  // namespace
+}  // namespace vantrel::panel

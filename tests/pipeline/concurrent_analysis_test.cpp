@@ -1,0 +1,64 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The capture worker and the analysis thread analyse frames at the same moment: each gets the
+// records a lone thread gets, with no lock of ours between them.
+#include "avi/local_time_zone.h"
+#include "dv/pack_decoders.h"
+#include "support/synthetic_dv_frame.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vantrel::pipeline {
+namespace {
+
+// What the capture worker takes from a frame: its recording time, date fields, shutter and time code.
+std::string analysed(const std::vector<std::byte>& frame)
+{
+    dv::DVFrameInfo info{};
+    dv::AnalyseFrame(frame, dv::VideoSystem::Pal625_50, info);
+    const std::tm& t = info.tmRecorded;
+    return std::to_string(dv::GetRecordingTime(frame)) + " " + std::to_string(t.tm_year) + "-" + std::to_string(t.tm_mon) +
+           "-" + std::to_string(t.tm_mday) + " " + std::to_string(t.tm_hour) + ":" + std::to_string(t.tm_min) + ":" +
+           std::to_string(t.tm_sec) + " " + std::to_string(info.dShutter) + " " + info.szTimeCode;
+}
+
+TEST(ConcurrentAnalysis, two_threads_get_the_records_one_thread_gets)
+{
+    avi::PinLocalTimeZone();  // what the programs do at start-up, before any thread
+    std::vector<std::vector<std::byte>> frames;
+    for (int i = 0; i < 40; ++i)
+        frames.push_back(testsupport::SyntheticDvFrame::pal()
+                             .withRecordingDate({2004 + i % 3, 1 + i % 12, 1 + i % 28}, {i % 24, i % 60, (i * 7) % 60})
+                             .withTimecode({0, i / 25, i % 60, i % 25})
+                             .withShutterWord(static_cast<std::uint16_t>(0x0100 + i))
+                             .bytes());
+    frames.push_back(testsupport::SyntheticDvFrame::pal().bytes());  // no date at all
+    std::vector<std::string> alone;
+    for (const auto& frame : frames)
+        alone.push_back(analysed(frame));
+    ASSERT_TRUE(alone.back().starts_with("-1 ")) << alone.back();
+    ASSERT_FALSE(alone.front().starts_with("-1 ")) << alone.front();
+
+    auto run = [&](std::size_t offset, int* mismatches) {
+        for (int round = 0; round < 200; ++round) {
+            for (std::size_t i = 0; i < frames.size(); ++i) {
+                const std::size_t index = (i + offset) % frames.size();
+                *mismatches += analysed(frames[index]) != alone[index];
+            }
+        }
+    };
+    int captureMismatches = 0;
+    int analysisMismatches = 0;
+    {
+        std::jthread captureWorker(run, 0, &captureMismatches);
+        std::jthread analysisThread(run, frames.size() / 2, &analysisMismatches);
+    }
+    EXPECT_EQ(captureMismatches, 0);
+    EXPECT_EQ(analysisMismatches, 0);
+}
+
+}  // namespace
+}  // namespace vantrel::pipeline

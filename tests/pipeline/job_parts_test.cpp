@@ -1,0 +1,236 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The pieces of the jobs on their own: capture files and their names on closing, the preview's
+// layout and thread, the DV output's start errors.
+#include "support/scoped_env.h"
+#include "job_test_support.h"
+#include "mediagraph/graph_errors.h"
+#include "pipeline/avi_writer_graph.h"
+#include "pipeline/dv_out_graph.h"
+#include "pipeline/input_filter_graph.h"
+#include "pipeline/preview_graph.h"
+#include "support/scratch_dir.h"
+#include "support/synthetic_dv_frame.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace vantrel::pipeline {
+namespace {
+
+using testing::Frame;
+
+constexpr std::int64_t kDecember4th2005At2046Utc = 1133729160;
+
+std::vector<Frame> datedFrames(int count)
+{
+    std::vector<Frame> frames;
+    for (int i = 0; i < count; ++i)
+        frames.push_back(testsupport::SyntheticDvFrame::pal()
+                             .withRecordingDate({2005, 12, 4}, {20, 46, i / 25})
+                             .withTimecode({0, 0, i / 25, i % 25})
+                             .bytes());
+    return frames;
+}
+
+void deliverAll(IFrameSink& sink, const std::vector<Frame>& frames)
+{
+    for (const Frame& frame : frames)
+        sink.Deliver(400'000, frame.data(), static_cast<long>(frame.size()));
+}
+
+TEST(CaptureFile, written_under_working_name_and_renamed_when_closed)
+{
+    const testsupport::ScopedTimeZone utc(testsupport::kUtc);
+    const test::ScratchDir dir("capture-file");
+    const auto frames = datedFrames(30);
+    CAviWriterGraph writer(dir.file("clip"), "%y-%m-%d_%H-%M", 2, kDecember4th2005At2046Utc, true,
+                           dv::VideoSystem::Pal625_50);
+    EXPECT_EQ(writer.WorkingName(), dir.file("clip.~05-12-04_20-46.00.avi"));
+    deliverAll(writer, frames);
+    EXPECT_TRUE(testing::readDvFrames(writer.WorkingName()) == frames) << "an unclosed file opens with every frame";
+    const auto& closed = writer.Close();
+    EXPECT_FALSE(closed.error);
+    EXPECT_EQ(closed.path, dir.file("clip.05-12-04_20-46.00.avi"));
+    EXPECT_EQ(testing::fileNamesIn(dir.path()), std::vector<std::string>{"clip.05-12-04_20-46.00.avi"});
+    EXPECT_TRUE(testing::readDvFrames(closed.path) == frames);
+}
+
+TEST(CaptureFile, a_file_that_took_the_final_name_meanwhile_is_never_replaced)
+{
+    const testsupport::ScopedTimeZone utc(testsupport::kUtc);
+    const test::ScratchDir dir("capture-file-taken");
+    CAviWriterGraph writer(dir.file("clip"), "%y-%m-%d_%H-%M", 2, kDecember4th2005At2046Utc, false,
+                           dv::VideoSystem::Pal625_50);
+    deliverAll(writer, datedFrames(5));
+    std::ofstream(dir.file("clip.05-12-04_20-46.00.avi")) << "someone else's file";
+    EXPECT_EQ(writer.Close().path, dir.file("clip.05-12-04_20-46.01.avi"));
+    std::ifstream other(dir.file("clip.05-12-04_20-46.00.avi"));
+    std::string text;
+    std::getline(other, text);
+    EXPECT_EQ(text, "someone else's file");
+}
+
+TEST(CaptureFile, torn_blocks_are_skipped_and_a_missing_folder_is_reported)
+{
+    const test::ScratchDir dir("capture-file-errors");
+    {
+        CAviWriterGraph writer(dir.file("clip"), "", 2, 0, true, dv::VideoSystem::Pal625_50);
+        const auto frames = datedFrames(3);
+        const auto torn = testsupport::SyntheticDvFrame::pal().truncatedTo(100'000);
+        writer.Deliver(400'000, frames[0].data(), static_cast<long>(frames[0].size()));
+        writer.Deliver(400'000, torn.data(), static_cast<long>(torn.size()));
+        writer.Deliver(400'000, frames[1].data(), static_cast<long>(frames[1].size()));
+        EXPECT_EQ(writer.FramesWritten(), 2u);
+    }
+    try {
+        CAviWriterGraph writer(dir.file("no-such-folder/clip"), "", 2, 0, true, dv::VideoSystem::Pal625_50);
+        FAIL() << "no error";
+    } catch (const mediagraph::CDShowException& error) {
+        EXPECT_NE(error.message().find("no-such-folder/clip.~.00.avi"), std::string::npos) << error.message();
+    }
+}
+
+TEST(Preview, picture_at_4_by_3_in_the_middle_of_the_area)
+{
+    struct Case {
+        std::uint32_t width;
+        std::uint32_t height;
+        PreviewRect expected;
+    };
+    const std::vector<Case> cases = {
+        {400, 400, {0, 50, 400, 300}}, {800, 300, {200, 0, 400, 300}}, {640, 480, {0, 0, 640, 480}},
+        {401, 300, {0, 0, 400, 300}},  {0, 0, {0, 0, 0, 0}},           {100, 1000, {0, 462, 100, 75}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(PreviewLayout(c.width, c.height), c.expected) << c.width << " x " << c.height;
+}
+
+// A headless owner: keeps the size of the last picture and its rectangle.
+class PictureKeeper : public IPreviewOwner {
+public:
+    void GetClientSize(std::uint32_t* width, std::uint32_t* height) const override
+    {
+        *width = 800;
+        *height = 300;
+    }
+    void ShowPreviewPicture(const PreviewPicture& picture, const PreviewRect& rect) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_width = picture.width;
+        m_height = picture.height;
+        m_hasWholeRows = picture.bgr.size() >= static_cast<std::size_t>(picture.strideBytes) * picture.height &&
+                         picture.strideBytes >= picture.width * 3;
+        m_rect = rect;
+    }
+    std::tuple<int, int, bool, PreviewRect> last() const
+    {
+        std::lock_guard lock(m_mutex);
+        return {m_width, m_height, m_hasWholeRows, m_rect};
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    int m_width = 0;
+    int m_height = 0;
+    bool m_hasWholeRows = false;
+    PreviewRect m_rect;
+};
+
+TEST(Preview, takes_frames_only_when_ready_and_shows_them_at_half_size)
+{
+    PictureKeeper owner;
+    CPreviewGraph preview(&owner, CMediaType{kInterleavedDvCaps, kMinimumFrameBufferBytes});
+    const Frame frame = testsupport::SyntheticDvFrame::pal().bytes();
+    std::uint64_t offered = 0;
+    ASSERT_TRUE(testing::waitUntil([&] {
+        preview.Deliver(400'000, frame.data(), static_cast<long>(frame.size()));
+        ++offered;
+        return preview.PicturesShown() >= 2;
+    }, std::chrono::seconds(10))) << "taken " << preview.FramesTaken() << ", error "
+                                  << (preview.FirstError() ? preview.FirstError()->message() : "none");
+    EXPECT_LT(preview.FramesTaken(), offered) << "frames offered while the preview rests are dropped";
+    const auto [width, height, hasWholeRows, rect] = owner.last();
+    EXPECT_EQ(width, 360);
+    EXPECT_EQ(height, 288);
+    EXPECT_TRUE(hasWholeRows);
+    EXPECT_EQ(rect, (PreviewRect{200, 0, 400, 300}));
+}
+
+TEST(Preview, destroyed_while_waiting_for_a_frame_ends_at_once)
+{
+    PictureKeeper owner;
+    auto preview = std::make_unique<CPreviewGraph>(&owner, CMediaType{kInterleavedDvCaps, kMinimumFrameBufferBytes});
+    preview.reset();  // the preview thread rests or waits for a frame: both end on destruction
+    EXPECT_EQ(std::get<0>(owner.last()), 0);
+}
+
+using SinkMaker = std::function<mediagraph::GstOwned<GstElement>()>;
+
+// One deck, "Test deck", whose DV input is the element the test makes; no transport.
+class DvOutBackend : public mediagraph::IVideoDeviceBackend, public mediagraph::IVideoDeviceEntry {
+public:
+    explicit DvOutBackend(SinkMaker makeSink) : m_makeSink(std::move(makeSink)) {}
+    Expected<std::vector<std::unique_ptr<mediagraph::IVideoDeviceEntry>>, std::string> Enumerate() override
+    {
+        std::vector<std::unique_ptr<mediagraph::IVideoDeviceEntry>> entries;
+        entries.push_back(std::make_unique<DvOutBackend>(m_makeSink));
+        return entries;
+    }
+    Expected<std::string, std::string> ReadFriendlyName() const override { return std::string("Test deck"); }
+    std::shared_ptr<mediagraph::IVideoDevice> Open() override { return std::make_shared<Deck>(m_makeSink); }
+
+private:
+    struct Deck : mediagraph::IVideoDevice {
+        explicit Deck(SinkMaker make) : makeSink(std::move(make)) {}
+        std::string FriendlyName() const override { return "Test deck"; }
+        mediagraph::GstOwned<GstElement> MakeCaptureSource() override { return {}; }
+        mediagraph::GstOwned<GstElement> MakeDvOutSink() override { return makeSink(); }
+        mediagraph::ITransport* Transport() override { return nullptr; }
+        std::int32_t DroppedFrames() const override { return -1; }
+        SinkMaker makeSink;
+    };
+    SinkMaker m_makeSink;
+};
+
+TEST(DvOut, a_deck_that_does_not_start_or_run_is_reported)
+{
+    mediagraph::ensureMediaFrameworkInitialised();
+    struct Case {
+        const char* name;
+        SinkMaker makeSink;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"refuses to open",
+         [] {
+             auto sink = mediagraph::makeElement("filesink", nullptr);
+             g_object_set(sink.get(), "location", "/nonexistent-folder/deck", nullptr);
+             return sink;
+         },
+         "Can't start DV output"},
+        {"never gets running",
+         [] {
+             // A bin waits for its sink's first frame: without one it stays on its way to running.
+             GstElement* bin = gst_bin_new(nullptr);
+             GstElement* sink = gst_element_factory_make("appsink", nullptr);
+             gst_bin_add(GST_BIN(bin), sink);
+             mediagraph::GstOwned<GstPad> pad = mediagraph::adopt(gst_element_get_static_pad(sink, "sink"));
+             gst_element_add_pad(bin, gst_ghost_pad_new("sink", pad.get()));
+             return mediagraph::GstOwned<GstElement>(GST_ELEMENT(gst_object_ref_sink(bin)));
+         },
+         "DV output not running"},
+    };
+    for (const Case& c : cases) {
+        mediagraph::ScopedVideoDeviceBackends backends({std::make_shared<DvOutBackend>(c.makeSink)});
+        try {
+            CDVOutGraph graph("Test deck", CMediaType{kInterleavedDvCaps, kMinimumFrameBufferBytes});
+            ADD_FAILURE() << c.name << ": no error";
+        } catch (const mediagraph::CDShowException& error) {
+            EXPECT_EQ(error.message(), c.expected) << c.name;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vantrel::pipeline

@@ -1,0 +1,175 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Print-to-tape jobs end to end: a file list goes to the virtual camcorder's tape, in order and
+// without a gap; paused sends the first frame, finished the last; errors end the job cleanly.
+#include "job_test_support.h"
+#include "mediagraph/graph_errors.h"
+#include "pipeline/file_list_source.h"
+#include "support/scratch_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace vantrel::pipeline {
+namespace {
+
+using testing::Frame;
+
+// A tape of its own content: every file gets a different start date and time code.
+// Type 0 is a raw DV file.
+std::string makeClip(const test::ScratchDir& dir, const std::string& name, int type, int frames, int minute)
+{
+    const std::string path = dir.file(name);
+    const std::string minuteText = std::to_string(10 + minute);
+    std::vector<std::string> options = {"--frames", std::to_string(frames), "--timecode", "00:" + minuteText + ":00:00",
+                                        "--start", "2005-12-04T20:" + minuteText + ":00"};
+    const std::vector<std::string> kind = type == 0 ? std::vector<std::string>{"--format", "dv"}
+                                                    : std::vector<std::string>{"--type", std::to_string(type)};
+    options.insert(options.end(), kind.begin(), kind.end());
+    return testing::generateTape(path, options);
+}
+
+std::string makeBlankTape(const test::ScratchDir& dir)
+{
+    const std::string path = dir.file("blank-tape.dv");
+    std::ofstream(path, std::ios::binary);
+    return path;
+}
+
+std::vector<Frame> concatenated(const std::vector<std::string>& files)
+{
+    std::vector<Frame> frames;
+    for (const std::string& file : files) {
+        auto more = testing::readDvFrames(file);
+        frames.insert(frames.end(), more.begin(), more.end());
+    }
+    return frames;
+}
+
+std::string messageOf(const std::function<void()>& start)
+{
+    try {
+        start();
+    } catch (const mediagraph::CDShowException& error) {
+        return error.message();
+    }
+    return "(no error)";
+}
+
+TEST(PrintJob, list_reaches_the_tape_in_order_without_a_gap_then_the_last_frame_repeats)
+{
+    const test::ScratchDir dir("print-list");
+    std::filesystem::create_directory(dir.path() / "clips");
+    const std::string plain = makeClip(dir, "plain.avi", 1, 20, 0);
+    const std::string second = makeClip(dir, "clips/B2.avi", 2, 15, 2);  // sorts after b1 without regard to case
+    const std::string first = makeClip(dir, "clips/b1.avi", 1, 10, 1);
+    const std::string raw = makeClip(dir, "raw.dv", 0, 12, 3);
+    const std::vector<Frame> expected = concatenated({plain, first, second, raw});
+    ASSERT_EQ(expected.size(), 57u);
+
+    const std::string tape = makeBlankTape(dir);
+    testing::ScopedVirtualCamcorder camcorder(tape);
+    testing::RecordingJobObserver observer;
+    CJobWnd job;
+    job.SetJobObserver(&observer);
+    job.SetAutoDeviceControl(true);
+    job.StartPrintToTape("  " + plain + " |   | " + dir.file("clips/*.avi") + "\t|" + raw, camcorder.name());
+    EXPECT_EQ(job.GetState(), JOB_TAPE_PAUSED);
+    job.ResumeTapeRecording();
+    ASSERT_TRUE(testing::waitUntil([&] { return job.GetState() == JOB_FINISHED; }));
+    EXPECT_EQ(job.GetDuration(), 57 * 400'000);
+    const std::uint64_t recordedAtEnd = camcorder.camcorder().framesRecorded();
+    ASSERT_TRUE(testing::waitUntil([&] { return camcorder.camcorder().framesRecorded() >= recordedAtEnd + 20; }))
+        << "finished keeps sending the last frame";
+    job.StopJob();
+    EXPECT_EQ(camcorder.camcorder().mode(), mediagraph::ED_MODE_STOP);
+    EXPECT_TRUE(observer.failures().empty());
+
+    EXPECT_GE(testing::expectPrintedInOrder(testing::readRawDvFrames(tape), expected), 20u);
+}
+
+TEST(PrintJob, paused_sends_only_the_first_frame_and_counts_no_duration)
+{
+    const test::ScratchDir dir("print-paused");
+    const std::string clip = makeClip(dir, "clip.avi", 2, 10, 0);
+    const Frame firstFrame = testing::readDvFrames(clip).front();
+    const std::string tape = makeBlankTape(dir);
+    testing::ScopedVirtualCamcorder camcorder(tape);
+    camcorder.camcorder().setMode(mediagraph::ED_MODE_RECORD);
+    CJobWnd job;
+    job.StartPrintToTape(clip, camcorder.name());
+    ASSERT_TRUE(testing::waitUntil([&] { return camcorder.camcorder().framesRecorded() >= 30; }));
+    EXPECT_EQ(job.GetState(), JOB_TAPE_PAUSED);
+    EXPECT_EQ(job.GetDuration(), 0);
+    job.StopJob();
+    EXPECT_EQ(camcorder.camcorder().mode(), mediagraph::ED_MODE_RECORD) << "no transport command without auto control";
+    camcorder.camcorder().setMode(mediagraph::ED_MODE_STOP);
+    const auto recorded = testing::readRawDvFrames(tape);
+    ASSERT_GE(recorded.size(), 30u);
+    for (std::size_t i = 0; i < recorded.size(); ++i)
+        ASSERT_TRUE(recorded[i] == firstFrame) << "tape frame " << i;
+}
+
+TEST(PrintJob, a_later_file_that_cannot_be_read_ends_the_job_after_the_good_ones)
+{
+    const test::ScratchDir dir("print-unreadable");
+    const std::string good = makeClip(dir, "good.avi", 1, 12, 0);
+    const std::string bad = dir.file("bad.avi");
+    std::ofstream(bad) << "RIFF this is no AVI file at all";
+    const std::string tape = makeBlankTape(dir);
+    testing::ScopedVirtualCamcorder camcorder(tape);
+    testing::RecordingJobObserver observer;
+    CJobWnd job;
+    job.SetJobObserver(&observer);
+    job.SetAutoDeviceControl(true);
+    job.StartPrintToTape(good + "|" + bad, camcorder.name());
+    job.ResumeTapeRecording();
+    ASSERT_TRUE(testing::waitUntil([&] { return job.GetState() == JOB_FINISHED; }));
+    EXPECT_EQ(job.GetDuration(), 12 * 400'000);
+    ASSERT_EQ(observer.failures().size(), 1u);
+    EXPECT_NE(observer.failures().front().find("bad.avi"), std::string::npos) << observer.failures().front();
+    job.StopJob();
+    testing::expectPrintedInOrder(testing::readRawDvFrames(tape), testing::readDvFrames(good));
+}
+
+TEST(PrintJob, start_errors_name_what_is_missing)
+{
+    const test::ScratchDir dir("print-errors");
+    const std::string clip = makeClip(dir, "clip.avi", 2, 5, 0);
+    testing::ScopedVirtualCamcorder camcorder(makeBlankTape(dir));
+    struct Case {
+        std::string list;
+        std::string device;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"", camcorder.name(), "No file selected"},
+        {" |  | \t", camcorder.name(), "No file selected"},
+        {clip + " |  " + dir.file("missing.avi") + " ", camcorder.name(), dir.file("missing.avi") + ": file not found"},
+        {dir.file("*.mov"), camcorder.name(), dir.file("*.mov") + ": file not found"},
+        {clip, "Virtual DV camcorder (elsewhere)", "Device not found"},
+    };
+    for (const Case& c : cases) {
+        CJobWnd job;
+        EXPECT_EQ(messageOf([&] { job.StartPrintToTape(c.list, c.device); }), c.expected) << c.list;
+        job.StopJob();
+        EXPECT_EQ(job.GetState(), JOB_IDLE);
+    }
+}
+
+TEST(FileList, items_in_their_order_matches_sorted_without_regard_to_case)
+{
+    const test::ScratchDir dir("print-expand");
+    for (const char* name : {"c.avi", "B.avi", "a.avi", "D.AVI", "[x].avi"})
+        std::ofstream(dir.file(name)) << "x";
+    std::filesystem::create_directory(dir.path() / "folder.avi");
+    const std::vector<std::string> files =
+        ExpandFileList(dir.file("c.avi") + "|" + dir.file("*.avi") + "|" + dir.file("[x].avi") + "|" + dir.file("*.AVI"));
+    const std::vector<std::string> expected = {dir.file("c.avi"), dir.file("[x].avi"), dir.file("a.avi"),
+                                               dir.file("B.avi"), dir.file("c.avi"), dir.file("[x].avi"),
+                                               dir.file("D.AVI")};  // "[" lies before the letters
+    EXPECT_EQ(files, expected) << "a folder is no file; a name with brackets is taken as it is";
+}
+
+}  // namespace
+}  // namespace vantrel::pipeline

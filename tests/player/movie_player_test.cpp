@@ -1,0 +1,279 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The player on a fake graph: refusals, failures, stop, steps, slider drags and the position display.
+#include "player/player_test_support.h"
+#include "player/player_texts.h"
+#include "tools/tool_runner.h"
+
+#include <QSignalSpy>
+#include <QtTest/QTest>
+
+#include <gtest/gtest.h>
+
+namespace vantrel::player {
+namespace {
+
+constexpr std::int64_t kSecond = 10000000;
+
+const char* const kPlayListRefusal =
+    "ASX Playlists are not supported by this application.\n\nPlease select a valid media file.";
+const char* const kWindowsMediaRefusal =
+    "Windows Media files (ASF,WMV,WMA) are not supported by this application.\n\n"
+    "To play Windows Media files, use the ReelpaneASF or Spindle samples.";
+
+TEST(PlayerPosition, turns_positions_into_frame_numbers_and_labels)
+{
+    const struct {
+        std::int64_t position;
+        bool isPal;
+        long frame;
+        const char* label;
+    } cases[] = {
+        {kSecond, true, 25, "Position: 00m:01s"},
+        {kSecond, false, 30, "Position: 00m:01s"},
+        {2 * kSecond, true, 50, "Position: 00m:02s"},
+        {2 * kSecond, false, 60, "Position: 00m:02s"},
+        {(62 * 60 + 5) * kSecond + kSecond / 2, true, 93137, "Position: 62m:05s"},
+        {kSecond - 1, true, 24, "Position: 00m:00s"},
+        {0, false, 0, "Position: 00m:00s"},
+        {59 * kSecond + 9999999, true, 1499, "Position: 00m:59s"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(frameNumberOfPosition(c.position, c.isPal), c.frame) << c.position;
+        EXPECT_EQ(positionLabelText(c.position), c.label) << c.position;
+    }
+}
+
+TEST(PlayerOpen, refuses_play_lists_and_windows_media_anywhere_in_the_name)
+{
+    const struct {
+        const char* chosen;
+        const char* message;  // nullptr: accepted
+    } cases[] = {
+        {"/clips/Party.ASX", kPlayListRefusal},
+        {"/clips/a.asf.asx", kPlayListRefusal},   // the play-list test comes first
+        {"/x.asx/a.wmv", kPlayListRefusal},
+        {"/clips/a.WMV", kWindowsMediaRefusal},
+        {"/x.wmvideos/a.avi", kWindowsMediaRefusal},
+        {"/music/song.wma", kWindowsMediaRefusal},
+        {"/video/old.asf", kWindowsMediaRefusal},
+        {"/clips/Holiday.AVI", nullptr},
+    };
+    for (const auto& c : cases) {
+        PlayerBench bench;
+        bench.chosenFile = c.chosen;
+        bench.player->OpenMediaFile();
+        if (c.message == nullptr) {
+            EXPECT_TRUE(bench.messages.empty()) << c.chosen;
+            EXPECT_EQ(bench.log.graphsMade, 1) << c.chosen;
+        } else {
+            ASSERT_EQ(bench.messages.size(), 1u) << c.chosen;
+            EXPECT_EQ(bench.messages[0], c.message) << c.chosen;
+            EXPECT_EQ(bench.log.graphsMade, 0) << c.chosen;
+        }
+    }
+}
+
+TEST(PlayerOpen, stores_the_name_lower_cased_and_opens_the_path_as_chosen)
+{
+    PlayerBench bench;
+    bench.chosenFile = "/Clips/Holiday.AVI";
+    bench.player->OpenMediaFile();
+    EXPECT_EQ(bench.player->fileName(), "/clips/holiday.avi");
+    EXPECT_EQ(bench.player->grabPath(), "/Clips/Holiday.AVI");
+    EXPECT_EQ(bench.host.hostText().toStdString(), "holiday.avi [Audio] ");
+    bench.player->StartPlayback();
+    EXPECT_EQ(bench.host.hostText().toStdString(), "holiday.avi [Video] ");
+    bench.player->TogglePlayPause();
+    EXPECT_EQ(bench.host.hostText().toStdString(), "holiday.avi [Video] (Paused)");
+}
+
+TEST(PlayerOpen, a_cancelled_dialog_changes_nothing)
+{
+    PlayerBench bench;
+    bench.player->OpenMediaFile();
+    EXPECT_TRUE(bench.messages.empty());
+    EXPECT_EQ(bench.log.graphsMade, 0);
+    EXPECT_EQ(bench.host.hostText().toStdString(), kProductTitle);
+}
+
+TEST(PlayerOpen, reports_a_graph_that_cannot_be_built_and_unloads)
+{
+    const struct {
+        const char* name;
+        bool throwsAtOnce;
+        const char* message;
+    } cases[] = {
+        {"no graph at all", true,
+         "FAILED(hr=no element \"playbin\") in CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER, "
+         "IID_IGraphBuilder, (void **)&pGB)\n"},
+        {"file that does not play", false, "FAILED(hr=Could not determine type of stream.) in pGB->RenderFile(wFile, NULL)\n"},
+    };
+    for (const auto& c : cases) {
+        PlayerBench bench;
+        std::vector<std::string> messages;
+        PlayerServices services;
+        services.showMessage = [&](const std::string& text) { messages.push_back(text); };
+        if (c.throwsAtOnce) {
+            services.makeGraph = [](const std::string&, std::function<void()>) -> std::unique_ptr<IPlaybackGraph> {
+                throw std::runtime_error("no element \"playbin\"");
+            };
+        } else {
+            bench.script.opening = GraphOpening::Failed;
+            bench.script.openingError = "Could not determine type of stream.";
+            services.makeGraph = fakeGraphFactory(bench.script, bench.log);
+        }
+        CMoviePlayer player(&bench.host, &bench.slider, &bench.label, std::move(services));
+        player.OpenFile("/clips/broken.avi");
+        ASSERT_EQ(messages.size(), 1u) << c.name;
+        EXPECT_EQ(messages[0], c.message) << c.name;
+        EXPECT_FALSE(player.isLoaded()) << c.name;
+        EXPECT_EQ(player.state(), PlayerState::Idle) << c.name;
+        EXPECT_TRUE(player.fileName().empty()) << c.name;
+        EXPECT_EQ(bench.host.hostText().toStdString(), kProductTitle) << c.name;
+    }
+}
+
+TEST(PlayerOpen, releases_the_loaded_file_when_the_next_opens)
+{
+    PlayerBench bench;
+    bench.player->OpenFile("/clips/a.avi");
+    bench.player->OpenFile("/clips/b.avi");
+    EXPECT_EQ(bench.log.graphsMade, 2);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return bench.log.graphsReleased.load() == 1; }, 5000));
+    EXPECT_EQ(bench.player->fileName(), "/clips/b.avi");
+    bench.player->OpenFile("/clips/c.avi");
+    bench.player.reset();
+    EXPECT_EQ(bench.log.graphsReleased.load(), 3) << "none outlives the player";
+}
+
+TEST(PlayerOpen, shows_the_preview_still_a_second_after_opening_and_drops_it_at_play)
+{
+    PlayerBench bench;
+    QSignalSpy shown(bench.player.get(), &CMoviePlayer::previewStillShown);
+    QElapsedTimer clock;
+    clock.start();
+    bench.player->OpenFile("/clips/a.avi");
+    EXPECT_TRUE(bench.host.previewStill().isNull()) << "the still waits its second";
+    ASSERT_TRUE(shown.wait(5000));
+    EXPECT_GE(clock.elapsed(), CMoviePlayer::kPreviewDelayMs - 5);
+    EXPECT_EQ(bench.host.previewStill().size(), QSize(720, 576));
+    bench.player->StartPlayback();
+    EXPECT_TRUE(bench.host.previewStill().isNull());
+    EXPECT_EQ(bench.player->videoSize(), QSize(360, 288)) << "half size";
+}
+
+TEST(PlayerTransport, step_back_goes_40_ms_back_within_the_clip)
+{
+    const struct {
+        const char* name;
+        std::int64_t position;
+        std::int64_t target;
+        const char* label;
+    } cases[] = {
+        {"at 0.02 s", 200000, 0, "Position: 00m:00s"},
+        {"at the end", 10 * kSecond, 10 * kSecond - 400000, "Position: 00m:09s"},
+        {"in the middle", 5 * kSecond, 5 * kSecond - 400000, "Position: 00m:04s"},
+    };
+    for (const auto& c : cases) {
+        PlayerBench bench;
+        bench.script.duration = 10 * kSecond;
+        bench.player->OpenFile("/clips/a.avi");
+        bench.player->StartPlayback();
+        bench.script.position = c.position;
+        bench.player->StepBack();
+        ASSERT_FALSE(bench.log.seeks.empty()) << c.name;
+        EXPECT_EQ(bench.log.seeks.back(), c.target) << c.name;
+        EXPECT_EQ(bench.player->state(), PlayerState::Paused) << c.name;
+        EXPECT_EQ(bench.label.text().toStdString(), c.label) << c.name;
+        EXPECT_EQ(bench.player->lastFrameShown(), frameNumberOfPosition(c.target, false)) << "shown at once: " << c.name;
+    }
+}
+
+TEST(PlayerTransport, a_slider_drag_pauses_and_restores_the_graph_state_at_its_end)
+{
+    const struct {
+        const char* name;
+        void (*prepare)(CMoviePlayer&);
+        const char* lastCall;
+    } cases[] = {
+        {"from a running clip", [](CMoviePlayer& p) { p.StartPlayback(); }, "Run"},
+        {"from a paused clip", [](CMoviePlayer& p) { p.StartPlayback(); p.TogglePlayPause(); }, "Seek 50000000"},
+        {"from a stopped graph", [](CMoviePlayer& p) { p.graph()->Stop(); }, "Stop"},
+    };
+    for (const auto& c : cases) {
+        PlayerBench bench;
+        bench.script.duration = 20 * kSecond;
+        bench.player->OpenFile("/clips/a.avi");
+        c.prepare(*bench.player);
+        bench.log.calls.clear();
+        bench.player->SeekToPercent(5, 10);
+        EXPECT_EQ(bench.log.calls.front(), "Pause") << c.name;
+        EXPECT_FALSE(bench.player->isSeekIdle()) << c.name;
+        bench.player->SeekToPercent(5, 20);
+        bench.player->SeekToPercent(CMoviePlayer::kSliderEndScroll, 25);
+        EXPECT_EQ(bench.log.seeks.back(), 5 * kSecond) << c.name;
+        EXPECT_EQ(bench.log.calls.back(), c.lastCall) << c.name;
+        EXPECT_EQ(std::count(bench.log.calls.begin(), bench.log.calls.end(), "Pause"), 1) << c.name;
+        EXPECT_TRUE(bench.player->isSeekIdle()) << c.name;
+    }
+}
+
+TEST(PlayerTransport, stop_pauses_at_the_start_and_pause_only_toggles_the_graph)
+{
+    PlayerBench bench;
+    bench.script.duration = 20 * kSecond;
+    bench.player->OpenFile("/clips/a.avi");
+    bench.player->StartPlayback();
+    bench.script.position = 3 * kSecond;
+    bench.player->ToggleByGraphState();
+    bench.player->ToggleByGraphState();
+    EXPECT_EQ(bench.player->state(), PlayerState::Running) << "the player's own state stays";
+    bench.log.calls.clear();
+    bench.player->StopPlayback();
+    EXPECT_EQ(bench.log.calls, (std::vector<std::string>{"Pause", "Seek 0"}));
+    EXPECT_EQ(bench.player->state(), PlayerState::Stopped);
+}
+
+TEST(PlayerPosition, keeps_the_slider_at_0_for_an_unknown_duration_while_the_label_runs)
+{
+    PlayerBench bench;
+    bench.player->OpenFile("/clips/a.avi");
+    bench.player->StartPlayback();
+    bench.script.position = 75 * kSecond;
+    bench.player->OnPositionTick();
+    EXPECT_EQ(bench.slider.value(), 0);
+    EXPECT_EQ(bench.label.text().toStdString(), "Position: 01m:15s");
+}
+
+TEST(PlayerPosition, shows_each_new_frame_of_a_real_tape_and_a_frame_again_after_a_step_back)
+{
+    const std::string tape = tests::generateTape("player-new-frames.avi", {"--frames", "60", "--system", "ntsc"});
+    PlayerBench bench;
+    bench.script.duration = 2 * kSecond;
+    bench.player->OpenFile(tape);
+    ASSERT_TRUE(bench.player->isAnalysing());
+    EXPECT_FALSE(bench.player->isPal());
+    bench.player->StartPlayback();
+    const struct {
+        std::int64_t position;
+        const char* frameShown;  // nullptr: nothing new
+    } ticks[] = {{kSecond, "Frame 30 "}, {kSecond + 100000, nullptr}, {kSecond / 2, nullptr}, {kSecond + 400000, "Frame 31 "}};
+    for (const auto& tick : ticks) {
+        bench.panel.firstLines.clear();
+        bench.script.position = tick.position;
+        bench.player->OnPositionTick();
+        if (tick.frameShown == nullptr) {
+            EXPECT_TRUE(bench.panel.firstLines.empty()) << tick.position;
+        } else {
+            ASSERT_EQ(bench.panel.firstLines.size(), 1u) << tick.position;
+            EXPECT_NE(bench.panel.firstLines[0].find(tick.frameShown), std::string::npos) << bench.panel.firstLines[0];
+        }
+    }
+    bench.panel.firstLines.clear();
+    bench.player->StepBack();  // to 1.000 s: frame 30 again, at once
+    ASSERT_EQ(bench.panel.firstLines.size(), 1u);
+    EXPECT_NE(bench.panel.firstLines[0].find("Frame 30 "), std::string::npos) << bench.panel.firstLines[0];
+}
+
+}  // namespace
+}  // namespace vantrel::player

@@ -1,0 +1,336 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The main window offscreen, on a fake graph: places, toolbar states, status bar, bitmap dialog, choosers.
+#include "panel/info_panel_picture.h"
+#include "player/fake_playback_graph.h"
+#include "player/movie_player.h"
+#include "player/video_area.h"
+#include "shell/about_box.h"
+#include "shell/main_window.h"
+#include "shell/status_bar.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QMimeData>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QtTest/QTest>
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace vantrel::shell {
+namespace {
+
+using player::FakeGraphLog;
+using player::FakeGraphScript;
+
+struct GrabCall {
+    std::string source;
+    std::int64_t position;
+    QString bitmap;
+};
+
+struct WindowBench {
+    FakeGraphScript script;
+    FakeGraphLog log;
+    std::optional<QStringList> chosen;      // what the next file dialog answers
+    std::optional<QString> chosenMedia = QStringLiteral("/clips/a.avi");
+    std::vector<QString> messages;
+    std::vector<GrabCall> grabs;
+    std::optional<QString> grabError;
+    std::unique_ptr<CMainDlg> window;
+
+    WindowBench()
+    {
+        ShellServices services;
+        services.dialogs.choose = [this](FileDialogKind, const QString&) { return chosen; };
+        services.dialogs.chooseMediaFile = [this] { return chosenMedia; };
+        services.messageBox = [this](const QString&, const QString& text) { messages.push_back(text); };
+        services.makeGraph = player::fakeGraphFactory(script, log);
+        services.grabFrame = [this](const std::string& source, std::int64_t position, const QImage&,
+                                    const QString& bitmap) {
+            grabs.push_back({source, position, bitmap});
+            return grabError;
+        };
+        window = std::make_unique<CMainDlg>(std::move(services));
+    }
+
+    void waitForPlayer()
+    {
+        QSignalSpy created(window.get(), &CMainDlg::playerCreated);
+        if (window->player() == nullptr) {
+            ASSERT_TRUE(created.wait(5000));
+        }
+    }
+
+    // Open, Play, Pause, Stop ... enabled (1) or not (0), in the order of the table's columns.
+    std::string enabledButtons() const
+    {
+        std::string flags;
+        for (const int id : kSwitchedCommands) flags += window->action(id)->isEnabled() ? '1' : '0';
+        return flags;
+    }
+};
+
+QRect geometryOf(const CMainDlg& window, int id)
+{
+    const auto* widget = window.findChild<QWidget*>(QStringLiteral("control%1").arg(id));
+    return widget ? widget->geometry() : QRect();
+}
+
+TEST(MainWindow, places_the_controls_at_their_dialog_units_in_pixels)
+{
+    WindowBench bench;
+    EXPECT_EQ(bench.window->size(), QSize(731, 570));
+    EXPECT_EQ(bench.window->windowTitle(), QStringLiteral("Vantrel ver. 2.0"));
+    EXPECT_FALSE(bench.window->windowIcon().pixmap(32, 32).isNull());
+    EXPECT_FALSE(QIcon(QStringLiteral(":/icons/vantrel.svg")).pixmap(32, 32).isNull()) << "the SVG icon is built in";
+    const struct {
+        int id;
+        QRect pixels;
+    } cases[] = {
+        {2, {0, 523, 729, 26}},        // Exit: 0, 322, 486, 16
+        {1000, {0, 206, 360, 293}},    // video area: 0, 127, 240, 180
+        {1002, {369, 67, 189, 39}},    // position label: 246, 41, 126, 24
+        {1006, {608, 505, 45, 16}},    // 16:9: 405, 311, 30, 10
+        {1013, {431, 504, 156, 16}},   // auto control: 287, 310, 104, 10
+        {1024, {455, 426, 53, 16}},    // Player: 303, 262, 35, 10
+        {1028, {461, 471, 183, 20}},   // devices: 307, 290, 122, 12
+    };
+    for (const auto& c : cases) EXPECT_EQ(geometryOf(*bench.window, c.id), c.pixels) << c.id;
+    EXPECT_EQ(bench.window->infoPanel()->size(), QSize(360, 124)) << "the panel control 1, 40, 240, 76";
+}
+
+TEST(AboutBox, names_the_program_and_version_in_its_first_line)
+{
+    CAboutDlg about;
+    EXPECT_EQ(about.windowTitle(), QStringLiteral("About Vantrel"));
+    QStringList texts;
+    for (const QLabel* label : about.findChildren<QLabel*>()) texts << label->text();
+    EXPECT_TRUE(texts.contains(QStringLiteral("Vantrel Version 2.0"))) << texts.join(u'|').toStdString();
+}
+
+TEST(MainWindow, divides_the_status_bar_at_thirds_of_the_width)
+{
+    const struct {
+        int width;
+        std::array<int, 3> edges;
+    } cases[] = {{700, {233, 466, 700}}, {731, {243, 487, 731}}, {2, {0, 1, 2}}};
+    for (const auto& c : cases) EXPECT_EQ(statusPartEdges(c.width), c.edges) << c.width;
+
+    WindowBench bench;
+    const StatusBar* bar = bench.window->statusBar();
+    EXPECT_EQ(bar->part(0)->geometry().right() + 1, 243);
+    EXPECT_EQ(bar->part(1)->geometry().right() + 1, 487);
+    EXPECT_EQ(bar->part(2)->geometry().right() + 1, 731);
+    EXPECT_EQ(bar->text(0), QStringLiteral("Ready"));
+    EXPECT_EQ(bar->text(1), QStringLiteral("Current working mode : PLAYER"));
+}
+
+TEST(MainWindow, enables_the_toolbar_by_the_transport_in_player_mode)
+{
+    WindowBench bench;
+    bench.script.duration = 100000000;
+    // Columns: Open, Play, Pause, Stop, rewind, step back, step forward, fast forward, capture bitmap.
+    EXPECT_EQ(bench.enabledButtons(), "100000000") << "at start";
+    EXPECT_TRUE(bench.window->action(command::kAbout)->isEnabled());
+    bench.waitForPlayer();
+    const struct {
+        int command;
+        const char* enabled;
+        TransportState transport;
+    } steps[] = {
+        {command::kOpen, "110000000", TRANSPORT_OPENED},
+        {command::kPlay, "001100000", TRANSPORT_PLAYING},
+        {command::kPause, "001100001", TRANSPORT_PAUSED},
+        {command::kPause, "001100001", TRANSPORT_PAUSED},  // the second pause resumes; the buttons stay
+        {command::kStop, "100000000", TRANSPORT_IDLE},
+    };
+    for (const auto& step : steps) {
+        bench.window->onCommand(step.command);
+        EXPECT_EQ(bench.enabledButtons(), step.enabled) << step.command;
+        EXPECT_EQ(bench.window->transport(), step.transport) << step.command;
+    }
+    EXPECT_TRUE(bench.window->action(command::kAbout)->isEnabled());
+}
+
+TEST(MainWindow, enables_the_toolbar_by_the_job_state_in_the_job_modes)
+{
+    const struct {
+        std::int32_t jobState;
+        bool hasName;
+        const char* enabled;  // '-' left alone
+    } cases[] = {
+        {0, false, "-00000000"}, {0, true, "-10000000"}, {1, false, "-10011110"}, {3, false, "-10011110"},
+        {2, true, "-01100000"},  {4, false, "-01100000"}, {5, false, "-10000000"}, {6, true, "---------"},
+        {-1, true, "---------"},
+    };
+    for (const auto& c : cases) {
+        for (const WorkingMode mode : {MODE_CAPTURE, MODE_PRINT_TO_TAPE}) {
+            const ToolbarEnables enables = toolbarEnables(mode, TRANSPORT_PLAYING, c.jobState, c.hasName);
+            std::string flags;
+            for (const auto& e : enables) flags += e ? (*e ? '1' : '0') : '-';
+            EXPECT_EQ(flags, c.enabled) << "job state " << c.jobState;
+        }
+    }
+}
+
+TEST(MainWindow, names_the_working_mode_in_the_second_status_part)
+{
+    WindowBench bench;
+    const struct {
+        WorkingMode mode;
+        const char* text;
+    } cases[] = {{MODE_CAPTURE, "Current working mode : CAPTURING"},
+                 {MODE_PRINT_TO_TAPE, "Current working mode : PRINT TO TAPE"},
+                 {MODE_PLAYER, "Current working mode : PLAYER"}};
+    for (const auto& c : cases) {
+        bench.window->modeButton(c.mode)->click();
+        EXPECT_EQ(bench.window->mode(), c.mode);
+        EXPECT_EQ(bench.window->statusBar()->text(1).toStdString(), c.text);
+    }
+}
+
+TEST(MainWindow, writes_a_grabbed_bitmap_only_to_a_confirmed_name_with_one_bmp)
+{
+    const struct {
+        const char* name;
+        std::optional<QStringList> chosen;
+        std::optional<QString> grabError;
+        const char* bitmap;   // nullptr: nothing grabbed
+        const char* message;  // nullptr: none
+    } cases[] = {
+        {"cancelled", std::nullopt, std::nullopt, nullptr, nullptr},
+        {"plain name", QStringList{"/tmp/still"}, std::nullopt, "/tmp/still.bmp", nullptr},
+        {"name with .bmp", QStringList{"/tmp/still.bmp"}, std::nullopt, "/tmp/still.bmp", nullptr},
+        {"name with .BMP", QStringList{"/tmp/still.BMP"}, std::nullopt, "/tmp/still.BMP", nullptr},
+        {"unwritable", QStringList{"/proc/still"}, QStringLiteral("Permission denied"), "/proc/still.bmp",
+         "The bitmap /proc/still.bmp was not written: Permission denied"},
+    };
+    for (const auto& c : cases) {
+        WindowBench bench;
+        bench.waitForPlayer();
+        bench.window->onCommand(command::kOpen);
+        bench.window->onCommand(command::kPlay);
+        bench.script.position = 12345678;
+        bench.chosen = c.chosen;
+        bench.grabError = c.grabError;
+        bench.window->onCommand(command::kCaptureBitmap);
+        if (c.bitmap == nullptr) {
+            EXPECT_TRUE(bench.grabs.empty()) << c.name;
+        } else {
+            ASSERT_EQ(bench.grabs.size(), 1u) << c.name;
+            EXPECT_EQ(bench.grabs[0].bitmap.toStdString(), c.bitmap) << c.name;
+            EXPECT_EQ(bench.grabs[0].position, 12345678) << c.name;
+            EXPECT_EQ(bench.grabs[0].source, "/clips/a.avi") << c.name;
+        }
+        if (c.message == nullptr) {
+            EXPECT_TRUE(bench.messages.empty()) << c.name;
+        } else {
+            ASSERT_EQ(bench.messages.size(), 1u) << c.name;
+            EXPECT_EQ(bench.messages[0].toStdString(), c.message) << c.name;
+        }
+    }
+}
+
+TEST(MainWindow, a_slider_drag_from_playing_pauses_and_plays_again_on_release)
+{
+    WindowBench bench;
+    bench.script.duration = 400000000;
+    bench.waitForPlayer();
+    bench.window->onCommand(command::kOpen);
+    bench.window->onCommand(command::kPlay);
+    QSlider* slider = bench.window->slider();
+    bench.log.calls.clear();
+    slider->setSliderDown(true);
+    slider->setSliderPosition(40);  // a drag: the thumb moves
+    EXPECT_EQ(bench.log.calls.front(), "Pause");
+    EXPECT_FALSE(bench.window->player()->isSeekIdle());
+    slider->setSliderDown(false);   // released
+    EXPECT_EQ(bench.log.calls.back(), "Run");
+    EXPECT_EQ(bench.log.seeks.back(), 160000000);
+    EXPECT_TRUE(bench.window->player()->isSeekIdle());
+}
+
+TEST(MainWindow, the_wide_box_follows_clicks_before_and_after_the_player_exists)
+{
+    WindowBench bench;
+    bench.window->wideBox()->click();
+    EXPECT_TRUE(bench.window->isWide());
+    bench.waitForPlayer();
+    bench.window->onCommand(command::kOpen);
+    bench.window->onCommand(command::kPlay);
+    bench.window->wideBox()->click();
+    EXPECT_FALSE(bench.window->isWide());
+    bench.window->wideBox()->click();
+    EXPECT_EQ(bench.window->videoArea()->videoRect(), QRect(0, 36, 360, 252));
+}
+
+TEST(MainWindow, opens_a_dropped_file_in_the_player)
+{
+    WindowBench bench;
+    bench.waitForPlayer();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QStringLiteral("/clips/Dropped.avi"))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(bench.window.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(bench.window.get(), &drop);
+    EXPECT_EQ(bench.log.graphsMade, 1);
+    EXPECT_EQ(bench.window->player()->grabPath(), "/clips/Dropped.avi");
+    EXPECT_EQ(bench.window->transport(), TRANSPORT_OPENED);
+    EXPECT_EQ(bench.enabledButtons(), "110000000");
+}
+
+TEST(FileChoosers, join_several_files_and_keep_the_result_when_cancelled)
+{
+    const struct {
+        bool isOpen;
+        std::optional<QStringList> chosen;
+        const char* result;
+    } cases[] = {
+        {true, QStringList{"/dv/a.avi", "/dv/b.avi"}, "/dv/a.avi | /dv/b.avi"},
+        {false, QStringList{"/dv/clip.avi"}, "/dv/clip.avi"},
+        {true, std::nullopt, "previous"},
+        {false, std::nullopt, "previous"},
+    };
+    for (const auto& c : cases) {
+        FileDialogs dialogs;
+        dialogs.choose = [&](FileDialogKind, const QString&) { return c.chosen; };
+        QString result = QStringLiteral("previous");
+        ChooseFiles(dialogs, c.isOpen, result, QStringLiteral("*.avi (*.avi)"));
+        EXPECT_EQ(result.toStdString(), c.result);
+    }
+}
+
+TEST(FileChoosers, strip_the_extension_of_the_file_name_only)
+{
+    const struct {
+        const char* path;
+        const char* stripped;
+        bool isLeft;
+    } cases[] = {
+        {"/dv/clip.avi", "/dv/clip", true},
+        {"/dv/clip", "/dv/clip", true},
+        {"/home/u/my.videos/clip.avi", "/home/u/my.videos/clip", true},
+        {"/home/u/.local/clip", "/home/u/.local/clip", true},
+        {"/home/u/.hidden", "/home/u/.hidden", true},
+        {"clip.tar.avi", "clip.tar", true},
+        {".avi", ".avi", true},
+        {"", "", false},
+    };
+    for (const auto& c : cases) {
+        QString path = QString::fromLatin1(c.path);
+        EXPECT_EQ(StripExtension(path), c.isLeft) << c.path;
+        EXPECT_EQ(path.toStdString(), c.stripped) << c.path;
+    }
+}
+
+}  // namespace
+}  // namespace vantrel::shell

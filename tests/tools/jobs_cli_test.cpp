@@ -1,0 +1,275 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// vantrel-capture and vantrel-print as scripts run them: files and paths, exit statuses, messages,
+// and the faults (a full disk, an interrupt, the tape failing) that must lose nothing written.
+#include "support/run_tool.h"
+#include "support/test_files.h"
+
+#include "pipeline/job_test_support.h"
+#include "support/scratch_dir.h"
+#include "vantrel/version.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+
+extern char** environ;
+
+namespace vantrel::tests {
+namespace {
+
+using pipeline::testing::Frame;
+using testsupport::hasTool;
+using testsupport::shellQuote;
+using testsupport::splitLines;
+using CommandResult = testsupport::ToolResult;
+using namespace std::chrono_literals;
+
+std::string tapeOf(const test::ScratchDir& dir, const std::string& name, const std::vector<std::string>& options)
+{
+    return pipeline::testing::generateTape(dir.file(name), options);
+}
+
+std::vector<std::string> camcorderEnvironment(const std::string& tape, const char* speed = "max")
+{
+    return {"TZ=UTC0", "VANTREL_VIRTUAL_CAMCORDER=" + shellQuote(tape), std::string("VANTREL_VIRTUAL_SPEED=") + speed};
+}
+
+// The capture files of a folder, in name order, and whether a working (~) file is among them.
+std::vector<std::string> captureFiles(const std::filesystem::path& folder, bool* hasWorkingFile = nullptr)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find('~') != std::string::npos && hasWorkingFile != nullptr)
+            *hasWorkingFile = true;
+        if (name.ends_with(".avi"))
+            names.push_back(entry.path().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The frames of the files, one after another, are the tape's first frames, in order.
+std::size_t expectTapePrefix(const std::vector<std::string>& files, const std::vector<Frame>& tape)
+{
+    std::size_t index = 0;
+    for (const std::string& file : files) {
+        for (const Frame& frame : pipeline::testing::readDvFrames(file)) {
+            EXPECT_LT(index, tape.size());
+            if (index >= tape.size())
+                return index;
+            EXPECT_TRUE(frame == tape[index]) << file << ": tape frame " << index;
+            ++index;
+        }
+    }
+    return index;
+}
+
+// A tool started in the background, its output into files; waited for with a deadline.
+class BackgroundTool {
+public:
+    BackgroundTool(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+                   const test::ScratchDir& dir)
+    {
+        std::string line;
+        for (const auto& assignment : environment)
+            line += assignment + " ";
+        line += "exec";
+        for (const auto& argument : arguments)
+            line += " " + shellQuote(argument);
+        line += " > " + shellQuote(dir.file("tool.out")) + " 2> " + shellQuote(dir.file("tool.err"));
+        const char* shell[] = {"/bin/sh", "-c", line.c_str(), nullptr};
+        EXPECT_EQ(posix_spawn(&m_pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(shell), environ), 0);
+        m_out = dir.file("tool.out");
+        m_err = dir.file("tool.err");
+    }
+    ~BackgroundTool()
+    {
+        if (m_pid > 0 && !m_status) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    void signal(int number) { kill(m_pid, number); }
+    // The exit status, or -1 when the deadline passed first.
+    int wait()
+    {
+        pipeline::testing::waitUntil([this] {
+            int status = 0;
+            if (waitpid(m_pid, &status, WNOHANG) == m_pid)
+                m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            return m_status.has_value();
+        });
+        return m_status.value_or(-1);
+    }
+    std::string out() const { return testsupport::readText(m_out); }
+    std::string err() const { return testsupport::readText(m_err); }
+
+private:
+    pid_t m_pid = -1;
+    std::optional<int> m_status;
+    std::string m_out;
+    std::string m_err;
+};
+
+bool waitForWorkingFile(const test::ScratchDir& dir)
+{
+    return pipeline::testing::waitUntil([&] {
+        bool hasWorkingFile = false;
+        captureFiles(dir.path() / "out", &hasWorkingFile);
+        return hasWorkingFile;
+    });
+}
+
+TEST(JobTools, help_version_and_refusals)
+{
+    const test::ScratchDir dir("jobs-cli-usage");
+    const std::string tape = tapeOf(dir, "tape.dv", {"--format", "dv", "--frames", "5"});
+    const std::string clip = tapeOf(dir, "clip.avi", {"--frames", "5"});
+    struct Case {
+        std::vector<std::string> arguments;
+        bool hasCamcorder;
+        int exitCode;
+        std::string outStart;
+        std::string err;
+    };
+    const std::string capture = VANTREL_CAPTURE_PATH;
+    const std::string print = VANTREL_PRINT_PATH;
+    const std::vector<Case> cases = {
+        {{capture, "--help"}, false, 0, "Usage: vantrel-capture", ""},
+        {{print, "--help"}, false, 0, "Usage: vantrel-print", ""},
+        {{capture, "--version"}, false, 0, "vantrel-capture " + std::string(kVersion) + "\n", ""},
+        {{print, "--version"}, false, 0, "vantrel-print " + std::string(kVersion) + "\n", ""},
+        {{capture, "--type", "3", "x"}, true, 2, "", "vantrel-capture: invalid value for --type: 3\nTry 'vantrel-capture --help'.\n"},
+        {{capture, "--number-width", "10", "x"}, true, 2, "", "vantrel-capture: invalid value for --number-width: 10\nTry 'vantrel-capture --help'.\n"},
+        {{capture}, true, 2, "", "vantrel-capture: no BASE given\nTry 'vantrel-capture --help'.\n"},
+        {{capture, "--list-devices"}, true, 0, "Virtual DV camcorder (tape.dv)\n", ""},
+        {{capture, "--list-devices"}, false, 2, "", "vantrel-capture: No video device found\n"},
+        {{capture, "--device", "Nope", dir.file("x")}, true, 2, "", "vantrel-capture: Nope: Device not found\n"},
+        {{capture, dir.file("missing/x")}, true, 2, "", "vantrel-capture: cannot write into " + dir.file("missing/") + ": No such file or directory\n"},
+        {{print, dir.file("none.avi")}, true, 2, "", "vantrel-print: " + dir.file("none.avi") + ": file not found\n"},
+        {{print}, true, 2, "", "vantrel-print: No file selected\n"},
+        {{print, "--device", "Nope", clip}, true, 2, "", "vantrel-print: Device not found\n"},
+    };
+    for (const Case& c : cases) {
+        const CommandResult result =
+            testsupport::runTool(c.arguments, c.hasCamcorder ? camcorderEnvironment(tape) : std::vector<std::string>{"VANTREL_VIRTUAL_CAMCORDER="});
+        EXPECT_EQ(result.exitCode, c.exitCode) << c.arguments.back() << "\n" << result.err;
+        EXPECT_TRUE(result.out.starts_with(c.outStart)) << result.out;
+        EXPECT_EQ(result.err, c.err);
+    }
+}
+
+TEST(JobTools, capture_prints_each_file_as_it_is_closed_and_peers_read_them)
+{
+    const test::ScratchDir dir("jobs-cli-capture");
+    const std::string tape = tapeOf(dir, "tape.avi", {"--frames", "200", "--jump", "120:+600"});
+    std::filesystem::create_directory(dir.path() / "out");
+    const CommandResult result = testsupport::runTool(
+        {VANTREL_CAPTURE_PATH, "--type", "1", "--frames-per-file", "100", dir.file("out/holiday.avi")}, camcorderEnvironment(tape));
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::vector<std::string> expected = {dir.file("out/holiday.04-07-14_18-03.00.avi"),
+                                               dir.file("out/holiday.04-07-14_18-03.01.avi"),
+                                               dir.file("out/holiday.04-07-14_18-13.00.avi")};
+    EXPECT_EQ(splitLines(result.out), expected);
+    EXPECT_NE(result.err.find("Capturing...  (0 frames dropped)  0:00:08.0"), std::string::npos) << result.err;
+    EXPECT_EQ(expectTapePrefix(expected, pipeline::testing::readDvFrames(tape)), 200u);
+
+    const std::vector<std::size_t> frameCounts = {100, 20, 80};
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        if (hasTool("ffprobe")) {
+            const CommandResult probe = testsupport::runTool({"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0",
+                                                    "-show_entries", "stream=codec_name,nb_read_frames", "-of", "csv=p=0",
+                                                    expected[i]});
+            EXPECT_EQ(probe.out, "dvvideo," + std::to_string(frameCounts[i]) + "\n") << expected[i];
+        }
+        if (hasTool("mediainfo")) {
+            const CommandResult info = testsupport::runTool({"mediainfo", "--Inform=Video;%Format%,%FrameCount%", expected[i]});
+            EXPECT_EQ(info.out, "DV," + std::to_string(frameCounts[i]) + "\n") << expected[i];
+        }
+    }
+}
+
+// A capture at the tape rate, stopped in the middle of the tape by a fault or by the user.
+TEST(JobTools, a_capture_stopped_mid_tape_closes_and_names_its_file_with_every_frame)
+{
+    struct Case {
+        const char* name;
+        std::function<void(BackgroundTool&, const std::string& tape)> stop;
+    };
+    const std::vector<Case> cases = {
+        {"interrupt", [](BackgroundTool& capture, const std::string&) { capture.signal(SIGINT); }},
+        {"tape fails", [](BackgroundTool&, const std::string& tape) { std::filesystem::resize_file(tape, 0); }},
+    };
+    for (const Case& c : cases) {
+        const test::ScratchDir dir("jobs-cli-stopped");
+        const std::string tape = tapeOf(dir, "tape.dv", {"--format", "dv", "--frames", "250"});
+        const auto tapeFrames = pipeline::testing::readRawDvFrames(tape);
+        std::filesystem::create_directory(dir.path() / "out");
+        BackgroundTool capture({VANTREL_CAPTURE_PATH, dir.file("out/cap")}, camcorderEnvironment(tape, "tape"), dir);
+        ASSERT_TRUE(waitForWorkingFile(dir)) << c.name << ": recording began";
+        c.stop(capture, tape);
+        ASSERT_EQ(capture.wait(), 0) << c.name << ": " << capture.err();
+        bool hasWorkingFile = false;
+        const auto files = captureFiles(dir.path() / "out", &hasWorkingFile);
+        EXPECT_FALSE(hasWorkingFile) << c.name;
+        ASSERT_EQ(files.size(), 1u) << c.name;
+        EXPECT_EQ(splitLines(capture.out()), files) << c.name;
+        const std::size_t frames = expectTapePrefix(files, tapeFrames);
+        EXPECT_GT(frames, 0u) << c.name;
+        EXPECT_LT(frames, 250u) << c.name << ": stopped in the middle of the tape";
+    }
+}
+
+TEST(JobTools, full_disk_ends_the_capture_keeping_what_was_written)
+{
+    if (!hasTool("prlimit"))
+        GTEST_SKIP() << "prlimit (util-linux) is needed to limit the file size";
+    const test::ScratchDir dir("jobs-cli-full");
+    const std::string tape = tapeOf(dir, "tape.dv", {"--format", "dv", "--frames", "100"});
+    std::filesystem::create_directory(dir.path() / "out");
+    constexpr int kFileSizeLimit = 3'000'000;  // room for about 19 PAL frames
+    const CommandResult result =
+        testsupport::runTool({"prlimit", "--fsize=" + std::to_string(kFileSizeLimit), VANTREL_CAPTURE_PATH, "--type", "1",
+                    dir.file("out/full")},
+                   camcorderEnvironment(tape));
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_NE(result.err.find("vantrel-capture: "), std::string::npos);
+    EXPECT_NE(result.err.find("File too large"), std::string::npos) << result.err;
+    bool hasWorkingFile = false;
+    const auto files = captureFiles(dir.path() / "out", &hasWorkingFile);
+    EXPECT_FALSE(hasWorkingFile);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(splitLines(result.out), files);
+    const std::size_t frames = expectTapePrefix(files, pipeline::testing::readRawDvFrames(tape));
+    EXPECT_GE(frames, 15u);
+    EXPECT_LE(frames * 144000, static_cast<std::size_t>(kFileSizeLimit));
+}
+
+TEST(JobTools, print_sends_the_files_in_order_to_the_tape)
+{
+    const test::ScratchDir dir("jobs-cli-print");
+    const std::string one = tapeOf(dir, "one.avi", {"--type", "1", "--frames", "30", "--timecode", "00:01:00:00"});
+    const std::string two = tapeOf(dir, "two.avi", {"--type", "2", "--frames", "20", "--timecode", "00:02:00:00"});
+    const std::string three = tapeOf(dir, "three.dv", {"--format", "dv", "--frames", "10", "--timecode", "00:03:00:00"});
+    const std::string blank = dir.file("blank.dv");
+    std::ofstream(blank, std::ios::binary);
+    const CommandResult result = testsupport::runTool({VANTREL_PRINT_PATH, two, one, three}, camcorderEnvironment(blank));
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.err.find("Finished.  0:00:02.4"), std::string::npos) << result.err;
+    std::vector<Frame> expected = pipeline::testing::readDvFrames(two);
+    for (const std::string& file : {one, three}) {
+        for (Frame& frame : pipeline::testing::readDvFrames(file))
+            expected.push_back(std::move(frame));
+    }
+    pipeline::testing::expectPrintedInOrder(pipeline::testing::readRawDvFrames(blank), expected);
+}
+
+}  // namespace
+}  // namespace vantrel::tests
