@@ -162,11 +162,11 @@ TEST(ProbeCommandLine, json_gives_one_object_per_frame_with_the_frame_values)
     const auto lines = splitLines(result.out);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[1],
-              "{\"file\":\"" + path + "\",\"frame\":1,\"timecode\":\"00:12:31:05\",\"recorded\":\"2004-07-14T18:03:09\",\"shutter\":600,"
+              "{\"file\":\"" + text(path) + "\",\"frame\":1,\"timecode\":\"00:12:31:05\",\"recorded\":\"2004-07-14T18:03:09\",\"shutter\":600,"
               "\"iris\":8.000,\"gain_db\":9,\"exposure\":\"Fully automatic\",\"white_balance_mode\":\"auto\","
               "\"white_balance\":\"Sunlight\",\"focus\":\"auto\",\"error\":null}");
     EXPECT_EQ(lines[2],
-              "{\"file\":\"" + path + "\",\"frame\":2,\"timecode\":null,\"recorded\":null,\"shutter\":null,\"iris\":null,\"gain_db\":null,"
+              "{\"file\":\"" + text(path) + "\",\"frame\":2,\"timecode\":null,\"recorded\":null,\"shutter\":null,\"iris\":null,\"gain_db\":null,"
               "\"exposure\":\"No data recorded\",\"white_balance_mode\":\"No data recorded\","
               "\"white_balance\":\"No data recorded\",\"focus\":\"No data recorded\",\"error\":null}");
 }
