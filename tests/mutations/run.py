@@ -137,10 +137,10 @@ def main():
         try:
             programs = test_programs(build, m["folders"])
             ok, log = build_programs(build, programs)
-            caught = run_programs(build, programs, args.timeout) - baseline if ok else {"(does not compile)"}
+            caught = run_programs(build, programs, args.timeout) - baseline if ok else set()
         finally:
             restore(originals)
-        verdict = ", ".join(sorted(caught)) if caught else "NOT CAUGHT"
+        verdict = ", ".join(sorted(caught)) if caught else ("NOT CAUGHT" if ok else "DOES NOT COMPILE: fix the entry")
         rows.append((m["name"], m["kind"], len(caught), verdict))
         print(f"{m['name']}: {verdict} ({time.time() - started:.0f} s)", flush=True)
 
