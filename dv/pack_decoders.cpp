@@ -125,7 +125,7 @@ std::optional<ShutterHit> findShutter(std::span<const std::byte> frame, VideoSys
     const auto sequences = searchableSequences(frame, system);
     for (std::size_t s = 0; s < sequences; ++s) {
         const auto block = frame.subspan(vauxBlockOffset(s, 0), kDifBlockBytes);
-        const double shutter = DecodeShutterInSequence(block, s);
+        const double shutter = DecodeShutterInSequence(block, s, system);
         if (shutter != -1.0) return ShutterHit{shutter, s};
     }
     return std::nullopt;
@@ -179,7 +179,8 @@ bool DecodeCameraPack(const DVPack& pack, CameraSettings& out) noexcept
     return true;
 }
 
-double DecodeShutterInSequence(std::span<const std::byte> vauxBlock, std::size_t sequenceIndex) noexcept
+double DecodeShutterInSequence(std::span<const std::byte> vauxBlock, std::size_t sequenceIndex,
+                               VideoSystem system) noexcept
 {
     if (sequenceIndex % 2 != 0) return -1.0;
     auto word = shutterWord(vauxBlock, kPreferredShutterSlot);
@@ -188,7 +189,12 @@ double DecodeShutterInSequence(std::span<const std::byte> vauxBlock, std::size_t
     // Below 0x8138 only the low nine bits count; from there on the word less its top bit.
     const int v = word < 0x8138 ? (word & 0x1FF) : (word - 0x8000);
     if (v == 255 || v == 0) return -1.0;
-    return roundHalfDown((312.0 / v) * 50.0);
+    // v counts lines of a field: an NTSC camcorder's 1/100 s is 157 of its 262 lines at 60 fields a
+    // second, which PAL's 312 lines at 50 would show as 1/99.
+    const bool isPal = system == VideoSystem::Pal625_50;
+    const double linesPerField = isPal ? 312.0 : 262.0;
+    const double fieldsPerSecond = isPal ? 50.0 : 60.0;
+    return roundHalfDown((linesPerField / v) * fieldsPerSecond);
 }
 
 double DecodeShutter(std::span<const std::byte> frame, VideoSystem system) noexcept

@@ -69,7 +69,10 @@ bool DecodeCameraPack(const DVPack& pack, CameraSettings& out) noexcept;
 // of the sequence), or -1.0. Only even sequences count. The word at block offset 16..17
 // counts when the pack header at offset 13 is 0x7F; failing that, the word at 11..12 when
 // the header at offset 8 is 0x7F. A word of 0xFFFF, v = 0 or v = 255 gives no value.
-double DecodeShutterInSequence(std::span<const std::byte> vauxBlock, std::size_t sequenceIndex) noexcept;
+// The value is (L / v) x R rounded with halves down, L and R being the lines of a field and the
+// field rate of the frame's system: 312 and 50 for PAL, 262 and 60 for NTSC.
+double DecodeShutterInSequence(std::span<const std::byte> vauxBlock, std::size_t sequenceIndex,
+                               VideoSystem system) noexcept;
 
 // The first shutter value over the sequences of the frame, or -1.0.
 double DecodeShutter(std::span<const std::byte> frame, VideoSystem system) noexcept;

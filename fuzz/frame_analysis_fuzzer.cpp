@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Fuzzes the frame analysis: AnalyseFrame, the info lines and the count of deciding sequences on arbitrary bytes.
+// Fuzzes the frame analysis: AnalyseFrame, the info lines, the count of deciding sequences and
+// the audio decoder on arbitrary bytes.
 #include "dv/dif_layout.h"
+#include "dv/dv_audio.h"
 #include "dv/info_lines.h"
 #include "dv/pack_decoders.h"
 
@@ -40,6 +42,20 @@ void checkDecidingSequences(std::span<const std::byte> frame, vantrel::dv::Video
     if (sameRecord(recordOf(frame.first((*count - 1) * kSequenceBytes), system), whole)) __builtin_trap();
 }
 
+// A decoded frame's sample count stays between the fewest a frame of its rate holds and the
+// buffer's size (the sanitizers watch the reads and writes).
+void checkAudio(std::span<const std::byte> frame, vantrel::dv::VideoSystem system)
+{
+    using namespace vantrel::dv;
+    static std::vector<std::int16_t> samples(kMaxStereoSamplesPerFrame);
+    const auto decoded = decodeAudio(frame, system, samples);
+    if (!decoded) return;
+    if (decoded->format.samplesPerChannel > kMaxAudioSamplesPerFrame ||
+        decoded->format.samplesPerChannel < minimumAudioSamples(system, decoded->format.sampleRateHz)) {
+        __builtin_trap();
+    }
+}
+
 void analyseAndFormat(std::span<const std::byte> frame, vantrel::dv::VideoSystem system, long frameNumber)
 {
     using namespace vantrel::dv;
@@ -57,6 +73,7 @@ void analyseAndFormat(std::span<const std::byte> frame, vantrel::dv::VideoSystem
     }
     (void)GetRecordingTime(frame);
     checkDecidingSequences(frame, system);
+    checkAudio(frame, system);
 }
 
 }  // namespace

@@ -8,7 +8,8 @@
 #include "dv/dv_audio.h"
 #include "support/allocation_counter.h"
 #include "support/synthetic_dv_frame.h"
-#include "tests/dv/audio_test_media.h"
+#include "support/test_files.h"
+#include "support/test_frames.h"
 
 #include <gtest/gtest.h>
 
@@ -87,25 +88,11 @@ TEST(AnalysisMemory, allocations_of_a_run_do_not_grow_with_its_frames)
     EXPECT_EQ(analysis.framesDone(), 60u);
 }
 
-std::vector<std::vector<std::byte>> framesWithTone(std::size_t count, std::uint32_t rateHz)
-{
-    std::vector<std::vector<std::byte>> frames;
-    std::vector<std::int16_t> stereo;
-    for (std::size_t i = 0; i < count; ++i) {
-        auto bytes = testsupport::SyntheticDvFrame::pal().withTimecode({0, 0, 0, static_cast<int>(i)}).bytes();
-        const std::size_t samples = dv::nominalAudioSamples(dv::VideoSystem::Pal625_50, rateHz, i);
-        testmedia::fillTone(stereo, samples, 0, rateHz);
-        EXPECT_TRUE(dv::encodeAudio(bytes, dv::VideoSystem::Pal625_50, rateHz, dv::AudioQuantisation::Linear16, stereo));
-        frames.push_back(std::move(bytes));
-    }
-    return frames;
-}
-
 TEST(AviWriterMemory, writes_frames_across_riffs_and_rate_changes_without_allocating)
 {
-    auto frames = framesWithTone(10, 48000);
-    for (auto& frame : framesWithTone(4, 32000)) frames.push_back(std::move(frame));
-    const auto path = testmedia::testDataDir() / "no_allocation.avi";
+    auto frames = testsupport::toneFrames(dv::VideoSystem::Pal625_50, 10, 48000);
+    for (auto& frame : testsupport::toneFrames(dv::VideoSystem::Pal625_50, 4, 32000, 10)) frames.push_back(std::move(frame));
+    const auto path = testsupport::testPath("no_allocation.avi");
     for (auto type : {DvAviType::Type1Interleaved, DvAviType::Type2Separate}) {
         auto writer = AviWriter::create(path, {type, dv::VideoSystem::Pal625_50, 700000});
         ASSERT_TRUE(writer);

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <algorithm>
 #include <random>
 
@@ -48,86 +50,73 @@ void putFourCC(std::vector<std::byte>& bytes, std::size_t offset, const char* te
     for (std::size_t i = 0; i < 4; ++i) bytes.at(offset + i) = static_cast<std::byte>(text[i]);
 }
 
-void expectFirstFrames(const std::string& name, const std::vector<std::byte>& bytes, std::size_t count, IndexSource source)
+// One defect a file, as capture programs and crashes leave them: the frames still read, found
+// through the index that survived or by scanning, and what was wrong is noted.
+TEST(AviDamagedFiles, a_file_with_one_defect_still_gives_its_frames)
 {
-    expectFrames(writeTestFile(name, bytes), frames(), count, source);
-}
-
-TEST(AviDamagedFiles, idx1_points_past_eof)
-{
-    auto file = build({});
-    const auto idx1 = findFourCC(file.bytes, "idx1");
-    putU32(file.bytes, idx1 + 8 + 16 * 4 + 8, 0x7FFFFFF0);  // offset of the third frame's entry
-    const auto path = writeTestFile("idx1_points_past_eof.avi", file.bytes);
-    expectFrames(path, frames(), 5, IndexSource::Scan);
-    auto reader = AviReader::open(path);
-    ASSERT_TRUE(reader);
-    ASSERT_FALSE(reader->notes().empty());
-    EXPECT_NE(reader->notes().front().find("points past the end of the file"), std::string::npos)
-        << reader->notes().front();
-}
-
-TEST(AviDamagedFiles, idx1_points_at_no_chunk)
-{
-    auto file = build({});
-    const auto idx1 = findFourCC(file.bytes, "idx1");
-    putU32(file.bytes, idx1 + 8 + 8, 3);  // first entry's offset lands inside a header
-    expectFirstFrames("idx1_points_at_no_chunk.avi", file.bytes, 5, IndexSource::Scan);
-}
-
-TEST(AviDamagedFiles, riff_size_past_eof)
-{
-    auto file = build({});
-    putU32(file.bytes, 4, static_cast<std::uint32_t>(file.bytes.size() * 3));
-    const auto path = writeTestFile("riff_size_past_eof.avi", file.bytes);
-    expectFrames(path, frames(), 5, IndexSource::LegacyIdx1);
-    auto reader = AviReader::open(path);
-    ASSERT_TRUE(reader);
-    EXPECT_FALSE(reader->notes().empty());
-}
-
-TEST(AviDamagedFiles, riff_and_movi_sizes_zero_after_an_interrupted_capture)
-{
-    TestAviOptions options;
-    options.index = TestIndex::None;
-    options.zeroRiffSizes = true;
-    expectFirstFrames("riff_size_zero.avi", build(options).bytes, 5, IndexSource::Scan);
-}
-
-TEST(AviDamagedFiles, odd_chunk_without_padding)
-{
-    TestAviOptions options;
-    options.index = TestIndex::None;
-    TestAviBuilder builder(options);
-    builder.addFrame(frames()[0]).addJunk(33, false).addFrame(frames()[1]).addJunk(7, true);
-    for (std::size_t i = 2; i < 5; ++i) builder.addFrame(frames()[i]);
-    expectFirstFrames("odd_chunk_without_padding.avi", builder.finish(), 5, IndexSource::Scan);
-}
-
-TEST(AviDamagedFiles, garbage_where_a_chunk_should_start_ends_the_scan)
-{
-    TestAviOptions options;
-    options.index = TestIndex::None;
-    auto file = build(options);
-    file.bytes[static_cast<std::size_t>(file.frameChunkOffsets[3])] = std::byte{0x01};
-    expectFirstFrames("garbage_chunk_id.avi", file.bytes, 3, IndexSource::Scan);
-}
-
-// A capture stopped before it brought its super index up to date: the last 'AVIX' form is not
-// indexed, so the frames are found by scanning instead of being lost.
-TEST(AviDamagedFiles, opendml_index_missing_the_last_avix_form)
-{
-    TestAviOptions options;
-    options.index = TestIndex::OpenDml;
-    options.streams = {TestStream::Vids};
-    TestAviBuilder builder(options);
-    builder.addFrame(frames()[0]).addFrame(frames()[1]).startExtensionForm();
-    builder.addFrame(frames()[2]).startExtensionForm();
-    builder.addFrame(frames()[3]).addFrame(frames()[4]);
-    auto bytes = builder.finish();
-    expectFirstFrames("opendml_complete.avi", bytes, 5, IndexSource::OpenDml);
-    putU32(bytes, findFourCC(bytes, "indx") + 8 + 4, 2);  // nEntriesInUse: the first two forms only
-    expectFirstFrames("opendml_index_missing_the_last_avix_form.avi", bytes, 5, IndexSource::Scan);
+    TestAviOptions unindexed;
+    unindexed.index = TestIndex::None;
+    TestAviOptions openDml;
+    openDml.index = TestIndex::OpenDml;
+    openDml.streams = {TestStream::Vids};
+    struct Case {
+        const char* name;
+        std::function<std::vector<std::byte>()> bytes;
+        std::size_t frames;
+        IndexSource source;
+        const char* note;  // in the notes
+    };
+    const Case cases[] = {
+        {"idx1 entry of the third frame points past the end", [] {
+             auto file = build({});
+             putU32(file.bytes, findFourCC(file.bytes, "idx1") + 8 + 16 * 4 + 8, 0x7FFFFFF0);
+             return file.bytes;
+         }, 5, IndexSource::Scan, "points past the end of the file"},
+        {"idx1 entry points inside a header", [] {
+             auto file = build({});
+             putU32(file.bytes, findFourCC(file.bytes, "idx1") + 8 + 8, 3);
+             return file.bytes;
+         }, 5, IndexSource::Scan, "points at no such chunk"},
+        {"RIFF size past the end", [] {
+             auto file = build({});
+             putU32(file.bytes, 4, static_cast<std::uint32_t>(file.bytes.size() * 3));
+             return file.bytes;
+         }, 5, IndexSource::LegacyIdx1, "RIFF"},
+        {"RIFF and movi sizes zero after an interrupted capture", [&] {
+             TestAviOptions options = unindexed;
+             options.zeroRiffSizes = true;
+             return build(options).bytes;
+         }, 5, IndexSource::Scan, ""},
+        {"odd chunk without its pad byte", [&] {
+             TestAviBuilder builder(unindexed);
+             builder.addFrame(frames()[0]).addJunk(33, false).addFrame(frames()[1]).addJunk(7, true);
+             for (std::size_t i = 2; i < 5; ++i) builder.addFrame(frames()[i]);
+             return builder.finish();
+         }, 5, IndexSource::Scan, ""},
+        {"garbage where the fourth chunk should start ends the scan", [&] {
+             auto file = build(unindexed);
+             file.bytes[static_cast<std::size_t>(file.frameChunkOffsets[3])] = std::byte{0x01};
+             return file.bytes;
+         }, 3, IndexSource::Scan, "no chunk header"},
+        {"super index without the last AVIX form", [&] {
+             TestAviBuilder builder(openDml);
+             builder.addFrame(frames()[0]).addFrame(frames()[1]).startExtensionForm();
+             builder.addFrame(frames()[2]).startExtensionForm();
+             builder.addFrame(frames()[3]).addFrame(frames()[4]);
+             auto bytes = builder.finish();
+             putU32(bytes, findFourCC(bytes, "indx") + 8 + 4, 2);  // nEntriesInUse: the first two forms only
+             return bytes;
+         }, 5, IndexSource::Scan, ""},
+    };
+    for (const auto& c : cases) {
+        const auto path = writeTestFile("damaged.avi", c.bytes());
+        expectFrames(path, frames(), c.frames, c.source);
+        auto reader = AviReader::open(path);
+        ASSERT_TRUE(reader) << c.name;
+        std::string notes;
+        for (const auto& note : reader->notes()) notes += note + "\n";
+        EXPECT_NE(notes.find(c.note), std::string::npos) << c.name << ": " << notes;
+    }
 }
 
 TEST(AviDamagedFiles, rejects_what_is_not_a_dv_avi_with_a_reason)

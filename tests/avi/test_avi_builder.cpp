@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Builds DV AVI files byte by byte for the reader's tests, including the damage real files show.
 #include "avi/test_avi_builder.h"
+
+#include "support/test_files.h"
 #include "support/synthetic_dv_frame.h"
 
 #include <gtest/gtest.h>
@@ -303,12 +305,8 @@ std::vector<std::byte> TestAviBuilder::finish()
 
 std::string writeTestFile(const std::string& name, std::span<const std::byte> bytes)
 {
-    const auto dir = std::filesystem::path(VANTREL_TEST_DATA_DIR) / "avi";
-    std::filesystem::create_directories(dir);
-    const auto path = (dir / name).string();
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out.flush()) throw std::runtime_error("cannot write " + path);
+    const auto path = testPath(name).string();
+    if (!writeBytes(path, bytes)) throw std::runtime_error("cannot write " + path);
     return path;
 }
 

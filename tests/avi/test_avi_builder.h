@@ -89,7 +89,7 @@ private:
     std::vector<std::uint64_t> m_frameChunkOffsets;
 };
 
-// Writes bytes to a file under the test data directory and returns its path.
+// Writes bytes to a file in the running test's own folder and returns its path.
 std::string writeTestFile(const std::string& name, std::span<const std::byte> bytes);
 
 using Frames = std::vector<std::vector<std::byte>>;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // AnalyseFrame on whole frames: every field, the fall-backs, the observer and the fast readers' contract.
 #include "dv/pack_decoders.h"
-#include "scoped_time_zone.h"
+#include "support/scoped_env.h"
 #include "support/synthetic_dv_frame.h"
 
 #include <gtest/gtest.h>
@@ -14,8 +14,8 @@
 namespace vantrel::dv {
 namespace {
 
-using test::kUtc;
-using test::ScopedTimeZone;
+using testsupport::kUtc;
+using testsupport::ScopedTimeZone;
 using testsupport::SyntheticDvFrame;
 
 SyntheticDvFrame fullPalFrame()
@@ -63,7 +63,7 @@ TEST(AnalyseFrame, reads_ntsc_frames_of_ten_sequences)
                            .withRecordingDate({1999, 12, 31}, {23, 59, 59})
                            .withTimecode({23, 59, 59, 29})
                            .withCameraPack(0x08, 0x00, 0x00, 0x00)
-                           .withShutterWord(0x009C);
+                           .withShutterWord(0x809D);  // v = 157: 262 lines x 60 fields / 157 = 100.1
     ASSERT_EQ(frame.bytes().size(), kNtscFrameBytes);
     const auto info = analysed(frame);
     EXPECT_STREQ(info.szTimeCode, "TimeCode 23:59:59   29");

@@ -2,15 +2,15 @@
 // The info panel's text lines: formats with their blanks, the remembered shutter, the panel hook.
 #include "dv/info_lines.h"
 #include "dv/pack_decoders.h"
-#include "scoped_time_zone.h"
+#include "support/scoped_env.h"
 #include "support/synthetic_dv_frame.h"
+#include "support/test_files.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -18,8 +18,8 @@
 namespace vantrel::dv {
 namespace {
 
-using test::kUtc;
-using test::ScopedTimeZone;
+using testsupport::kUtc;
+using testsupport::ScopedTimeZone;
 using testsupport::CameraPackFields;
 using testsupport::SyntheticDvFrame;
 
@@ -185,17 +185,7 @@ std::string formatRun()
 
 TEST(InfoLines, lines_of_a_run_of_frames_match_the_golden_file)
 {
-    const std::string path = std::string(VANTREL_SOURCE_DIR) + "/tests/golden/dv_info_lines.txt";
-    const std::string actual = formatRun();
-    if (const char* update = std::getenv("VANTREL_UPDATE_GOLDEN"); update && std::string(update) == "1") {
-        std::ofstream(path, std::ios::binary) << actual;
-        GTEST_SKIP() << "rewrote " << path;
-    }
-    std::ifstream in(path, std::ios::binary);
-    ASSERT_TRUE(in) << "missing " << path << " (VANTREL_UPDATE_GOLDEN=1 writes it)";
-    std::ostringstream expected;
-    expected << in.rdbuf();
-    EXPECT_EQ(expected.str(), actual) << "golden file " << path;
+    testsupport::expectMatchesGolden("dv_info_lines.txt", formatRun());
 }
 
 }  // namespace

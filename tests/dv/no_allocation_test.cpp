@@ -2,7 +2,7 @@
 // Analysing and formatting a frame allocates nothing: counted through the global operator new.
 #include "dv/info_lines.h"
 #include "dv/pack_decoders.h"
-#include "scoped_time_zone.h"
+#include "support/scoped_env.h"
 #include "support/synthetic_dv_frame.h"
 
 #include "support/allocation_counter.h"
@@ -16,7 +16,7 @@ using testsupport::SyntheticDvFrame;
 
 TEST(NoAllocation, analysing_and_formatting_frames_allocates_nothing)
 {
-    const test::ScopedTimeZone zone{test::kBerlin};
+    const testsupport::ScopedTimeZone zone{testsupport::kBerlin};
     const SyntheticDvFrame frames[] = {
         SyntheticDvFrame::pal().withRecordingDate({2004, 7, 14}, {18, 3, 9}).withTimecode({0, 12, 31, 4})
             .withCameraPack(testsupport::CameraPackFields{}).withShutterWord(0x0138),

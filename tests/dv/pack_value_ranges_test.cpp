@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Time code, date and time packs with values no camcorder writes count as damaged copies on both search sides.
 #include "dv/pack_decoders.h"
-#include "scoped_time_zone.h"
+#include "support/scoped_env.h"
 #include "support/synthetic_dv_frame.h"
 
 #include <gtest/gtest.h>
@@ -12,8 +12,8 @@
 namespace vantrel::dv {
 namespace {
 
-using test::kUtc;
-using test::ScopedTimeZone;
+using testsupport::kUtc;
+using testsupport::ScopedTimeZone;
 using testsupport::SyntheticDvFrame;
 
 struct RangeCase {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Time code and recording date: BCD masks, year pivot, refusals, daylight-saving time, both sides.
 #include "dv/pack_decoders.h"
-#include "scoped_time_zone.h"
+#include "support/scoped_env.h"
 #include "support/synthetic_dv_frame.h"
 
 #include <gtest/gtest.h>
@@ -11,9 +11,9 @@
 namespace vantrel::dv {
 namespace {
 
-using test::kBerlin;
-using test::kUtc;
-using test::ScopedTimeZone;
+using testsupport::kBerlin;
+using testsupport::kUtc;
+using testsupport::ScopedTimeZone;
 using testsupport::SyntheticDvFrame;
 
 constexpr DVPack datePack(std::uint8_t day, std::uint8_t month, std::uint8_t year)

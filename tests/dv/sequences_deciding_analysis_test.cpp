@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // How many leading sequences decide AnalyseFrame, checked by analysing that prefix and one sequence less.
 #include "dv/pack_decoders.h"
-#include "scoped_time_zone.h"
+#include "support/scoped_env.h"
 #include "support/synthetic_dv_frame.h"
 
 #include <gtest/gtest.h>
@@ -12,8 +12,8 @@
 namespace vantrel::dv {
 namespace {
 
-using test::kUtc;
-using test::ScopedTimeZone;
+using testsupport::kUtc;
+using testsupport::ScopedTimeZone;
 using testsupport::SyntheticDvFrame;
 
 constexpr DVPack kTimeCode{{kTimeCodePack, 0x04, 0x31, 0x12, 0x00}};    // 00:12:31 frame 4

@@ -2,6 +2,7 @@
 // The graph holder on real pipelines of test sources and fake sinks: states, completion, stop,
 // seeking, and errors from the bus and from streaming threads.
 #include "mediagraph/dshow_graph.h"
+#include "support/scoped_env.h"
 
 #include <gtest/gtest.h>
 
@@ -18,11 +19,16 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// Counts buffers; once closed, a buffer that still comes is noted.
 struct CountingSink {
     std::atomic<int> buffers{0};
+    std::atomic<bool> isClosed{false};
+    std::atomic<bool> hadLateBuffer{false};
     static void onHandoff(GstElement*, GstBuffer*, GstPad*, gpointer self)
     {
-        ++static_cast<CountingSink*>(self)->buffers;
+        auto* sink = static_cast<CountingSink*>(self);
+        ++sink->buffers;
+        if (sink->isClosed) sink->hadLateBuffer = true;
     }
 };
 
@@ -59,13 +65,16 @@ TEST(GraphHolder, stop_and_destruction_return_only_after_streaming_has_ended)
     auto startEndless = [](CDShowGraph& graph, CountingSink& counter) {
         buildTestGraph(graph, -1, counter);
         graph.Run();
-        while (counter.buffers.load() < 3)
-            std::this_thread::sleep_for(1ms);
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (counter.buffers.load() < 3 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
+        ASSERT_GE(counter.buffers.load(), 3) << "no buffers within 10 s";
     };
     CountingSink stopped, destroyed;
     CDShowGraph graph;
     startEndless(graph, stopped);
     graph.Stop();
+    stopped.isClosed = true;
     GraphState state = GraphState::Invalid;
     graph.GetState(0ms, &state);
     EXPECT_EQ(state, GraphState::Stopped);
@@ -74,10 +83,15 @@ TEST(GraphHolder, stop_and_destruction_return_only_after_streaming_has_ended)
         CDShowGraph doomed;
         startEndless(doomed, destroyed);
     }
-    const int atStop = stopped.buffers.load(), atDestruction = destroyed.buffers.load();
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(stopped.buffers.load(), atStop) << "a buffer arrived after Stop returned";
-    EXPECT_EQ(destroyed.buffers.load(), atDestruction) << "a buffer arrived after the graph was destroyed";
+    destroyed.isClosed = true;
+    // A streaming thread still running would hand over buffers while the next graph runs.
+    CountingSink later;
+    CDShowGraph next;
+    buildTestGraph(next, 30, later);
+    next.Run();
+    EXPECT_EQ(next.WaitForCompletion(5000ms), Completion::Finished);
+    EXPECT_FALSE(stopped.hadLateBuffer) << "a buffer arrived after Stop returned";
+    EXPECT_FALSE(destroyed.hadLateBuffer) << "a buffer arrived after the graph was destroyed";
 }
 
 TEST(GraphHolder, paused_graph_seeks_and_reports_position)
@@ -153,7 +167,7 @@ TEST(GraphHolder, writes_a_graph_viewer_dump_named_after_the_graph_and_process)
     const char* configured = std::getenv("GST_DEBUG_DUMP_DOT_DIR");
     if (gst_is_initialized() && (configured == nullptr || folder != configured))
         GTEST_SKIP() << "GStreamer started in this process before the dump folder was set";
-    setenv("GST_DEBUG_DUMP_DOT_DIR", folder.c_str(), 1);
+    const testsupport::ScopedEnv dumpFolder("GST_DEBUG_DUMP_DOT_DIR", folder.c_str());
 
     CDShowGraph graph;
     CountingSink counter;

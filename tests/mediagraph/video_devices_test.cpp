@@ -33,29 +33,53 @@ std::shared_ptr<FakeVideoDeviceBackend> fakeBackend(std::vector<FakeDeviceSpec> 
     return std::make_shared<FakeVideoDeviceBackend>(std::move(devices));
 }
 
-TEST(VideoDeviceLookup, no_device_at_all_is_kind_one_no_video_device_found)
+// Each way a lookup fails: the error's kind and fixed message, the names listed up to the
+// failure, and the output device cleared first.
+TEST(VideoDeviceLookup, failures_throw_the_fixed_errors_and_keep_the_names_listed_so_far)
 {
-    ScopedVideoDeviceBackends backends({fakeBackend({}), fakeBackend({})});
-    std::vector<std::string> names;
-    const CDShowException listError = thrownBy([&] { ListVideoDevices(names); });
-    EXPECT_EQ(listError.kind(), GraphErrorKind::NoSuchDevice);
-    EXPECT_EQ(listError.message(), "No video device found");
-
-    std::shared_ptr<IVideoDevice> device = std::make_shared<FakeVideoDevice>("stale", 0, false);
-    const CDShowException findError = thrownBy([&] { FindVideoDevice("DV cam", names, device); });
-    EXPECT_EQ(findError.message(), "No video device found");
-    EXPECT_EQ(device, nullptr) << "the output is cleared first";
-    EXPECT_TRUE(names.empty());
-}
-
-TEST(VideoDeviceLookup, backend_that_cannot_list_is_kind_two)
-{
-    ScopedVideoDeviceBackends backends(
-        {fakeBackend({{"Sony DCR", 1}}), std::make_shared<FakeVideoDeviceBackend>(std::vector<FakeDeviceSpec>{}, false)});
-    std::vector<std::string> names;
-    const CDShowException error = thrownBy([&] { ListVideoDevices(names); });
-    EXPECT_EQ(error.kind(), GraphErrorKind::NoDeviceEnumerator);
-    EXPECT_EQ(error.message(), "Cannot create capture device !");
+    struct Case {
+        const char* what;
+        std::vector<std::shared_ptr<FakeVideoDeviceBackend>> backends;
+        const char* wanted;  // nullptr: list only
+        GraphErrorKind kind;
+        const char* message;
+        std::vector<std::string> names;
+    };
+    const auto unlisting = std::make_shared<FakeVideoDeviceBackend>(std::vector<FakeDeviceSpec>{}, false);
+    const std::vector<FakeDeviceSpec> withUnreadable = {{"Sony DCR", 1}, {std::nullopt, 2}, {"Canon MV", 3}};
+    const Case cases[] = {
+        {"no device, list", {fakeBackend({}), fakeBackend({})}, nullptr, GraphErrorKind::NoSuchDevice,
+         "No video device found", {}},
+        {"no device, find", {fakeBackend({}), fakeBackend({})}, "DV cam", GraphErrorKind::NoSuchDevice,
+         "No video device found", {}},
+        {"a backend cannot list", {fakeBackend({{"Sony DCR", 1}}), unlisting}, nullptr,
+         GraphErrorKind::NoDeviceEnumerator, "Cannot create capture device !", {}},  // before any walk
+        {"other case", {fakeBackend({{"Sony DCR", 1}})}, "sony dcr", GraphErrorKind::NoSuchDevice, "Device not found",
+         {"Sony DCR"}},
+        {"trailing blank", {fakeBackend({{"Sony DCR", 1}})}, "Sony DCR ", GraphErrorKind::NoSuchDevice,
+         "Device not found", {"Sony DCR"}},
+        {"prefix", {fakeBackend({{"Sony DCR", 1}})}, "Sony", GraphErrorKind::NoSuchDevice, "Device not found",
+         {"Sony DCR"}},
+        {"unreadable name, list", {fakeBackend(withUnreadable)}, nullptr, GraphErrorKind::Graph, "Error",
+         {"Sony DCR"}},
+        {"unreadable name, find", {fakeBackend(withUnreadable)}, "Canon MV", GraphErrorKind::Graph, "Error",
+         {"Sony DCR"}},
+        {"device that cannot be opened", {fakeBackend({{"Sony DCR", 1, false}})}, "Sony DCR", GraphErrorKind::Graph,
+         "Error", {"Sony DCR"}},
+    };
+    for (const auto& c : cases) {
+        ScopedVideoDeviceBackends backends(std::vector<std::shared_ptr<IVideoDeviceBackend>>(c.backends.begin(), c.backends.end()));
+        std::vector<std::string> names;
+        std::shared_ptr<IVideoDevice> device = std::make_shared<FakeVideoDevice>("stale", 0, false);
+        const CDShowException error = thrownBy([&] {
+            if (c.wanted != nullptr) FindVideoDevice(c.wanted, names, device);
+            else ListVideoDevices(names);
+        });
+        EXPECT_EQ(error.kind(), c.kind) << c.what;
+        EXPECT_EQ(error.message(), c.message) << c.what;
+        EXPECT_EQ(names, c.names) << c.what;
+        EXPECT_TRUE(c.wanted == nullptr || device == nullptr) << c.what << ": the output is cleared first";
+    }
 }
 
 TEST(VideoDeviceLookup, finds_by_exact_name_and_still_lists_every_device)
@@ -75,20 +99,6 @@ TEST(VideoDeviceLookup, finds_by_exact_name_and_still_lists_every_device)
     EXPECT_EQ(first->openCount + second->openCount, 1) << "only the matching device is opened";
 }
 
-TEST(VideoDeviceLookup, name_differing_in_case_or_spacing_is_not_found)
-{
-    ScopedVideoDeviceBackends backends({fakeBackend({{"Sony DCR", 1}})});
-    for (const char* name : {"sony dcr", "Sony DCR ", "Sony"}) {
-        std::vector<std::string> names;
-        std::shared_ptr<IVideoDevice> device;
-        const CDShowException error = thrownBy([&] { FindVideoDevice(name, names, device); });
-        EXPECT_EQ(error.kind(), GraphErrorKind::NoSuchDevice) << name;
-        EXPECT_EQ(error.message(), "Device not found") << name;
-        EXPECT_EQ(names, std::vector<std::string>{"Sony DCR"}) << "the walk lists every name even when it fails";
-        EXPECT_EQ(device, nullptr);
-    }
-}
-
 TEST(VideoDeviceLookup, of_two_equal_names_the_first_wins_and_both_are_listed)
 {
     auto backend = fakeBackend({{"Canon MV", 1}, {"DV camcorder", 2}, {"DV camcorder", 3}});
@@ -101,23 +111,6 @@ TEST(VideoDeviceLookup, of_two_equal_names_the_first_wins_and_both_are_listed)
     EXPECT_EQ(static_cast<FakeVideoDevice&>(*device).serial, 2);
     EXPECT_EQ(names, (std::vector<std::string>{"Canon MV", "DV camcorder", "DV camcorder", "DV camcorder"}));
     EXPECT_EQ(backend->openCount + later->openCount, 1);
-}
-
-TEST(VideoDeviceLookup, unreadable_name_throws_error_in_list_and_find)
-{
-    ScopedVideoDeviceBackends backends({fakeBackend({{"Sony DCR", 1}, {std::nullopt, 2}, {"Canon MV", 3}})});
-    std::vector<std::string> names;
-    EXPECT_EQ(thrownBy([&] { ListVideoDevices(names); }).message(), "Error");
-    EXPECT_EQ(names, std::vector<std::string>{"Sony DCR"}) << "names before the unreadable one stay";
-
-    names.clear();
-    std::shared_ptr<IVideoDevice> device;
-    const CDShowException error = thrownBy([&] { FindVideoDevice("Canon MV", names, device); });
-    EXPECT_EQ(error.kind(), GraphErrorKind::Graph);
-    EXPECT_EQ(error.message(), "Error");
-
-    ScopedVideoDeviceBackends unopenable({fakeBackend({{"Sony DCR", 1, false}})});
-    EXPECT_EQ(thrownBy([&] { FindVideoDevice("Sony DCR", names, device); }).message(), "Error");
 }
 
 TEST(DeviceControl, commands_send_their_transport_modes)

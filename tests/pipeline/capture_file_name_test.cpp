@@ -2,7 +2,7 @@
 // Capture file names against the files already on disk: numbering, widths, dates, working names.
 #include "pipeline/capture_file_name.h"
 
-#include "dv/scoped_time_zone.h"
+#include "support/scoped_env.h"
 #include "support/scratch_dir.h"
 
 #include <gtest/gtest.h>
@@ -34,7 +34,7 @@ class CaptureFileNaming : public ::testing::TestWithParam<NamingCase> {};
 TEST_P(CaptureFileNaming, numbers_against_existing_files)
 {
     const NamingCase& c = GetParam();
-    const dv::test::ScopedTimeZone utc(dv::test::kUtc);
+    const testsupport::ScopedTimeZone utc(testsupport::kUtc);
     const test::ScratchDir dir("capture-naming");
     for (const std::string& existing : c.existing) {
         touch(dir.file(existing));
@@ -82,30 +82,30 @@ TEST(CaptureFileName, date_part_in_local_time_and_bases_of_every_shape)
         std::string existing;  // a file there before, if any
     };
     const std::vector<Case> cases = {
-        {"UTC", "clip", "%y-%m-%d_%H-%M", dv::test::kUtc, "clip.05-12-04_20-46.00.avi", ""},
-        {"Berlin winter", "clip", "%y-%m-%d_%H-%M", dv::test::kBerlin, "clip.05-12-04_21-46.00.avi", ""},
-        {"working name", "clip", "~%y-%m-%d_%H-%M", dv::test::kUtc, "clip.~05-12-04_20-46.00.avi", ""},
-        {"empty date leaves the base", "clip", "", dv::test::kUtc, "clip.00.avi", ""},
-        {"long year", "clip", "%Y%m%d", dv::test::kUtc, "clip.20051204.00.avi", ""},
-        {"folder only: capture, no hidden file", "", "%y-%m-%d_%H-%M", dv::test::kUtc, "capture.05-12-04_20-46.00.avi", ""},
-        {"dots in the base", "a.b", "", dv::test::kUtc, "a.b.01.avi", "a.b.00.avi"},
+        {"UTC", "clip", "%y-%m-%d_%H-%M", testsupport::kUtc, "clip.05-12-04_20-46.00.avi", ""},
+        {"Berlin winter", "clip", "%y-%m-%d_%H-%M", testsupport::kBerlin, "clip.05-12-04_21-46.00.avi", ""},
+        {"working name", "clip", "~%y-%m-%d_%H-%M", testsupport::kUtc, "clip.~05-12-04_20-46.00.avi", ""},
+        {"empty date leaves the base", "clip", "", testsupport::kUtc, "clip.00.avi", ""},
+        {"long year", "clip", "%Y%m%d", testsupport::kUtc, "clip.20051204.00.avi", ""},
+        {"folder only: capture, no hidden file", "", "%y-%m-%d_%H-%M", testsupport::kUtc, "capture.05-12-04_20-46.00.avi", ""},
+        {"dots in the base", "a.b", "", testsupport::kUtc, "a.b.01.avi", "a.b.00.avi"},
     };
     for (const Case& c : cases) {
         const test::ScratchDir dir("capture.date");
         if (!c.existing.empty())
             touch(dir.file(c.existing));
-        const dv::test::ScopedTimeZone zone(c.zone);
+        const testsupport::ScopedTimeZone zone(c.zone);
         EXPECT_EQ(MakeCaptureFileName(dir.file(c.base), c.format, 2, kDecember4th2005At2046Utc), dir.file(c.expected))
             << c.name;
     }
-    const dv::test::ScopedTimeZone utc(dv::test::kUtc);
+    const testsupport::ScopedTimeZone utc(testsupport::kUtc);
     EXPECT_EQ(MakeCaptureFileName("", kDefaultNameFormat, 2, kDecember4th2005At2046Utc), "capture.05-12-04_20-46.00.avi")
         << "an empty base: capture in the current folder";
 }
 
 TEST(CaptureFileName, time_zero_or_below_names_after_now)
 {
-    const dv::test::ScopedTimeZone utc(dv::test::kUtc);
+    const testsupport::ScopedTimeZone utc(testsupport::kUtc);
     const test::ScratchDir dir("capture-now");
     for (const std::int64_t time : {std::int64_t{0}, std::int64_t{-1}}) {
         const std::time_t before = std::time(nullptr);

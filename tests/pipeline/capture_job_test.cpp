@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Capture jobs end to end: the virtual camcorder plays a generated tape into the job, which splits
 // it into files at the clock's jumps and every N frames, named after the recording time.
-#include "dv/scoped_time_zone.h"
+#include "support/scoped_env.h"
 #include "job_test_support.h"
 #include "pipeline/job_status_text.h"
 #include "support/scratch_dir.h"
@@ -63,7 +63,7 @@ TEST_P(CaptureJob, splits_names_and_keeps_every_frame)
 {
     const CaptureCase& c = GetParam();
     ASSERT_EQ(s_tapeFrames->size(), 350u);
-    const dv::test::ScopedTimeZone utc(dv::test::kUtc);
+    const testsupport::ScopedTimeZone utc(testsupport::kUtc);
     const test::ScratchDir dir("capture-job");
     testing::ScopedVirtualCamcorder camcorder(s_tape);
     testing::RecordingJobObserver observer;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The pieces of the jobs on their own: capture files and their names on closing, the preview's
 // layout and thread, the DV output's start errors.
-#include "dv/scoped_time_zone.h"
+#include "support/scoped_env.h"
 #include "job_test_support.h"
 #include "mediagraph/graph_errors.h"
 #include "pipeline/avi_writer_graph.h"
@@ -41,7 +41,7 @@ void deliverAll(IFrameSink& sink, const std::vector<Frame>& frames)
 
 TEST(CaptureFile, written_under_working_name_and_renamed_when_closed)
 {
-    const dv::test::ScopedTimeZone utc(dv::test::kUtc);
+    const testsupport::ScopedTimeZone utc(testsupport::kUtc);
     const test::ScratchDir dir("capture-file");
     const auto frames = datedFrames(30);
     CAviWriterGraph writer(dir.file("clip"), "%y-%m-%d_%H-%M", 2, kDecember4th2005At2046Utc, true,
@@ -58,7 +58,7 @@ TEST(CaptureFile, written_under_working_name_and_renamed_when_closed)
 
 TEST(CaptureFile, a_file_that_took_the_final_name_meanwhile_is_never_replaced)
 {
-    const dv::test::ScopedTimeZone utc(dv::test::kUtc);
+    const testsupport::ScopedTimeZone utc(testsupport::kUtc);
     const test::ScratchDir dir("capture-file-taken");
     CAviWriterGraph writer(dir.file("clip"), "%y-%m-%d_%H-%M", 2, kDecember4th2005At2046Utc, false,
                            dv::VideoSystem::Pal625_50);

@@ -33,18 +33,13 @@ public:
     std::optional<Collector> collector;
 };
 
-// Polls until the value stays the same for a while, then returns it.
-template <class F>
-auto settledValue(F&& read)
+// Waits (10 s at most) until the count reaches `wanted`; the count then. A caller that should
+// block at `wanted` and does not shows as more, soon or in the checks after.
+int countOnceReached(const std::atomic<int>& count, int wanted)
 {
-    auto last = read();
-    for (int stableRounds = 0; stableRounds < 20;) {
-        std::this_thread::sleep_for(10ms);
-        const auto now = read();
-        stableRounds = now == last ? stableRounds + 1 : 0;
-        last = now;
-    }
-    return last;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (count.load() < wanted && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    return count.load();
 }
 
 TEST(OutputFilterGraph, frames_arrive_bit_exact_and_stamped_on_the_holders_own_clock)
@@ -113,8 +108,8 @@ TEST(OutputFilterGraph, caller_blocks_when_every_buffer_is_in_use)
                 ++delivered;
             }
         });
-        const int deliveredWhileHeld = settledValue([&] { return delivered.load(); });
         EXPECT_EQ(graph.PoolBufferCount(), static_cast<std::uint32_t>(std::max(bufferCount, 1L) + 2));
+        const int deliveredWhileHeld = countOnceReached(delivered, static_cast<int>(graph.PoolBufferCount()));
         EXPECT_EQ(deliveredWhileHeld, static_cast<int>(graph.PoolBufferCount())) << "count " << bufferCount;
         graph.collector->release();
         producer.join();
@@ -140,7 +135,7 @@ TEST(OutputFilterGraph, stopping_the_graph_releases_a_caller_waiting_for_a_buffe
             ++delivered;
         }
     });
-    EXPECT_EQ(settledValue([&] { return delivered.load(); }), poolBuffers);
+    EXPECT_EQ(countOnceReached(delivered, poolBuffers), poolBuffers);
     graph.Stop();
     producer.join();
     EXPECT_EQ(delivered.load(), poolBuffers + 1);

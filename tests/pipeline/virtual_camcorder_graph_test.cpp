@@ -8,6 +8,7 @@
 #include "mediagraph/virtual_tape_fixtures.h"
 #include "pipeline/input_filter_graph.h"
 #include "pipeline/output_filter_graph.h"
+#include "support/scoped_env.h"
 
 #include <gtest/gtest.h>
 
@@ -31,20 +32,16 @@ class VirtualCamcorderGraphs : public ::testing::Test {
 protected:
     std::shared_ptr<IVideoDevice> openCamcorder(const std::filesystem::path& tape)
     {
-        setenv("VANTREL_VIRTUAL_CAMCORDER", tape.c_str(), 1);
-        setenv("VANTREL_VIRTUAL_SPEED", "max", 1);
+        m_tape.emplace("VANTREL_VIRTUAL_CAMCORDER", tape.c_str());
         std::vector<std::string> names;
         std::shared_ptr<IVideoDevice> device;
         mediagraph::FindVideoDevice("Virtual DV camcorder (" + tape.filename().string() + ")", names, device);
         EXPECT_EQ(names.size(), 1u);
         return device;
     }
-    void TearDown() override
-    {
-        unsetenv("VANTREL_VIRTUAL_CAMCORDER");
-        unsetenv("VANTREL_VIRTUAL_SPEED");
-    }
 
+    testsupport::ScopedEnv m_speed{"VANTREL_VIRTUAL_SPEED", "max"};
+    std::optional<testsupport::ScopedEnv> m_tape;
     mediagraph::ScopedVideoDeviceBackends m_backends{{mediagraph::makeVirtualCamcorderBackend()}};
 };
 
@@ -59,11 +56,11 @@ public:
 
 std::vector<Frame> readRawTape(const std::filesystem::path& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    const auto bytes = testsupport::readBytes(path);
     std::vector<Frame> frames;
-    Frame frame(144000);
-    while (in.read(reinterpret_cast<char*>(frame.data()), static_cast<std::streamsize>(frame.size())))
-        frames.push_back(frame);
+    for (std::size_t at = 0; at + dv::kPalFrameBytes <= bytes.size(); at += dv::kPalFrameBytes)
+        frames.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                            bytes.begin() + static_cast<std::ptrdiff_t>(at + dv::kPalFrameBytes));
     return frames;
 }
 
@@ -99,7 +96,7 @@ void print(const std::shared_ptr<IVideoDevice>& device, const std::vector<Frame>
 
 TEST_F(VirtualCamcorderGraphs, captures_every_frame_of_raw_and_avi_tapes_bit_exact_and_in_order)
 {
-    const auto folder = mediagraph::testing::testFolder();
+    const auto folder = testsupport::freshTestFolder();
     const auto pal = numberedFrames(dv::VideoSystem::Pal625_50, 120);
     const auto ntsc = numberedFrames(dv::VideoSystem::Ntsc525_60, 30);
     mediagraph::testing::writeRawTape(folder / "holiday.dv", pal);
@@ -122,7 +119,7 @@ TEST_F(VirtualCamcorderGraphs, captures_every_frame_of_raw_and_avi_tapes_bit_exa
 
 TEST_F(VirtualCamcorderGraphs, frames_the_camcorder_loses_are_counted_as_dropped)
 {
-    const auto tape = mediagraph::testing::testFolder() / "dropping.dv";
+    const auto tape = testsupport::freshTestFolder() / "dropping.dv";
     const auto frames = numberedFrames(dv::VideoSystem::Pal625_50, 40);
     mediagraph::testing::writeRawTape(tape, frames);
     auto device = openCamcorder(tape);
@@ -140,7 +137,7 @@ TEST_F(VirtualCamcorderGraphs, frames_the_camcorder_loses_are_counted_as_dropped
 
 TEST_F(VirtualCamcorderGraphs, printing_in_record_mode_puts_every_frame_on_the_tape)
 {
-    const auto tape = mediagraph::testing::testFolder() / "blank.dv";
+    const auto tape = testsupport::freshTestFolder() / "blank.dv";
     mediagraph::testing::writeRawTape(tape, {});
     const auto frames = numberedFrames(dv::VideoSystem::Pal625_50, 60, 3);
     print(openCamcorder(tape), frames);
@@ -149,7 +146,7 @@ TEST_F(VirtualCamcorderGraphs, printing_in_record_mode_puts_every_frame_on_the_t
 
 TEST_F(VirtualCamcorderGraphs, a_frame_the_tape_cannot_take_stops_printing_with_its_reason)
 {
-    const auto tape = mediagraph::testing::testFolder() / "pal.dv";
+    const auto tape = testsupport::freshTestFolder() / "pal.dv";
     mediagraph::testing::writeRawTape(tape, numberedFrames(dv::VideoSystem::Pal625_50, 3));
     auto device = openCamcorder(tape);
     ASSERT_NE(device, nullptr);
@@ -183,7 +180,7 @@ TEST_F(VirtualCamcorderGraphs, a_frame_the_tape_cannot_take_stops_printing_with_
 
 TEST_F(VirtualCamcorderGraphs, handles_opened_on_one_tape_share_one_camcorder_while_held)
 {
-    const auto tape = mediagraph::testing::testFolder() / "shared.dv";
+    const auto tape = testsupport::freshTestFolder() / "shared.dv";
     mediagraph::testing::writeRawTape(tape, numberedFrames(dv::VideoSystem::Pal625_50, 5));
     auto captureSide = openCamcorder(tape);
     auto printSide = openCamcorder(tape);

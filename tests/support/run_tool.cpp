@@ -4,6 +4,8 @@
 
 #include "support/test_files.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -51,6 +53,19 @@ ToolResult runTool(const std::vector<std::string>& arguments, const std::vector<
     for (const auto& assignment : environment) line += assignment + " ";
     for (const auto& argument : arguments) line += shellQuote(argument) + " ";
     return runShell(line, timeoutSeconds);
+}
+
+std::string dvgenPath() { return VANTREL_DVGEN_PATH; }
+std::string probePath() { return VANTREL_PROBE_PATH; }
+
+std::filesystem::path generateTape(const std::string& name, std::vector<std::string> arguments)
+{
+    const auto path = testPath(name);
+    arguments.insert(arguments.begin(), dvgenPath());
+    arguments.insert(arguments.end(), {"-o", path.string()});
+    const ToolResult result = runTool(arguments);
+    if (result.exitCode != 0) ADD_FAILURE() << "vantrel-dvgen failed: " << result.err;
+    return path;
 }
 
 }  // namespace vantrel::testsupport

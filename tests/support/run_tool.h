@@ -2,6 +2,7 @@
 // Runs a program (one of ours as built, or a peer such as ffmpeg) and keeps what it printed.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -26,5 +27,13 @@ ToolResult runTool(const std::vector<std::string>& arguments, const std::vector<
 
 // Runs a shell command line as it stands (pipes, redirections); killed after `timeoutSeconds`.
 ToolResult runShell(const std::string& commandLine, int timeoutSeconds = 120);
+
+// Our programs as built.
+std::string dvgenPath();
+std::string probePath();
+
+// Runs vantrel-dvgen with `arguments` and "-o testPath(name)"; returns that path. A refusal is a
+// test failure.
+std::filesystem::path generateTape(const std::string& name, std::vector<std::string> arguments);
 
 }  // namespace vantrel::testsupport

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -78,6 +79,27 @@ std::vector<std::string> splitLines(const std::string& text)
         start = end + 1;
     }
     return lines;
+}
+
+void expectMatchesGolden(const std::string& name, const std::string& actual)
+{
+    const auto path = std::filesystem::path(VANTREL_SOURCE_DIR) / "tests" / "golden" / name;
+    if (const char* update = std::getenv("VANTREL_UPDATE_GOLDEN"); update != nullptr && std::string(update) == "1") {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << actual;
+        return;
+    }
+    const auto expectedLines = splitLines(readText(path));
+    const auto actualLines = splitLines(actual);
+    ASSERT_FALSE(expectedLines.empty()) << path << " is missing or empty";
+    int shown = 0;
+    for (std::size_t i = 0; i < std::max(expectedLines.size(), actualLines.size()) && shown < 8; ++i) {
+        const std::string want = i < expectedLines.size() ? expectedLines[i] : "(no line)";
+        const std::string got = i < actualLines.size() ? actualLines[i] : "(no line)";
+        if (want != got) {
+            ++shown;
+            ADD_FAILURE() << name << " line " << i + 1 << "\n  expected: " << want << "\n  actual:   " << got;
+        }
+    }
 }
 
 }  // namespace vantrel::testsupport

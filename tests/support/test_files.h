@@ -31,4 +31,8 @@ bool writeBytes(const std::filesystem::path& path, std::span<const std::byte> by
 // Lines without their '\n' (a last line without one counts too).
 std::vector<std::string> splitLines(const std::string& text);
 
+// Compares `actual` with tests/golden/`name` line by line (a failure names the first lines that
+// differ). VANTREL_UPDATE_GOLDEN=1 rewrites the file instead: check every changed line by hand.
+void expectMatchesGolden(const std::string& name, const std::string& actual);
+
 }  // namespace vantrel::testsupport

@@ -79,4 +79,11 @@ std::uint32_t frameNumber(std::span<const std::byte> frame)
     return number;
 }
 
+std::vector<std::byte> joinFrames(const std::vector<Frame>& frames)
+{
+    std::vector<std::byte> all;
+    for (const auto& frame : frames) all.insert(all.end(), frame.begin(), frame.end());
+    return all;
+}
+
 }  // namespace vantrel::testsupport

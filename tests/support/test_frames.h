@@ -31,4 +31,7 @@ std::vector<Frame> numberedFrames(dv::VideoSystem system, std::uint32_t count, s
 // The number a numbered frame carries.
 std::uint32_t frameNumber(std::span<const std::byte> frame);
 
+// The frames one after the other, as a raw DV file holds them.
+std::vector<std::byte> joinFrames(const std::vector<Frame>& frames);
+
 }  // namespace vantrel::testsupport

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // vantrel-capture and vantrel-print as scripts run them: files and paths, exit statuses, messages,
 // and the faults (a full disk, an interrupt, the tape failing) that must lose nothing written.
-#include "tools/tool_runner.h"
+#include "support/run_tool.h"
+#include "support/test_files.h"
 
 #include "pipeline/job_test_support.h"
 #include "support/scratch_dir.h"
@@ -23,6 +24,10 @@ namespace vantrel::tests {
 namespace {
 
 using pipeline::testing::Frame;
+using testsupport::hasTool;
+using testsupport::shellQuote;
+using testsupport::splitLines;
+using CommandResult = testsupport::ToolResult;
 using namespace std::chrono_literals;
 
 std::string tapeOf(const test::ScratchDir& dir, const std::string& name, const std::vector<std::string>& options)
@@ -103,8 +108,8 @@ public:
         });
         return m_status.value_or(-1);
     }
-    std::string out() const { return readTextFile(m_out); }
-    std::string err() const { return readTextFile(m_err); }
+    std::string out() const { return testsupport::readText(m_out); }
+    std::string err() const { return testsupport::readText(m_err); }
 
 private:
     pid_t m_pid = -1;
@@ -154,7 +159,7 @@ TEST(JobTools, help_version_and_refusals)
     };
     for (const Case& c : cases) {
         const CommandResult result =
-            runCommand(c.arguments, c.hasCamcorder ? camcorderEnvironment(tape) : std::vector<std::string>{"VANTREL_VIRTUAL_CAMCORDER="});
+            testsupport::runTool(c.arguments, c.hasCamcorder ? camcorderEnvironment(tape) : std::vector<std::string>{"VANTREL_VIRTUAL_CAMCORDER="});
         EXPECT_EQ(result.exitCode, c.exitCode) << c.arguments.back() << "\n" << result.err;
         EXPECT_TRUE(result.out.starts_with(c.outStart)) << result.out;
         EXPECT_EQ(result.err, c.err);
@@ -169,7 +174,7 @@ TEST(JobTools, capture_prints_each_file_as_it_is_closed_and_peers_read_them)
         const std::filesystem::path out = dir.path() / ("type" + type);
         std::filesystem::create_directory(out);
         const CommandResult result =
-            runCommand({VANTREL_CAPTURE_PATH, "--type", type, "--frames-per-file", "100", (out / "holiday.avi").string()},
+            testsupport::runTool({VANTREL_CAPTURE_PATH, "--type", type, "--frames-per-file", "100", (out / "holiday.avi").string()},
                        camcorderEnvironment(tape));
         ASSERT_EQ(result.exitCode, 0) << result.err;
         const std::vector<std::string> expected = {(out / "holiday.04-07-14_18-03.00.avi").string(),
@@ -181,14 +186,14 @@ TEST(JobTools, capture_prints_each_file_as_it_is_closed_and_peers_read_them)
 
         const std::vector<std::size_t> frameCounts = {100, 20, 80};
         for (std::size_t i = 0; i < expected.size(); ++i) {
-            if (toolExists("ffprobe")) {
-                const CommandResult probe = runCommand({"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0",
+            if (hasTool("ffprobe")) {
+                const CommandResult probe = testsupport::runTool({"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0",
                                                         "-show_entries", "stream=codec_name,nb_read_frames", "-of",
                                                         "csv=p=0", expected[i]});
                 EXPECT_EQ(probe.out, "dvvideo," + std::to_string(frameCounts[i]) + "\n") << expected[i];
             }
-            if (toolExists("mediainfo")) {
-                const CommandResult info = runCommand({"mediainfo", "--Inform=Video;%Format%,%FrameCount%", expected[i]});
+            if (hasTool("mediainfo")) {
+                const CommandResult info = testsupport::runTool({"mediainfo", "--Inform=Video;%Format%,%FrameCount%", expected[i]});
                 EXPECT_EQ(info.out, "DV," + std::to_string(frameCounts[i]) + "\n") << expected[i];
             }
         }
@@ -228,14 +233,14 @@ TEST(JobTools, a_capture_stopped_mid_tape_closes_and_names_its_file_with_every_f
 
 TEST(JobTools, full_disk_ends_the_capture_keeping_what_was_written)
 {
-    if (!toolExists("prlimit"))
+    if (!hasTool("prlimit"))
         GTEST_SKIP() << "prlimit (util-linux) is needed to limit the file size";
     const test::ScratchDir dir("jobs-cli-full");
     const std::string tape = tapeOf(dir, "tape.dv", {"--format", "dv", "--frames", "100"});
     std::filesystem::create_directory(dir.path() / "out");
     constexpr int kFileSizeLimit = 3'000'000;  // room for about 19 PAL frames
     const CommandResult result =
-        runCommand({"prlimit", "--fsize=" + std::to_string(kFileSizeLimit), VANTREL_CAPTURE_PATH, "--type", "1",
+        testsupport::runTool({"prlimit", "--fsize=" + std::to_string(kFileSizeLimit), VANTREL_CAPTURE_PATH, "--type", "1",
                     dir.file("out/full")},
                    camcorderEnvironment(tape));
     EXPECT_EQ(result.exitCode, 1) << result.err;
@@ -259,7 +264,7 @@ TEST(JobTools, print_sends_the_files_in_order_to_the_tape)
     const std::string three = tapeOf(dir, "three.dv", {"--format", "dv", "--frames", "10", "--timecode", "00:03:00:00"});
     const std::string blank = dir.file("blank.dv");
     std::ofstream(blank, std::ios::binary);
-    const CommandResult result = runCommand({VANTREL_PRINT_PATH, two, one, three}, camcorderEnvironment(blank));
+    const CommandResult result = testsupport::runTool({VANTREL_PRINT_PATH, two, one, three}, camcorderEnvironment(blank));
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_NE(result.err.find("Finished.  0:00:02.4"), std::string::npos) << result.err;
     std::vector<Frame> expected = pipeline::testing::readDvFrames(two);

@@ -27,7 +27,7 @@ constexpr std::size_t kPalFrame = 144000;
 std::string tape(const std::string& name, std::vector<std::string> arguments)
 {
     const auto path = testPath(name).string();
-    arguments.insert(arguments.begin(), VANTREL_DVGEN_PATH);
+    arguments.insert(arguments.begin(), testsupport::dvgenPath());
     arguments.insert(arguments.end(), {"-o", path});
     const auto made = runTool(arguments);
     EXPECT_EQ(made.exitCode, 0) << made.err;
@@ -36,7 +36,7 @@ std::string tape(const std::string& name, std::vector<std::string> arguments)
 
 ToolResult probe(std::vector<std::string> arguments)
 {
-    arguments.insert(arguments.begin(), VANTREL_PROBE_PATH);
+    arguments.insert(arguments.begin(), testsupport::probePath());
     return runTool(arguments, {"TZ=UTC"}, 60);
 }
 
@@ -170,7 +170,7 @@ TEST(ProbeHostileFiles, a_write_error_is_said_once_with_its_reason_and_stops_the
     const std::string large = tape("large.avi", {"--frames", "400", "--pictures", "1"});
     for (const auto* mode : {"", "--json"}) {
         for (const auto* file : {&small, &large}) {
-            const auto result = runShell(std::string(VANTREL_PROBE_PATH) + " " + mode + " " + *file + " " + *file +
+            const auto result = runShell(std::string(testsupport::probePath()) + " " + mode + " " + *file + " " + *file +
                                          " > /dev/full");
             EXPECT_EQ(result.exitCode, 2) << *file;
             EXPECT_EQ(result.err, "vantrel-probe: write error: No space left on device\n") << *file << " " << mode;

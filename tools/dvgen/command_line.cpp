@@ -219,16 +219,21 @@ std::optional<Error> applyOption(std::string_view name, std::string_view value, 
         const auto [frame, rest] = splitFramePrefix(value, ok);
         const auto number = parseNumber(rest);
         if (!ok || !number) return bad;
-        std::uint16_t word = 0;
+        // A speed becomes a word once the system is known: the system may come later.
+        ShutterChange change{frame.value_or(0), 0, 0};
         if (name == "--shutter") {
-            if (*number < 1 || *number > 15600) return bad;
-            word = shutterWordFor(static_cast<int>(*number));
+            if (*number < 1 || *number > 15720) return bad;
+            change.denominator = static_cast<int>(*number);
         } else {
             if (*number < 0 || *number > 0xFFFF) return bad;
-            word = static_cast<std::uint16_t>(*number);
+            change.word = static_cast<std::uint16_t>(*number);
         }
-        if (frame) o.shutterChanges.push_back({*frame, word});
-        else o.shutterWord = word;
+        if (frame) {
+            o.shutterChanges.push_back(change);
+        } else {
+            o.shutterWord = change.word;
+            o.shutterDenominator = change.denominator;
+        }
     } else if (name == "--no-timecode" || name == "--no-date" || name == "--no-time" || name == "--no-camera" ||
                name == "--no-shutter") {
         const auto range = parseRange(value);
@@ -322,6 +327,10 @@ Expected<DvgenCommand, std::string> parseDvgenArguments(const std::vector<std::s
         if (name == "--date-from-sequence") isCamcorderLayout = false;  // the later of the two counts
     }
     if (isCamcorderLayout) command.options.dateFirstSequence = camcorderDateFirstSequence(command.options.system);
+    auto& o = command.options;
+    if (o.shutterDenominator > 0) o.shutterWord = shutterWordFor(o.shutterDenominator, o.system);
+    for (auto& change : o.shutterChanges)
+        if (change.denominator > 0) change.word = shutterWordFor(change.denominator, o.system);
     if (formatName == "dv") {
         if (type) return unexpected(std::string("--type applies to AVI files only"));
         command.options.format = FileFormat::RawDv;

@@ -255,18 +255,23 @@ PackBytes shutterPack(std::uint16_t word) noexcept
     return {0x7F, 0xFF, 0xFF, static_cast<std::uint8_t>(word & 0xFF), static_cast<std::uint8_t>(word >> 8)};
 }
 
-std::uint16_t shutterWordFor(int denominator) noexcept
+std::uint16_t shutterWordFor(int denominator, dv::VideoSystem system) noexcept
 {
-    // A reader shows 15600 / v for the value v of the word, rounded with halves down; words from
-    // 0x8138 carry v + 0x8000, smaller words only their low nine bits. v = 255 means no value.
-    const int wanted = std::clamp(denominator, 1, 15600);
-    const auto shown = [](int v) {
-        const double x = (312.0 / v) * 50.0;
+    // A reader shows lines x fields / v for the value v of the word (312 x 50 = 15600 for PAL,
+    // 262 x 60 = 15720 for NTSC), rounded with halves down; words from 0x8138 carry v + 0x8000,
+    // smaller words only their low nine bits. v = 255 means no value.
+    const bool isPal = system == dv::VideoSystem::Pal625_50;
+    const double lines = isPal ? 312.0 : 262.0;
+    const double fields = isPal ? 50.0 : 60.0;
+    const int product = static_cast<int>(lines * fields);
+    const int wanted = std::clamp(denominator, 1, product);
+    const auto shown = [&](int v) {
+        const double x = (lines / v) * fields;
         return x - std::trunc(x) > 0.5 ? std::ceil(x) : std::floor(x);
     };
     int best = 1;
-    for (int v : {15600 / wanted, 15600 / wanted + 1}) {
-        if (v < 1 || v > 15600 || v == 255) continue;
+    for (int v : {product / wanted, product / wanted + 1}) {
+        if (v < 1 || v > product || v == 255) continue;
         if (std::fabs(shown(v) - wanted) < std::fabs(shown(best) - wanted)) best = v;
     }
     return static_cast<std::uint16_t>(best <= 312 ? best : 0x8000 + best);

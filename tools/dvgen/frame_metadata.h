@@ -23,8 +23,9 @@ PackBytes recordingDatePack(std::uint8_t packId, const LocalDateTime& t) noexcep
 PackBytes recordingTimePack(std::uint8_t packId, const LocalDateTime& t) noexcept;  // 0x63 or 0x53
 PackBytes cameraPack(const CameraValues& values) noexcept;
 PackBytes shutterPack(std::uint16_t word) noexcept;
-// The shutter word that makes a reader show 1/`denominator` second (denominator 1..15600).
-std::uint16_t shutterWordFor(int denominator) noexcept;
+// The shutter word that makes a reader show 1/`denominator` second on a tape of `system`
+// (denominator 1..15600 for PAL, 1..15720 for NTSC).
+std::uint16_t shutterWordFor(int denominator, dv::VideoSystem system) noexcept;
 
 // The values carried by frame `frameIndex` of the tape.
 Timecode timecodeAt(const TapeOptions& options, std::int64_t frameIndex) noexcept;

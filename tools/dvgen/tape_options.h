@@ -51,6 +51,7 @@ struct CameraChange {
 struct ShutterChange {
     std::int64_t atFrame = 0;
     std::uint16_t word = 0x0138;  // 1/50 s
+    int denominator = 0;          // 1/denominator s, the word made for the tape's system; 0: `word` as given
 };
 
 // At frame `atFrame` the recording clock jumps by `bySeconds` (a scene cut).
@@ -87,6 +88,7 @@ struct TapeOptions {
     CameraValues camera;
     std::vector<CameraChange> cameraChanges;
     std::uint16_t shutterWord = 0x0138;
+    int shutterDenominator = 0;  // as in ShutterChange
     std::vector<ShutterChange> shutterChanges;
 
     std::vector<FrameRange> withoutTimecode;
