@@ -139,6 +139,7 @@ void CVirtualCamcorder::attachReceiver(IDvFrameReceiver* receiver)
 RecordOutcome CVirtualCamcorder::receiveFrame(std::span<const std::byte> frame)
 {
     std::lock_guard lock(m_stateMutex);
+    ++m_framesReceived;
     if (m_mode == ED_MODE_RECORD_FREEZE) return RecordOutcome::PausedDropped;
     if (m_mode != ED_MODE_RECORD) return RecordOutcome::NotRecording;
     const dv::VideoSystem frameSystem = videoSystemOfDifFrame(frame);
@@ -202,6 +203,12 @@ std::uint64_t CVirtualCamcorder::framesRecorded() const
 {
     std::lock_guard lock(m_stateMutex);
     return m_framesRecorded;
+}
+
+std::uint64_t CVirtualCamcorder::framesReceived() const
+{
+    std::lock_guard lock(m_stateMutex);
+    return m_framesReceived;
 }
 
 std::uint64_t CVirtualCamcorder::droppedFrames() const

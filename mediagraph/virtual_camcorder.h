@@ -119,6 +119,8 @@ public:
 
     std::uint64_t framesSent() const;
     std::uint64_t framesRecorded() const;
+    // Frames that reached the DV input, recorded or not (record-pause drops them).
+    std::uint64_t framesReceived() const;
     // Frames the camcorder lost instead of sending (what a capture reports as dropped frames).
     std::uint64_t droppedFrames() const;
     // Test hooks: lose every n-th frame that would be sent (0: none), or the next count frames.
@@ -149,6 +151,7 @@ private:
     std::int64_t m_position = 0;
     std::uint64_t m_framesSent = 0;
     std::uint64_t m_framesRecorded = 0;
+    std::uint64_t m_framesReceived = 0;
     std::uint64_t m_droppedFrames = 0;
     std::uint32_t m_dropEvery = 0;
     std::uint32_t m_dropNext = 0;

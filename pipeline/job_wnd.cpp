@@ -10,6 +10,7 @@
 #include "pipeline/file_list_source.h"
 #include "pipeline/preview_graph.h"
 
+#include <chrono>
 #include <span>
 
 namespace vantrel::pipeline {
@@ -39,6 +40,10 @@ bool moveState(std::atomic<JobState>& state, JobState from, JobState to) noexcep
 {
     return state.compare_exchange_strong(from, to, std::memory_order_acq_rel);
 }
+
+// How long a pause waits for the queued frames to reach the camcorder: a full output queue at
+// the camcorder's own speed with room to spare.
+constexpr auto kPauseDrainTimeout = std::chrono::milliseconds(2000);
 
 }  // namespace
 
@@ -203,8 +208,15 @@ void CJobWnd::PauseTapeRecording()
 {
     if (!moveState(m_state, JOB_TAPE_RECORDING, JOB_TAPE_PAUSED))
         return;
-    if (m_isAutoDeviceControlOn && m_tapeOutputGraph)
-        m_tapeOutputGraph->DeviceControl().RecordPause();
+    if (!m_isAutoDeviceControlOn || !m_tapeOutputGraph)
+        return;
+    // The worker stops advancing now and repeats its current frame, but the frames queued towards
+    // the camcorder are still part of the recording: a camcorder in record-pause would drop them.
+    // The worker may still send the frame it had already taken, so the pause waits until two more
+    // frames than sent so far begin to pass: then every advancing frame is on the tape, and at
+    // most a repeat of the current one follows it.
+    m_tapeOutputGraph->WaitUntilPassed(m_tapeOutputGraph->DeliveredCount() + 2, kPauseDrainTimeout);
+    m_tapeOutputGraph->DeviceControl().RecordPause();
 }
 
 void CJobWnd::StopJob()

@@ -44,6 +44,27 @@ COutputFilterGraph::COutputFilterGraph(const CMediaType& type, long bufferCount)
                      "max-size-time", static_cast<guint64>(0), nullptr);
         Link(m_outputFilter, m_queue);
     }
+    mediagraph::GstOwned<GstPad> source = mediagraph::adopt(gst_element_get_static_pad(OutputElement(), "src"));
+    if (!source)
+        mediagraph::ThrowGraphError(mediagraph::graph_messages::kError);
+    gst_pad_add_probe(source.get(), GST_PAD_PROBE_TYPE_BUFFER, &COutputFilterGraph::countPassed, this, nullptr);
+}
+
+GstPadProbeReturn COutputFilterGraph::countPassed(GstPad*, GstPadProbeInfo*, gpointer self)
+{
+    auto& graph = *static_cast<COutputFilterGraph*>(self);
+    {
+        std::lock_guard lock(graph.m_passedMutex);
+        ++graph.m_passed;
+    }
+    graph.m_passedChanged.notify_all();
+    return GST_PAD_PROBE_OK;
+}
+
+bool COutputFilterGraph::WaitUntilPassed(std::uint64_t count, std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(m_passedMutex);
+    return m_passedChanged.wait_for(lock, timeout, [&] { return m_passed >= count; });
 }
 
 COutputFilterGraph::~COutputFilterGraph()
@@ -77,6 +98,7 @@ void COutputFilterGraph::Deliver(REFERENCE_TIME duration, const std::byte* data,
     GST_BUFFER_FLAG_UNSET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);  // every DV frame is a sync point
 
     gst_app_src_push_buffer(GST_APP_SRC(m_outputFilter), buffer);  // transfer full; a stopped graph drops it
+    m_delivered.fetch_add(1, std::memory_order_acq_rel);
 }
 
 void COutputFilterGraph::OnFirstError() noexcept

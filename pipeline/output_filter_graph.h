@@ -14,6 +14,10 @@
 #include <gst/app/gstappsrc.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
 
 namespace vantrel::pipeline {
 
@@ -43,6 +47,13 @@ public:
     // Sends end of stream downstream (after the frames already delivered).
     void DeliverEndOfStream();
 
+    // Frames given to Deliver so far.
+    std::uint64_t DeliveredCount() const noexcept { return m_delivered.load(std::memory_order_acquire); }
+    // Waits until `count` frames have begun to leave the output element downstream, or the timeout;
+    // whether they did. The downstream element takes one frame at a time on the streaming thread,
+    // so once frame n + 1 begins to leave, frame n has been taken in full.
+    bool WaitUntilPassed(std::uint64_t count, std::chrono::milliseconds timeout);
+
 protected:
     void OnFirstError() noexcept override;
 
@@ -55,6 +66,12 @@ private:
     GstElement* m_outputFilter = nullptr;  // owned by the graph's bin
     GstElement* m_queue = nullptr;         // owned by the graph's bin; null for a buffer count of 0
     mediagraph::GstOwned<GstBufferPool> m_pool;
+    std::atomic<std::uint64_t> m_delivered{0};
+    std::mutex m_passedMutex;
+    std::condition_variable m_passedChanged;
+    std::uint64_t m_passed = 0;  // frames that began to leave the output element; under m_passedMutex
+
+    static GstPadProbeReturn countPassed(GstPad* pad, GstPadProbeInfo* info, gpointer self);
 };
 
 }  // namespace vantrel::pipeline

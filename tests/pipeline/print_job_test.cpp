@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 namespace vantrel::pipeline {
@@ -86,6 +87,61 @@ TEST(PrintJob, list_reaches_the_tape_in_order_without_a_gap_then_the_last_frame_
     EXPECT_TRUE(observer.failures().empty());
 
     EXPECT_GE(testing::expectPrintedInOrder(testing::readRawDvFrames(tape), expected), 20u);
+}
+
+// Pausing mid-list under automatic device control: the frames already queued towards the
+// camcorder must reach the tape before it pauses, so every list frame is on the tape once, in
+// order. Only the frame current at a pause (and the first and last, sent while held) may repeat.
+TEST(PrintJob, pausing_and_resuming_loses_no_frame_of_the_list)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::uint64_t> pauseAfterRecorded;  // pause once this many frames are on tape
+    };
+    const std::vector<Case> cases = {
+        {"one pause", {12}},
+        {"two pauses", {8, 70}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const test::ScratchDir dir("print-pause");
+        const std::string first = makeClip(dir, "first.avi", 2, 120, 0);
+        const std::string second = makeClip(dir, "second.avi", 1, 80, 1);
+        const std::vector<Frame> expected = concatenated({first, second});
+        const std::string tape = makeBlankTape(dir);
+        testing::ScopedVirtualCamcorder camcorder(tape);
+        mediagraph::CVirtualCamcorder& device = camcorder.camcorder();
+        CJobWnd job;
+        job.SetAutoDeviceControl(true);
+        job.StartPrintToTape(first + "|" + second, camcorder.name());
+        job.ResumeTapeRecording();
+        for (const std::uint64_t point : c.pauseAfterRecorded) {
+            ASSERT_TRUE(testing::waitUntil([&] { return device.framesRecorded() >= point; }));
+            job.PauseTapeRecording();
+            ASSERT_EQ(job.GetState(), JOB_TAPE_PAUSED) << "the list ended before the pause";
+            EXPECT_EQ(device.mode(), mediagraph::ED_MODE_RECORD_FREEZE);
+            // Twice the output queue arrives while paused: whatever was queued at the pause is past.
+            const std::uint64_t received = device.framesReceived();
+            ASSERT_TRUE(testing::waitUntil([&] { return device.framesReceived() >= received + 20; }));
+            job.ResumeTapeRecording();
+            EXPECT_EQ(device.mode(), mediagraph::ED_MODE_RECORD);
+        }
+        ASSERT_TRUE(testing::waitUntil([&] { return job.GetState() == JOB_FINISHED; }));
+        EXPECT_EQ(job.GetDuration(), 200 * 400'000) << "paused time counts nothing";
+        const std::uint64_t atEnd = device.framesRecorded();
+        ASSERT_TRUE(testing::waitUntil([&] { return device.framesRecorded() >= atEnd + 12; }));
+        job.StopJob();
+
+        std::vector<Frame> recorded = testing::readRawDvFrames(tape);
+        std::size_t repeatedFrames = 0;
+        for (std::size_t i = 1; i < recorded.size(); ++i)
+            repeatedFrames += recorded[i] == recorded[i - 1] && (i < 2 || recorded[i - 1] != recorded[i - 2]) ? 1 : 0;
+        EXPECT_LE(repeatedFrames, 2 + c.pauseAfterRecorded.size()) << "repeats only where the job was held";
+        recorded.erase(std::unique(recorded.begin(), recorded.end()), recorded.end());
+        ASSERT_EQ(recorded.size(), expected.size()) << "every list frame once, no other frame";
+        for (std::size_t i = 0; i < expected.size(); ++i)
+            ASSERT_TRUE(recorded[i] == expected[i]) << "tape frame " << i << " is not list frame " << i;
+    }
 }
 
 TEST(PrintJob, paused_sends_only_the_first_frame_and_counts_no_duration)
