@@ -240,8 +240,12 @@ void CJobWnd::StopJob()
     }
     closeFileWriter();
     if (m_tapeOutputGraph) {
-        if (m_isAutoDeviceControlOn)
+        if (m_isAutoDeviceControlOn) {
+            // The frames still queued towards the camcorder belong to the recording: a camcorder
+            // told to stop first would drop them.
+            m_tapeOutputGraph->WaitUntilPassed(m_tapeOutputGraph->DeliveredCount(), kPauseDrainTimeout);
             m_tapeOutputGraph->DeviceControl().Stop();
+        }
         m_tapeOutputGraph.reset();
     }
     m_previewGraph.reset();

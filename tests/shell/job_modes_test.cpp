@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The window's Capture and Print-to-tape modes offscreen, on virtual camcorders playing tapes
 // made by vantrel-dvgen: device list, toolbar by job state, status texts, errors, pausing.
-#include "dv/scoped_time_zone.h"
+#include "support/scoped_env.h"
 #include "pipeline/job_test_support.h"
 #include "player/fake_playback_graph.h"
 #include "shell/job_modes.h"
@@ -192,7 +192,7 @@ TEST(JobModes, errors_reach_part_zero_and_stay_until_the_next_command)
 // names the last file with every frame the camcorder sent.
 TEST(JobModes, capture_pauses_without_a_new_file_and_closing_keeps_every_frame)
 {
-    const dv::test::ScopedTimeZone utc(dv::test::kUtc);
+    const testsupport::ScopedTimeZone utc(testsupport::kUtc);
     const test::ScratchDir dir("job-modes-capture");
     const std::string tape =
         jt::generateTape(dir.file("tape.avi"), {"--frames", "150", "--start", "2004-07-14T18:03:09"});
