@@ -347,9 +347,9 @@ TEST(PeersReadOurFiles, mediainfo_sees_dv_every_frame_and_the_time_codes_and_dat
     for (int i = 0; i < 30; ++i) {
         // Frame i: time code 00:12:31:04 + i frames at 25 a second; recorded 18:03:09 plus whole
         // seconds of frames, an hour later from frame 20 on.
-        char timeCode[16];
+        char timeCode[32];
         std::snprintf(timeCode, sizeof timeCode, "00:12:%02d:%02d", 31 + (4 + i) / 25, (4 + i) % 25);
-        char recorded[32];
+        char recorded[48];
         std::snprintf(recorded, sizeof recorded, "2004-07-14 %02d:03:%02d", i >= 20 ? 19 : 18, 9 + i / 25);
         const auto& record = records[static_cast<std::size_t>(i)];
         EXPECT_EQ(record.find(timeCode) != std::string::npos, i != 7) << i << ": " << record;
