@@ -38,13 +38,14 @@ struct PlayerBench {
     QLabel label;
     std::unique_ptr<CMoviePlayer> player;
 
-    PlayerBench()
+    // The fake graph unless `makeGraph` is given.
+    explicit PlayerBench(PlaybackGraphFactory makeGraph = {})
     {
         slider.setRange(0, 100);
         PlayerServices services;
         services.chooseMediaFile = [this] { return chosenFile; };
         services.showMessage = [this](const std::string& text) { messages.push_back(text); };
-        services.makeGraph = fakeGraphFactory(script, log);
+        services.makeGraph = makeGraph ? std::move(makeGraph) : fakeGraphFactory(script, log);
         services.formatter = &formatter;
         player = std::make_unique<CMoviePlayer>(&host, &slider, &label, std::move(services));
     }
@@ -140,28 +141,21 @@ TEST(PlayerOpen, reports_a_graph_that_cannot_be_built_and_unloads)
          "IID_IGraphBuilder, (void **)&pGB)\n"},
         {"file that does not play", false, "FAILED(hr=Could not determine type of stream.) in pGB->RenderFile(wFile, NULL)\n"},
     };
+    const PlaybackGraphFactory throwing = [](const std::string&, std::function<void()>) -> std::unique_ptr<IPlaybackGraph> {
+        throw std::runtime_error("no element \"playbin\"");
+    };
     for (const auto& c : cases) {
-        PlayerBench bench;
-        std::vector<std::string> messages;
-        PlayerServices services;
-        services.showMessage = [&](const std::string& text) { messages.push_back(text); };
-        if (c.throwsAtOnce) {
-            services.makeGraph = [](const std::string&, std::function<void()>) -> std::unique_ptr<IPlaybackGraph> {
-                throw std::runtime_error("no element \"playbin\"");
-            };
-        } else {
-            bench.script.opening = GraphOpening::Failed;
-            bench.script.openingError = "Could not determine type of stream.";
-            services.makeGraph = fakeGraphFactory(bench.script, bench.log);
-        }
-        CMoviePlayer player(&bench.host, &bench.slider, &bench.label, std::move(services));
-        player.OpenFile("/clips/broken.avi");
-        ASSERT_EQ(messages.size(), 1u) << c.name;
-        EXPECT_EQ(messages[0], c.message) << c.name;
-        EXPECT_FALSE(player.isLoaded()) << c.name;
-        EXPECT_EQ(player.state(), PlayerState::Idle) << c.name;
-        EXPECT_TRUE(player.fileName().empty()) << c.name;
-        EXPECT_EQ(bench.host.hostText().toStdString(), kProductTitle) << c.name;
+        SCOPED_TRACE(c.name);
+        PlayerBench bench(c.throwsAtOnce ? throwing : PlaybackGraphFactory{});
+        bench.script.opening = GraphOpening::Failed;
+        bench.script.openingError = "Could not determine type of stream.";
+        bench.player->OpenFile("/clips/broken.avi");
+        ASSERT_EQ(bench.messages.size(), 1u);
+        EXPECT_EQ(bench.messages[0], c.message);
+        EXPECT_FALSE(bench.player->isLoaded());
+        EXPECT_EQ(bench.player->state(), PlayerState::Idle);
+        EXPECT_TRUE(bench.player->fileName().empty());
+        EXPECT_EQ(bench.host.hostText().toStdString(), kProductTitle);
     }
 }
 
