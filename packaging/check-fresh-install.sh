@@ -44,6 +44,18 @@ security=${SECURITY_MIRROR:-$(host_mirror /debian-security http://deb.debian.org
 root=$(mktemp -d /var/tmp/vantrel-chroot-XXXXXX)
 mounts=()
 cleanup() {
+  # Processes still running in the system (an X server on its way out) hold its /dev.
+  local pid
+  for pid in /proc/[0-9]*; do
+    [ "$(readlink "$pid/root" 2> /dev/null)" != "$root" ] || kill "${pid#/proc/}" 2> /dev/null || true
+  done
+  for pid in /proc/[0-9]*; do
+    for _ in $(seq 50); do
+      [ "$(readlink "$pid/root" 2> /dev/null)" = "$root" ] || break
+      sleep 0.1
+    done
+    [ "$(readlink "$pid/root" 2> /dev/null)" != "$root" ] || kill -KILL "${pid#/proc/}" 2> /dev/null || true
+  done
   for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do umount "${mounts[i]}" || true; done
   if [ "$keep" -eq 1 ]; then
     echo "check-fresh-install: the system is kept in $root"
@@ -62,8 +74,8 @@ in_root() {
 # shellcheck disable=SC2016  # dpkg-query fills in ${Package}
 installed() { in_root dpkg-query -W -f='${Package}\n' | sort; }
 
-step "debootstrap bookworm from $mirror into $root (log: $out/debootstrap.log)"
-debootstrap bookworm "$root" "$mirror" > "$out/debootstrap.log" 2>&1 ||
+step "debootstrap bookworm (with man-db, as a user reading manual pages has it) from $mirror into $root (log: $out/debootstrap.log)"
+debootstrap --include=man-db bookworm "$root" "$mirror" > "$out/debootstrap.log" 2>&1 ||
   { tail -20 "$out/debootstrap.log"; exit 1; }
 cat > "$root/etc/apt/sources.list" << EOF
 deb $mirror bookworm main
@@ -118,8 +130,9 @@ head -4 "$out/man-vantrel-probe.txt"
 step "the menu entry's Exec line under Xvfb (the X tools come after the package's own list)"
 in_root apt-get install -y -qq xvfb xauth x11-utils x11-apps > "$out/apt-install-x.log" 2>&1 ||
   { tail -30 "$out/apt-install-x.log"; exit 1; }
-exec_line=$(sed -n 's/^Exec=//p' "$root/usr/share/applications/"*.desktop)
-echo "Exec=$exec_line"
+entry=$(in_root dpkg -L vantrel | grep '^/usr/share/applications/.*\.desktop$')
+exec_line=$(sed -n 's/^Exec=//p' "$root$entry")
+echo "$entry: Exec=$exec_line"
 cat > "$root/tmp/open-window.sh" << 'EOF'
 # Starts the command line $1, waits for its window, saves the screen once the window is drawn
 # (two pictures a second apart are the same) and lists the libraries the window program has loaded.
@@ -153,7 +166,13 @@ if command -v ffmpeg > /dev/null; then
 fi
 
 # Every library the window loaded, plugins included, must come from a package that the install of
-# vantrel brought, not from the X tools installed for this check.
+# vantrel brought, not from the X tools installed for this check. Those that only a recommended
+# package brought are named (apt-get --no-install-recommends would leave them out).
+# shellcheck disable=SC2016  # dpkg-query fills in ${Depends}
+depends=$(in_root dpkg-query -W -f='${Depends}' vantrel | sed 's/([^)]*)//g; s/[,|]/ /g')
+# shellcheck disable=SC2086  # one word per package
+in_root apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks \
+  --no-replaces --no-enhances $depends | grep -v '^[ <]' | sed 's/:.*//' | sort -u > "$out/depends-closure.txt"
 missing=0
 while read -r library; do
   owner=$(in_root dpkg -S "$library" 2> /dev/null || in_root dpkg -S "${library#/usr}" 2> /dev/null ||
@@ -162,6 +181,8 @@ while read -r library; do
   if ! grep -qx "$package" "$out/packages-with-vantrel.txt"; then
     echo "not from vantrel's dependencies: $library ($package)"
     missing=1
+  elif ! grep -qx "$package" "$out/depends-closure.txt" "$out/packages-fresh.txt"; then
+    echo "only through a recommended package: $library ($package)"
   fi
 done < "$root/tmp/window-libraries.txt"
 echo "$(wc -l < "$root/tmp/window-libraries.txt") libraries loaded by the window"
