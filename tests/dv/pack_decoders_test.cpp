@@ -219,34 +219,29 @@ TEST(Shutter, takes_the_first_even_sequence_and_the_preferred_slot_under_the_shu
     struct Case {
         const char* what;
         SyntheticDvFrame frame;
-        std::size_t sizeBytes;
-        VideoSystem system;
         double shutter;
+        std::size_t sizeBytes = kPalFrameBytes;
+        VideoSystem system = kPal;
     };
     const Case cases[] = {
-        {"slot 2 before slot 1", pal().withShutterWordAt(0, 2, 0x009C).withShutterWordAt(0, 1, 0x0138),
-         kPalFrameBytes, kPal, 100.0},
+        {"slot 2 before slot 1", pal().withShutterWordAt(0, 2, 0x009C).withShutterWordAt(0, 1, 0x0138), 100.0},
         {"empty slot 2 falls back to slot 1", pal().withShutterWordAt(0, 2, 0xFFFF).withShutterWordAt(0, 1, 0x0138),
-         kPalFrameBytes, kPal, 50.0},
+         50.0},
         {"another header in slot 2 does not hide slot 1",
-         pal().withShutterWordAt(0, 2, 0x009C, 0x7E).withShutterWordAt(0, 1, 0x0138), kPalFrameBytes, kPal, 50.0},
-        {"slot 1 under another header", pal().withShutterWordAt(0, 1, 0x0138, 0x71), kPalFrameBytes, kPal, -1.0},
-        {"slot 2 under a filler header", pal().withShutterWordAt(0, 2, 0x0138, kFillerPack), kPalFrameBytes, kPal,
-         -1.0},
-        {"second even sequence", pal().withShutterWordAt(0, 2, 0xFFFF).withShutterWordAt(2, 2, 0x0138),
-         kPalFrameBytes, kPal, 50.0},
-        {"odd sequences only", pal().withShutterWordAt(1, 2, 0x0138).withShutterWordAt(11, 1, 0x0138),
-         kPalFrameBytes, kPal, -1.0},
+         pal().withShutterWordAt(0, 2, 0x009C, 0x7E).withShutterWordAt(0, 1, 0x0138), 50.0},
+        {"slot 1 under another header", pal().withShutterWordAt(0, 1, 0x0138, 0x71), -1.0},
+        {"slot 2 under a filler header", pal().withShutterWordAt(0, 2, 0x0138, kFillerPack), -1.0},
+        {"second even sequence", pal().withShutterWordAt(0, 2, 0xFFFF).withShutterWordAt(2, 2, 0x0138), 50.0},
+        {"odd sequences only", pal().withShutterWordAt(1, 2, 0x0138).withShutterWordAt(11, 1, 0x0138), -1.0},
         {"a word of v = 0 is passed over",
-         pal().withShutterWordAt(0, 2, 0x0200).withShutterWordAt(4, 2, 0x009C).withShutterWordAt(6, 2, 0x0138),
-         kPalFrameBytes, kPal, 100.0},
-        {"sequence 10 of PAL", pal().withShutterWordAt(10, 2, 0x0138), kPalFrameBytes, kPal, 50.0},
-        {"sequence 10 is beyond NTSC", pal().withShutterWordAt(10, 2, 0x0138), kPalFrameBytes,
-         VideoSystem::Ntsc525_60, -1.0},
-        {"span ends inside sequence 10", pal().withShutterWordAt(10, 2, 0x0138), 11 * kSequenceBytes - 1, kPal, -1.0},
-        {"span holds sequence 10", pal().withShutterWordAt(10, 2, 0x0138), 11 * kSequenceBytes, kPal, 50.0},
-        {"NTSC sequence 8, slot 1", SyntheticDvFrame::ntsc().withShutterWordAt(8, 1, 0x009C), kNtscFrameBytes,
-         VideoSystem::Ntsc525_60, 101.0},
+         pal().withShutterWordAt(0, 2, 0x0200).withShutterWordAt(4, 2, 0x009C).withShutterWordAt(6, 2, 0x0138), 100.0},
+        {"sequence 10 of PAL", pal().withShutterWordAt(10, 2, 0x0138), 50.0},
+        {"sequence 10 is beyond NTSC", pal().withShutterWordAt(10, 2, 0x0138), -1.0, kPalFrameBytes,
+         VideoSystem::Ntsc525_60},
+        {"span ends inside sequence 10", pal().withShutterWordAt(10, 2, 0x0138), -1.0, 11 * kSequenceBytes - 1},
+        {"span holds sequence 10", pal().withShutterWordAt(10, 2, 0x0138), 50.0, 11 * kSequenceBytes},
+        {"NTSC sequence 8, slot 1", SyntheticDvFrame::ntsc().withShutterWordAt(8, 1, 0x009C), 101.0, kNtscFrameBytes,
+         VideoSystem::Ntsc525_60},
     };
     for (const auto& c : cases) EXPECT_EQ(DecodeShutter(c.frame.truncatedTo(c.sizeBytes), c.system), c.shutter) << c.what;
 }
