@@ -2,7 +2,7 @@
 // The analysis thread's batched, partial reads give every frame the record a whole-frame read gives.
 #include "avi/analysis_thread.h"
 #include "avi/batch_reader.h"
-#include "avi/test_avi_builder.h"
+#include "avi/avi_test_files.h"
 #include "dv/pack_decoders.h"
 #include "support/records.h"
 #include "support/synthetic_dv_frame.h"
@@ -71,14 +71,15 @@ TEST_P(AnalysisReads, date_moving_to_later_sequences_after_a_run_of_early_ones_i
 {
     // Frames 0..99 carry everything in sequence 0, so the thread learns to read one sequence;
     // from frame 100 on the date and time come only in the last sequence.
-    testsupport::TestAviBuilder builder({});
+    testsupport::Frames frames;
     for (int i = 0; i < 160; ++i) {
         auto frame = SyntheticDvFrame::pal();
         frame.withTimecode({0, 0, i / 25, i % 25}).withCameraPack({}).withShutterWord(0x0138);
         frame.withSubcodePack(i < 100 ? 0 : 11, 0, 1, kDate).withSubcodePack(i < 100 ? 0 : 11, 0, 2, kTime);
-        builder.addFrame(frame.bytes());
+        frames.push_back(frame.bytes());
     }
-    const auto file = openTape(testsupport::writeTestFile(fileName("analysis_reads_moving_date"), builder.finish()));
+    const auto file = openTape(
+        testsupport::writeTestFile(fileName("analysis_reads_moving_date"), testsupport::writtenAvi(frames)));
     AnalysisThread analysis(GetParam().backend, GetParam().workers);
     analysis.start(file);
     analysis.waitUntilFinished();
@@ -96,7 +97,7 @@ TEST_P(AnalysisReads, frames_cut_off_after_opening_count_as_failures_and_repeat_
     // batch or in one that another worker may have read.
     for (const std::size_t firstCut : {std::size_t{75}, std::size_t{80}}) {
         const auto path = testsupport::writeTestFile(fileName("analysis_reads_cut"),
-                                                     testsupport::buildAvi({}, testsupport::palFrames(120)));
+                                                     testsupport::writtenAvi(testsupport::palFrames(120)));
         const auto file = openTape(path);
         std::filesystem::resize_file(path, file->reader().sample(file->streamIndex(), firstCut).offsetBytes);
         const auto lastReadable = wholeFrameRecord(*file, firstCut - 1);

@@ -2,7 +2,7 @@
 // The analysis thread and its frame store: every frame decoded once, never an empty record seen.
 #include "avi/analysis_thread.h"
 #include "avi/frame_store.h"
-#include "avi/test_avi_builder.h"
+#include "avi/avi_test_files.h"
 #include "support/synthetic_dv_frame.h"
 
 #include <gtest/gtest.h>
@@ -16,8 +16,6 @@ namespace vantrel::avi {
 namespace {
 
 using testsupport::SyntheticDvFrame;
-using testsupport::TestAviBuilder;
-using testsupport::TestAviOptions;
 
 std::string expectedTimeCode(int frame)
 {
@@ -29,21 +27,16 @@ std::string expectedTimeCode(int frame)
 // A file whose frame i carries time code 00:mm:ss ff = i and the recording second i % 60.
 std::shared_ptr<const DvAvi> openFile(const std::string& name, int frames, bool isPal = true)
 {
-    TestAviOptions options;
-    if (!isPal) {
-        options.rate = 30000;
-        options.scale = 1001;
-        options.audioChunkBytes = 6406;
-    }
-    TestAviBuilder builder(options);
+    testsupport::Frames content;
     for (int i = 0; i < frames; ++i) {
         auto frame = isPal ? SyntheticDvFrame::pal() : SyntheticDvFrame::ntsc();
         frame.withTimecode({0, i / 750, (i / 25) % 30, i % 25})
             .withRecordingDate({2004, 7, 14}, {18, 3, i % 60})
             .withCameraPack({.irisCode = 8, .gainCode = 4});
-        builder.addFrame(frame.bytes());
+        content.push_back(frame.bytes());
     }
-    auto avi = OpenDVAvi(testsupport::writeTestFile(name, builder.finish()));
+    const auto system = isPal ? dv::VideoSystem::Pal625_50 : dv::VideoSystem::Ntsc525_60;
+    auto avi = OpenDVAvi(testsupport::writeTestFile(name, testsupport::writtenAvi(content, {.system = system})));
     if (!avi) throw std::runtime_error(avi.error());
     return std::make_shared<const DvAvi>(std::move(*avi));
 }
