@@ -16,13 +16,10 @@
 namespace vantrel::avi {
 namespace {
 
+// Eight frames a RIFF: the reads cross OpenDML forms.
 std::shared_ptr<const DvAvi> openFile(const std::string& name, int frames)
 {
-    // Eight frames a RIFF: the reads cross OpenDML forms.
-    const auto bytes = testsupport::writtenAvi(testsupport::palFrames(frames), {.maxRiffBytes = 1200000});
-    auto avi = OpenDVAvi(testsupport::writeTestFile(name, bytes));
-    if (!avi) throw std::runtime_error(avi.error());
-    return std::make_shared<const DvAvi>(std::move(*avi));
+    return testsupport::openWritten(name, testsupport::palFrames(frames), {.maxRiffBytes = 1200000});
 }
 
 TEST(AnalysisMemory, reads_every_frame_every_way_without_allocating)

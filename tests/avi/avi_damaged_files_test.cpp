@@ -27,8 +27,16 @@ const Bytes& written()
     return bytes;
 }
 
-// One defect a file, as capture programs and crashes leave them: the frames still read, found
-// through the index that survived or by scanning, and what was wrong is noted.
+// Five frames, the last two in an 'AVIX' form.
+const Bytes& writtenWithExtensionForm()
+{
+    static const auto bytes = writtenAvi(frames(), {.maxRiffBytes = 500000});
+    return bytes;
+}
+
+// One defect a file, as capture programs, crashes and crafted files leave them: the frames still
+// read, found through the index that survived or by scanning, and what was wrong is noted. An
+// index that points a byte off, into a frame or at one frame again and again is not trusted.
 TEST(AviDamagedFiles, a_file_with_one_defect_still_gives_its_frames)
 {
     struct Case {
@@ -36,8 +44,9 @@ TEST(AviDamagedFiles, a_file_with_one_defect_still_gives_its_frames)
         std::function<Bytes()> bytes;
         std::size_t frames;
         IndexSource source;
-        const char* note;  // in the notes
+        std::string note;  // in the notes
     };
+    const auto avixHeader = findFourCC(writtenWithExtensionForm(), "AVIX") - 8;
     const Case cases[] = {
         {"idx1 entry of the third frame points past the end", [] {
              auto b = keepIndexes(written(), Kept::Idx1Only);
@@ -81,6 +90,37 @@ TEST(AviDamagedFiles, a_file_with_one_defect_still_gives_its_frames)
              putU32(b, payloadOf(b, "indx") + 4, 2);  // nEntriesInUse: the first two forms only
              return b;
          }, 5, IndexSource::Scan, ""},
+        {"super index naming one standard index 32 times", [] {
+             auto b = written();
+             const auto indx = payloadOf(b, "indx");
+             putU32(b, indx + 4, 32);
+             for (std::size_t k = 1; k < 32; ++k) putU32(b, indx + 24 + 16 * k, u32At(b, indx + 24));
+             return b;
+         }, 5, IndexSource::OpenDml, ""},
+        {"cut inside the header of the AVIX form", [&] {
+             return Bytes(writtenWithExtensionForm().begin(), writtenWithExtensionForm().begin() + avixHeader + 6);
+         }, 3, IndexSource::LegacyIdx1, "the file ends at byte " + std::to_string(avixHeader + 6)},
+        {"OpenDML base offset off by one", [] {
+             auto b = written();
+             putU32(b, payloadOf(b, "ix00") + 12, u32At(b, payloadOf(b, "ix00") + 12) + 1);
+             return b;
+         }, 5, IndexSource::LegacyIdx1, "the OpenDML index"},
+        {"OpenDML middle entry points into a frame", [] {
+             auto b = written();
+             putU32(b, payloadOf(b, "ix00") + 24 + 8 * 2, 5000);
+             return b;
+         }, 5, IndexSource::LegacyIdx1, "the OpenDML index"},
+        {"idx1 entries point into frame 0", [] {
+             auto b = keepIndexes(written(), Kept::Idx1Only);
+             for (std::uint32_t k = 1; k < 5; ++k) putU32(b, payloadOf(b, "idx1") + 16 * k + 8, 4 + 8 + 5000 + 16 * k);
+             return b;
+         }, 5, IndexSource::Scan, "idx1"},
+        {"idx1 names frame 0 five times", [] {
+             auto b = keepIndexes(written(), Kept::Idx1Only);
+             const auto idx1 = payloadOf(b, "idx1");
+             for (std::size_t k = 1; k < 5; ++k) putU32(b, idx1 + 16 * k + 8, u32At(b, idx1 + 8));
+             return b;
+         }, 5, IndexSource::Scan, "idx1"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -88,9 +128,18 @@ TEST(AviDamagedFiles, a_file_with_one_defect_still_gives_its_frames)
         expectFrames(path, frames(), c.frames, c.source);
         auto reader = AviReader::open(path);
         ASSERT_TRUE(reader);
-        std::string notes;
-        for (const auto& note : reader->notes()) notes += note + "\n";
-        EXPECT_NE(notes.find(c.note), std::string::npos) << notes;
+        EXPECT_NE(allNotes(reader->notes()).find(c.note), std::string::npos) << allNotes(reader->notes());
+    }
+}
+
+// Every frame's bytes replaced: all `value`, or random where `value` is negative.
+void overwriteFrames(Bytes& bytes, int value)
+{
+    std::mt19937 random(7);
+    for (const auto at : frameChunkOffsets(bytes)) {
+        for (std::size_t i = at + 8; i < at + 8 + 144000; ++i) {
+            bytes[i] = static_cast<std::byte>(value < 0 ? random() : static_cast<unsigned>(value));
+        }
     }
 }
 
@@ -108,6 +157,9 @@ TEST(AviDamagedFiles, rejects_what_is_not_a_dv_avi_with_a_reason)
         {"strh_too_short", [](Bytes& b) { putU32(b, findFourCC(b, "strh") + 4, 20); }, "too short"},
         {"no_movi", [](Bytes& b) { putFourCC(b, findFourCC(b, "movi"), "mavi"); }, "no movie data"},
         {"hdrl_size_past_eof", [](Bytes& b) { putU32(b, findFourCC(b, "hdrl") - 4, 0xFFFFFFF0); }, "no movie data"},
+        {"frames_all_ff", [](Bytes& b) { overwriteFrames(b, 0xFF); }, "holds no DV"},
+        {"frames_all_zero", [](Bytes& b) { overwriteFrames(b, 0); }, "holds no DV"},
+        {"frames_random", [](Bytes& b) { overwriteFrames(b, -1); }, "holds no DV"},
     };
     for (const auto& c : cases) {
         auto bytes = written();

@@ -53,6 +53,13 @@ std::string writeTestFile(const std::string& name, std::span<const std::byte> by
     return path;
 }
 
+std::shared_ptr<const avi::DvAvi> openWritten(const std::string& name, const Frames& frames, const WrittenAvi& options)
+{
+    auto avi = avi::OpenDVAvi(writeTestFile(name, writtenAvi(frames, options)));
+    if (!avi) throw std::runtime_error(avi.error());
+    return std::make_shared<const avi::DvAvi>(std::move(*avi));
+}
+
 void expectFrames(const std::string& path, const Frames& frames, std::size_t count, avi::IndexSource source)
 {
     auto reader = avi::AviReader::open(path);
@@ -66,6 +73,13 @@ void expectFrames(const std::string& path, const Frames& frames, std::size_t cou
         ASSERT_EQ(*read, frames[i].size());
         ASSERT_TRUE(std::equal(frames[i].begin(), frames[i].end(), buffer.begin())) << path << " frame " << i;
     }
+}
+
+std::string allNotes(const std::vector<std::string>& notes)
+{
+    std::string text;
+    for (const auto& note : notes) text += note + "\n";
+    return text;
 }
 
 std::uint32_t u32At(const Bytes& bytes, std::size_t offset)

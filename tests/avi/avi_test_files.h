@@ -5,9 +5,11 @@
 
 #include "avi/avi_reader.h"
 #include "avi/avi_writer.h"
+#include "avi/dv_avi.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -36,9 +38,16 @@ Bytes keepIndexes(Bytes bytes, Kept kept);
 // Writes bytes to a file in the running test's own folder and returns its path.
 std::string writeTestFile(const std::string& name, std::span<const std::byte> bytes);
 
+// Our writer's file of `frames`, written as `name` in the running test's folder and opened.
+std::shared_ptr<const avi::DvAvi> openWritten(const std::string& name, const Frames& frames,
+                                              const WrittenAvi& options = {});
+
 // Opens `path` and checks that it finds its samples through `source` and that stream 0 holds
 // exactly the first `count` of `frames`, byte for byte.
 void expectFrames(const std::string& path, const Frames& frames, std::size_t count, avi::IndexSource source);
+
+// The notes, one a line.
+std::string allNotes(const std::vector<std::string>& notes);
 
 // Editing: little-endian values, the offset of the first `fourCC` from `from` (npos: none), the
 // payload of the n-th chunk `fourCC`, and the headers of the chunks holding the frames ('00dc'
