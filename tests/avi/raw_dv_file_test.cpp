@@ -7,6 +7,7 @@
 #include "support/run_tool.h"
 #include "support/synthetic_dv_frame.h"
 #include "support/test_files.h"
+#include "support/test_frames.h"
 
 #include <gtest/gtest.h>
 
@@ -17,18 +18,6 @@ namespace {
 
 using testsupport::SyntheticDvFrame;
 using testsupport::testPath;
-
-// Frame i carries the time code 00:00:ss ff = i and the recording second i.
-std::vector<std::byte> rawFrames(bool isPal, int count)
-{
-    std::vector<std::byte> bytes;
-    for (int i = 0; i < count; ++i) {
-        auto frame = isPal ? SyntheticDvFrame::pal() : SyntheticDvFrame::ntsc();
-        frame.withTimecode({0, 0, i / 25, i % 25}).withRecordingDate({2011, 3, 9}, {7, 45, i % 60});
-        bytes.insert(bytes.end(), frame.bytes().begin(), frame.bytes().end());
-    }
-    return bytes;
-}
 
 struct StandardCase {
     const char* name;
@@ -46,7 +35,9 @@ TEST(RawDvFile, opens_both_standards_and_the_analysis_decodes_every_whole_frame)
 {
     for (const auto& c : kStandards) {
         SCOPED_TRACE(c.name);
-        auto bytes = rawFrames(c.isPal, 30);
+        // Frame i carries the time code 00:00:ss ff = i.
+        auto bytes = testsupport::joinFrames(
+            testsupport::toneFrames(c.isPal ? dv::VideoSystem::Pal625_50 : dv::VideoSystem::Ntsc525_60, 30));
         bytes.resize(bytes.size() + 5000, std::byte{0x55});  // an interrupted recording's torn frame
         auto dv = OpenDVAvi(testsupport::writeTestFile(std::string(c.name) + ".dv", bytes));
         ASSERT_TRUE(dv) << dv.error();
