@@ -100,6 +100,15 @@ TEST(AviDamagedFiles, a_file_with_one_defect_still_gives_its_frames)
         {"cut inside the header of the AVIX form", [&] {
              return Bytes(writtenWithExtensionForm().begin(), writtenWithExtensionForm().begin() + avixHeader + 6);
          }, 3, IndexSource::LegacyIdx1, "the file ends at byte " + std::to_string(avixHeader + 6)},
+        {"a flood of 20000 empty AVIX forms: the notes are capped, the last counts the rest", [] {
+             auto b = written();
+             for (int i = 0; i < 20000; ++i) {
+                 for (const char c : {'R', 'I', 'F', 'F', '\4', '\0', '\0', '\0', 'A', 'V', 'I', 'X'}) {
+                     b.push_back(static_cast<std::byte>(c));
+                 }
+             }
+             return b;
+         }, 5, IndexSource::OpenDml, "19990 more notes"},
         {"OpenDML base offset off by one", [] {
              auto b = written();
              putU32(b, payloadOf(b, "ix00") + 12, u32At(b, payloadOf(b, "ix00") + 12) + 1);
