@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The reader and OpenDVAvi on crafted and careless files: wrong or huge indexes, floods of
-// forms, frames that are not DV, rates that lie, files that are no regular files.
+// The reader and OpenDVAvi on crafted and careless files: index sizes claiming gigabytes (in a
+// program of their own, as they measure its peak memory), a frame that is not DV among DV frames,
+// files that are no regular files. Wrong indexes and floods of forms are damaged-file cases.
+#include "avi/avi_test_files.h"
 #include "avi/dv_avi.h"
 #include "avi/frame_batch_analyser.h"
-#include "avi/avi_test_files.h"
 #include "support/synthetic_dv_frame.h"
 #include "support/test_files.h"
 
