@@ -429,4 +429,22 @@ GstOwned<GstElement> FakeFireWireBus::makeDvReceiver(int, std::uint64_t)
     return source;
 }
 
+std::shared_ptr<FakeFireWireBus> busWith(const std::vector<FakeNode>& nodes)
+{
+    auto bus = std::make_shared<FakeFireWireBus>();
+    for (const auto& node : nodes)
+        bus->addNode(node);
+    return bus;
+}
+
+std::shared_ptr<IVideoDevice> openListed(const std::shared_ptr<FakeFireWireBus>& bus, const std::string& name,
+                                         FireWireTimeouts timeouts)
+{
+    auto listed = makeFireWireBackend(bus, timeouts)->Enumerate();  // kept while its entries are used
+    for (auto& entry : listed.value())
+        if (entry->ReadFriendlyName().value() == name)
+            return entry->Open();
+    return nullptr;
+}
+
 }  // namespace vantrel::mediagraph::testing

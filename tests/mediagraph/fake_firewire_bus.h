@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A scripted IEEE 1394 bus for tests: nodes with GUIDs, plugs, channels and bandwidth, AV/C
 // replies, bus resets at chosen moments, a receiver that reassembles transmitted packets into
-// frames, and DV receivers that get what a camcorder sends on the channel they listen to.
+// frames, and DV receivers that get what a camcorder sends on the channel they listen to; and the
+// scenario the tests share, a bus with camcorders opened through the FireWire backend.
 #pragma once
 
 #include "mediagraph/firewire_bus.h"
+#include "mediagraph/video_devices.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -174,5 +176,16 @@ private:
     std::map<std::uint64_t, Assembly> m_assemblies;
     std::vector<Receiver> m_receivers;
 };
+
+inline constexpr std::uint64_t kCamcorderGuid = 0x0800'4601'0203'0405;
+// Deadlines short enough for tests: first frame, frame taken, play before freeze, status poll.
+inline constexpr FireWireTimeouts kQuickTimeouts{std::chrono::milliseconds(300), std::chrono::milliseconds(500),
+                                                 std::chrono::milliseconds(1000), std::chrono::milliseconds(1)};
+
+// A bus with these nodes besides this computer's.
+std::shared_ptr<FakeFireWireBus> busWith(const std::vector<FakeNode>& nodes);
+// The device that the FireWire backend lists under this name on the bus, opened; null when none is.
+std::shared_ptr<IVideoDevice> openListed(const std::shared_ptr<FakeFireWireBus>& bus, const std::string& name,
+                                         FireWireTimeouts timeouts = kQuickTimeouts);
 
 }  // namespace vantrel::mediagraph::testing

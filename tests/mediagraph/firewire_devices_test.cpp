@@ -17,25 +17,23 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::AvcReply;
+using testing::busWith;
 using testing::FakeFireWireBus;
 using testing::FakeNode;
+using testing::kCamcorderGuid;
 
-constexpr std::uint64_t kCamcorderGuid = 0x0800'4601'0203'0405;
 constexpr std::uint64_t kSecondGuid = 0x0800'4601'0a0b'0c0d;
-constexpr FireWireTimeouts kQuickTimeouts{300ms, 500ms, 1000ms, 1ms};
 const FakeNode kCamcorder{.guid = kCamcorderGuid, .label = "Sony DCR-TRV900E"};
 
 // The names listed, or the message of the error the listing threw.
 std::vector<std::string> listing(const std::vector<FakeNode>& nodes,
                                  std::vector<FireWireAccessProblem> accessProblems = {})
 {
-    auto bus = std::make_shared<FakeFireWireBus>();
-    for (const auto& node : nodes)
-        bus->addNode(node);
+    auto bus = busWith(nodes);
     bus->script([&](testing::FakeBusFaults& faults) { faults.accessProblems = accessProblems; });
     std::vector<std::string> names;
     try {
-        ScopedVideoDeviceBackends backends({makeFireWireBackend(bus, kQuickTimeouts)});
+        ScopedVideoDeviceBackends backends({makeFireWireBackend(bus, testing::kQuickTimeouts)});
         ListVideoDevices(names);
     } catch (const CDShowException& error) {
         EXPECT_EQ(error.kind(), GraphErrorKind::NoSuchDevice);
@@ -82,16 +80,9 @@ TEST(FireWireDevices, a_device_file_without_permission_is_named_with_the_fix)
 
 // --- transport
 
-std::shared_ptr<FakeFireWireBus> busWith(const FakeNode& node)
-{
-    auto bus = std::make_shared<FakeFireWireBus>();
-    bus->addNode(node);
-    return bus;
-}
-
 std::shared_ptr<IVideoDevice> openOnly(const std::shared_ptr<FakeFireWireBus>& bus)
 {
-    return makeFireWireBackend(bus, kQuickTimeouts)->Enumerate().value().at(0)->Open();
+    return testing::openListed(bus, "Sony DCR-TRV900E");
 }
 
 // The control commands a deck received, without the status queries.
@@ -115,7 +106,7 @@ TEST(FireWireTransport, each_mode_sends_its_own_vcr_command_whatever_the_deck_do
         {&CDeviceControl::StepForward, 0x0020C330}, {&CDeviceControl::StepBackward, 0x0020C340},
         {&CDeviceControl::Record, 0x0020C275},      {&CDeviceControl::RecordPause, 0x0020C27D},
     };
-    auto bus = busWith(kCamcorder);
+    auto bus = busWith({kCamcorder});
     CDeviceControl control;
     ASSERT_TRUE(control.Attach(openOnly(bus)));
     for (const auto& test : cases) {
@@ -148,7 +139,7 @@ TEST(FireWireTransport, a_refusal_reaches_the_caller_with_what_it_means)
         {AvcReply::Interim, &CDeviceControl::Record, avc::kOpRecord, 0x75, ""},
     };
     for (const auto& test : cases) {
-        auto bus = busWith(kCamcorder);
+        auto bus = busWith({kCamcorder});
         bus->setReply(kCamcorderGuid, test.opcode, test.operand, test.reply);
         CDeviceControl control;
         ASSERT_TRUE(control.Attach(openOnly(bus)));
@@ -176,7 +167,7 @@ TEST(FireWireTransport, pause_waits_for_the_deck_to_play_before_freezing_and_giv
 {
     FakeNode threading = kCamcorder;
     threading.playQueriesBeforePlaying = 5;
-    auto bus = busWith(threading);
+    auto bus = busWith({threading});
     CDeviceControl control;
     ASSERT_TRUE(control.Attach(openOnly(bus)));
     control.Pause();
@@ -185,14 +176,14 @@ TEST(FireWireTransport, pause_waits_for_the_deck_to_play_before_freezing_and_giv
     const auto all = bus->commandsTo(kCamcorderGuid);
     EXPECT_GE(std::count(all.begin(), all.end(), 0x0120D07Fu), 5) << "the deck was asked until it played";
 
-    auto device = openOnly(busWith(kCamcorder));  // stopped, and only told to freeze
+    auto device = openOnly(busWith({kCamcorder}));  // stopped, and only told to freeze
     const std::string refusal = device->Transport()->SendMode(ED_MODE_FREEZE);
     EXPECT_NE(refusal.find("did not start playing"), std::string::npos) << refusal;
 }
 
 TEST(FireWireTransport, commands_follow_the_camcorder_by_guid_across_bus_resets)
 {
-    auto bus = busWith(kCamcorder);
+    auto bus = busWith({kCamcorder});
     CDeviceControl control;
     ASSERT_TRUE(control.Attach(openOnly(bus)));
     control.Play();

@@ -21,33 +21,19 @@ namespace {
 
 using namespace std::chrono_literals;
 using dv::VideoSystem;
+using testing::busWith;
 using testing::FakeBusFaults;
 using testing::FakeFireWireBus;
+using testing::kCamcorderGuid;
+using testing::kQuickTimeouts;
+using testing::openListed;
 using testsupport::Frame;
 using testsupport::numberedFrames;
 
-constexpr std::uint64_t kCamcorderGuid = 0x0800'4601'0203'0405;
 constexpr std::uint64_t kBroadcasterGuid = 0x0080'88aa'0000'0001;
-constexpr FireWireTimeouts kQuickTimeouts{300ms, 500ms, 1000ms, 1ms};
 constexpr auto kLongEnough = 10s;  // a deadline for what takes milliseconds
+const testing::FakeNode kCamcorder{.guid = kCamcorderGuid, .label = "Camcorder"};
 const testing::FakeNode kBroadcaster{.guid = kBroadcasterGuid, .label = "Broadcaster", .hasPlugs = false};
-
-std::shared_ptr<FakeFireWireBus> busWithCamcorder()
-{
-    auto bus = std::make_shared<FakeFireWireBus>();
-    bus->addNode({.guid = kCamcorderGuid, .label = "Camcorder"});
-    return bus;
-}
-
-std::shared_ptr<IVideoDevice> openNamed(const std::shared_ptr<FakeFireWireBus>& bus, const std::string& name = "Camcorder",
-                                        FireWireTimeouts timeouts = kQuickTimeouts)
-{
-    auto listed = makeFireWireBackend(bus, timeouts)->Enumerate();
-    for (auto& entry : listed.value())
-        if (entry->ReadFriendlyName().value() == name)
-            return entry->Open();
-    return nullptr;
-}
 
 // A camcorder whose port asks for no packets, with no deadline for taking a frame.
 std::shared_ptr<IVideoDevice> openStalled(const std::shared_ptr<FakeFireWireBus>& bus)
@@ -55,7 +41,7 @@ std::shared_ptr<IVideoDevice> openStalled(const std::shared_ptr<FakeFireWireBus>
     bus->script([](FakeBusFaults& faults) { faults.isTransmitStalled = true; });
     FireWireTimeouts patient = kQuickTimeouts;
     patient.frameTaken = std::chrono::hours(1);
-    return openNamed(bus, "Camcorder", patient);
+    return openListed(bus, "Camcorder", patient);
 }
 
 bool isAllReleased(const FakeFireWireBus& bus)
@@ -94,9 +80,9 @@ private:
 
 TEST(FireWireDvOut, frames_arrive_bit_exact_in_480_byte_packets_restarting_at_a_change_of_system)
 {
-    auto bus = busWithCamcorder();
+    auto bus = busWith({kCamcorder});
     bus->script([](FakeBusFaults& faults) { faults.iterationErrors = {EINTR, EINTR, EINTR}; });  // retried
-    auto device = openNamed(bus);
+    auto device = openListed(bus, "Camcorder");
     auto frames = numberedFrames(VideoSystem::Pal625_50, 3);
     for (auto& frame : numberedFrames(VideoSystem::Ntsc525_60, 2))
         frames.push_back(frame);
@@ -135,8 +121,8 @@ TEST(FireWireDvOut, failures_of_the_bus_end_the_graph_with_an_error_instead_of_a
         {"the camcorder was unplugged", [](auto& bus) { bus.unplug(kCamcorderGuid); }, "not on the IEEE 1394 bus"},
     };
     for (const auto& test : cases) {
-        auto bus = busWithCamcorder();
-        auto device = openNamed(bus);
+        auto bus = busWith({kCamcorder});
+        auto device = openListed(bus, "Camcorder");
         test.script(*bus);
         {
             DvOutRound round(*device, numberedFrames(VideoSystem::Pal625_50, 6));
@@ -150,7 +136,7 @@ TEST(FireWireDvOut, failures_of_the_bus_end_the_graph_with_an_error_instead_of_a
 
 TEST(FireWireDvOut, stopping_does_not_wait_for_a_camcorder_that_takes_nothing)
 {
-    auto bus = busWithCamcorder();
+    auto bus = busWith({kCamcorder});
     auto device = openStalled(bus);
     DvOutRound round(*device, numberedFrames(VideoSystem::Pal625_50, 4), false);
     ASSERT_TRUE(bus->waitUntil([](const auto& b) { return b.isTransmitting(); }, kLongEnough));
@@ -162,7 +148,7 @@ TEST(FireWireDvOut, stopping_does_not_wait_for_a_camcorder_that_takes_nothing)
 
 TEST(FireWireDvOut, pausing_keeps_the_waiting_frame_and_playing_again_sends_it)
 {
-    auto bus = busWithCamcorder();
+    auto bus = busWith({kCamcorder});
     auto device = openStalled(bus);
     const auto frames = numberedFrames(VideoSystem::Pal625_50, 4);
     DvOutRound round(*device, frames);
@@ -207,8 +193,7 @@ private:
 
 TEST(FireWireCapture, listens_on_the_channel_of_its_own_connection_to_the_camcorder)
 {
-    auto bus = busWithCamcorder();
-    bus->addNode(kBroadcaster);  // sends on the broadcast channel, no plugs
+    auto bus = busWith({kCamcorder, kBroadcaster});  // the broadcaster sends on the broadcast channel, no plugs
     const Frame frame = numberedFrames(VideoSystem::Pal625_50, 1).front();
     struct Case {
         const char* name;
@@ -216,7 +201,7 @@ TEST(FireWireCapture, listens_on_the_channel_of_its_own_connection_to_the_camcor
         bool isConnected;  // by CMP, rather than listening on the broadcast channel
     };
     for (const Case test : {Case{"Camcorder", kCamcorderGuid, true}, Case{"Broadcaster", kBroadcasterGuid, false}}) {
-        auto device = openNamed(bus, test.name);
+        auto device = openListed(bus, test.name);
         {
             CaptureRound round(*device);
             const auto held = bus->connections();
@@ -253,8 +238,8 @@ TEST(FireWireCapture, counts_gaps_in_the_frame_numbers_and_stamps_each_frame_dur
         {VideoSystem::Pal625_50, {5, 9, 10, 20}, 12, 40'000'000},
     };
     for (const auto& test : cases) {
-        auto bus = busWithCamcorder();
-        auto device = openNamed(bus);
+        auto bus = busWith({kCamcorder});
+        auto device = openListed(bus, "Camcorder");
         CaptureRound round(*device);
         const Frame frame = numberedFrames(test.system, 1).front();
         for (std::uint64_t number : test.sequence) {
@@ -283,8 +268,8 @@ TEST(FireWireCapture, no_frame_in_time_after_the_tape_was_told_to_play_is_an_err
         {"told to play, then stopped", false, {ED_MODE_PLAY, ED_MODE_STOP}, false, false},
     };
     for (const auto& test : cases) {
-        auto bus = busWithCamcorder();
-        auto device = openNamed(bus);
+        auto bus = busWith({kCamcorder});
+        auto device = openListed(bus, "Camcorder");
         if (test.isPlayingAtStart)
             device->Transport()->SendMode(ED_MODE_PLAY);
         CaptureRound round(*device);
@@ -308,8 +293,8 @@ TEST(FireWireCapture, no_frame_in_time_after_the_tape_was_told_to_play_is_an_err
 // connection comes back on its channel within the restore time, and is released under the new node.
 TEST(FireWireStreams, connections_are_restored_on_their_channels_after_a_bus_reset_and_released_at_stop)
 {
-    auto bus = busWithCamcorder();
-    auto device = openNamed(bus);
+    auto bus = busWith({kCamcorder});
+    auto device = openListed(bus, "Camcorder");
     auto frames = numberedFrames(VideoSystem::Pal625_50, 3);
     const auto after = numberedFrames(VideoSystem::Pal625_50, 3, 1);
     {

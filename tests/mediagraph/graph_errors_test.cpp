@@ -28,19 +28,6 @@ TEST(GraphErrors, throw_graph_error_carries_kind_and_message_by_value)
     }
 }
 
-TEST(GraphErrors, messages_are_the_shells_fixed_texts)
-{
-    EXPECT_STREQ(graph_messages::kCannotCreateCaptureDevice, "Cannot create capture device !");
-    EXPECT_STREQ(graph_messages::kNoVideoDevice, "No video device found");
-    EXPECT_STREQ(graph_messages::kCannotCreateCaptureGraphBuilder, "Can't create CaptureGraphBuilder");
-    EXPECT_STREQ(graph_messages::kNoDvOutputPin, "Can't find DV output pin");
-    EXPECT_STREQ(graph_messages::kNoDroppedFrames, "Can't find IAMDroppedFrames");
-    EXPECT_STREQ(graph_messages::kCannotStartDvOutput, "Can't start DV output");
-    EXPECT_STREQ(graph_messages::kDvOutputNotRunning, "DV output not running");
-    EXPECT_STREQ(graph_messages::kNoFileSelected, "No file selected");
-    EXPECT_EQ(fileNotFoundMessage("/tapes/*.avi"), "/tapes/*.avi: file not found");
-}
-
 TEST(GraphErrors, get_error_message_cuts_to_the_buffer_and_always_terminates)
 {
     const CDShowException error(GraphErrorKind::Graph, "DV output not running");

@@ -8,9 +8,9 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -41,7 +41,8 @@ struct Received {
     }
 };
 
-// Keeps what the camcorder sends; fails the test on a call after close().
+// Keeps what the camcorder sends, then calls onFrame with the frame's number; fails the test on a
+// call after close().
 class RecordingReceiver : public IDvFrameReceiver {
 public:
     void receiveDvFrame(std::int64_t durationHns, std::span<const std::byte> frame) override
@@ -51,6 +52,8 @@ public:
         m_received.frames.emplace_back(frame.begin(), frame.end());
         m_received.durations.push_back(durationHns);
         m_changed.notify_all();
+        if (onFrame)
+            onFrame(frameNumber(frame));
     }
     void endOfTape() override
     {
@@ -75,6 +78,7 @@ public:
         std::lock_guard lock(m_mutex);
         m_isClosed = true;
     }
+    std::function<void(std::uint32_t number)> onFrame;  // set before the camcorder plays
 
 private:
     mutable std::mutex m_mutex;
@@ -260,32 +264,17 @@ TEST_F(VirtualCamcorderTest, injected_drops_are_not_sent_and_are_counted)
     EXPECT_EQ(deck.droppedFrames(), 6u);
 }
 
-// A receiver that stops the camcorder from inside its call at frame 3, as a job that stops at a frame would.
-class StoppingReceiver : public IDvFrameReceiver {
-public:
-    explicit StoppingReceiver(CVirtualCamcorder& camcorder) : m_camcorder(camcorder) {}
-    void receiveDvFrame(std::int64_t, std::span<const std::byte> frame) override
-    {
-        if (frameNumber(frame) == 3)
-            m_camcorder.setMode(ED_MODE_STOP);
-        last = frameNumber(frame);
-    }
-    void endOfTape() override {}
-    std::atomic<std::uint32_t> last{0};
-
-private:
-    CVirtualCamcorder& m_camcorder;
-};
-
 TEST_F(VirtualCamcorderTest, a_receiver_may_change_the_mode_from_inside_its_call)
 {
     CVirtualCamcorder& deck = open(10, SendPace::AsFastAsTaken);
-    StoppingReceiver stopping(deck);
-    deck.attachReceiver(&stopping);
+    receiver.onFrame = [&deck](std::uint32_t number) {
+        if (number == 3)
+            deck.setMode(ED_MODE_STOP);  // as a job that stops at a frame does
+    };
     deck.setMode(ED_MODE_PLAY);
     ASSERT_TRUE(deck.waitForMode(ED_MODE_STOP, kPatience));
     deck.attachReceiver(nullptr);  // waits for the call that stopped it to return
-    EXPECT_EQ(stopping.last.load(), 3u);
+    EXPECT_EQ(receiver.received().numbers(), (std::vector<std::uint32_t>{0, 1, 2, 3}));
     EXPECT_EQ(deck.position(), 4);
 }
 
