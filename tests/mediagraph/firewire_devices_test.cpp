@@ -15,7 +15,6 @@
 namespace vantrel::mediagraph {
 namespace {
 
-using namespace std::chrono_literals;
 using testing::AvcReply;
 using testing::busWith;
 using testing::FakeFireWireBus;
