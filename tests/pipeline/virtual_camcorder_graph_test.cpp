@@ -124,21 +124,5 @@ TEST_F(VirtualCamcorderGraphs, a_frame_the_tape_cannot_take_stops_printing_with_
     control.Stop();
 }
 
-TEST_F(VirtualCamcorderGraphs, handles_opened_on_one_tape_share_one_camcorder_while_held)
-{
-    const auto tape = testsupport::freshTestFolder() / "shared.dv";
-    mediagraph::testing::writeRawTape(tape, numberedFrames(dv::VideoSystem::Pal625_50, 5));
-    auto captureSide = openCamcorder(tape);
-    auto printSide = openCamcorder(tape);
-    ASSERT_NE(captureSide, nullptr);
-    EXPECT_EQ(captureSide, printSide) << "two camcorder objects would drive one tape";
-    CDeviceControl control;
-    control.Attach(printSide);
-    control.FastForward();
-    EXPECT_TRUE(mediagraph::VirtualCamcorderOf(*captureSide)->waitForMode(mediagraph::ED_MODE_STOP, 5s))
-        << "winding stops at the end of the tape";
-    EXPECT_EQ(mediagraph::VirtualCamcorderOf(*captureSide)->position(), 5);
-}
-
 }  // namespace
 }  // namespace vantrel::pipeline
