@@ -22,54 +22,48 @@ void touch(const std::string& path)
     std::ofstream(path) << "x";
 }
 
-struct NamingCase {
-    const char* name;
-    std::vector<std::string> existing;  // file names in the folder before naming
-    std::int32_t width;
-    std::string expected;               // file name made for stem "clip.05-12-04_20-46"
-};
-
-class CaptureFileNaming : public ::testing::TestWithParam<NamingCase> {};
-
-TEST_P(CaptureFileNaming, numbers_against_existing_files)
-{
-    const NamingCase& c = GetParam();
-    const testsupport::ScopedTimeZone utc(testsupport::kUtc);
-    const test::ScratchDir dir("capture-naming");
-    for (const std::string& existing : c.existing) {
-        touch(dir.file(existing));
-    }
-    EXPECT_EQ(MakeCaptureFileName(dir.file("clip"), kDefaultNameFormat, c.width, kDecember4th2005At2046Utc),
-              dir.file(c.expected));
-}
-
 const std::string kStem = "clip.05-12-04_20-46";
 
-INSTANTIATE_TEST_SUITE_P(
-    Widths, CaptureFileNaming,
-    ::testing::Values(
-        NamingCase{"first_file_of_width_2", {}, 2, kStem + ".00.avi"},
-        NamingCase{"after_00_to_07", {kStem + ".00.avi", kStem + ".01.avi", kStem + ".02.avi", kStem + ".03.avi",
-                                      kStem + ".04.avi", kStem + ".05.avi", kStem + ".06.avi", kStem + ".07.avi"},
-                   2, kStem + ".08.avi"},
-        NamingCase{"after_99_comes_100", {kStem + ".99.avi"}, 2, kStem + ".100.avi"},
-        NamingCase{"wider_number_wins_over_larger", {kStem + ".100.avi", kStem + ".99.avi"}, 2, kStem + ".101.avi"},
-        NamingCase{"narrower_than_width_ignored", {kStem + ".7.avi"}, 2, kStem + ".00.avi"},
-        NamingCase{"width_0_plain_name_first", {}, 0, kStem + ".avi"},
-        NamingCase{"width_0_after_plain_name", {kStem + ".avi"}, 0, kStem + ".0.avi"},
-        NamingCase{"width_0_after_0", {kStem + ".avi", kStem + ".0.avi"}, 0, kStem + ".1.avi"},
-        NamingCase{"width_0_after_9", {kStem + ".avi", kStem + ".9.avi"}, 0, kStem + ".10.avi"},
-        NamingCase{"width_0_numbered_without_plain", {kStem + ".4.avi"}, 0, kStem + ".5.avi"},
-        NamingCase{"middle_part_not_digits_ignored", {kStem + ".backup.avi", kStem + ".0x.avi"}, 2,
-                   kStem + ".00.avi"},
-        NamingCase{"working_file_never_counts", {"clip.~05-12-04_20-46.00.avi"}, 2, kStem + ".00.avi"},
-        NamingCase{"other_stems_and_extensions_ignored",
-                   {"clip.05-12-04_20-47.05.avi", kStem + ".05.AVI", kStem + ".05.avi.part", "xclip.05-12-04_20-46.05.avi"},
-                   2, kStem + ".00.avi"},
-        NamingCase{"number_beyond_any_integer",
-                   {kStem + ".99999999999999999999999.avi"}, 2, kStem + ".100000000000000000000000.avi"},
-        NamingCase{"zero_padding_kept_when_incremented", {kStem + ".0041.avi"}, 2, kStem + ".0042.avi"}),
-    [](const ::testing::TestParamInfo<NamingCase>& info) { return std::string(info.param.name); });
+TEST(CaptureFileName, numbers_against_existing_files)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::string> existing;  // file names in the folder before naming
+        std::int32_t width;
+        std::string expected;  // file name made for stem "clip.05-12-04_20-46"
+    };
+    const std::vector<Case> cases = {
+        {"first file of width 2", {}, 2, kStem + ".00.avi"},
+        {"after 00 to 07",
+         {kStem + ".00.avi", kStem + ".01.avi", kStem + ".02.avi", kStem + ".03.avi", kStem + ".04.avi", kStem + ".05.avi",
+          kStem + ".06.avi", kStem + ".07.avi"},
+         2, kStem + ".08.avi"},
+        {"after 99 comes 100", {kStem + ".99.avi"}, 2, kStem + ".100.avi"},
+        {"wider number wins over larger", {kStem + ".100.avi", kStem + ".99.avi"}, 2, kStem + ".101.avi"},
+        {"narrower than width ignored", {kStem + ".7.avi"}, 2, kStem + ".00.avi"},
+        {"width 0: plain name first", {}, 0, kStem + ".avi"},
+        {"width 0 after plain name", {kStem + ".avi"}, 0, kStem + ".0.avi"},
+        {"width 0 after 0", {kStem + ".avi", kStem + ".0.avi"}, 0, kStem + ".1.avi"},
+        {"width 0 after 9", {kStem + ".avi", kStem + ".9.avi"}, 0, kStem + ".10.avi"},
+        {"width 0 numbered without plain", {kStem + ".4.avi"}, 0, kStem + ".5.avi"},
+        {"middle part not digits ignored", {kStem + ".backup.avi", kStem + ".0x.avi"}, 2, kStem + ".00.avi"},
+        {"working file never counts", {"clip.~05-12-04_20-46.00.avi"}, 2, kStem + ".00.avi"},
+        {"other stems and extensions ignored",
+         {"clip.05-12-04_20-47.05.avi", kStem + ".05.AVI", kStem + ".05.avi.part", "xclip.05-12-04_20-46.05.avi"}, 2,
+         kStem + ".00.avi"},
+        {"number beyond any integer", {kStem + ".99999999999999999999999.avi"}, 2, kStem + ".100000000000000000000000.avi"},
+        {"zero padding kept when incremented", {kStem + ".0041.avi"}, 2, kStem + ".0042.avi"},
+    };
+    const testsupport::ScopedTimeZone utc(testsupport::kUtc);
+    for (const Case& c : cases) {
+        const test::ScratchDir dir("capture-naming");
+        for (const std::string& existing : c.existing)
+            touch(dir.file(existing));
+        EXPECT_EQ(MakeCaptureFileName(dir.file("clip"), kDefaultNameFormat, c.width, kDecember4th2005At2046Utc),
+                  dir.file(c.expected))
+            << c.name;
+    }
+}
 
 TEST(CaptureFileName, date_part_in_local_time_and_bases_of_every_shape)
 {

@@ -3,7 +3,6 @@
 // it into files at the clock's jumps and every N frames, named after the recording time.
 #include "support/scoped_env.h"
 #include "job_test_support.h"
-#include "pipeline/job_status_text.h"
 #include "support/scratch_dir.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +10,6 @@
 namespace vantrel::pipeline {
 namespace {
 
-using namespace std::chrono_literals;
 using testing::Frame;
 
 // 350 PAL frames from 14 July 2004 18:03:09: the clock jumps 2 minutes at frame 130, one second
@@ -30,7 +28,7 @@ struct CaptureCase {
     int type;
     std::int32_t frameStep;
     REFERENCE_TIME durationLimit;
-    std::vector<ExpectedFile> files;
+    std::vector<ExpectedFile> files;  // in the order they close, which is name order too
     JobState endState;
 };
 
@@ -89,9 +87,7 @@ TEST_P(CaptureJob, splits_names_and_keeps_every_frame)
     std::vector<std::string> expectedNames;
     for (const ExpectedFile& file : c.files)
         expectedNames.push_back(file.name);
-    std::vector<std::string> sortedNames = expectedNames;
-    std::sort(sortedNames.begin(), sortedNames.end());
-    EXPECT_EQ(testing::fileNamesIn(dir.path()), sortedNames) << "no working (~) file is left";
+    EXPECT_EQ(testing::fileNamesIn(dir.path()), expectedNames) << "no working (~) file is left";
     std::vector<std::string> reported;
     for (const std::string& path : observer.closedFiles())
         reported.push_back(std::filesystem::path(path).filename().string());
@@ -114,20 +110,6 @@ TEST_P(CaptureJob, splits_names_and_keeps_every_frame)
 INSTANTIATE_TEST_SUITE_P(
     Tapes, CaptureJob,
     ::testing::Values(
-        CaptureCase{"type2_every_frame", 2, 1, 0,
-                    {{"cap.04-07-14_18-03.00.avi", 0, 100},
-                     {"cap.04-07-14_18-03.01.avi", 100, 30},
-                     {"cap.04-07-14_18-05.00.avi", 130, 100},
-                     {"cap.04-07-14_18-05.01.avi", 230, 30},
-                     {"cap.04-07-15_18-05.00.avi", 260, 90}},
-                    JOB_CAPTURE_RECORDING},
-        CaptureCase{"type1_every_frame", 1, 1, 0,
-                    {{"cap.04-07-14_18-03.00.avi", 0, 100},
-                     {"cap.04-07-14_18-03.01.avi", 100, 30},
-                     {"cap.04-07-14_18-05.00.avi", 130, 100},
-                     {"cap.04-07-14_18-05.01.avi", 230, 30},
-                     {"cap.04-07-15_18-05.00.avi", 260, 90}},
-                    JOB_CAPTURE_RECORDING},
         // Files fill with written frames only: with every third frame no file reaches 100.
         CaptureCase{"type2_frame_step_3", 2, 3, 0,
                     {{"cap.04-07-14_18-03.00.avi", 0, 44},
@@ -156,7 +138,6 @@ TEST(CaptureJobDrops, frames_the_camcorder_loses_are_counted_and_the_rest_kept_i
     job.StartRecording(dir.file("drops"), "", 2, 0);
     ASSERT_TRUE(testing::waitUntil([&] { return job.HasStreamEnded(); }));
     EXPECT_EQ(job.GetDroppedFrames(), 20);
-    EXPECT_EQ(JobPhaseText(job.GetState(), job.GetDroppedFrames()), "Capturing...  (20 frames dropped)");
     job.StopJob();
     EXPECT_EQ(job.GetDroppedFrames(), 0);
 

@@ -13,42 +13,37 @@ namespace {
 constexpr std::int64_t kNoDate = -1;
 constexpr std::int64_t t0 = 1089828189;  // 14 July 2004 18:03:09 UTC
 
-struct JumpCase {
-    const char* name;
-    std::int32_t sceneGapSeconds;
-    std::vector<std::int64_t> recordingTimes;
-    std::vector<std::int64_t> expectedJumps;
-    std::vector<bool> expectedCuts;
-};
-
-class SplitRuleJumps : public ::testing::TestWithParam<JumpCase> {};
-
-TEST_P(SplitRuleJumps, cuts_where_the_clock_jumps_beyond_the_gap)
+TEST(SplitRule, cuts_where_the_clock_jumps_beyond_the_gap)
 {
-    const JumpCase& c = GetParam();
-    CaptureSplitRule rule(90000, c.sceneGapSeconds);
-    ASSERT_EQ(c.recordingTimes.size(), c.expectedJumps.size());
-    for (std::size_t i = 0; i < c.recordingTimes.size(); ++i) {
-        const std::int64_t jump = rule.takeRecordingTime(c.recordingTimes[i]);
-        EXPECT_EQ(jump, c.expectedJumps[i]) << "frame " << i;
-        EXPECT_EQ(rule.isSceneCut(jump), bool(c.expectedCuts[i])) << "frame " << i;
+    struct Case {
+        const char* name;
+        std::int32_t sceneGapSeconds;
+        std::vector<std::int64_t> recordingTimes;
+        std::vector<std::int64_t> expectedJumps;
+        std::vector<bool> expectedCuts;
+    };
+    const std::vector<Case> cases = {
+        {"steady clock", 1, {t0, t0, t0 + 1, t0 + 1, t0 + 2}, {0, 0, 1, 0, 1}, {0, 0, 0, 0, 0}},
+        {"two seconds cut with gap 1", 1, {t0, t0 + 2}, {0, 2}, {0, 1}},
+        {"backwards jump counts", 1, {t0 + 100, t0}, {0, 100}, {0, 1}},
+        {"undated frames never cut", 1, {t0, kNoDate, kNoDate, t0 + 1}, {0, 0, 0, 1}, {0, 0, 0, 0}},
+        {"next date compared with last dated", 1, {t0, kNoDate, t0 + 60}, {0, 0, 60}, {0, 0, 1}},
+        {"return to same time after undated", 1, {t0, kNoDate, t0}, {0, 0, 0}, {0, 0, 0}},
+        {"first dated after undated start", 1, {kNoDate, kNoDate, t0, t0 + 5}, {0, 0, 0, 5}, {0, 0, 0, 1}},
+        {"gap 0 never cuts", 0, {t0, t0 + 3600}, {0, 3600}, {0, 0}},
+        {"negative gap never cuts", -5, {t0, t0 + 3600}, {0, 3600}, {0, 0}},
+        {"jump equal to gap is no cut", 10, {t0, t0 + 10, t0 + 21}, {0, 10, 11}, {0, 0, 1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CaptureSplitRule rule(90000, c.sceneGapSeconds);
+        for (std::size_t i = 0; i < c.recordingTimes.size(); ++i) {
+            const std::int64_t jump = rule.takeRecordingTime(c.recordingTimes[i]);
+            EXPECT_EQ(jump, c.expectedJumps.at(i)) << "frame " << i;
+            EXPECT_EQ(rule.isSceneCut(jump), bool(c.expectedCuts.at(i))) << "frame " << i;
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Clock, SplitRuleJumps,
-    ::testing::Values(
-        JumpCase{"steady_clock", 1, {t0, t0, t0 + 1, t0 + 1, t0 + 2}, {0, 0, 1, 0, 1}, {0, 0, 0, 0, 0}},
-        JumpCase{"two_seconds_cut_with_gap_1", 1, {t0, t0 + 2}, {0, 2}, {0, 1}},
-        JumpCase{"backwards_jump_counts", 1, {t0 + 100, t0}, {0, 100}, {0, 1}},
-        JumpCase{"undated_frames_never_cut", 1, {t0, kNoDate, kNoDate, t0 + 1}, {0, 0, 0, 1}, {0, 0, 0, 0}},
-        JumpCase{"next_date_compared_with_last_dated", 1, {t0, kNoDate, t0 + 60}, {0, 0, 60}, {0, 0, 1}},
-        JumpCase{"return_to_same_time_after_undated", 1, {t0, kNoDate, t0}, {0, 0, 0}, {0, 0, 0}},
-        JumpCase{"first_dated_after_undated_start", 1, {kNoDate, kNoDate, t0, t0 + 5}, {0, 0, 0, 5}, {0, 0, 0, 1}},
-        JumpCase{"gap_0_never_cuts", 0, {t0, t0 + 3600}, {0, 3600}, {0, 0}},
-        JumpCase{"negative_gap_never_cuts", -5, {t0, t0 + 3600}, {0, 3600}, {0, 0}},
-        JumpCase{"jump_equal_to_gap_is_no_cut", 10, {t0, t0 + 10, t0 + 21}, {0, 10, 11}, {0, 0, 1}}),
-    [](const ::testing::TestParamInfo<JumpCase>& info) { return std::string(info.param.name); });
 
 TEST(SplitRule, remembers_last_time_for_naming_and_last_dated_time)
 {

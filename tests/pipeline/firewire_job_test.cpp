@@ -37,16 +37,6 @@ std::shared_ptr<FakeFireWireBus> busWithCamcorder()
     return bus;
 }
 
-std::string errorOf(const std::function<void()>& call)
-{
-    try {
-        call();
-    } catch (const mediagraph::CDShowException& error) {
-        return error.message();
-    }
-    return "";
-}
-
 TEST(FireWirePrintJob, every_frame_of_the_file_reaches_the_camcorder_in_order_and_the_connection_is_released)
 {
     const test::ScratchDir dir("firewire-print");
@@ -79,7 +69,7 @@ TEST(FireWirePrintJob, a_cassette_that_refuses_to_record_is_an_error_for_the_cal
     CJobWnd job;
     job.SetAutoDeviceControl(true);
     job.StartPrintToTape(clip, "Camcorder");
-    EXPECT_EQ(errorOf([&] { job.ResumeTapeRecording(); }),
+    EXPECT_EQ(testing::graphErrorOf([&] { job.ResumeTapeRecording(); }),
               "The camcorder refused Record: is the cassette write-protected, or the camcorder in Camera mode?");
     job.StopJob();
     EXPECT_EQ(job.GetState(), JOB_IDLE);
@@ -106,7 +96,7 @@ TEST(FireWireCaptureJob, transport_buttons_report_what_the_camcorder_refused)
         FireWireCamcorderOnly camcorder(bus);
         CJobWnd job;
         job.StartCapture("Camcorder");
-        EXPECT_EQ(errorOf([&] { job.SendCaptureTransport(test.mode); }), test.expected);
+        EXPECT_EQ(testing::graphErrorOf([&] { job.SendCaptureTransport(test.mode); }), test.expected);
         job.StopJob();
     }
 }

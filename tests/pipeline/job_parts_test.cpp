@@ -3,7 +3,6 @@
 // layout and thread, the DV output's start errors.
 #include "support/scoped_env.h"
 #include "job_test_support.h"
-#include "mediagraph/graph_errors.h"
 #include "pipeline/avi_writer_graph.h"
 #include "pipeline/dv_out_graph.h"
 #include "pipeline/input_filter_graph.h"
@@ -83,12 +82,9 @@ TEST(CaptureFile, torn_blocks_are_skipped_and_a_missing_folder_is_reported)
         writer.Deliver(400'000, frames[1].data(), static_cast<long>(frames[1].size()));
         EXPECT_EQ(writer.FramesWritten(), 2u);
     }
-    try {
-        CAviWriterGraph writer(dir.file("no-such-folder/clip"), "", 2, 0, true, dv::VideoSystem::Pal625_50);
-        FAIL() << "no error";
-    } catch (const mediagraph::CDShowException& error) {
-        EXPECT_NE(error.message().find("no-such-folder/clip.~.00.avi"), std::string::npos) << error.message();
-    }
+    const std::string error = testing::graphErrorOf(
+        [&] { CAviWriterGraph writer(dir.file("no-such-folder/clip"), "", 2, 0, true, dv::VideoSystem::Pal625_50); });
+    EXPECT_NE(error.find("no-such-folder/clip.~.00.avi"), std::string::npos) << error;
 }
 
 TEST(Preview, picture_at_4_by_3_in_the_middle_of_the_area)
@@ -223,12 +219,9 @@ TEST(DvOut, a_deck_that_does_not_start_or_run_is_reported)
     };
     for (const Case& c : cases) {
         mediagraph::ScopedVideoDeviceBackends backends({std::make_shared<DvOutBackend>(c.makeSink)});
-        try {
-            CDVOutGraph graph("Test deck", CMediaType{kInterleavedDvCaps, kMinimumFrameBufferBytes});
-            ADD_FAILURE() << c.name << ": no error";
-        } catch (const mediagraph::CDShowException& error) {
-            EXPECT_EQ(error.message(), c.expected) << c.name;
-        }
+        EXPECT_EQ(testing::graphErrorOf([] { CDVOutGraph("Test deck", CMediaType{kInterleavedDvCaps, kMinimumFrameBufferBytes}); }),
+                  c.expected)
+            << c.name;
     }
 }
 

@@ -4,9 +4,11 @@
 #pragma once
 
 #include "avi/dv_avi.h"
+#include "mediagraph/graph_errors.h"
 #include "mediagraph/video_devices.h"
 #include "mediagraph/virtual_camcorder.h"
 #include "pipeline/job_wnd.h"
+#include "support/scoped_env.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +18,6 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -98,6 +99,17 @@ inline std::size_t expectPrintedInOrder(const std::vector<Frame>& recorded, cons
     return recorded.size() - start - expected.size();
 }
 
+// The message of the graph error the call throws; "" when it throws none.
+inline std::string graphErrorOf(const std::function<void()>& call)
+{
+    try {
+        call();
+    } catch (const mediagraph::CDShowException& error) {
+        return error.message();
+    }
+    return "";
+}
+
 // Runs vantrel-dvgen with the options into `path`; the path.
 inline std::string generateTape(const std::string& path, std::vector<std::string> options)
 {
@@ -110,35 +122,11 @@ inline std::string generateTape(const std::string& path, std::vector<std::string
     return path;
 }
 
-// Sets an environment variable for the scope and restores what was there.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const std::string& value) : m_name(name)
-    {
-        if (const char* old = std::getenv(name))
-            m_previous = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnvironment()
-    {
-        if (m_previous)
-            setenv(m_name, m_previous->c_str(), 1);
-        else
-            unsetenv(m_name);
-    }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_previous;
-};
-
 // The virtual camcorder playing `tape`, the only device listed, at full speed unless told otherwise.
 class ScopedVirtualCamcorder {
 public:
     explicit ScopedVirtualCamcorder(const std::filesystem::path& tape, bool isFullSpeed = true)
-        : m_tape("VANTREL_VIRTUAL_CAMCORDER", tape.string()), m_speed("VANTREL_VIRTUAL_SPEED", isFullSpeed ? "max" : "tape"),
+        : m_tape("VANTREL_VIRTUAL_CAMCORDER", tape.c_str()), m_speed("VANTREL_VIRTUAL_SPEED", isFullSpeed ? "max" : "tape"),
           m_name(mediagraph::CVirtualCamcorder::friendlyNameFor(tape))
     {
         std::vector<std::string> names;
@@ -149,8 +137,8 @@ public:
 
 private:
     mediagraph::ScopedVideoDeviceBackends m_backends{{mediagraph::makeVirtualCamcorderBackend()}};
-    ScopedEnvironment m_tape;
-    ScopedEnvironment m_speed;
+    testsupport::ScopedEnv m_tape;
+    testsupport::ScopedEnv m_speed;
     std::string m_name;
     std::shared_ptr<mediagraph::IVideoDevice> m_device;
 };

@@ -2,7 +2,6 @@
 // Print-to-tape jobs end to end: a file list goes to the virtual camcorder's tape, in order and
 // without a gap; paused sends the first frame, finished the last; errors end the job cleanly.
 #include "job_test_support.h"
-#include "mediagraph/graph_errors.h"
 #include "pipeline/file_list_source.h"
 #include "support/scratch_dir.h"
 
@@ -20,14 +19,13 @@ using testing::Frame;
 // Type 0 is a raw DV file.
 std::string makeClip(const test::ScratchDir& dir, const std::string& name, int type, int frames, int minute)
 {
-    const std::string path = dir.file(name);
     const std::string minuteText = std::to_string(10 + minute);
     std::vector<std::string> options = {"--frames", std::to_string(frames), "--timecode", "00:" + minuteText + ":00:00",
                                         "--start", "2005-12-04T20:" + minuteText + ":00"};
     const std::vector<std::string> kind = type == 0 ? std::vector<std::string>{"--format", "dv"}
                                                     : std::vector<std::string>{"--type", std::to_string(type)};
     options.insert(options.end(), kind.begin(), kind.end());
-    return testing::generateTape(path, options);
+    return testing::generateTape(dir.file(name), options);
 }
 
 std::string makeBlankTape(const test::ScratchDir& dir)
@@ -47,151 +45,115 @@ std::vector<Frame> concatenated(const std::vector<std::string>& files)
     return frames;
 }
 
-std::string messageOf(const std::function<void()>& start)
-{
-    try {
-        start();
-    } catch (const mediagraph::CDShowException& error) {
-        return error.message();
+// The clips every print test takes its list from, made once.
+class PrintJob : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        s_dir = new test::ScratchDir("print-clips");
+        std::filesystem::create_directory(s_dir->path() / "clips");
+        makeClip(*s_dir, "plain.avi", 1, 20, 0);
+        makeClip(*s_dir, "clips/B2.avi", 2, 15, 2);  // sorts after b1 without regard to case
+        makeClip(*s_dir, "clips/b1.avi", 1, 10, 1);
+        makeClip(*s_dir, "raw.dv", 0, 12, 3);
+        makeClip(*s_dir, "long.avi", 2, 160, 4);
+        std::ofstream(s_dir->file("bad.avi")) << "RIFF this is no AVI file at all";
     }
-    return "(no error)";
-}
+    static void TearDownTestSuite()
+    {
+        delete s_dir;
+        s_dir = nullptr;
+    }
+    static std::string clip(const char* name) { return s_dir->file(name); }
+    static inline test::ScratchDir* s_dir = nullptr;
+};
 
-TEST(PrintJob, list_reaches_the_tape_in_order_without_a_gap_then_the_last_frame_repeats)
+// Without device control the camcorder records all it gets: copies of the first frame while the
+// job is paused, the list in order without a gap, then copies of the last frame. A later file that
+// cannot be read ends the job after the good ones.
+TEST_F(PrintJob, list_reaches_the_tape_in_order_between_copies_of_the_first_and_the_last_frame)
 {
     const test::ScratchDir dir("print-list");
-    std::filesystem::create_directory(dir.path() / "clips");
-    const std::string plain = makeClip(dir, "plain.avi", 1, 20, 0);
-    const std::string second = makeClip(dir, "clips/B2.avi", 2, 15, 2);  // sorts after b1 without regard to case
-    const std::string first = makeClip(dir, "clips/b1.avi", 1, 10, 1);
-    const std::string raw = makeClip(dir, "raw.dv", 0, 12, 3);
-    const std::vector<Frame> expected = concatenated({plain, first, second, raw});
+    const std::vector<Frame> expected =
+        concatenated({clip("plain.avi"), clip("clips/b1.avi"), clip("clips/B2.avi"), clip("raw.dv")});
     ASSERT_EQ(expected.size(), 57u);
-
     const std::string tape = makeBlankTape(dir);
     testing::ScopedVirtualCamcorder camcorder(tape);
+    mediagraph::CVirtualCamcorder& device = camcorder.camcorder();
+    device.setMode(mediagraph::ED_MODE_RECORD);
     testing::RecordingJobObserver observer;
     CJobWnd job;
     job.SetJobObserver(&observer);
-    job.SetAutoDeviceControl(true);
-    job.StartPrintToTape("  " + plain + " |   | " + dir.file("clips/*.avi") + "\t|" + raw, camcorder.name());
+    job.StartPrintToTape("  " + clip("plain.avi") + " |   | " + clip("clips/*.avi") + "\t|" + clip("raw.dv") + "|" +
+                             clip("bad.avi"),
+                         camcorder.name());
+    ASSERT_TRUE(testing::waitUntil([&] { return device.framesRecorded() >= 30; }));
     EXPECT_EQ(job.GetState(), JOB_TAPE_PAUSED);
+    EXPECT_EQ(job.GetDuration(), 0) << "paused time counts nothing";
     job.ResumeTapeRecording();
     ASSERT_TRUE(testing::waitUntil([&] { return job.GetState() == JOB_FINISHED; }));
     EXPECT_EQ(job.GetDuration(), 57 * 400'000);
-    const std::uint64_t recordedAtEnd = camcorder.camcorder().framesRecorded();
-    ASSERT_TRUE(testing::waitUntil([&] { return camcorder.camcorder().framesRecorded() >= recordedAtEnd + 20; }))
+    ASSERT_EQ(observer.failures().size(), 1u);
+    EXPECT_NE(observer.failures().front().find("bad.avi"), std::string::npos) << observer.failures().front();
+    const std::uint64_t recordedAtEnd = device.framesRecorded();
+    ASSERT_TRUE(testing::waitUntil([&] { return device.framesRecorded() >= recordedAtEnd + 20; }))
         << "finished keeps sending the last frame";
     job.StopJob();
-    EXPECT_EQ(camcorder.camcorder().mode(), mediagraph::ED_MODE_STOP);
-    EXPECT_TRUE(observer.failures().empty());
-
-    EXPECT_GE(testing::expectPrintedInOrder(testing::readRawDvFrames(tape), expected), 20u);
+    EXPECT_EQ(device.mode(), mediagraph::ED_MODE_RECORD) << "no transport command without device control";
+    device.setMode(mediagraph::ED_MODE_STOP);
+    const std::vector<Frame> recorded = testing::readRawDvFrames(tape);
+    ASSERT_GE(recorded.size(), 30u);
+    EXPECT_TRUE(recorded[29] == expected.front()) << "the first frame while paused";
+    EXPECT_GE(testing::expectPrintedInOrder(recorded, expected), 20u);
 }
 
 // Pausing mid-list under automatic device control: the frames already queued towards the
 // camcorder must reach the tape before it pauses, so every list frame is on the tape once, in
 // order. Only the frame current at a pause (and the first and last, sent while held) may repeat.
-TEST(PrintJob, pausing_and_resuming_loses_no_frame_of_the_list)
+TEST_F(PrintJob, pausing_and_resuming_loses_no_frame_of_the_list)
 {
-    struct Case {
-        const char* name;
-        std::vector<std::uint64_t> pauseAfterRecorded;  // pause once this many frames are on tape
-    };
-    const std::vector<Case> cases = {
-        {"one pause", {12}},
-        {"two pauses", {8, 70}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const test::ScratchDir dir("print-pause");
-        const std::string first = makeClip(dir, "first.avi", 2, 120, 0);
-        const std::string second = makeClip(dir, "second.avi", 1, 80, 1);
-        const std::vector<Frame> expected = concatenated({first, second});
-        const std::string tape = makeBlankTape(dir);
-        testing::ScopedVirtualCamcorder camcorder(tape);
-        mediagraph::CVirtualCamcorder& device = camcorder.camcorder();
-        CJobWnd job;
-        job.SetAutoDeviceControl(true);
-        job.StartPrintToTape(first + "|" + second, camcorder.name());
-        job.ResumeTapeRecording();
-        for (const std::uint64_t point : c.pauseAfterRecorded) {
-            ASSERT_TRUE(testing::waitUntil([&] { return device.framesRecorded() >= point; }));
-            job.PauseTapeRecording();
-            ASSERT_EQ(job.GetState(), JOB_TAPE_PAUSED) << "the list ended before the pause";
-            EXPECT_EQ(device.mode(), mediagraph::ED_MODE_RECORD_FREEZE);
-            // Twice the output queue arrives while paused: whatever was queued at the pause is past.
-            const std::uint64_t received = device.framesReceived();
-            ASSERT_TRUE(testing::waitUntil([&] { return device.framesReceived() >= received + 20; }));
-            job.ResumeTapeRecording();
-            EXPECT_EQ(device.mode(), mediagraph::ED_MODE_RECORD);
-        }
-        ASSERT_TRUE(testing::waitUntil([&] { return job.GetState() == JOB_FINISHED; }));
-        EXPECT_EQ(job.GetDuration(), 200 * 400'000) << "paused time counts nothing";
-        const std::uint64_t atEnd = device.framesRecorded();
-        ASSERT_TRUE(testing::waitUntil([&] { return device.framesRecorded() >= atEnd + 12; }));
-        job.StopJob();
-
-        std::vector<Frame> recorded = testing::readRawDvFrames(tape);
-        std::size_t repeatedFrames = 0;
-        for (std::size_t i = 1; i < recorded.size(); ++i)
-            repeatedFrames += recorded[i] == recorded[i - 1] && (i < 2 || recorded[i - 1] != recorded[i - 2]) ? 1 : 0;
-        EXPECT_LE(repeatedFrames, 2 + c.pauseAfterRecorded.size()) << "repeats only where the job was held";
-        recorded.erase(std::unique(recorded.begin(), recorded.end()), recorded.end());
-        ASSERT_EQ(recorded.size(), expected.size()) << "every list frame once, no other frame";
-        for (std::size_t i = 0; i < expected.size(); ++i)
-            ASSERT_TRUE(recorded[i] == expected[i]) << "tape frame " << i << " is not list frame " << i;
-    }
-}
-
-TEST(PrintJob, paused_sends_only_the_first_frame_and_counts_no_duration)
-{
-    const test::ScratchDir dir("print-paused");
-    const std::string clip = makeClip(dir, "clip.avi", 2, 10, 0);
-    const Frame firstFrame = testing::readDvFrames(clip).front();
+    const std::vector<std::uint64_t> pauseAfterRecorded = {8, 70};  // once this many frames are on tape
+    const std::vector<Frame> expected = concatenated({clip("long.avi"), clip("plain.avi"), clip("raw.dv")});
+    const test::ScratchDir dir("print-pause");
     const std::string tape = makeBlankTape(dir);
     testing::ScopedVirtualCamcorder camcorder(tape);
-    camcorder.camcorder().setMode(mediagraph::ED_MODE_RECORD);
+    mediagraph::CVirtualCamcorder& device = camcorder.camcorder();
     CJobWnd job;
-    job.StartPrintToTape(clip, camcorder.name());
-    ASSERT_TRUE(testing::waitUntil([&] { return camcorder.camcorder().framesRecorded() >= 30; }));
-    EXPECT_EQ(job.GetState(), JOB_TAPE_PAUSED);
-    EXPECT_EQ(job.GetDuration(), 0);
-    job.StopJob();
-    EXPECT_EQ(camcorder.camcorder().mode(), mediagraph::ED_MODE_RECORD) << "no transport command without auto control";
-    camcorder.camcorder().setMode(mediagraph::ED_MODE_STOP);
-    const auto recorded = testing::readRawDvFrames(tape);
-    ASSERT_GE(recorded.size(), 30u);
-    for (std::size_t i = 0; i < recorded.size(); ++i)
-        ASSERT_TRUE(recorded[i] == firstFrame) << "tape frame " << i;
-}
-
-TEST(PrintJob, a_later_file_that_cannot_be_read_ends_the_job_after_the_good_ones)
-{
-    const test::ScratchDir dir("print-unreadable");
-    const std::string good = makeClip(dir, "good.avi", 1, 12, 0);
-    const std::string bad = dir.file("bad.avi");
-    std::ofstream(bad) << "RIFF this is no AVI file at all";
-    const std::string tape = makeBlankTape(dir);
-    testing::ScopedVirtualCamcorder camcorder(tape);
-    testing::RecordingJobObserver observer;
-    CJobWnd job;
-    job.SetJobObserver(&observer);
     job.SetAutoDeviceControl(true);
-    job.StartPrintToTape(good + "|" + bad, camcorder.name());
+    job.StartPrintToTape(clip("long.avi") + "|" + clip("plain.avi") + "|" + clip("raw.dv"), camcorder.name());
     job.ResumeTapeRecording();
+    for (const std::uint64_t point : pauseAfterRecorded) {
+        ASSERT_TRUE(testing::waitUntil([&] { return device.framesRecorded() >= point; }));
+        job.PauseTapeRecording();
+        ASSERT_EQ(job.GetState(), JOB_TAPE_PAUSED) << "the list ended before the pause";
+        EXPECT_EQ(device.mode(), mediagraph::ED_MODE_RECORD_FREEZE);
+        // Twice the output queue arrives while paused: whatever was queued at the pause is past.
+        const std::uint64_t received = device.framesReceived();
+        ASSERT_TRUE(testing::waitUntil([&] { return device.framesReceived() >= received + 20; }));
+        job.ResumeTapeRecording();
+        EXPECT_EQ(device.mode(), mediagraph::ED_MODE_RECORD);
+    }
     ASSERT_TRUE(testing::waitUntil([&] { return job.GetState() == JOB_FINISHED; }));
-    EXPECT_EQ(job.GetDuration(), 12 * 400'000);
-    ASSERT_EQ(observer.failures().size(), 1u);
-    EXPECT_NE(observer.failures().front().find("bad.avi"), std::string::npos) << observer.failures().front();
+    EXPECT_EQ(job.GetDuration(), static_cast<REFERENCE_TIME>(expected.size()) * 400'000) << "paused time counts nothing";
+    const std::uint64_t atEnd = device.framesRecorded();
+    ASSERT_TRUE(testing::waitUntil([&] { return device.framesRecorded() >= atEnd + 12; }));
     job.StopJob();
-    testing::expectPrintedInOrder(testing::readRawDvFrames(tape), testing::readDvFrames(good));
+    EXPECT_EQ(device.mode(), mediagraph::ED_MODE_STOP);
+
+    std::vector<Frame> recorded = testing::readRawDvFrames(tape);
+    std::size_t repeatedFrames = 0;
+    for (std::size_t i = 1; i < recorded.size(); ++i)
+        repeatedFrames += recorded[i] == recorded[i - 1] && (i < 2 || recorded[i - 1] != recorded[i - 2]) ? 1 : 0;
+    EXPECT_LE(repeatedFrames, 2 + pauseAfterRecorded.size()) << "repeats only where the job was held";
+    recorded.erase(std::unique(recorded.begin(), recorded.end()), recorded.end());
+    ASSERT_EQ(recorded.size(), expected.size()) << "every list frame once, no other frame";
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        ASSERT_TRUE(recorded[i] == expected[i]) << "tape frame " << i << " is not list frame " << i;
 }
 
-TEST(PrintJob, start_errors_name_what_is_missing)
+TEST_F(PrintJob, start_errors_name_what_is_missing)
 {
     const test::ScratchDir dir("print-errors");
-    const std::string clip = makeClip(dir, "clip.avi", 2, 5, 0);
     testing::ScopedVirtualCamcorder camcorder(makeBlankTape(dir));
     struct Case {
         std::string list;
@@ -199,15 +161,14 @@ TEST(PrintJob, start_errors_name_what_is_missing)
         std::string expected;
     };
     const std::vector<Case> cases = {
-        {"", camcorder.name(), "No file selected"},
         {" |  | \t", camcorder.name(), "No file selected"},
-        {clip + " |  " + dir.file("missing.avi") + " ", camcorder.name(), dir.file("missing.avi") + ": file not found"},
+        {clip("raw.dv") + " |  " + dir.file("missing.avi") + " ", camcorder.name(), dir.file("missing.avi") + ": file not found"},
         {dir.file("*.mov"), camcorder.name(), dir.file("*.mov") + ": file not found"},
-        {clip, "Virtual DV camcorder (elsewhere)", "Device not found"},
+        {clip("raw.dv"), "Virtual DV camcorder (elsewhere)", "Device not found"},
     };
     for (const Case& c : cases) {
         CJobWnd job;
-        EXPECT_EQ(messageOf([&] { job.StartPrintToTape(c.list, c.device); }), c.expected) << c.list;
+        EXPECT_EQ(testing::graphErrorOf([&] { job.StartPrintToTape(c.list, c.device); }), c.expected) << c.list;
         job.StopJob();
         EXPECT_EQ(job.GetState(), JOB_IDLE);
     }

@@ -23,7 +23,6 @@ using mediagraph::CDeviceControl;
 using mediagraph::Completion;
 using mediagraph::IVideoDevice;
 using mediagraph::testing::Frame;
-using mediagraph::testing::frameNumber;
 using mediagraph::testing::numberedFrames;
 using testing::RecordingFrameSink;
 
@@ -54,16 +53,6 @@ public:
     }
 };
 
-std::vector<Frame> readRawTape(const std::filesystem::path& path)
-{
-    const auto bytes = testsupport::readBytes(path);
-    std::vector<Frame> frames;
-    for (std::size_t at = 0; at + dv::kPalFrameBytes <= bytes.size(); at += dv::kPalFrameBytes)
-        frames.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                            bytes.begin() + static_cast<std::ptrdiff_t>(at + dv::kPalFrameBytes));
-    return frames;
-}
-
 // Plays the whole tape into a capture graph; the deliveries, the end of stream last.
 std::vector<testing::DeliveredFrame> captureAll(const std::shared_ptr<IVideoDevice>& device)
 {
@@ -76,22 +65,6 @@ std::vector<testing::DeliveredFrame> captureAll(const std::shared_ptr<IVideoDevi
     EXPECT_EQ(graph.WaitForCompletion(20s), Completion::Finished) << "the end of the tape ends the stream";
     graph.Stop();
     return sink.frames();
-}
-
-// Prints the frames to the camcorder, put in record mode first.
-void print(const std::shared_ptr<IVideoDevice>& device, const std::vector<Frame>& frames)
-{
-    DvOutGraph graph(*device);
-    CDeviceControl control;
-    control.Attach(device);
-    control.Record();
-    graph.Run();
-    for (const auto& frame : frames)
-        graph.Deliver(400'000, frame.data(), static_cast<long>(frame.size()));
-    graph.Deliver(-1, nullptr, 0);
-    graph.DeliverEndOfStream();
-    EXPECT_EQ(graph.WaitForCompletion(20s), Completion::Finished);
-    control.Stop();  // the camcorder writes out what it recorded
 }
 
 TEST_F(VirtualCamcorderGraphs, captures_every_frame_of_raw_and_avi_tapes_bit_exact_and_in_order)
@@ -115,33 +88,6 @@ TEST_F(VirtualCamcorderGraphs, captures_every_frame_of_raw_and_avi_tapes_bit_exa
         EXPECT_EQ(delivered.back().duration, -1);
         EXPECT_EQ(device->DroppedFrames(), 0);
     }
-}
-
-TEST_F(VirtualCamcorderGraphs, frames_the_camcorder_loses_are_counted_as_dropped)
-{
-    const auto tape = testsupport::freshTestFolder() / "dropping.dv";
-    const auto frames = numberedFrames(dv::VideoSystem::Pal625_50, 40);
-    mediagraph::testing::writeRawTape(tape, frames);
-    auto device = openCamcorder(tape);
-    ASSERT_NE(device, nullptr);
-    mediagraph::VirtualCamcorderOf(*device)->dropEvery(4);
-    const auto delivered = captureAll(device);
-    ASSERT_EQ(delivered.size(), 30u + 1u);
-    EXPECT_EQ(device->DroppedFrames(), 10);
-    for (std::size_t i = 0; i + 1 < delivered.size(); ++i) {
-        const std::uint32_t number = frameNumber(delivered[i].bytes);
-        EXPECT_TRUE(delivered[i].bytes == frames[number]);
-        EXPECT_TRUE(i == 0 || number > frameNumber(delivered[i - 1].bytes)) << "frames out of order";
-    }
-}
-
-TEST_F(VirtualCamcorderGraphs, printing_in_record_mode_puts_every_frame_on_the_tape)
-{
-    const auto tape = testsupport::freshTestFolder() / "blank.dv";
-    mediagraph::testing::writeRawTape(tape, {});
-    const auto frames = numberedFrames(dv::VideoSystem::Pal625_50, 60, 3);
-    print(openCamcorder(tape), frames);
-    EXPECT_TRUE(readRawTape(tape) == frames);
 }
 
 TEST_F(VirtualCamcorderGraphs, a_frame_the_tape_cannot_take_stops_printing_with_its_reason)
@@ -176,22 +122,6 @@ TEST_F(VirtualCamcorderGraphs, a_frame_the_tape_cannot_take_stops_printing_with_
         EXPECT_EQ(error.message(), kReason);
     }
     control.Stop();
-}
-
-TEST_F(VirtualCamcorderGraphs, handles_opened_on_one_tape_share_one_camcorder_while_held)
-{
-    const auto tape = testsupport::freshTestFolder() / "shared.dv";
-    mediagraph::testing::writeRawTape(tape, numberedFrames(dv::VideoSystem::Pal625_50, 5));
-    auto captureSide = openCamcorder(tape);
-    auto printSide = openCamcorder(tape);
-    ASSERT_NE(captureSide, nullptr);
-    EXPECT_EQ(captureSide, printSide) << "two camcorder objects would drive one tape";
-    CDeviceControl control;
-    control.Attach(printSide);
-    control.FastForward();
-    EXPECT_TRUE(mediagraph::VirtualCamcorderOf(*captureSide)->waitForMode(mediagraph::ED_MODE_STOP, 5s))
-        << "winding stops at the end of the tape";
-    EXPECT_EQ(mediagraph::VirtualCamcorderOf(*captureSide)->position(), 5);
 }
 
 }  // namespace

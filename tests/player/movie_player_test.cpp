@@ -5,7 +5,7 @@
 #include "player/movie_player.h"
 #include "player/player_texts.h"
 #include "player/video_area.h"
-#include "tools/tool_runner.h"
+#include "support/run_tool.h"
 
 #include <QLabel>
 #include <QSignalSpy>
@@ -265,7 +265,7 @@ TEST(PlayerTransport, stop_pauses_at_the_start_and_pause_only_toggles_the_graph)
 
 TEST(PlayerPosition, shows_each_new_frame_of_a_real_tape_and_a_frame_again_after_a_step_back)
 {
-    const std::string tape = tests::generateTape("player-new-frames.avi", {"--frames", "60", "--system", "ntsc"});
+    const std::string tape = testsupport::generateTape("player-new-frames.avi", {"--frames", "60", "--system", "ntsc"});
     PlayerBench bench;
     bench.script.duration = 2 * kSecond;
     bench.player->OpenFile(tape);
