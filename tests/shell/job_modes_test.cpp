@@ -44,6 +44,12 @@ struct Bench {
     void command(int id) { window->onCommand(id); }
     void choose(const QStringList& names) { chosen = names; command(command::kOpen); }
     QString part(int index) const { return window->statusBar()->text(index); }
+    std::string panelLine(int index) const
+    {
+        const dv::InfoLines& lines = window->panelLines();
+        const char* texts[] = {lines.line1, lines.line2, lines.line3, lines.timeCode};
+        return texts[index];
+    }
     JobState state() const { return window->jobModes()->state(); }
     QStringList devices() const
     {
@@ -280,6 +286,11 @@ TEST(JobModes, print_pauses_and_continues_where_it_held)
         ASSERT_TRUE(bench.statusTicks(1));
         EXPECT_EQ(bench.part(0), QStringLiteral("Recording... "));
         EXPECT_TRUE(bench.part(2).startsWith(QStringLiteral(" Using buffer:")));
+        // The frame being sent shows in the picture and its recording data in the panel.
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return bench.window->jobView()->pictureCount() > 0 && bench.panelLine(3).starts_with("TimeCode 00:10:"); },
+            10000))
+            << bench.panelLine(3);
         bench.screenshot("print-mode.png");
         bench.command(command::kPause);
         EXPECT_EQ(bench.state(), JOB_TAPE_PAUSED);
@@ -296,6 +307,8 @@ TEST(JobModes, print_pauses_and_continues_where_it_held)
         ASSERT_TRUE(bench.statusTicks(1));
         EXPECT_EQ(bench.part(0), QStringLiteral("Finished."));
         EXPECT_EQ(bench.part(1), QStringLiteral("0:00:04.0")) << "100 PAL frames";
+        EXPECT_EQ(bench.panelLine(3), "TimeCode 00:20:01   14") << "the list's last frame stays";
+        EXPECT_NE(bench.panelLine(0).find(" Frame 99 "), std::string::npos) << bench.panelLine(0);
         EXPECT_EQ(bench.buttons(), "10000000");
         bench.command(command::kStop);
         EXPECT_TRUE(bench.window->tapeFiles().isEmpty()) << "Stop forgets the list";
