@@ -207,10 +207,10 @@ TEST(JobModes, print_pauses_and_continues_where_it_held)
         EXPECT_EQ(bench.part(0), QStringLiteral("Recording... "));
         EXPECT_TRUE(bench.part(2).startsWith(QStringLiteral(" Using buffer:")));
         // The frame being sent shows in the picture and its recording data in the panel.
-        ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return bench.window->jobView()->pictureCount() > 0 && bench.panelLine(3).starts_with("TimeCode 00:10:"); },
-            10000))
-            << bench.panelLine(3);
+        const auto isShown = [&] {
+            return bench.window->jobView()->pictureCount() > 0 && bench.panelLine(3).starts_with("TimeCode 00:10:");
+        };
+        ASSERT_TRUE(QTest::qWaitFor(isShown, 10000)) << bench.panelLine(3);
         bench.screenshot("print-mode.png");
         bench.command(command::kPause);
         EXPECT_EQ(bench.state(), JOB_TAPE_PAUSED);

@@ -79,10 +79,11 @@ public:
         const std::string config = dir.file("bus.conf");
         std::ofstream(config) << "<busconfig><listen>unix:dir=" << dir.path().string()
                               << "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow user=\"*\"/>"
-                                 "<allow own=\"*\"/><allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-                                 "</policy></busconfig>\n";
-        m_daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--nofork"), QStringLiteral("--print-address"),
-                                                       QStringLiteral("--config-file=") + QString::fromStdString(config)});
+                                 "<allow own=\"*\"/><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                                 "<allow eavesdrop=\"true\"/></policy></busconfig>\n";
+        const QString configOption = QStringLiteral("--config-file=") + QString::fromStdString(config);
+        m_daemon.start(QStringLiteral("dbus-daemon"),
+                       {QStringLiteral("--nofork"), QStringLiteral("--print-address"), configOption});
         while (!m_daemon.canReadLine() && m_daemon.waitForReadyRead(10000)) {
         }
         address = QString::fromUtf8(m_daemon.readLine()).trimmed();
