@@ -39,13 +39,10 @@ GstFlowReturn recordOrReport(CVirtualCamcorder& camcorder, GstElement* sink, std
     const RecordOutcome outcome = camcorder.receiveFrame(frame);
     if (outcome != RecordOutcome::WrongFormat && outcome != RecordOutcome::WriteFailed)
         return GST_FLOW_OK;
-    const std::string text = outcome == RecordOutcome::WrongFormat
-                                 ? "The virtual camcorder takes only whole DV frames of its tape's standard"
-                                 : "The virtual camcorder cannot write its tape: " + camcorder.lastError();
-    GError* error = g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_WRITE, text.c_str());
-    // The message keeps a copy of the error; posting hands the message to the graph's bus.
-    gst_element_post_message(sink, gst_message_new_error(GST_OBJECT(sink), error, nullptr));
-    g_error_free(error);
+    postElementError(sink, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_WRITE,
+                     outcome == RecordOutcome::WrongFormat
+                         ? "The virtual camcorder takes only whole DV frames of its tape's standard"
+                         : "The virtual camcorder cannot write its tape: " + camcorder.lastError());
     return GST_FLOW_ERROR;
 }
 
@@ -127,15 +124,11 @@ public:
         g_object_set(sink.get(), "caps", caps.get(), "sync", isMaxSpeed() ? FALSE : TRUE, "qos", FALSE, nullptr);
         GstAppSinkCallbacks callbacks{};
         callbacks.new_sample = [](GstAppSink* appSink, gpointer camcorder) {
-            GstSample* sample = gst_app_sink_pull_sample(appSink);  // transfer full
-            if (sample == nullptr)
-                return GST_FLOW_EOS;
-            GstMiniOwned<GstSample> owned = adoptMini(sample);
-            MappedBuffer map{gst_sample_get_buffer(sample), GST_MAP_READ};
-            if (!map)
-                return GST_FLOW_ERROR;
+            const MappedSample sample(appSink);
+            if (!sample)
+                return sample.failure();
             CVirtualCamcorder& recorder = **static_cast<std::shared_ptr<CVirtualCamcorder>*>(camcorder);
-            return recordOrReport(recorder, GST_ELEMENT(appSink), map.bytes());
+            return recordOrReport(recorder, GST_ELEMENT(appSink), sample.bytes());
         };
         // The sink keeps the camcorder alive: it may outlive this handle inside a stopping graph.
         gst_app_sink_set_callbacks(GST_APP_SINK(sink.get()), &callbacks, new std::shared_ptr<CVirtualCamcorder>(m_camcorder),

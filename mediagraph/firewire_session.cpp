@@ -208,14 +208,13 @@ std::string refusalText(const VcrCommand& command, std::optional<std::uint32_t> 
     return "The camcorder refused " + name;
 }
 
-// Whether the deck reports itself playing forward (the transport state's mode is PLAY).
-bool isPlaying(IFireWireHandle& handle, int node)
+}  // namespace
+
+bool isDeckPlaying(IFireWireHandle& handle, int node)
 {
     const auto state = handle.avcTransaction(node, avc::vcrCommand(avc::kStatus, avc::kOpTransportState, 0x7F));
     return state && avc::responseCode(*state) == avc::kStable && avc::opcode(*state) == avc::kOpPlay;
 }
-
-}  // namespace
 
 FireWireTransport::FireWireTransport(std::shared_ptr<IFireWireBus> bus, FireWireAddress address,
                                      FireWireTimeouts timeouts, std::shared_ptr<CaptureWatchList> captures)
@@ -261,7 +260,7 @@ std::string FireWireTransport::sendOn(IFireWireHandle& handle, int node, long mo
 std::string FireWireTransport::freeze(IFireWireHandle& handle, int node)
 {
     const auto deadline = std::chrono::steady_clock::now() + m_timeouts.playBeforeFreeze;
-    while (!isPlaying(handle, node)) {
+    while (!isDeckPlaying(handle, node)) {
         if (std::chrono::steady_clock::now() >= deadline)
             return "The camcorder did not start playing, so it cannot pause";
         std::this_thread::sleep_for(m_timeouts.statusPoll);  // the deck's own pace: nothing to wait on

@@ -30,6 +30,9 @@ struct FireWireAddress {
 // The camcorder's node number on the handle's bus now; nothing when it is not on the bus.
 std::optional<int> findNodeByGuid(IFireWireHandle& handle, std::uint64_t guid);
 
+// Whether the deck reports itself playing forward (its transport state's mode is PLAY).
+bool isDeckPlaying(IFireWireHandle& handle, int node);
+
 enum class StreamDirection { Unknown, FromCamcorder, ToCamcorder };
 
 // A CMP connection between the camcorder and this computer, made with bandwidth allocation and
@@ -125,8 +128,5 @@ GstOwned<GstElement> makeFireWireCaptureSource(std::shared_ptr<IFireWireBus> bus
 // The element that sends DV frames to the camcorder for recording.
 GstOwned<GstElement> makeFireWireDvOutSink(std::shared_ptr<IFireWireBus> bus, const FireWireAddress& address,
                                            FireWireTimeouts timeouts);
-
-// Posts an error message from an element onto its graph's bus.
-void postElementError(GstElement* element, GQuark domain, int code, const std::string& text);
 
 }  // namespace vantrel::mediagraph

@@ -11,6 +11,8 @@
 // failure of the bus, a frame not taken in time and a lost connection become element errors.
 #include "mediagraph/firewire_session.h"
 
+#include "dv/dif_header.h"
+
 #include <gst/app/gstappsink.h>
 
 #include <array>
@@ -19,32 +21,16 @@
 
 namespace vantrel::mediagraph {
 
-void postElementError(GstElement* element, GQuark domain, int code, const std::string& text)
-{
-    GError* error = g_error_new_literal(domain, code, text.c_str());
-    // The message keeps a copy of the error; posting hands the message to the graph's bus.
-    gst_element_post_message(element, gst_message_new_error(GST_OBJECT(element), error, nullptr));
-    g_error_free(error);
-}
-
 namespace {
 
-constexpr std::size_t kPalFrameBytes = 144000;   // 12 sequences of 150 DIF blocks
-constexpr std::size_t kNtscFrameBytes = 120000;  // 10 sequences of 150 DIF blocks
-constexpr std::size_t kSystemFlagOffset = 3;     // header block byte 3: bit 7 set for 625/50
 constexpr const char* kDvCaps = "video/x-dv, systemstream=(boolean)true";
 
-enum class DvSystem { Unknown, Pal, Ntsc };
-
 // The system that the frame's header block declares, when the frame's size agrees with it.
-DvSystem systemOf(std::span<const std::byte> frame)
+dv::VideoSystem systemOf(std::span<const std::byte> frame)
 {
-    if (frame.size() != kPalFrameBytes && frame.size() != kNtscFrameBytes)
-        return DvSystem::Unknown;
-    const bool isPal = (std::to_integer<unsigned>(frame[kSystemFlagOffset]) & 0x80u) != 0;
-    if (isPal != (frame.size() == kPalFrameBytes))
-        return DvSystem::Unknown;
-    return isPal ? DvSystem::Pal : DvSystem::Ntsc;
+    const dv::VideoSystem system = dv::systemOfDifHeader(frame);
+    return system != dv::VideoSystem::Unknown && frame.size() == dv::frameBytes(system) ? system
+                                                                                       : dv::VideoSystem::Unknown;
 }
 
 // What the bin calls around its children's state changes.
@@ -250,25 +236,15 @@ GstPadProbeReturn onCapturedBuffer(GstPad*, GstPadProbeInfo* info, gpointer data
         watch.lastOffset = offset;
     }
     const gsize size = gst_buffer_get_size(buffer);
-    const GstClockTime duration = size == kNtscFrameBytes ? gst_util_uint64_scale_int_round(GST_SECOND, 1001, 30000)
-                                  : size == kPalFrameBytes ? GST_SECOND / 25
-                                                           : GST_CLOCK_TIME_NONE;
+    const GstClockTime duration = size == dv::kNtscFrameBytes ? gst_util_uint64_scale_int_round(GST_SECOND, 1001, 30000)
+                                  : size == dv::kPalFrameBytes ? GST_SECOND / 25
+                                                               : GST_CLOCK_TIME_NONE;
     if (GST_BUFFER_DURATION(buffer) != duration) {
         buffer = gst_buffer_make_writable(buffer);
         GST_BUFFER_DURATION(buffer) = duration;
         GST_PAD_PROBE_INFO_DATA(info) = buffer;
     }
     return GST_PAD_PROBE_OK;
-}
-
-// Whether the deck reports its tape playing.
-bool isTapePlaying(IFireWireHandle& handle, std::uint64_t guid)
-{
-    const std::optional<int> node = findNodeByGuid(handle, guid);
-    if (!node)
-        return false;
-    const auto state = handle.avcTransaction(*node, avc::vcrCommand(avc::kStatus, avc::kOpTransportState, 0x7F));
-    return state && avc::responseCode(*state) == avc::kStable && avc::opcode(*state) == avc::kOpPlay;
 }
 
 class CaptureHooks : public IStreamHooks {
@@ -307,7 +283,8 @@ public:
         });
         m_watch->lastOffset = GST_BUFFER_OFFSET_NONE;
         m_watch->start(bin);
-        if (isTapePlaying(*m_handle, m_address.guid))
+        const std::optional<int> node = findNodeByGuid(*m_handle, m_address.guid);
+        if (node && isDeckPlaying(*m_handle, *node))
             m_watch->expectFrame();
         return true;
     }
@@ -398,15 +375,11 @@ public:
     // Streaming thread of the appsink: hands the frame to the transmitter.
     GstFlowReturn takeSample(GstAppSink* sink)
     {
-        GstSample* sample = gst_app_sink_pull_sample(sink);  // transfer full
-        if (sample == nullptr)
-            return GST_FLOW_EOS;
-        GstMiniOwned<GstSample> owned = adoptMini(sample);
-        MappedBuffer map{gst_sample_get_buffer(sample), GST_MAP_READ};
-        if (!map)
-            return GST_FLOW_ERROR;
-        const DvSystem system = systemOf(map.bytes());
-        if (system == DvSystem::Unknown)
+        const MappedSample sample(sink);
+        if (!sample)
+            return sample.failure();
+        const dv::VideoSystem system = systemOf(sample.bytes());
+        if (system == dv::VideoSystem::Unknown)
             return GST_FLOW_OK;  // not a whole DV frame: nothing the camcorder could record
 
         std::unique_lock lock(m_frameMutex);
@@ -417,16 +390,13 @@ public:
         if (m_isTransmitting && system == m_system) {
             if (const GstFlowReturn waited = waitForRoom(sink, lock); waited != GST_FLOW_OK)
                 return waited;
-            putPending(map.bytes());
+            putPending(sample.bytes());
             return GST_FLOW_OK;
         }
         // First frame, or a change of video system: the frames of the old system go out whole,
         // then the transmission starts again with this frame.
-        if (m_isTransmitting) {
-            m_isDraining = true;
-            m_frameChanged.wait_for(lock, m_timeouts.frameTaken,
-                                    [this] { return m_isDrained || m_isStopping || !m_failure.empty(); });
-        }
+        if (m_isTransmitting)
+            waitForDrain(lock);
         lock.unlock();
         std::lock_guard control(m_controlMutex);
         stopTransmission();
@@ -436,7 +406,7 @@ public:
         m_currentBytes = 0;
         m_sentBytes = 0;
         m_system = system;
-        putPending(map.bytes());
+        putPending(sample.bytes());
         lock.unlock();
         if (const std::string problem = startTransmission(); !problem.empty()) {
             fail("Cannot start DV output: " + problem);
@@ -451,15 +421,21 @@ public:
         std::unique_lock lock(m_frameMutex);
         if (!m_isTransmitting)
             return;
-        m_isDraining = true;
-        m_frameChanged.wait_for(lock, m_timeouts.frameTaken,
-                                [this] { return m_isDrained || m_isStopping || !m_failure.empty(); });
+        waitForDrain(lock);
         lock.unlock();
         std::lock_guard control(m_controlMutex);
         stopTransmission();
     }
 
 private:
+    // Waits until the frames given so far have gone out whole, with a deadline; frame mutex held.
+    void waitForDrain(std::unique_lock<std::mutex>& lock)
+    {
+        m_isDraining = true;
+        m_frameChanged.wait_for(lock, m_timeouts.frameTaken,
+                                [this] { return m_isDrained || m_isStopping || !m_failure.empty(); });
+    }
+
     // Waits until the pending frame has started going out; frame mutex held.
     GstFlowReturn waitForRoom(GstAppSink* sink, std::unique_lock<std::mutex>& lock)
     {
@@ -521,7 +497,7 @@ private:
                     fail("DV output stopped: " + problem);
             });
         }
-        const bool isPal = m_system == DvSystem::Pal;
+        const bool isPal = m_system == dv::VideoSystem::Pal625_50;
         if (!m_handle->startDvTransmit(isPal, m_connection->channel(),
                                        [this](std::span<unsigned char> payload) { return fillPayload(payload); }))
             return "the IEEE 1394 port refused to transmit";
@@ -593,12 +569,12 @@ private:
 
     std::mutex m_frameMutex;  // guards the frames and flags below
     std::condition_variable m_frameChanged;
-    std::array<std::byte, kPalFrameBytes> m_current{};
-    std::array<std::byte, kPalFrameBytes> m_pending{};
+    std::array<std::byte, dv::kMaxFrameBytes> m_current{};
+    std::array<std::byte, dv::kMaxFrameBytes> m_pending{};
     std::size_t m_currentBytes = 0;
     std::size_t m_pendingBytes = 0;
     std::size_t m_sentBytes = 0;
-    DvSystem m_system = DvSystem::Unknown;
+    dv::VideoSystem m_system = dv::VideoSystem::Unknown;
     bool m_hasPendingFrame = false;
     bool m_isTransmitting = false;
     bool m_isStopping = false;

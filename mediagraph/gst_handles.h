@@ -2,11 +2,13 @@
 // Owning handles for GStreamer objects, mini-objects and mapped buffers, so every reference is released once.
 #pragma once
 
+#include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 
 #include <cstddef>
 #include <memory>
 #include <span>
+#include <string>
 
 namespace vantrel::mediagraph {
 
@@ -87,5 +89,35 @@ private:
     GstMapInfo m_info{};
     bool m_isMapped = false;
 };
+
+// The next sample of an appsink, its buffer mapped for reading while the guard lives; for an
+// appsink's new-sample callback.
+class MappedSample {
+public:
+    explicit MappedSample(GstAppSink* sink) noexcept
+        : m_sample(adoptMini(gst_app_sink_pull_sample(sink))),  // transfer full
+          m_map(m_sample ? gst_sample_get_buffer(m_sample.get()) : nullptr, GST_MAP_READ)
+    {
+    }
+
+    // False at the end of the stream or when the buffer cannot be mapped; failure() is then what
+    // the callback returns.
+    explicit operator bool() const noexcept { return static_cast<bool>(m_map); }
+    GstFlowReturn failure() const noexcept { return m_sample ? GST_FLOW_ERROR : GST_FLOW_EOS; }
+    std::span<const std::byte> bytes() const noexcept { return m_map.bytes(); }
+
+private:
+    GstMiniOwned<GstSample> m_sample;  // outlives the mapping
+    MappedBuffer m_map;
+};
+
+// Posts an error message from an element onto its graph's bus.
+inline void postElementError(GstElement* element, GQuark domain, int code, const std::string& text)
+{
+    GError* error = g_error_new_literal(domain, code, text.c_str());
+    // The message keeps a copy of the error; posting hands the message to the graph's bus.
+    gst_element_post_message(element, gst_message_new_error(GST_OBJECT(element), error, nullptr));
+    g_error_free(error);
+}
 
 }  // namespace vantrel::mediagraph

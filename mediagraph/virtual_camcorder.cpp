@@ -142,9 +142,9 @@ RecordOutcome CVirtualCamcorder::receiveFrame(std::span<const std::byte> frame)
     ++m_framesReceived;
     if (m_mode == ED_MODE_RECORD_FREEZE) return RecordOutcome::PausedDropped;
     if (m_mode != ED_MODE_RECORD) return RecordOutcome::NotRecording;
-    const dv::VideoSystem frameSystem = videoSystemOfDifFrame(frame);
-    const bool isWholeFrame = frameSystem != dv::VideoSystem::Unknown && frame.size() == dv::frameBytes(frameSystem);
-    if (!isWholeFrame || (m_tape->videoSystem() != dv::VideoSystem::Unknown && frameSystem != m_tape->videoSystem())) {
+    const dv::VideoSystem frameSystem = videoSystemOfWholeFrame(frame);
+    if (frameSystem == dv::VideoSystem::Unknown ||
+        (m_tape->videoSystem() != dv::VideoSystem::Unknown && frameSystem != m_tape->videoSystem())) {
         return RecordOutcome::WrongFormat;
     }
     if (auto written = m_tape->writeFrame(m_position, frame); !written) {

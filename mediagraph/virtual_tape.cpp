@@ -3,6 +3,7 @@
 #include "mediagraph/virtual_tape.h"
 
 #include "avi/dv_avi.h"
+#include "dv/dif_header.h"
 #include "mediagraph/virtual_camcorder.h"
 
 #include <algorithm>
@@ -89,13 +90,11 @@ bool startsLikeRiff(int fd)
 
 }  // namespace
 
-dv::VideoSystem videoSystemOfDifFrame(std::span<const std::byte> frame)
+dv::VideoSystem videoSystemOfWholeFrame(std::span<const std::byte> frame)
 {
-    if (frame.size() < dv::kDifBlockBytes) return dv::VideoSystem::Unknown;
-    const auto sectionType = static_cast<std::uint8_t>(frame[0]) >> 5;  // SCT 0: header section
-    if (sectionType != 0) return dv::VideoSystem::Unknown;
-    const bool is625Lines = (static_cast<std::uint8_t>(frame[3]) & 0x80) != 0;  // DSF
-    return is625Lines ? dv::VideoSystem::Pal625_50 : dv::VideoSystem::Ntsc525_60;
+    const dv::VideoSystem system = dv::systemOfDifHeader(frame);
+    if (system == dv::VideoSystem::Unknown || frame.size() != dv::frameBytes(system)) return dv::VideoSystem::Unknown;
+    return system;
 }
 
 struct VirtualTape::Source {
@@ -146,11 +145,11 @@ Expected<std::unique_ptr<VirtualTape>, std::string> VirtualTape::open(const std:
 
     source->kind = TapeKind::RawDv;
     if (sizeBytes > 0) {
-        std::array<std::byte, dv::kDifBlockBytes> header{};
+        std::array<std::byte, dv::kDifHeaderCheckBytes> header{};
         if (sizeBytes < dv::kNtscFrameBytes || !readFully(file.get(), 0, header)) {
             return unexpected(path.string() + ": not a DV tape (shorter than one DV frame)");
         }
-        source->system = videoSystemOfDifFrame(header);
+        source->system = dv::systemOfDifHeader(header);
         if (source->system == dv::VideoSystem::Unknown) {
             return unexpected(path.string() + ": not a DV tape (the file does not start with a DIF header block)");
         }
@@ -212,8 +211,8 @@ Expected<void, std::string> VirtualTape::convertToRawTape()
 Expected<void, std::string> VirtualTape::writeFrame(std::int64_t frameIndex, std::span<const std::byte> frame)
 {
     Source& s = *m_source;
-    const dv::VideoSystem frameSystem = videoSystemOfDifFrame(frame);
-    if (frameSystem == dv::VideoSystem::Unknown || frame.size() != dv::frameBytes(frameSystem)) {
+    const dv::VideoSystem frameSystem = videoSystemOfWholeFrame(frame);
+    if (frameSystem == dv::VideoSystem::Unknown) {
         return unexpected(s.path.string() + ": cannot record " + std::to_string(frame.size()) +
                           " bytes that are not one whole DV frame");
     }

@@ -22,9 +22,9 @@ namespace vantrel::mediagraph {
 
 enum class TapeKind { Unknown, RawDv, Avi };
 
-// The standard a raw DV frame says it is: DSF, bit 7 of byte 3 of the frame's first (header) block.
-// Unknown when the first block is not a header block.
-dv::VideoSystem videoSystemOfDifFrame(std::span<const std::byte> frame);
+// The standard of a whole DV frame: the one its header block names, when the frame has that
+// standard's size; Unknown for anything else.
+dv::VideoSystem videoSystemOfWholeFrame(std::span<const std::byte> frame);
 
 class VirtualTape {
 public:

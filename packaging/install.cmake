@@ -5,11 +5,15 @@
 # exists.
 include(GNUInstallDirs)
 
-set(VANTREL_HOMEPAGE "https://vantrel.org" CACHE STRING "The project's web address (metainfo, package)")
-# The picture software centres show: docs/images/player-window.png, published at this address.
-set(VANTREL_SCREENSHOT_URL "${VANTREL_HOMEPAGE}/images/player-window.png" CACHE STRING
-    "Address of the window's screenshot (metainfo)")
-set(VANTREL_PACKAGE_MAINTAINER "Vantrel developers <maintainers@vantrel.org>" CACHE STRING
+# Addresses the package and the metainfo give out. The web addresses are empty unless a
+# distributor sets them (-DVANTREL_HOMEPAGE=https://...): a package names no address nobody owns,
+# and without them there is no Homepage field and no metainfo url or screenshot. The maintainer
+# default is plainly a local build's (.invalid is a name that never resolves); a distributor
+# sets its own: -DVANTREL_PACKAGE_MAINTAINER="Name <address>".
+set(VANTREL_HOMEPAGE "" CACHE STRING "The project's web address (package Homepage, metainfo); empty: none")
+set(VANTREL_SCREENSHOT_URL "" CACHE STRING
+    "Web address of a screenshot of the window, e.g. docs/images/player-window.png published (metainfo); empty: none")
+set(VANTREL_PACKAGE_MAINTAINER "Vantrel local build <local-build@vantrel.invalid>" CACHE STRING
     "Maintainer of the Debian package: name <address>")
 set(VANTREL_RELEASE_DATE 2026-12-06)   # the day PROJECT_VERSION was released (metainfo, changelog)
 set(VANTREL_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/vantrel)   # Debian names it after the package
@@ -87,6 +91,19 @@ if(TARGET vantrel)
   install(FILES ${PROJECT_SOURCE_DIR}/data/${VANTREL_APP_ID}.desktop
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
 
+  set(VANTREL_METAINFO_LINKS "")
+  if(VANTREL_HOMEPAGE)
+    string(APPEND VANTREL_METAINFO_LINKS "\n  <url type=\"homepage\">${VANTREL_HOMEPAGE}</url>")
+  endif()
+  if(VANTREL_SCREENSHOT_URL)
+    string(APPEND VANTREL_METAINFO_LINKS "\n" [[
+  <screenshots>
+    <screenshot type="default">
+      <caption>A DV tape playing, with the camcorder's data of the frame on screen</caption>
+      <image>]] "${VANTREL_SCREENSHOT_URL}" [[</image>
+    </screenshot>
+  </screenshots>]])
+  endif()
   set(VANTREL_PROVIDES_BINARIES "")
   foreach(program IN LISTS installed_programs)
     string(APPEND VANTREL_PROVIDES_BINARIES "    <binary>${program}</binary>\n")
@@ -115,6 +132,10 @@ if(TARGET vantrel)
 endif()
 
 # Debian asks every package for its copyright and changelog in /usr/share/doc/PACKAGE.
+set(VANTREL_COPYRIGHT_SOURCE "")
+if(VANTREL_HOMEPAGE)
+  set(VANTREL_COPYRIGHT_SOURCE "\nSource: ${VANTREL_HOMEPAGE}")
+endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/copyright.in ${packaging_dir}/copyright @ONLY)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/changelog.in ${packaging_dir}/changelog @ONLY)
 vantrel_gzip(${packaging_dir}/changelog ${packaging_dir}/changelog.gz)
@@ -148,7 +169,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VANTREL_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${VANTREL_HOMEPAGE}")
+if(VANTREL_HOMEPAGE)
+  set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${VANTREL_HOMEPAGE}")
+endif()
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # GStreamer loads its elements as plugins, which dpkg-shlibdeps cannot see: playbin, appsink and
 # videoconvert (base), dvdec, dv1394src and the audio sinks (good), the DV decoder and encoder

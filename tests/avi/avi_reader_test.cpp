@@ -1,188 +1,193 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The AVI reader on hand-built files: every index kind, both file types, and damaged files.
+// The AVI reader and OpenDVAvi on our writer's files, edited into every index kind, stream layout
+// and frame rate other writers leave.
 #include "avi/avi_reader.h"
+#include "avi/avi_test_files.h"
 #include "avi/dv_avi.h"
-#include "avi/test_avi_builder.h"
 #include "support/synthetic_dv_frame.h"
-
 #include "support/test_files.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <filesystem>
-#include <random>
 #include <thread>
+#include <unistd.h>
 
 namespace vantrel::avi {
 namespace {
 
-using testsupport::buildAvi;
-using testsupport::expectFrames;
-using testsupport::palFrames;
-using testsupport::TestAviBuilder;
-using testsupport::TestAviOptions;
-using testsupport::TestIndex;
-using testsupport::TestStream;
-using testsupport::writeTestFile;
+using namespace testsupport;
 
-const testsupport::Frames& sixPalFrames()
+const Frames& sixPalFrames()
 {
     static const auto frames = palFrames(6);
     return frames;
 }
 
-bool mentions(const std::vector<std::string>& notes, const std::string& word)
+// Type 2, two frames a RIFF: 'AVI ' then two 'AVIX' forms.
+constexpr std::uint64_t kTwoFramesARiff = 400000;
+
+// The 'idx1' offsets turned from the 'movi' type code into file offsets, as some writers store them.
+Bytes withIdx1FileOffsets(Bytes bytes)
 {
-    return std::any_of(notes.begin(), notes.end(), [&](const std::string& n) { return n.find(word) != std::string::npos; });
+    const auto moviType = findFourCC(bytes, "movi");
+    const auto idx1 = payloadOf(bytes, "idx1");
+    for (std::size_t at = idx1; at < idx1 + u32At(bytes, idx1 - 4); at += 16) {
+        putU32(bytes, at + 8, u32At(bytes, at + 8) + static_cast<std::uint32_t>(moviType));
+    }
+    return bytes;
 }
 
-// Six frames, in one RIFF form or in forms of two frames ('AVI ' then 'AVIX'), read through each kind of index.
 TEST(AviReaderIndexes, reads_every_frame_through_each_kind_of_index)
 {
     struct Case {
         const char* name;
-        TestIndex index;
-        std::size_t framesPerForm;
+        std::uint64_t maxRiffBytes;
+        Bytes (*edit)(Bytes);
         IndexSource source;
     };
     const Case cases[] = {
-        {"idx1_relative.avi", TestIndex::Idx1RelativeToMovi, 6, IndexSource::LegacyIdx1},
-        {"idx1_absolute.avi", TestIndex::Idx1FileOffsets, 6, IndexSource::LegacyIdx1},
-        {"opendml.avi", TestIndex::OpenDml, 2, IndexSource::OpenDml},
-        {"no_index.avi", TestIndex::None, 6, IndexSource::Scan},
-        {"idx1_and_avix.avi", TestIndex::Idx1RelativeToMovi, 2, IndexSource::Scan},  // idx1 misses the AVIX forms
+        {"idx1_relative.avi", 1u << 30, [](Bytes b) { return keepIndexes(b, Kept::Idx1Only); }, IndexSource::LegacyIdx1},
+        {"idx1_absolute.avi", 1u << 30, [](Bytes b) { return withIdx1FileOffsets(keepIndexes(b, Kept::Idx1Only)); },
+         IndexSource::LegacyIdx1},
+        {"opendml.avi", kTwoFramesARiff, [](Bytes b) { return b; }, IndexSource::OpenDml},
+        {"no_index.avi", kTwoFramesARiff, [](Bytes b) { return keepIndexes(b, Kept::None); }, IndexSource::Scan},
+        // idx1 misses the AVIX forms.
+        {"idx1_and_avix.avi", kTwoFramesARiff, [](Bytes b) { return keepIndexes(b, Kept::Idx1Only); }, IndexSource::Scan},
     };
     for (const auto& c : cases) {
-        TestAviBuilder builder({.index = c.index});
-        for (std::size_t i = 0; i < 6; ++i) {
-            if (i > 0 && i % c.framesPerForm == 0) builder.startExtensionForm();
-            builder.addFrame(sixPalFrames()[i]);
-        }
-        const auto path = writeTestFile(c.name, builder.finish());
+        SCOPED_TRACE(c.name);
+        auto bytes = c.edit(writtenAvi(sixPalFrames(), {DvAviType::Type2Separate, dv::VideoSystem::Pal625_50, c.maxRiffBytes}));
+        putU32(bytes, payloadOf(bytes, "strh") + 32, 2);  // a stream length counting the first form only
+        const auto path = writeTestFile(c.name, bytes);
         expectFrames(path, sixPalFrames(), 6, c.source);
         auto avi = OpenDVAvi(path);
         ASSERT_TRUE(avi) << avi.error();
-        EXPECT_EQ(avi->streamInfo().dwLength, 6u) << c.name;
+        EXPECT_EQ(avi->streamInfo().dwLength, 6u) << "the index counts, not the header";
         const auto& reader = avi->reader();
-        EXPECT_EQ(mentions(reader.notes(), "scanning"), c.source == IndexSource::Scan) << c.name;
+        EXPECT_EQ(std::any_of(reader.notes().begin(), reader.notes().end(),
+                              [](const std::string& n) { return n.find("scanning") != std::string::npos; }),
+                  c.source == IndexSource::Scan);
         ASSERT_EQ(reader.streams().size(), 2u);
         EXPECT_EQ(reader.streams()[1].header.type, kAudioStream);
-        EXPECT_EQ(reader.sampleCount(1), 6u) << c.name;
-        EXPECT_EQ(reader.sample(1, 0).sizeBytes, 7680u);
-        EXPECT_EQ(reader.streams()[0].hasOpenDmlIndex, c.index == TestIndex::OpenDml) << c.name;
-        // OpenDML writers store the first form's count in the stream header.
-        if (c.index == TestIndex::OpenDml) {
-            EXPECT_EQ(reader.streams()[0].header.length, 2u);
-        }
+        EXPECT_EQ(reader.sampleCount(1), 6u);
+        EXPECT_EQ(reader.sample(1, 0).sizeBytes, 7680u);  // 1920 stereo 16-bit samples
+        EXPECT_EQ(reader.streams()[0].hasOpenDmlIndex, c.source == IndexSource::OpenDml);
     }
 }
 
-// The first 'vids' stream wins, else the first 'iavs'; a file with neither is refused.
+// The first 'vids' stream wins, else the first 'iavs'; a file with neither is refused. Stream 0
+// holds the DV frames and stream 1 the sound, whatever their headers say.
 TEST(AviReaderFileTypes, chooses_the_dv_stream_by_type_and_order)
 {
     struct Case {
-        std::vector<TestStream> streams;
-        FourCC chosenType;  // 0: refused
-        std::size_t chosenIndex;
+        const char* types[2];
+        const char* refusal;  // nullptr: stream 0 is chosen
     };
     const Case cases[] = {
-        {{TestStream::Iavs}, kInterleavedStream, 0},
-        {{TestStream::Vids, TestStream::Auds}, kVideoStream, 0},
-        {{TestStream::Iavs, TestStream::Vids}, kVideoStream, 1},
-        {{TestStream::Auds, TestStream::Vids, TestStream::Vids}, kVideoStream, 1},
-        {{TestStream::Auds, TestStream::Iavs, TestStream::Iavs}, kInterleavedStream, 1},
-        {{TestStream::Auds}, 0, 0},
+        {{"vids", "auds"}, nullptr},
+        {{"iavs", "auds"}, nullptr},
+        {{"vids", "vids"}, nullptr},
+        {{"iavs", "vids"}, "the 'vids' stream holds no DV"},
+        {{"auds", "iavs"}, "the 'iavs' stream holds no DV"},
+        {{"auds", "auds"}, "no video ('vids') or interleaved DV ('iavs') stream"},
     };
+    const auto original = writtenAvi(sixPalFrames(), {DvAviType::Type2Separate, dv::VideoSystem::Pal625_50});
     for (const auto& c : cases) {
-        TestAviOptions options;
-        options.streams = c.streams;
-        const auto path = writeTestFile("streams.avi", buildAvi(options, sixPalFrames()));
-        auto avi = OpenDVAvi(path);
-        ASSERT_EQ(static_cast<bool>(avi), c.chosenType != 0) << c.streams.size() << " streams";
+        SCOPED_TRACE(std::string(c.types[0]) + "," + c.types[1]);
+        auto bytes = original;
+        for (int s = 0; s < 2; ++s) putFourCC(bytes, payloadOf(bytes, "strh", s), c.types[s]);
+        auto avi = OpenDVAvi(writeTestFile("streams.avi", bytes));
+        ASSERT_EQ(static_cast<bool>(avi), c.refusal == nullptr);
         if (!avi) {
-            EXPECT_NE(avi.error().find("no video ('vids') or interleaved DV ('iavs') stream"), std::string::npos);
+            EXPECT_NE(avi.error().find(c.refusal), std::string::npos) << avi.error();
             continue;
         }
-        EXPECT_EQ(avi->streamInfo().fccType, c.chosenType);
-        EXPECT_EQ(avi->streamIndex(), c.chosenIndex);
-        EXPECT_TRUE(avi->IsPAL());
+        EXPECT_EQ(avi->streamIndex(), 0u);
+        EXPECT_EQ(fourCCText(avi->streamInfo().fccType), "'" + std::string(c.types[0]) + "'");
         std::vector<std::byte> frame(dv::kMaxFrameBytes);
-        for (std::size_t i = 0; i < 6; ++i) {
-            ASSERT_TRUE(avi->readFrame(i, frame));
-            ASSERT_TRUE(std::equal(sixPalFrames()[i].begin(), sixPalFrames()[i].end(), frame.begin())) << i;
-        }
+        ASSERT_TRUE(avi->readFrame(5, frame));
+        EXPECT_TRUE(std::equal(sixPalFrames()[5].begin(), sixPalFrames()[5].end(), frame.begin()));
     }
 }
 
-struct RateCase {
-    std::uint32_t rate;
-    std::uint32_t scale;
-    dv::VideoSystem expected;
-};
-
-TEST(AviStandardDecision, classifies_rates_as_pal_ntsc_or_neither)
+// The rate decides between PAL and NTSC; where it is missing or names the other standard, the
+// DIF headers' system bit decides and a note says so.
+TEST(AviStandardDecision, the_rate_or_else_the_dif_headers_choose_the_standard)
 {
-    const RateCase cases[] = {
-        {25, 1, dv::VideoSystem::Pal625_50},       {2500, 100, dv::VideoSystem::Pal625_50},
-        {51, 2, dv::VideoSystem::Pal625_50},       // 25.5 frames a second: the quotient is truncated
-        {30000, 1001, dv::VideoSystem::Ntsc525_60}, {2997, 100, dv::VideoSystem::Unknown},
-        {25, 0, dv::VideoSystem::Unknown},         {30, 1, dv::VideoSystem::Unknown},
-        {60000, 2002, dv::VideoSystem::Unknown},   // 29.97 too, but not written the NTSC way
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(videoSystemOfRate(c.rate, c.scale), c.expected) << c.rate << "/" << c.scale;
-        TestAviOptions options;
-        options.rate = c.rate;
-        options.scale = c.scale;
-        // Frames of the standard the rate names, so that their DIF headers agree with it.
-        const auto frames = c.expected == dv::VideoSystem::Ntsc525_60
-                                ? testsupport::Frames{testsupport::SyntheticDvFrame::ntsc().bytes()}
-                                : palFrames(1);
-        const auto path = writeTestFile("rate.avi", buildAvi(options, frames));
-        auto avi = OpenDVAvi(path);
-        // A missing rate (scale 0) leaves the decision to the frames' DIF headers, which say PAL.
-        const bool isRateMissing = c.scale == 0;
-        ASSERT_EQ(static_cast<bool>(avi), c.expected != dv::VideoSystem::Unknown || isRateMissing) << c.rate << "/" << c.scale;
-        if (avi) {
-            EXPECT_EQ(avi->IsPAL(), c.expected == dv::VideoSystem::Pal625_50 || isRateMissing);
-            EXPECT_EQ(avi->streamInfo().dwRate, c.rate);
-            EXPECT_EQ(avi->streamInfo().dwScale, c.scale);
-        } else {
-            EXPECT_NE(avi.error().find("neither PAL (25) nor NTSC (30000/1001)"), std::string::npos) << avi.error();
-        }
-    }
-}
-
-TEST(AviFrameReads, reads_the_whole_sample_whatever_the_suggested_buffer_and_never_past_it)
-{
-    const auto frame = testsupport::SyntheticDvFrame::pal().bytes();
-    const std::vector<std::byte> shortSample(frame.begin(), frame.begin() + 1001);
-    std::vector<std::byte> oversized(frame);
-    oversized.resize(150000, std::byte{0x77});
-
+    enum Result { Pal, Ntsc, Refused };
     struct Case {
-        std::uint32_t suggested;
-        const std::vector<std::byte>* sample;
-        std::size_t expectedBytes;
+        bool isNtscContent;
+        std::uint32_t rate, scale;
+        Result result;
+        const char* note;  // in the notes, or the reason of a refusal; nullptr: no note
     };
     const Case cases[] = {
-        {144000, &frame, 144000}, {0, &frame, 144000},            // 0: the sample's own size
-        {1000, &frame, 144000}, {144000, &shortSample, 1001},     // the suggestion is a hint; a short sample stays short
-        {0, &shortSample, 1001},  {200000, &oversized, 144000},  // never more than one PAL frame
+        {false, 25, 1, Pal, nullptr},
+        {false, 2500, 100, Pal, nullptr},
+        {false, 51, 2, Pal, nullptr},  // 25.5 frames a second: the quotient is truncated
+        {true, 30000, 1001, Ntsc, nullptr},
+        {false, 2997, 100, Refused, "neither PAL (25) nor NTSC (30000/1001)"},
+        {false, 30, 1, Refused, "neither PAL (25) nor NTSC (30000/1001)"},
+        {false, 60000, 2002, Refused, "neither PAL"},  // 29.97 too, but not written the NTSC way
+        {false, 0, 1, Pal, "no frame rate"},
+        {false, 25, 0, Pal, "25/0"},
+        {true, 0, 0, Ntsc, "no frame rate"},
+        {true, 25, 1, Ntsc, "DIF headers say NTSC"},
+        {false, 30000, 1001, Pal, "DIF headers say PAL"},
     };
+    const auto pal = writtenAvi(palFrames(3));
+    const auto ntsc = writtenAvi(Frames(3, SyntheticDvFrame::ntsc().bytes()), {.system = dv::VideoSystem::Ntsc525_60});
     for (const auto& c : cases) {
-        TestAviOptions options;
-        options.suggestedBufferSize = c.suggested;
-        const auto path = writeTestFile("buffer_size.avi", buildAvi(options, {*c.sample}));
-        auto avi = OpenDVAvi(path);
-        ASSERT_TRUE(avi);
+        SCOPED_TRACE(std::to_string(c.rate) + "/" + std::to_string(c.scale) + (c.isNtscContent ? " NTSC" : " PAL"));
+        auto bytes = c.isNtscContent ? ntsc : pal;
+        putU32(bytes, payloadOf(bytes, "strh") + 20, c.scale);
+        putU32(bytes, payloadOf(bytes, "strh") + 24, c.rate);
+        auto avi = OpenDVAvi(writeTestFile("rate.avi", bytes));
+        ASSERT_EQ(static_cast<bool>(avi), c.result != Refused);
+        if (!avi) {
+            EXPECT_NE(avi.error().find(c.note), std::string::npos) << avi.error();
+            continue;
+        }
+        EXPECT_EQ(avi->IsPAL(), c.result == Pal);
+        EXPECT_EQ(avi->streamInfo().dwRate, c.rate);
+        EXPECT_EQ(avi->streamInfo().dwScale, c.scale);
+        std::string notes;
+        for (const auto& note : avi->notes()) notes += note + "\n";
+        EXPECT_TRUE(c.note ? notes.find(c.note) != std::string::npos : notes.empty()) << notes;
+    }
+}
+
+// The suggested buffer size is a hint: a read gives the whole sample, a short sample stays short,
+// and never more than one PAL frame is read.
+TEST(AviFrameReads, reads_the_whole_sample_whatever_the_suggested_buffer_and_never_past_it)
+{
+    struct Case {
+        std::uint32_t suggested;
+        std::uint32_t sampleBytes;
+        std::size_t expectedBytes;
+    };
+    const Case cases[] = {{144000, 144000, 144000}, {0, 144000, 144000},   {1000, 144000, 144000},
+                          {144000, 1001, 1001},     {0, 1001, 1001},       {200000, 150000, 144000}};
+    const auto original = keepIndexes(writtenAvi(palFrames(2)), Kept::None);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.suggested) + " " + std::to_string(c.sampleBytes));
+        auto bytes = original;
+        putU32(bytes, payloadOf(bytes, "avih") + 28, c.suggested);
+        putU32(bytes, payloadOf(bytes, "strh") + 36, c.suggested);
+        const auto frameChunk = frameChunkOffsets(bytes).front();
+        putU32(bytes, frameChunk + 4, c.sampleBytes);
+        auto avi = OpenDVAvi(writeTestFile("buffer_size.avi", bytes));
+        ASSERT_TRUE(avi) << avi.error();
         std::vector<std::byte> buffer(dv::kMaxFrameBytes, std::byte{0xEE});
         auto read = avi->readFrame(0, buffer);
         ASSERT_TRUE(read);
         EXPECT_EQ(*read, c.expectedBytes);
         EXPECT_EQ(avi->frameReadBytes(0), c.expectedBytes);
-        EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(*read), c.sample->begin()));
+        EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(*read),
+                               bytes.begin() + static_cast<std::ptrdiff_t>(frameChunk + 8)));
         if (*read < buffer.size()) {
             EXPECT_EQ(buffer[*read], std::byte{0xEE}) << "read past the sample";
         }
@@ -195,40 +200,31 @@ TEST(AviFrameReads, reads_the_whole_sample_whatever_the_suggested_buffer_and_nev
 TEST(AviFrameReads, metadata_reads_fill_the_subcode_and_vaux_blocks_and_stay_inside_the_frame)
 {
     for (const bool isPal : {true, false}) {
-        const auto frame = (isPal ? testsupport::SyntheticDvFrame::pal() : testsupport::SyntheticDvFrame::ntsc())
-                               .withTimecode({1, 2, 3, 4})
-                               .bytes();
-        TestAviOptions options;
-        if (!isPal) {
-            options.rate = 30000;
-            options.scale = 1001;
-        }
-        const auto path = writeTestFile("metadata_span.avi", buildAvi(options, {frame}));
-        auto avi = OpenDVAvi(path);
+        SCOPED_TRACE(isPal ? "PAL" : "NTSC");
+        const auto frame =
+            (isPal ? SyntheticDvFrame::pal() : SyntheticDvFrame::ntsc()).withTimecode({1, 2, 3, 4}).bytes();
+        const auto system = isPal ? dv::VideoSystem::Pal625_50 : dv::VideoSystem::Ntsc525_60;
+        auto avi = OpenDVAvi(writeTestFile("metadata_span.avi", writtenAvi({frame}, {.system = system})));
         ASSERT_TRUE(avi);
         std::vector<std::byte> blocks(dv::kMaxFrameBytes, std::byte{0xEE});
         std::vector<std::byte> span(dv::kMaxFrameBytes, std::byte{0xEE});
         ASSERT_EQ(avi->readMetadataBlocks(0, blocks).value(), frame.size());
         EXPECT_FALSE(avi->readMetadataBlocks(1, blocks));
         EXPECT_FALSE(avi->readFrame(1, blocks));
-        auto read = avi->readMetadataSpan(0, span);
-        ASSERT_TRUE(read);
-        EXPECT_EQ(*read, frame.size());
+        ASSERT_EQ(avi->readMetadataSpan(0, span).value(), frame.size());
         const std::size_t spanEnd = (frame.size() / dv::kSequenceBytes - 1) * dv::kSequenceBytes + 480;
         for (std::size_t i = 0; i < span.size(); ++i) {
             const std::size_t block = (i % dv::kSequenceBytes) / dv::kDifBlockBytes;
             const bool isMetadata = i < frame.size() && (i < 80 || (block >= 1 && block <= 5));
-            ASSERT_EQ(blocks[i], isMetadata ? frame[i] : std::byte{0xEE}) << "byte " << i << (isPal ? " PAL" : " NTSC");
-            const bool insideSpan = i < spanEnd;
-            ASSERT_EQ(span[i], insideSpan ? frame[i] : std::byte{0xEE}) << "byte " << i << (isPal ? " PAL" : " NTSC");
+            ASSERT_EQ(blocks[i], isMetadata ? frame[i] : std::byte{0xEE}) << "byte " << i;
+            ASSERT_EQ(span[i], i < spanEnd ? frame[i] : std::byte{0xEE}) << "byte " << i;
         }
     }
 }
 
 TEST(AviFrameReads, two_threads_read_the_same_file_at_once)
 {
-    const auto path = writeTestFile("threads.avi", buildAvi({}, sixPalFrames()));
-    auto avi = OpenDVAvi(path);
+    auto avi = OpenDVAvi(writeTestFile("threads.avi", writtenAvi(sixPalFrames())));
     ASSERT_TRUE(avi);
     std::atomic<int> mismatches{0};
     auto readAll = [&](bool metadataOnly) {
@@ -248,34 +244,58 @@ TEST(AviFrameReads, two_threads_read_the_same_file_at_once)
     EXPECT_EQ(mismatches.load(), 0);
 }
 
-// A sparse file of about 5 GB: real frames at the start and the end, holes (JUNK) between,
-// so that the last frames lie beyond 4 GB and need the OpenDML 64-bit offsets.
+// Writes our writer's file to `path` with a hole of `hole` bytes (a 'JUNK' chunk) opening the movie
+// list of every 'AVIX' form; the forms' sizes and the OpenDML offsets move with them.
+void writeWithHoles(Bytes bytes, const std::string& path, std::uint64_t hole)
+{
+    std::vector<std::size_t> forms;
+    for (std::size_t at = 0; at + 12 <= bytes.size(); at += 8 + u32At(bytes, at + 4)) forms.push_back(at);
+    forms.push_back(bytes.size());
+    const auto superIndex = findFourCC(bytes, "indx");  // npos: hidden
+    for (std::size_t k = 1; k + 1 < forms.size(); ++k) {
+        putU32(bytes, forms[k] + 4, u32At(bytes, forms[k] + 4) + static_cast<std::uint32_t>(hole));
+        putU32(bytes, forms[k] + 16, u32At(bytes, forms[k] + 16) + static_cast<std::uint32_t>(hole));
+        const auto base = findFourCC(bytes, "ix00", forms[k]) + 8 + 12;
+        putU64(bytes, base, forms[k] + k * hole);
+        const auto entry = superIndex + 8 + 24 + 16 * k;
+        if (superIndex != std::string::npos) putU64(bytes, entry, u32At(bytes, entry) + k * hole);
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    const auto put = [&](std::size_t from, std::size_t to, std::uint64_t at) {
+        ASSERT_EQ(::pwrite(fd, bytes.data() + from, to - from, static_cast<off_t>(at)), static_cast<ssize_t>(to - from));
+    };
+    put(0, forms[1], 0);
+    for (std::size_t k = 1; k + 1 < forms.size(); ++k) {
+        put(forms[k], forms[k] + 24, forms[k] + (k - 1) * hole);
+        Bytes junk(8);
+        putFourCC(junk, 0, "JUNK");
+        putU32(junk, 4, static_cast<std::uint32_t>(hole - 8));
+        ASSERT_EQ(::pwrite(fd, junk.data(), 8, static_cast<off_t>(forms[k] + 24 + (k - 1) * hole)), 8);
+        put(forms[k] + 24, forms[k + 1], forms[k] + 24 + k * hole);
+    }
+    ::close(fd);
+}
+
+// A sparse file of about 4.4 GB: two frames in each RIFF, 2.2 GB of nothing before the frames of
+// each 'AVIX' form, so that the last frames lie beyond 4 GB and need the OpenDML 64-bit offsets.
 TEST(AviReaderLargeFiles, reads_the_last_frames_of_a_file_beyond_4_gb)
 {
-    constexpr std::uint64_t kHole = 2000000000;  // 2 GB of nothing inside a movie list
-    // Removed however the test ends: a failed check must not leave 5 GB behind.
+    constexpr std::uint64_t kHole = 2200000000;
+    // Removed however the test ends: a failed check must not leave gigabytes behind.
     struct RemovedAtEnd {
-        std::filesystem::path path = testsupport::testPath("beyond_4_gb.avi");
+        std::filesystem::path path = testPath("beyond_4_gb.avi");
         ~RemovedAtEnd() { std::filesystem::remove(path); }
     } file;
-    const auto& path = file.path;
-    for (const auto index : {TestIndex::OpenDml, TestIndex::None}) {
-        TestAviOptions options;
-        options.index = index;
-        const auto& frames = sixPalFrames();
-        TestAviBuilder builder(options);
-        builder.writeToFile(path.string());
-        builder.addFrame(frames[0]).addFrame(frames[1]).addJunk(kHole / 2).startExtensionForm();
-        builder.addJunk(kHole).addFrame(frames[2]).startExtensionForm();
-        builder.addJunk(kHole).addFrame(frames[3]).addFrame(frames[4]).addFrame(frames[5]);
-        builder.finish();
-        ASSERT_GT(builder.frameChunkOffsets().back(), std::uint64_t{1} << 32);
-        ASSERT_GT(std::filesystem::file_size(path), std::uint64_t{1} << 32);
-
-        expectFrames(path.string(), frames, 6, index == TestIndex::OpenDml ? IndexSource::OpenDml : IndexSource::Scan);
-        auto reader = AviReader::open(path.string());
+    const auto written = writtenAvi(sixPalFrames(), {.maxRiffBytes = kTwoFramesARiff});
+    const auto lastChunk = frameChunkOffsets(written).back();
+    for (const auto kept : {Kept::Both, Kept::None}) {
+        writeWithHoles(keepIndexes(written, kept), file.path.string(), kHole);
+        ASSERT_GT(std::filesystem::file_size(file.path), std::uint64_t{1} << 32);
+        expectFrames(file.path.string(), sixPalFrames(), 6, kept == Kept::Both ? IndexSource::OpenDml : IndexSource::Scan);
+        auto reader = AviReader::open(file.path.string());
         ASSERT_TRUE(reader);
-        EXPECT_EQ(reader->sample(0, 5).offsetBytes, builder.frameChunkOffsets().back() + 8);
+        EXPECT_EQ(reader->sample(0, 5).offsetBytes, lastChunk + 2 * kHole + 8);
     }
 }
 

@@ -2,6 +2,7 @@
 // The DV AVI writer: the whole structure of type-1 and type-2 files, read-back across RIFFs, crash
 // recovery, rate conversion and write errors (peers read its files in tests/peer).
 #include "avi/avi_reader.h"
+#include "avi/avi_test_files.h"
 #include "avi/avi_writer.h"
 #include "avi/dv_avi.h"
 #include "avi/riff_writer.h"
@@ -15,7 +16,6 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
@@ -25,46 +25,13 @@ namespace vantrel::avi {
 namespace {
 
 using dv::VideoSystem;
+using testsupport::Bytes;
 using testsupport::readBytes;
 using testsupport::testPath;
+using testsupport::toneFrames;
+using testsupport::u32At;
 
-std::vector<std::vector<std::byte>> makeFrames(VideoSystem system, std::size_t count, std::uint32_t rateHz = 48000,
-                                               std::size_t first = 0)
-{
-    return testsupport::toneFrames(system, count, rateHz, first);
-}
-
-std::filesystem::path dataPath(const std::string& name) { return testPath(name); }
-
-AviWriter writeFile(const std::filesystem::path& path, const AviWriterOptions& options,
-                    const std::vector<std::vector<std::byte>>& frames, bool shouldFinish = true)
-{
-    auto writer = AviWriter::create(path, options);
-    EXPECT_TRUE(writer) << (writer ? "" : writer.error().message);
-    for (const auto& frame : frames) {
-        auto written = writer->writeFrame(frame);
-        EXPECT_TRUE(written) << (written ? "" : written.error().message);
-    }
-    if (shouldFinish) {
-        auto finished = writer->finish();
-        EXPECT_TRUE(finished) << (finished ? "" : finished.error().message);
-    }
-    return std::move(writer.value());
-}
-
-std::uint32_t u32At(const std::vector<std::byte>& bytes, std::size_t offset)
-{
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < 4; ++i) value |= std::to_integer<std::uint32_t>(bytes.at(offset + i)) << (8 * i);
-    return value;
-}
-
-std::uint32_t u16At(const std::vector<std::byte>& bytes, std::size_t offset)
-{
-    return std::to_integer<std::uint32_t>(bytes.at(offset)) | std::to_integer<std::uint32_t>(bytes.at(offset + 1)) << 8;
-}
-
-std::string idAt(const std::vector<std::byte>& bytes, std::size_t offset)
+std::string idAt(const Bytes& bytes, std::size_t offset)
 {
     std::string text;
     for (std::size_t i = 0; i < 4; ++i) {
@@ -74,53 +41,18 @@ std::string idAt(const std::vector<std::byte>& bytes, std::size_t offset)
     return text;
 }
 
-// Top-level RIFFs of a file and, inside each, the chunks (a LIST shows as "LIST:type").
-struct RiffSummary {
-    std::string type;
-    std::uint64_t offset;
-    std::uint32_t sizeBytes;
-    std::map<std::string, std::uint64_t> childOffsets;   // first child of each name
-};
-
-std::vector<RiffSummary> walkRiffs(const std::vector<std::byte>& bytes)
+AviWriter writeFile(const std::filesystem::path& path, const AviWriterOptions& options,
+                    const std::vector<std::vector<std::byte>>& frames, bool shouldFinish = true)
 {
-    std::vector<RiffSummary> riffs;
-    std::size_t offset = 0;
-    while (offset + 12 <= bytes.size()) {
-        EXPECT_EQ(idAt(bytes, offset), "RIFF");
-        RiffSummary riff{idAt(bytes, offset + 8), offset, u32At(bytes, offset + 4), {}};
-        const std::size_t end = offset + 8 + riff.sizeBytes;
-        EXPECT_LE(end, bytes.size());
-        std::size_t child = offset + 12;
-        while (child + 8 <= end && child + 8 <= bytes.size()) {
-            std::string name = idAt(bytes, child);
-            const std::uint32_t size = u32At(bytes, child + 4);
-            if (name == "LIST") name += ":" + idAt(bytes, child + 8);
-            riff.childOffsets.emplace(name, child);
-            child += 8 + size + (size & 1);
-        }
-        EXPECT_EQ(child, end) << "chunks of a RIFF fill it exactly";
-        riffs.push_back(riff);
-        offset = end + (riff.sizeBytes & 1);
-    }
-    return riffs;
-}
-
-// The PCM a type-2 file must hold: every frame's audio as decoded, little-endian.
-std::vector<std::byte> decodedPcm(const std::vector<std::vector<std::byte>>& frames, VideoSystem system)
-{
-    std::vector<std::byte> pcm;
-    std::vector<std::int16_t> samples(dv::kMaxStereoSamplesPerFrame);
+    auto writer = AviWriter::create(path, options);
+    EXPECT_TRUE(writer) << (writer ? "" : writer.error().message);
     for (const auto& frame : frames) {
-        auto decoded = dv::decodeAudio(frame, system, samples);
-        EXPECT_TRUE(decoded);
-        for (std::size_t i = 0; i < 2 * decoded->format.samplesPerChannel; ++i) {
-            const auto value = static_cast<std::uint16_t>(samples[i]);
-            pcm.push_back(static_cast<std::byte>(value & 0xFF));
-            pcm.push_back(static_cast<std::byte>(value >> 8));
-        }
+        EXPECT_TRUE(writer->writeFrame(frame));
     }
-    return pcm;
+    if (shouldFinish) {
+        EXPECT_TRUE(writer->finish());
+    }
+    return std::move(writer.value());
 }
 
 struct FileCase {
@@ -151,7 +83,7 @@ void dumpChunks(const std::vector<std::byte>& b, std::uint64_t from, std::uint64
             continue;
         }
         const auto field = [&](const char* name, std::uint64_t at, int bytes) {
-            out << " " << name << "=" << (bytes == 4 ? u32At(b, d + at) : bytes == 2 ? u16At(b, d + at)
+            out << " " << name << "=" << (bytes == 4 ? u32At(b, d + at) : bytes == 2 ? u32At(b, d + at) & 0xFFFF
                                                                                 : std::to_integer<std::uint32_t>(b.at(d + at)));
         };
         if (id == "avih") {
@@ -219,9 +151,8 @@ TEST(AviWriterLayout, headers_stream_formats_and_indexes_of_both_types_match_the
     };
     for (const Case& c : {Case{"type1-ntsc.avi", {DvAviType::Type1Interleaved, VideoSystem::Ntsc525_60}, 3},
                           Case{"type2-pal.avi", {DvAviType::Type2Separate, VideoSystem::Pal625_50, 472300}, 4}}) {
-        const auto path = testPath(c.name);
-        writeFile(path, c.options, makeFrames(c.options.system, c.frames));
-        const auto bytes = readBytes(path);
+        const auto bytes = testsupport::writtenAvi(toneFrames(c.options.system, c.frames),
+                                                   {c.options.type, c.options.system, c.options.maxRiffBytes});
         dump << "# " << c.name << "\n";
         dumpChunks(bytes, 0, bytes.size(), 0, dump);
     }
@@ -252,70 +183,22 @@ TEST(RiffWriterHelper, fills_in_sizes_and_pads_odd_chunks)
 }
 
 // Small RIFFs: the file goes on in 'AVIX' forms, every one indexed, and reads back bit-exact
-// (the header list, indexes and 'dmlh' of such a file are compared with a golden file below).
-TEST(AviWriterOpenDml, splits_into_avix_riffs_below_the_limit_and_reads_back_bit_exact)
+// (the header list, indexes and 'dmlh' of such a file are compared with a golden file above);
+// cut anywhere before it is finished, it still gives back every complete frame.
+TEST(AviWriterOpenDml, splits_into_avix_riffs_below_the_limit_reads_back_bit_exact_and_survives_a_crash)
 {
     for (const auto& c : kFileCases) {
         SCOPED_TRACE(c.name);
-        const auto frames = makeFrames(c.system, 23);
-        const auto path = dataPath(std::string("riffs_") + c.name + ".avi");
+        const auto frames = toneFrames(c.system, 23);
+        const auto path = testPath(std::string("riffs_") + c.name + ".avi");
         constexpr std::uint64_t kLimit = 700000;   // about four frames a RIFF
-        const auto writer = writeFile(path, {c.type, c.system, kLimit}, frames);
-        EXPECT_EQ(writer.framesWritten(), 23u);
-        const auto riffs = walkRiffs(readBytes(path));
-        ASSERT_GE(riffs.size(), 5u);
-        EXPECT_EQ(writer.riffCount(), riffs.size());
-        for (std::size_t r = 0; r < riffs.size(); ++r) {
-            EXPECT_LE(riffs[r].sizeBytes + 8u, kLimit) << "RIFF " << r;
-            EXPECT_EQ(riffs[r].type, r == 0 ? "AVI " : "AVIX");
-            EXPECT_EQ(riffs[r].childOffsets.count("idx1"), r == 0 ? 1u : 0u);
-        }
-        auto opened = OpenDVAvi(path.string());
-        ASSERT_TRUE(opened) << opened.error();
-        EXPECT_EQ(opened->IsPAL(), c.system == VideoSystem::Pal625_50);
-        const auto& reader = opened->reader();
-        EXPECT_EQ(reader.indexSource(), IndexSource::OpenDml);
-        EXPECT_EQ(reader.streams()[0].header.length, frames.size());   // every RIFF counts
-        ASSERT_EQ(opened->frameCount(), frames.size());
-        std::vector<std::byte> frame(dv::kMaxFrameBytes);
-        for (std::size_t i = 0; i < frames.size(); ++i) {
-            auto read = opened->readFrame(i, frame);
-            ASSERT_TRUE(read);
-            ASSERT_EQ(*read, frames[i].size());
-            ASSERT_TRUE(std::equal(frames[i].begin(), frames[i].end(), frame.begin())) << "frame " << i;
-        }
-        if (c.type == DvAviType::Type2Separate) {
-            std::uint64_t samples = 0;
-            for (std::size_t f = 0; f < frames.size(); ++f) samples += dv::nominalAudioSamples(c.system, 48000, f);
-            EXPECT_EQ(reader.streams()[1].header.length, samples);
-            ASSERT_EQ(reader.sampleCount(1), frames.size());
-            std::vector<std::byte> pcm;
-            std::vector<std::byte> chunk(8192);
-            for (std::size_t i = 0; i < reader.sampleCount(1); ++i) {
-                auto read = reader.readSample(1, i, chunk);
-                ASSERT_TRUE(read);
-                pcm.insert(pcm.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(*read));
-            }
-            EXPECT_EQ(pcm, decodedPcm(frames, c.system));
-        }
-    }
-}
-
-TEST(AviWriterCrashSafety, an_unfinished_file_gives_back_every_complete_frame)
-{
-    for (const auto& c : kFileCases) {
-        SCOPED_TRACE(c.name);
-        const auto frames = makeFrames(c.system, 14);
-        const auto path = dataPath(std::string("crash_") + c.name + ".avi");
-        {
-            // Small RIFFs, so the crash comes after some RIFFs were closed and indexed.
-            const auto writer = writeFile(path, {c.type, c.system, 600000}, frames, false);
-        }   // the writer goes away without finish(), as a crash would leave the file
+        auto writer = writeFile(path, {c.type, c.system, kLimit}, frames, false);
+        // Before finish() the file is what a crash would leave: every complete frame comes back.
         const auto whole = readBytes(path);
         const std::size_t perFrame = whole.size() / frames.size();
         for (std::size_t cut : {whole.size(), whole.size() - perFrame / 2, whole.size() - 3 * perFrame - 11}) {
             SCOPED_TRACE(cut);
-            const auto cutPath = dataPath(std::string("crash_cut_") + c.name + ".avi");
+            const auto cutPath = testPath("crash_cut.avi");
             testsupport::writeBytes(cutPath, std::span(whole).first(cut));
             auto reader = AviReader::open(cutPath.string());
             ASSERT_TRUE(reader) << reader.error().message;
@@ -337,16 +220,41 @@ TEST(AviWriterCrashSafety, an_unfinished_file_gives_back_every_complete_frame)
                 ASSERT_TRUE(std::equal(frames[i].begin(), frames[i].end(), frame.begin())) << "frame " << i;
             }
         }
+        ASSERT_TRUE(writer.finish());
+        const auto bytes = readBytes(path);
+        std::size_t riffs = 0;
+        std::size_t at = 0;
+        for (; at + 12 <= bytes.size(); at += 8 + u32At(bytes, at + 4), ++riffs) {
+            SCOPED_TRACE(riffs);
+            EXPECT_LE(u32At(bytes, at + 4) + 8u, kLimit);
+            EXPECT_EQ(idAt(bytes, at) + idAt(bytes, at + 8), riffs == 0 ? "RIFFAVI " : "RIFFAVIX");
+            EXPECT_EQ(testsupport::findFourCC(bytes, "idx1", at) < at + 8 + u32At(bytes, at + 4), riffs == 0);
+        }
+        EXPECT_EQ(at, bytes.size()) << "the RIFFs fill the file";
+        ASSERT_GE(riffs, 5u);
+        EXPECT_EQ(writer.riffCount(), riffs);
+        testsupport::expectFrames(path, frames, frames.size(), IndexSource::OpenDml);
+        auto opened = OpenDVAvi(path.string());
+        ASSERT_TRUE(opened) << opened.error();
+        EXPECT_EQ(opened->IsPAL(), c.system == VideoSystem::Pal625_50);
+        const auto& reader = opened->reader();
+        EXPECT_EQ(reader.streams()[0].header.length, frames.size());   // every RIFF counts
+        if (c.type == DvAviType::Type2Separate) {
+            std::uint64_t samples = 0;
+            for (std::size_t f = 0; f < frames.size(); ++f) samples += dv::nominalAudioSamples(c.system, 48000, f);
+            EXPECT_EQ(reader.streams()[1].header.length, samples);
+            EXPECT_EQ(reader.sampleCount(1), frames.size());  // the sound itself: GStreamer reads it in tests/peer
+        }
     }
 }
 
 TEST(AviWriterAudio, resamples_a_32k_scene_into_the_48k_stream_keeping_time)
 {
     // 20 frames at 48 kHz, then 20 recorded at 32 kHz, then 10 at 44.1 kHz.
-    auto frames = makeFrames(VideoSystem::Pal625_50, 20, 48000);
-    for (auto& frame : makeFrames(VideoSystem::Pal625_50, 20, 32000, 20)) frames.push_back(std::move(frame));
-    for (auto& frame : makeFrames(VideoSystem::Pal625_50, 10, 44100, 40)) frames.push_back(std::move(frame));
-    const auto path = dataPath("rate_change.avi");
+    auto frames = toneFrames(VideoSystem::Pal625_50, 20, 48000);
+    for (auto& frame : toneFrames(VideoSystem::Pal625_50, 20, 32000, 20)) frames.push_back(std::move(frame));
+    for (auto& frame : toneFrames(VideoSystem::Pal625_50, 10, 44100, 40)) frames.push_back(std::move(frame));
+    const auto path = testPath("rate_change.avi");
     const auto writer = writeFile(path, {DvAviType::Type2Separate, VideoSystem::Pal625_50}, frames);
     EXPECT_EQ(writer.audioSampleRateHz(), 48000u);
     // 2 seconds of pictures hold 2 seconds of sound at the stream's rate, to a sample.
@@ -380,24 +288,29 @@ TEST(AviWriterAudio, resamples_a_32k_scene_into_the_48k_stream_keeping_time)
 
 TEST(AviWriterErrors, reports_every_failed_write_with_the_file_and_the_cause)
 {
-    const auto frames = makeFrames(VideoSystem::Pal625_50, 3);
-    {   // A full disk: /dev/full takes the open but fails every write.
-        auto writer = AviWriter::create("/dev/full", {DvAviType::Type2Separate, VideoSystem::Pal625_50});
-        ASSERT_FALSE(writer);
-        EXPECT_EQ(writer.error().code, AviWriteErrorCode::WriteFailed);
-        EXPECT_NE(writer.error().message.find("/dev/full"), std::string::npos);
-        EXPECT_NE(writer.error().message.find("No space left"), std::string::npos) << writer.error().message;
-    }
-    {   // A folder that is gone.
-        const auto folder = dataPath("gone");
-        std::filesystem::remove_all(folder);
-        auto writer = AviWriter::create(folder / "capture.avi", {DvAviType::Type1Interleaved, VideoSystem::Pal625_50});
-        ASSERT_FALSE(writer);
-        EXPECT_EQ(writer.error().code, AviWriteErrorCode::CannotCreate);
-        EXPECT_NE(writer.error().message.find("capture.avi"), std::string::npos);
+    const auto frames = toneFrames(VideoSystem::Pal625_50, 3);
+    // A full disk (/dev/full takes the open but fails every write), a folder that is gone, no type.
+    struct Refusal {
+        std::filesystem::path path;
+        DvAviType type;
+        AviWriteErrorCode code;
+        const char* cause;
+    };
+    const Refusal refusals[] = {
+        {"/dev/full", DvAviType::Type2Separate, AviWriteErrorCode::WriteFailed, "No space left"},
+        {testPath("gone") / "capture.avi", DvAviType::Type1Interleaved, AviWriteErrorCode::CannotCreate, ""},
+        {testPath("x.avi"), DvAviType::Unknown, AviWriteErrorCode::InvalidOptions, ""},
+    };
+    for (const auto& r : refusals) {
+        auto writer = AviWriter::create(r.path, {r.type, VideoSystem::Pal625_50});
+        ASSERT_FALSE(writer) << r.path;
+        EXPECT_EQ(writer.error().code, r.code) << r.path;
+        const bool namesTheFile = writer.error().message.find(r.path.filename().string()) != std::string::npos;
+        EXPECT_EQ(namesTheFile, r.code != AviWriteErrorCode::InvalidOptions) << writer.error().message;
+        EXPECT_NE(writer.error().message.find(r.cause), std::string::npos) << writer.error().message;
     }
     {   // The file removed while it is written: finish() says so instead of claiming success.
-        const auto folder = dataPath("removed");
+        const auto folder = testPath("removed");
         std::filesystem::create_directories(folder);
         auto writer = AviWriter::create(folder / "capture.avi", {DvAviType::Type1Interleaved, VideoSystem::Pal625_50});
         ASSERT_TRUE(writer);
@@ -408,19 +321,17 @@ TEST(AviWriterErrors, reports_every_failed_write_with_the_file_and_the_cause)
         EXPECT_EQ(finished.error().code, AviWriteErrorCode::FileRemoved);
     }
     {   // A frame of the wrong size is refused and the file goes on.
-        auto writer = AviWriter::create(dataPath("wrong_size.avi"), {DvAviType::Type1Interleaved, VideoSystem::Ntsc525_60});
+        auto writer = AviWriter::create(testPath("wrong_size.avi"), {DvAviType::Type1Interleaved, VideoSystem::Ntsc525_60});
         ASSERT_TRUE(writer);
         auto refused = writer->writeFrame(frames[0]);   // a PAL frame into an NTSC file
         ASSERT_FALSE(refused);
         EXPECT_EQ(refused.error().code, AviWriteErrorCode::InvalidFrame);
-        const auto ntsc = makeFrames(VideoSystem::Ntsc525_60, 1);
+        const auto ntsc = toneFrames(VideoSystem::Ntsc525_60, 1);
         EXPECT_TRUE(writer->writeFrame(ntsc[0]));
         EXPECT_TRUE(writer->finish());
         EXPECT_FALSE(writer->writeFrame(ntsc[0]));
         EXPECT_EQ(writer->finish().error().code, AviWriteErrorCode::NotWritable);
     }
-    EXPECT_EQ(AviWriter::create(dataPath("x.avi"), {DvAviType::Unknown, VideoSystem::Pal625_50}).error().code,
-              AviWriteErrorCode::InvalidOptions);
 }
 
 TEST(AviWriterErrors, a_short_write_at_the_file_size_limit_stops_the_file_with_an_error)
@@ -429,12 +340,12 @@ TEST(AviWriterErrors, a_short_write_at_the_file_size_limit_stops_the_file_with_a
     struct rlimit saved {};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    auto writer = AviWriter::create(dataPath("size_limit.avi"), {DvAviType::Type2Separate, VideoSystem::Pal625_50});
+    auto writer = AviWriter::create(testPath("size_limit.avi"), {DvAviType::Type2Separate, VideoSystem::Pal625_50});
     ASSERT_TRUE(writer);
     struct rlimit limited = saved;
     limited.rlim_cur = 400000;   // two and a half frames
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const auto frames = makeFrames(VideoSystem::Pal625_50, 4);
+    const auto frames = toneFrames(VideoSystem::Pal625_50, 4);
     std::optional<AviWriteError> failure;
     std::size_t accepted = 0;
     for (const auto& frame : frames) {
@@ -459,8 +370,8 @@ TEST(AviWriterErrors, a_short_write_at_the_file_size_limit_stops_the_file_with_a
 TEST(AviWriterErrors, a_file_whose_super_index_is_full_refuses_more_frames_but_still_finishes)
 {
     // One frame a RIFF: the 512 slots of the super index are used up after 512 frames.
-    const auto frame = makeFrames(VideoSystem::Ntsc525_60, 1)[0];
-    const auto path = dataPath("full_super_index.avi");
+    const auto frame = toneFrames(VideoSystem::Ntsc525_60, 1)[0];
+    const auto path = testPath("full_super_index.avi");
     auto writer = AviWriter::create(path, {DvAviType::Type1Interleaved, VideoSystem::Ntsc525_60, 150000});
     ASSERT_TRUE(writer);
     std::size_t accepted = 0;

@@ -2,10 +2,12 @@
 // Raw DV files (DIF frames back to back) open like DV AVI files: the standard from the DIF header,
 // every whole frame as stored, the analysis thread over them; ffmpeg's raw DV counted by ffprobe.
 #include "avi/analysis_thread.h"
+#include "avi/avi_test_files.h"
 #include "avi/dv_avi.h"
 #include "support/run_tool.h"
 #include "support/synthetic_dv_frame.h"
 #include "support/test_files.h"
+#include "support/test_frames.h"
 
 #include <gtest/gtest.h>
 
@@ -16,26 +18,6 @@ namespace {
 
 using testsupport::SyntheticDvFrame;
 using testsupport::testPath;
-using testsupport::writeBytes;
-
-// Frame i carries the time code 00:00:ss ff = i and the recording second i.
-std::vector<std::byte> rawFrames(bool isPal, int count)
-{
-    std::vector<std::byte> bytes;
-    for (int i = 0; i < count; ++i) {
-        auto frame = isPal ? SyntheticDvFrame::pal() : SyntheticDvFrame::ntsc();
-        frame.withTimecode({0, 0, i / 25, i % 25}).withRecordingDate({2011, 3, 9}, {7, 45, i % 60});
-        bytes.insert(bytes.end(), frame.bytes().begin(), frame.bytes().end());
-    }
-    return bytes;
-}
-
-std::string writeRaw(const std::string& name, std::span<const std::byte> bytes)
-{
-    const auto path = testPath(name);
-    EXPECT_TRUE(writeBytes(path, bytes));
-    return path.string();
-}
 
 struct StandardCase {
     const char* name;
@@ -53,9 +35,11 @@ TEST(RawDvFile, opens_both_standards_and_the_analysis_decodes_every_whole_frame)
 {
     for (const auto& c : kStandards) {
         SCOPED_TRACE(c.name);
-        auto bytes = rawFrames(c.isPal, 30);
+        // Frame i carries the time code 00:00:ss ff = i.
+        auto bytes = testsupport::joinFrames(
+            testsupport::toneFrames(c.isPal ? dv::VideoSystem::Pal625_50 : dv::VideoSystem::Ntsc525_60, 30));
         bytes.resize(bytes.size() + 5000, std::byte{0x55});  // an interrupted recording's torn frame
-        auto dv = OpenDVAvi(writeRaw(std::string(c.name) + ".dv", bytes));
+        auto dv = OpenDVAvi(testsupport::writeTestFile(std::string(c.name) + ".dv", bytes));
         ASSERT_TRUE(dv) << dv.error();
         EXPECT_EQ(dv->IsPAL(), c.isPal);
         EXPECT_EQ(dv->streamInfo().dwRate, c.dwRate);
@@ -92,7 +76,7 @@ TEST(RawDvFile, refuses_files_that_do_not_begin_a_dv_frame)
         {"header_block_without_subcode_behind_it", headerWithoutSubcode},
         {"text", std::vector<std::byte>(200000, std::byte{'a'})},
     };
-    for (const auto& [defect, bytes] : cases) EXPECT_FALSE(OpenDVAvi(writeRaw(std::string(defect) + ".dv", bytes))) << defect;
+    for (const auto& [defect, bytes] : cases) EXPECT_FALSE(OpenDVAvi(testsupport::writeTestFile(std::string(defect) + ".dv", bytes))) << defect;
 }
 
 TEST(RawDvFile, opens_pal_and_ntsc_raw_dv_written_by_ffmpeg_frame_for_frame)

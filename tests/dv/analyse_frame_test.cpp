@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// AnalyseFrame on whole frames: every field, the fall-backs, the observer and the fast readers' contract.
+// AnalyseFrame on whole frames: every field, the fall-backs, the observer, the fast readers'
+// contract, and how many leading sequences decide the record.
 #include "dv/pack_decoders.h"
+#include "support/records.h"
 #include "support/scoped_env.h"
 #include "support/synthetic_dv_frame.h"
 
@@ -33,10 +35,15 @@ std::array<int, 9> tmFields(const std::tm& tm)
     return {tm.tm_year, tm.tm_mon, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, tm.tm_wday, tm.tm_yday, tm.tm_isdst};
 }
 
+DVFrameInfo analysed(std::span<const std::byte> frame, VideoSystem system, DVFrameInfo info = DVFrameInfo{})
+{
+    AnalyseFrame(frame, system, info);
+    return info;
+}
+
 DVFrameInfo analysed(const SyntheticDvFrame& frame, DVFrameInfo info = DVFrameInfo{})
 {
-    AnalyseFrame(frame.span(), frame.system(), info);
-    return info;
+    return analysed(frame.span(), frame.system(), info);
 }
 
 TEST(AnalyseFrame, fills_every_field_from_a_camcorder_frame)
@@ -44,6 +51,7 @@ TEST(AnalyseFrame, fills_every_field_from_a_camcorder_frame)
     const ScopedTimeZone zone{kUtc};
     const auto info = analysed(fullPalFrame());
     EXPECT_STREQ(info.szTimeCode, "TimeCode 00:12:31   04");
+    // A Wednesday, the 196th day: week and year day are filled in by mktime.
     EXPECT_EQ(tmFields(info.tmRecorded), (std::array{104, 6, 14, 18, 3, 9, 3, 195, 0}));
     EXPECT_DOUBLE_EQ(info.dIris, 4.0);
     EXPECT_STREQ(info.szExposure, "Manual");
@@ -56,23 +64,7 @@ TEST(AnalyseFrame, fills_every_field_from_a_camcorder_frame)
     EXPECT_EQ(analysed(fullPalFrame().withShutterWord(0xFFFE)).dShutter, 0.0);  // zero is a value
 }
 
-TEST(AnalyseFrame, reads_ntsc_frames_of_ten_sequences)
-{
-    const ScopedTimeZone zone{kUtc};
-    const auto frame = SyntheticDvFrame::ntsc()
-                           .withRecordingDate({1999, 12, 31}, {23, 59, 59})
-                           .withTimecode({23, 59, 59, 29})
-                           .withCameraPack(0x08, 0x00, 0x00, 0x00)
-                           .withShutterWord(0x809D);  // v = 157: 262 lines x 60 fields / 157 = 100.1
-    ASSERT_EQ(frame.bytes().size(), kNtscFrameBytes);
-    const auto info = analysed(frame);
-    EXPECT_STREQ(info.szTimeCode, "TimeCode 23:59:59   29");
-    EXPECT_EQ(info.tmRecorded.tm_year + 1900, 1999);
-    EXPECT_EQ(info.dShutter, 100.0);
-    EXPECT_STREQ(info.szExposure, "Fully automatic");
-}
-
-TEST(AnalyseFrame, writes_fall_backs_for_a_frame_without_packs)
+TEST(AnalyseFrame, writes_fall_backs_for_missing_packs_and_keeps_the_other_date_fields)
 {
     const ScopedTimeZone zone{kUtc};
     DVFrameInfo previous = analysed(fullPalFrame());
@@ -91,23 +83,10 @@ TEST(AnalyseFrame, writes_fall_backs_for_a_frame_without_packs)
     EXPECT_EQ(info.dShutter, -1.0);
     // The day of the month and the last three fields keep what they held.
     EXPECT_EQ(tmFields(info.tmRecorded), (std::array{-1, -1, 17, -1, -1, -1, 5, 200, 0}));
-}
-
-TEST(AnalyseFrame, a_date_without_its_time_pack_keeps_the_day_of_the_previous_frame)
-{
-    const ScopedTimeZone zone{kUtc};
-    const auto first = analysed(fullPalFrame());
-    const auto info = analysed(fullPalFrame().withDamagedSubcodePacks(kRecordingTimePack), first);
-    EXPECT_EQ(info.tmRecorded.tm_year, -1);
-    EXPECT_EQ(info.tmRecorded.tm_mday, 14);
-}
-
-TEST(AnalyseFrame, a_refused_date_reads_as_no_date)
-{
-    const ScopedTimeZone zone{kUtc};
-    const auto info = analysed(fullPalFrame().withRecordingDate({1969, 6, 1}, {12, 0, 0}));
-    EXPECT_EQ(info.tmRecorded.tm_year, -1);
-    EXPECT_EQ(info.tmRecorded.tm_sec, -1);
+    // A date without its time pack: no date, and the day is the previous frame's.
+    const auto dateOnly = analysed(fullPalFrame().withDamagedSubcodePacks(kRecordingTimePack), analysed(fullPalFrame()));
+    EXPECT_EQ(dateOnly.tmRecorded.tm_year, -1);
+    EXPECT_EQ(dateOnly.tmRecorded.tm_mday, 14);
 }
 
 class RecordingObserver : public IFrameInfoObserver {
@@ -135,24 +114,13 @@ TEST(AnalyseFrame, tells_the_observer_about_the_finished_record)
     EXPECT_EQ(observer.lastTimeCode, "TimeCode 00:12:31   04");
 }
 
-bool sameRecord(const DVFrameInfo& a, const DVFrameInfo& b)
-{
-    return a.dShutter == b.dShutter && a.nGain == b.nGain && a.dIris == b.dIris &&
-           tmFields(a.tmRecorded) == tmFields(b.tmRecorded) && std::strcmp(a.szTimeCode, b.szTimeCode) == 0 &&
-           std::strcmp(a.szWhiteBalanceMode, b.szWhiteBalanceMode) == 0 &&
-           std::strcmp(a.szWhiteBalance, b.szWhiteBalance) == 0 && std::strcmp(a.szFocus, b.szFocus) == 0 &&
-           std::strcmp(a.szExposure, b.szExposure) == 0;
-}
-
 TEST(AnalyseFrame, needs_only_the_subcode_and_vaux_blocks)
 {
     const ScopedTimeZone zone{kUtc};
     const auto reference = analysed(fullPalFrame());
     // Pack headers as fill bytes would be found if any decoder looked outside blocks 1..5.
-    for (std::uint8_t fill : {0x00, 0x13, 0x62, 0x63, 0x70, 0x7F, 0xFF}) {
-        auto sparse = fullPalFrame().withOnlyMetadataBlocks(fill);
-        EXPECT_TRUE(sameRecord(analysed(sparse), reference)) << "fill " << std::hex << int{fill};
-    }
+    for (std::uint8_t fill : {0x00, 0x13, 0x62, 0x63, 0x70, 0x7F, 0xFF})
+        EXPECT_TRUE(testsupport::sameRecord(analysed(fullPalFrame().withOnlyMetadataBlocks(fill)), reference)) << +fill;
 }
 
 TEST(AnalyseFrame, leaves_the_padding_inside_the_recording_time_as_it_was)
@@ -172,15 +140,132 @@ TEST(AnalyseFrame, leaves_the_padding_inside_the_recording_time_as_it_was)
 TEST(FrameRecord, tells_a_never_analysed_record)
 {
     EXPECT_TRUE(isNeverAnalysed(DVFrameInfo{}));
-    DVFrameInfo emptyFrame{};
-    AnalyseFrame(SyntheticDvFrame::pal().span(), VideoSystem::Pal625_50, emptyFrame);
-    EXPECT_FALSE(isNeverAnalysed(emptyFrame));
+    EXPECT_FALSE(isNeverAnalysed(analysed(SyntheticDvFrame::pal())));
     DVFrameInfo oneField{};
     oneField.tmRecorded.tm_isdst = 1;
     EXPECT_FALSE(isNeverAnalysed(oneField));
     DVFrameInfo lastByte{};
     lastByte.szExposure[31] = 'x';
     EXPECT_FALSE(isNeverAnalysed(lastByte));
+}
+
+constexpr DVPack kTimeCode{{kTimeCodePack, 0x04, 0x31, 0x12, 0x00}};   // 00:12:31 frame 4
+constexpr DVPack kDate{{kRecordingDatePack, 0xFF, 0xD4, 0xE7, 0x04}};  // 14 July 2004
+constexpr DVPack kTime{{kRecordingTimePack, 0xFF, 0x89, 0x83, 0xD8}};  // 18:03:09
+constexpr DVPack kCamera{{kCameraPack, 0xD0, 0x44, 0x25, 0xFF}};
+constexpr std::uint16_t kShutterWord = 0x0138;  // 1/50 s
+constexpr std::size_t kNowhere = 99;            // past every sequence
+
+// The sequence of the first copy of each pack; a copy follows in every later sequence, as
+// camcorders repeat them, and the sequences before hold filler packs only.
+struct FirstCopies {
+    std::size_t timeCode;
+    std::size_t date;
+    std::size_t time;
+    std::size_t camera;
+    std::size_t shutter;
+};
+
+SyntheticDvFrame withPacksFrom(SyntheticDvFrame frame, FirstCopies at)
+{
+    for (std::size_t s = 0; s < frame.sequences(); ++s) {
+        if (s >= at.timeCode) frame.withSubcodePack(s, 0, 0, kTimeCode);
+        if (s >= at.date) frame.withSubcodePack(s, 0, 1, kDate);
+        if (s >= at.time) frame.withSubcodePack(s, 1, 1, kTime);
+        if (s >= at.camera) frame.withVauxPack(s, 0, 0, kCamera);
+        if (s >= at.shutter) frame.withShutterWordAt(s, 2, kShutterWord);
+    }
+    return frame;
+}
+
+SyntheticDvFrame camcorderFrame(SyntheticDvFrame frame)
+{
+    return frame.withRecordingDate({2004, 7, 14}, {18, 3, 9})
+        .withTimecode({0, 12, 31, 4})
+        .withCameraPack(testsupport::CameraPackFields{})
+        .withShutterWord(kShutterWord);
+}
+
+// The count is `expected`, the first `expected` sequences analyse like the whole frame, and
+// one sequence fewer does not.
+testing::AssertionResult decidedBy(std::span<const std::byte> frame, VideoSystem system, std::size_t expected)
+{
+    const auto count = SequencesDecidingAnalysis(frame, system);
+    if (count != expected)
+        return testing::AssertionFailure() << "count " << (count ? std::to_string(*count) : "nothing");
+    if (expected > searchableSequences(frame, system))
+        return testing::AssertionFailure() << "count above the searchable sequences";
+    const auto whole = analysed(frame, system);
+    if (!testsupport::sameRecord(analysed(frame.first(expected * kSequenceBytes), system), whole))
+        return testing::AssertionFailure() << "the first " << expected << " sequences analyse unlike the whole frame";
+    if (testsupport::sameRecord(analysed(frame.first((expected - 1) * kSequenceBytes), system), whole))
+        return testing::AssertionFailure() << "the first " << expected - 1 << " sequences already analyse alike";
+    return testing::AssertionSuccess();
+}
+
+constexpr std::size_t kNothing = 0;
+
+TEST(SequencesDecidingAnalysis, counts_to_the_first_acceptable_copy_that_comes_last)
+{
+    const ScopedTimeZone zone{kUtc};
+    const auto pal = [](FirstCopies at) { return withPacksFrom(SyntheticDvFrame::pal(), at); };
+    const auto ntsc = [](FirstCopies at) { return withPacksFrom(SyntheticDvFrame::ntsc(), at); };
+    // A good date only in sequence 8 behind a damaged copy (0xFF data) in sequence 0.
+    const DVPack damagedDate{{kRecordingDatePack, 0xFF, 0xD4, 0xFF, 0x04}};
+    const auto camcorder = camcorderFrame(SyntheticDvFrame::pal());
+    const auto refusedDate = SyntheticDvFrame(camcorder).withRecordingDate({1969, 6, 1}, {12, 0, 0});
+    struct Case {
+        const char* name;
+        SyntheticDvFrame frame;
+        std::size_t expected;
+        std::size_t spanBytes = kPalFrameBytes;       // the frame cut to this length
+        VideoSystem readAs = VideoSystem::Unknown;  // the frame's own system
+    };
+    const Case cases[] = {
+        {"PAL camcorder: date and time in the second half", camcorder, 7},
+        {"NTSC camcorder", camcorderFrame(SyntheticDvFrame::ntsc()), 6},
+        {"everything in sequence 0", pal({0, 0, 0, 0, 0}), 1},
+        {"time code", pal({10, 0, 0, 0, 0}), 11},
+        {"date", pal({0, 8, 0, 0, 0}), 9},
+        {"time, in the last sequence", pal({0, 3, 11, 0, 0}), 12},
+        {"camera pack", pal({0, 0, 0, 5, 0}), 6},
+        {"shutter", pal({0, 0, 0, 0, 4}), 5},
+        {"shutter from an odd sequence: the next even one", pal({0, 0, 0, 0, 3}), 5},
+        {"mixed", pal({2, 6, 6, 1, 2}), 7},
+        {"NTSC time in the last sequence", ntsc({0, 0, 9, 0, 0}), 10},
+        {"NTSC shutter", ntsc({0, 0, 0, 0, 7}), 9},
+        {"damaged date passed over", pal({0, 8, 0, 0, 0}).withSubcodePack(0, 0, 3, damagedDate), 9},
+        // Before sequence 4: no value (v = 255), an empty word, and a value in an odd sequence.
+        {"shutter words without a value passed over",
+         pal({0, 0, 0, 0, kNowhere})
+             .withShutterWordAt(0, 2, 0x00FF)
+             .withShutterWordAt(2, 2, 0xFFFF)
+             .withShutterWordAt(3, 2, kShutterWord)
+             .withShutterWordAt(4, 2, kShutterWord),
+         5},
+        {"a date the calendar refuses still counts", refusedDate, 7},
+        {"nine sequences and a bit", camcorder, 7, 9 * kSequenceBytes + 480},
+        {"seven sequences", camcorder, 7, 7 * kSequenceBytes},
+        {"sequence 6 a byte short", camcorder, kNothing, 7 * kSequenceBytes - 1},
+        {"empty span", camcorder, kNothing, 0},
+        {"no time code", pal({kNowhere, 0, 0, 0, 0}), kNothing},
+        {"no date", pal({0, kNowhere, 0, 0, 0}), kNothing},
+        {"no time", pal({0, 0, kNowhere, 0, 0}), kNothing},
+        {"no camera pack", pal({0, 0, 0, kNowhere, 0}), kNothing},
+        {"no shutter", pal({0, 0, 0, 0, kNowhere}), kNothing},
+        {"only damaged time codes", SyntheticDvFrame(camcorder).withDamagedSubcodePacks(kTimeCodePack), kNothing},
+        {"a shutter without value", SyntheticDvFrame(camcorder).withShutterWord(0x80FF), kNothing},
+        {"PAL read as NTSC: time only in sequences 10 and 11", pal({0, 0, 10, 0, 0}), kNothing, kPalFrameBytes,
+         VideoSystem::Ntsc525_60},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto bytes = c.frame.truncatedTo(c.spanBytes);
+        const auto system = c.readAs == VideoSystem::Unknown ? c.frame.system() : c.readAs;
+        if (c.expected == kNothing) EXPECT_FALSE(SequencesDecidingAnalysis(bytes, system));
+        else EXPECT_TRUE(decidedBy(bytes, system, c.expected));
+    }
+    EXPECT_EQ(analysed(refusedDate).tmRecorded.tm_year, -1) << "a refused date reads as no date";
 }
 
 }  // namespace

@@ -1,93 +1,112 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Pack search: order over sequences, blocks and slots, the filler test, sequence counts, short spans.
+// Pack search: order over sequences, blocks and slots, the filler and value-range tests, sequence counts, short spans.
 #include "dv/pack_search.h"
 #include "support/synthetic_dv_frame.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <vector>
 
 namespace vantrel::dv {
 namespace {
 
 using testsupport::SyntheticDvFrame;
 
-constexpr DVPack timeCodePack(std::uint8_t marker) { return DVPack{{kTimeCodePack, marker, 0x11, 0x22, 0x03}}; }
+enum class Area { Subcode, Vaux };
 
-TEST(SubcodePackSearch, takes_the_first_copy_in_sequence_then_block_then_slot_order)
+struct Placed {
+    Area area;
+    std::size_t sequence;
+    std::size_t block;
+    std::size_t slot;
+    DVPack pack;
+};
+
+constexpr int kNone = -1;
+constexpr std::size_t kWhole = kPalFrameBytes;
+
+struct SearchCase {
+    const char* name;
+    std::vector<Placed> packs;  // into a PAL frame, in this order; all of one area
+    std::size_t spanBytes;      // the frame cut to this length
+    VideoSystem readAs;         // given to the player-side subcode search and the VAUX search
+    int found;                  // the placed pack that search returns, or kNone
+    int foundBySize;            // the placed pack the capture-side subcode search returns, or kNone
+};
+
+constexpr DVPack tc(std::uint8_t marker) { return DVPack{{kTimeCodePack, marker, 0x11, 0x22, 0x03}}; }
+constexpr DVPack tcWith(std::size_t index, std::uint8_t value)
 {
-    auto frame = SyntheticDvFrame::pal()
-                     .withSubcodePack(1, 0, 0, timeCodePack(0x01))   // sequence 1, first block, first slot
-                     .withSubcodePack(0, 1, 5, timeCodePack(0x02))   // sequence 0, second block, last slot
-                     .withSubcodePack(0, 1, 4, timeCodePack(0x03));  // same block, an earlier slot
-    const auto found = FindSubcodePack(frame.span(), VideoSystem::Pal625_50, kTimeCodePack);
-    ASSERT_TRUE(found);
-    EXPECT_EQ(found->pc[1], 0x03);
+    DVPack pack = tc(0x01);
+    pack.pc[index] = value;
+    return pack;
+}
+constexpr DVPack camera(std::uint8_t marker) { return DVPack{{kCameraPack, marker, 0, 0, 0}}; }
 
-    frame.withSubcodePack(0, 0, 5, timeCodePack(0x04));  // first block wins over the second
-    EXPECT_EQ(FindSubcodePack(frame.span(), VideoSystem::Pal625_50, kTimeCodePack)->pc[1], 0x04);
-    EXPECT_EQ(FindSubcodePackIn(frame.span(), kTimeCodePack)->pc[1], 0x04);
+constexpr auto S = Area::Subcode;
+constexpr auto V = Area::Vaux;
+constexpr auto kPal = VideoSystem::Pal625_50;
+
+const SearchCase kSearchCases[] = {
+    {"sequence before block before slot", {{S, 1, 0, 0, tc(1)}, {S, 0, 1, 5, tc(2)}, {S, 0, 1, 4, tc(3)}}, kWhole, kPal, 2, 2},
+    {"first block before second", {{S, 0, 1, 4, tc(3)}, {S, 0, 0, 5, tc(4)}}, kWhole, kPal, 1, 1},
+    {"0xFF in PC2 is a damaged copy", {{S, 0, 0, 0, tcWith(2, 0xFF)}, {S, 0, 0, 1, tc(2)}}, kWhole, kPal, 1, 1},
+    {"0xFF in PC3 is a damaged copy", {{S, 0, 0, 0, tcWith(3, 0xFF)}, {S, 0, 0, 1, tc(2)}}, kWhole, kPal, 1, 1},
+    {"0xFF in PC4 is a damaged copy", {{S, 0, 0, 0, tcWith(4, 0xFF)}, {S, 0, 0, 1, tc(2)}}, kWhole, kPal, 1, 1},
+    // A pack without value ranges (here binary group 0x14): only the player side tests the data bytes.
+    {"0xFF in PC3 of a pack without ranges", {{S, 0, 0, 0, {{0x14, 1, 2, 0xFF, 4}}}, {S, 0, 0, 1, {{0x14, 1, 2, 3, 4}}}},
+     kWhole, kPal, 1, 0},
+    {"only damaged copies", {{S, 0, 0, 0, tcWith(3, 0xFF)}, {S, 5, 1, 2, tcWith(2, 0xFF)}}, kWhole, kPal, kNone, kNone},
+    // The filler test leaves PC1 alone, but 0xFF frames are out of range on both sides.
+    {"0xFF in PC1", {{S, 0, 0, 0, tc(0xFF)}}, kWhole, kPal, kNone, kNone},
+    {"sequence 10 of PAL, whole pack", {{S, 10, 1, 2, {{kTimeCodePack, 0xC5, 0xD4, 0xD7, 0x04}}}}, kWhole, kPal, 0, 0},
+    {"sequence 10 read as NTSC", {{S, 10, 1, 2, tc(1)}}, kWhole, VideoSystem::Ntsc525_60, kNone, 0},
+    {"sequence 10 read as unknown", {{S, 10, 1, 2, tc(1)}}, kWhole, VideoSystem::Unknown, kNone, 0},
+    {"last slot of a whole frame", {{S, 11, 1, 5, tc(1)}}, kWhole, kPal, 0, 0},
+    {"a byte short of PAL: NTSC's ten sequences", {{S, 11, 1, 5, tc(1)}}, kPalFrameBytes - 1, kPal, kNone, kNone},
+    {"sequence 9 of an NTSC-sized span", {{S, 9, 1, 5, tc(1)}}, kNtscFrameBytes, kPal, 0, 0},
+    {"sequence 2 not whole", {{S, 2, 0, 0, tc(1)}}, 2 * kSequenceBytes + 480, kPal, kNone, kNone},
+    {"empty span", {{S, 0, 0, 0, tc(1)}}, 0, kPal, kNone, kNone},
+    {"one block", {{S, 0, 0, 0, tc(1)}}, 91, kPal, kNone, kNone},
+    {"a byte short of a sequence", {{S, 0, 0, 0, tc(1)}}, kSequenceBytes - 1, kPal, kNone, kNone},
+    {"VAUX: sequence before block", {{V, 1, 0, 0, camera(1)}, {V, 0, 2, 14, camera(2)}}, kWhole, kPal, 1, kNone},
+    {"VAUX: block 1 before block 2", {{V, 0, 2, 14, camera(2)}, {V, 0, 1, 0, camera(3)}}, kWhole, kPal, 1, kNone},
+    {"VAUX: block before slot", {{V, 0, 1, 0, camera(3)}, {V, 0, 0, 14, camera(4)}}, kWhole, kPal, 1, kNone},
+    {"VAUX: slot order", {{V, 0, 0, 14, camera(4)}, {V, 0, 0, 2, camera(5)}}, kWhole, kPal, 1, kNone},
+    {"VAUX: any data bytes", {{V, 11, 2, 14, {{kCameraPack, 0xFF, 0xFF, 0xFF, 0xFF}}}}, kWhole, kPal, 0, kNone},
+    {"VAUX: sequence 11 read as NTSC", {{V, 11, 2, 14, camera(1)}}, kWhole, VideoSystem::Ntsc525_60, kNone, kNone},
+    {"VAUX: sequence 2 not whole", {{V, 2, 0, 0, camera(1)}}, 2 * kSequenceBytes + 480, kPal, kNone, kNone},
+    {"VAUX: sequence 2 whole", {{V, 2, 0, 0, camera(1)}}, 3 * kSequenceBytes, kPal, 0, kNone},
+};
+
+// Which placed pack `found` is (compared byte for byte), kNone for nothing, -2 for another.
+int whichPack(const std::optional<DVPack>& found, const std::vector<Placed>& packs)
+{
+    if (!found) return kNone;
+    for (std::size_t i = 0; i < packs.size(); ++i)
+        if (std::memcmp(found->pc, packs[i].pack.pc, kPackBytes) == 0) return static_cast<int>(i);
+    return -2;
 }
 
-TEST(SubcodePackSearch, player_side_passes_over_packs_with_ff_in_pc2_to_pc4_but_not_pc1)
+TEST(PackSearch, returns_the_first_acceptable_copy_in_sequence_block_slot_order_within_whole_sequences)
 {
-    for (std::size_t damaged = 2; damaged <= 4; ++damaged) {
-        DVPack bad = timeCodePack(0x01);
-        bad.pc[damaged] = 0xFF;
-        const auto frame = SyntheticDvFrame::pal().withSubcodePack(0, 0, 0, bad).withSubcodePack(0, 0, 1, timeCodePack(0x02));
-        EXPECT_EQ(FindSubcodePack(frame.span(), VideoSystem::Pal625_50, kTimeCodePack)->pc[1], 0x02)
-            << "PC" << damaged << " = 0xFF";
-        EXPECT_EQ(FindSubcodePackIn(frame.span(), kTimeCodePack)->pc[1], 0x02) << "0xFF digits are out of range";
-    }
-    const auto ffInPc1 = SyntheticDvFrame::pal().withSubcodePack(0, 0, 0, timeCodePack(0xFF));
-    EXPECT_FALSE(FindSubcodePack(ffInPc1.span(), VideoSystem::Pal625_50, kTimeCodePack)) << "0xFF frames are out of range";
-}
-
-TEST(SubcodePackSearch, player_side_finds_nothing_when_every_copy_is_damaged)
-{
-    const auto frame = SyntheticDvFrame::pal().withTimecode({1, 2, 3, 4}).withDamagedSubcodePacks(kTimeCodePack);
-    EXPECT_FALSE(FindSubcodePack(frame.span(), VideoSystem::Pal625_50, kTimeCodePack));
-    EXPECT_FALSE(FindSubcodePackIn(frame.span(), kTimeCodePack));
-}
-
-TEST(SubcodePackSearch, player_side_counts_sequences_from_the_video_system_and_copies_the_whole_pack)
-{
-    const DVPack pack{{kTimeCodePack, 0xC5, 0xD4, 0xD7, 0x04}};
-    const auto frame = SyntheticDvFrame::pal().withSubcodePack(10, 1, 2, pack);
-    const auto found = FindSubcodePack(frame.span(), VideoSystem::Pal625_50, kTimeCodePack);
-    ASSERT_TRUE(found);
-    EXPECT_TRUE(std::equal(std::begin(found->pc), std::end(found->pc), std::begin(pack.pc)));
-    EXPECT_FALSE(FindSubcodePack(frame.span(), VideoSystem::Ntsc525_60, kTimeCodePack));
-    EXPECT_FALSE(FindSubcodePack(frame.span(), VideoSystem::Unknown, kTimeCodePack));
-}
-
-TEST(SubcodePackSearch, capture_side_counts_sequences_from_the_length)
-{
-    const auto frame = SyntheticDvFrame::pal().withSubcodePack(11, 1, 5, timeCodePack(0x01));
-    EXPECT_TRUE(FindSubcodePackIn(frame.span(), kTimeCodePack));
-    const auto shortByOne = frame.truncatedTo(kPalFrameBytes - 1);
-    EXPECT_FALSE(FindSubcodePackIn(shortByOne, kTimeCodePack));
-
-    const auto inTenth = SyntheticDvFrame::pal().withSubcodePack(9, 1, 5, timeCodePack(0x01));
-    EXPECT_TRUE(FindSubcodePackIn(inTenth.truncatedTo(kNtscFrameBytes), kTimeCodePack));
-}
-
-TEST(PackSearch, short_span_searches_only_the_whole_sequences_it_holds)
-{
-    // The pack of sequence 2 lies inside the span, but sequence 2 is not whole.
-    const auto frame = SyntheticDvFrame::pal()
-                           .withSubcodePack(2, 0, 0, timeCodePack(0x01))
-                           .withVauxPack(2, 0, 0, DVPack{{kCameraPack, 1, 2, 3, 4}});
-    const auto cut = frame.truncatedTo(2 * kSequenceBytes + 480);
-    EXPECT_FALSE(FindSubcodePack(cut, VideoSystem::Pal625_50, kTimeCodePack));
-    EXPECT_FALSE(FindSubcodePackIn(cut, kTimeCodePack));
-    EXPECT_FALSE(FindVauxPack(cut, VideoSystem::Pal625_50, kCameraPack));
-    EXPECT_TRUE(FindVauxPack(frame.truncatedTo(3 * kSequenceBytes), VideoSystem::Pal625_50, kCameraPack));
-
-    for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{85}, std::size_t{91}, kSequenceBytes - 1}) {
-        const auto tiny = SyntheticDvFrame::pal().withSubcodePack(0, 0, 0, timeCodePack(0x01)).truncatedTo(size);
-        EXPECT_FALSE(FindSubcodePack(tiny, VideoSystem::Pal625_50, kTimeCodePack)) << size << " bytes";
-        EXPECT_FALSE(FindSubcodePackIn(tiny, kTimeCodePack)) << size << " bytes";
+    for (const auto& c : kSearchCases) {
+        SCOPED_TRACE(c.name);
+        auto frame = SyntheticDvFrame::pal();
+        for (const auto& p : c.packs) {
+            if (p.area == S) frame.withSubcodePack(p.sequence, p.block, p.slot, p.pack);
+            else frame.withVauxPack(p.sequence, p.block, p.slot, p.pack);
+        }
+        const auto bytes = frame.truncatedTo(c.spanBytes);
+        const std::uint8_t id = c.packs[0].pack.header();
+        if (c.packs[0].area == V) {
+            EXPECT_EQ(whichPack(FindVauxPack(bytes, c.readAs, id), c.packs), c.found);
+            continue;
+        }
+        EXPECT_EQ(whichPack(FindSubcodePack(bytes, c.readAs, id), c.packs), c.found);
+        EXPECT_EQ(whichPack(FindSubcodePackIn(bytes, id), c.packs), c.foundBySize) << "capture side";
     }
 }
 
@@ -95,37 +114,71 @@ TEST(PackSearch, reads_headers_only_at_pack_slots)
 {
     auto frame = SyntheticDvFrame::pal();
     const auto seq0 = subcodePackOffset(0, 0, 0);
-    frame.withByte(seq0 - 1, kTimeCodePack)                      // reserved byte before the first subcode pack
-        .withByte(seq0 + 3, kTimeCodePack)                       // inside the pack
-        .withByte(subcodePackOffset(0, 0, 5) + 5, kTimeCodePack) // behind the last slot
-        .withByte(vauxBlockOffset(0, 0) + 2, kCameraPack)        // block number byte of the VAUX block header
-        .withByte(vauxBlockOffset(0, 2) + 78, kCameraPack)       // behind the 15th VAUX slot
-        .withByte(vauxPackOffset(0, 0, 1) + 1, kCameraPack);     // inside a pack
-    EXPECT_FALSE(FindSubcodePack(frame.span(), VideoSystem::Pal625_50, kTimeCodePack));
+    frame.withByte(seq0 - 1, kTimeCodePack)                       // reserved byte before the first subcode pack
+        .withByte(seq0 + 3, kTimeCodePack)                        // inside the pack
+        .withByte(subcodePackOffset(0, 0, 5) + 5, kTimeCodePack)  // behind the last slot
+        .withByte(vauxBlockOffset(0, 0) + 2, kCameraPack)         // block number byte of the VAUX block header
+        .withByte(vauxBlockOffset(0, 2) + 78, kCameraPack)        // behind the 15th VAUX slot
+        .withByte(vauxPackOffset(0, 0, 1) + 1, kCameraPack);      // inside a pack
+    EXPECT_FALSE(FindSubcodePack(frame.span(), kPal, kTimeCodePack));
     EXPECT_FALSE(FindSubcodePackIn(frame.span(), kTimeCodePack));
-    EXPECT_FALSE(FindVauxPack(frame.span(), VideoSystem::Pal625_50, kCameraPack));
+    EXPECT_FALSE(FindVauxPack(frame.span(), kPal, kCameraPack));
 }
 
-TEST(VauxPackSearch, takes_the_first_copy_in_sequence_then_block_then_slot_order)
+struct RangeCase {
+    const char* name;
+    VideoSystem system;
+    DVPack pack;
+    bool isIntact;
+};
+
+// The tens digit is masked as the decoders mask it (flag and reserved bits set as tapes carry
+// them); what is left must be a real time or date.
+const RangeCase kRangeCases[] = {
+    {"pal_frame_24", kPal, {{kTimeCodePack, 0x24, 0x00, 0x00, 0x00}}, true},
+    {"pal_frame_25", kPal, {{kTimeCodePack, 0x25, 0x00, 0x00, 0x00}}, false},
+    {"ntsc_frame_29_drop_flag", VideoSystem::Ntsc525_60, {{kTimeCodePack, 0x40 | 0x29, 0x00, 0x00, 0x00}}, true},
+    {"ntsc_frame_30", VideoSystem::Ntsc525_60, {{kTimeCodePack, 0x30, 0x00, 0x00, 0x00}}, false},
+    {"frame_units_digit_a", kPal, {{kTimeCodePack, 0x0A, 0x00, 0x00, 0x00}}, false},
+    {"seconds_59_flag_bit", kPal, {{kTimeCodePack, 0x00, 0x80 | 0x59, 0x00, 0x00}}, true},
+    {"seconds_60", kPal, {{kTimeCodePack, 0x00, 0x60, 0x00, 0x00}}, false},
+    {"minutes_60", kPal, {{kTimeCodePack, 0x00, 0x00, 0x60, 0x00}}, false},
+    {"hours_23_flag_bits", kPal, {{kTimeCodePack, 0x00, 0x00, 0x00, 0xC0 | 0x23}}, true},
+    {"hours_24", kPal, {{kTimeCodePack, 0x00, 0x00, 0x00, 0x24}}, false},
+    {"random_17_70_61_35", kPal, {{kTimeCodePack, 0x35, 0x61, 0x70, 0x17}}, false},
+    {"day_31", kPal, {{kRecordingDatePack, 0xFF, 0xC0 | 0x31, 0xE0 | 0x12, 0x04}}, true},
+    {"day_0", kPal, {{kRecordingDatePack, 0xFF, 0xC0, 0xE3, 0x04}}, false},
+    {"day_32", kPal, {{kRecordingDatePack, 0xFF, 0x32, 0x03, 0x04}}, false},
+    {"month_0", kPal, {{kRecordingDatePack, 0xFF, 0x05, 0xE0, 0x04}}, false},
+    {"month_13", kPal, {{kRecordingDatePack, 0xFF, 0xC5, 0xF3, 0x04}}, false},
+    {"year_99", kPal, {{kRecordingDatePack, 0xFF, 0x05, 0x03, 0x99}}, true},
+    {"year_tens_digit_a", kPal, {{kRecordingDatePack, 0xFF, 0x05, 0x03, 0xA1}}, false},
+    {"time_23_59_59", kPal, {{kRecordingTimePack, 0xFF, 0x80 | 0x59, 0x80 | 0x59, 0xC0 | 0x23}}, true},
+    {"time_hour_24", kPal, {{kRecordingTimePack, 0xFF, 0x00, 0x00, 0x24}}, false},
+    {"time_minute_digit_f", kPal, {{kRecordingTimePack, 0xFF, 0x00, 0x0F, 0x12}}, false},
+};
+
+// An intact copy of the same pack, further on in the frame, that a search must reach past a damaged one.
+DVPack intactCopyOf(const DVPack& pack)
 {
-    auto frame = SyntheticDvFrame::pal()
-                     .withVauxPack(1, 0, 0, DVPack{{kCameraPack, 1, 0, 0, 0}})
-                     .withVauxPack(0, 2, 14, DVPack{{kCameraPack, 2, 0, 0, 0}});
-    EXPECT_EQ(FindVauxPack(frame.span(), VideoSystem::Pal625_50, kCameraPack)->pc[1], 2);
-    frame.withVauxPack(0, 1, 0, DVPack{{kCameraPack, 3, 0, 0, 0}});
-    EXPECT_EQ(FindVauxPack(frame.span(), VideoSystem::Pal625_50, kCameraPack)->pc[1], 3);
-    frame.withVauxPack(0, 0, 14, DVPack{{kCameraPack, 4, 0, 0, 0}});
-    EXPECT_EQ(FindVauxPack(frame.span(), VideoSystem::Pal625_50, kCameraPack)->pc[1], 4);
+    switch (pack.header()) {
+    case kTimeCodePack: return DVPack{{kTimeCodePack, 0x07, 0x06, 0x05, 0x04}};
+    case kRecordingDatePack: return DVPack{{kRecordingDatePack, 0xFF, 0x14, 0x07, 0x04}};
+    default: return DVPack{{kRecordingTimePack, 0xFF, 0x09, 0x03, 0x18}};
+    }
 }
 
-TEST(VauxPackSearch, accepts_any_data_bytes_and_counts_sequences_from_the_video_system)
+TEST(PackSearch, both_sides_pass_over_copies_whose_values_are_out_of_range)
 {
-    const DVPack filled{{kCameraPack, 0xFF, 0xFF, 0xFF, 0xFF}};
-    const auto frame = SyntheticDvFrame::pal().withVauxPack(11, 2, 14, filled);
-    const auto found = FindVauxPack(frame.span(), VideoSystem::Pal625_50, kCameraPack);
-    ASSERT_TRUE(found);
-    EXPECT_EQ(found->pc[4], 0xFF);
-    EXPECT_FALSE(FindVauxPack(frame.span(), VideoSystem::Ntsc525_60, kCameraPack));
+    for (const auto& c : kRangeCases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<Placed> packs = {{S, 0, 0, 0, c.pack}, {S, 4, 1, 3, intactCopyOf(c.pack)}};
+        auto frame = c.system == kPal ? SyntheticDvFrame::pal() : SyntheticDvFrame::ntsc();
+        for (const auto& p : packs) frame.withSubcodePack(p.sequence, p.block, p.slot, p.pack);
+        const int expected = c.isIntact ? 0 : 1;
+        EXPECT_EQ(whichPack(FindSubcodePack(frame.span(), c.system, c.pack.header()), packs), expected);
+        EXPECT_EQ(whichPack(FindSubcodePackIn(frame.span(), c.pack.header()), packs), expected) << "capture side";
+    }
 }
 
 }  // namespace

@@ -15,104 +15,77 @@
 namespace vantrel::mediagraph {
 namespace {
 
-using namespace std::chrono_literals;
 using testing::AvcReply;
+using testing::busWith;
 using testing::FakeFireWireBus;
 using testing::FakeNode;
+using testing::kCamcorderGuid;
 
-constexpr std::uint64_t kCamcorderGuid = 0x0800'4601'0203'0405;
 constexpr std::uint64_t kSecondGuid = 0x0800'4601'0a0b'0c0d;
-constexpr FireWireTimeouts kQuickTimeouts{300ms, 500ms, 1000ms, 1ms};
+const FakeNode kCamcorder{.guid = kCamcorderGuid, .label = "Sony DCR-TRV900E"};
 
-FakeNode camcorder(std::uint64_t guid, std::string label = "Sony DCR-TRV900E")
+// The names listed, or the message of the error the listing threw.
+std::vector<std::string> listing(const std::vector<FakeNode>& nodes,
+                                 std::vector<FireWireAccessProblem> accessProblems = {})
 {
-    FakeNode node;
-    node.guid = guid;
-    node.label = std::move(label);
-    return node;
-}
-
-std::vector<std::string> listedNames(std::shared_ptr<FakeFireWireBus> bus)
-{
-    ScopedVideoDeviceBackends backends({makeFireWireBackend(bus, kQuickTimeouts)});
+    auto bus = busWith(nodes);
+    bus->script([&](testing::FakeBusFaults& faults) { faults.accessProblems = accessProblems; });
     std::vector<std::string> names;
-    ListVideoDevices(names);
+    try {
+        ScopedVideoDeviceBackends backends({makeFireWireBackend(bus, testing::kQuickTimeouts)});
+        ListVideoDevices(names);
+    } catch (const CDShowException& error) {
+        EXPECT_EQ(error.kind(), GraphErrorKind::NoSuchDevice);
+        names = {"thrown: " + error.message()};
+    }
+    EXPECT_EQ(bus->openHandles(), 0) << "every handle closed after listing";
     return names;
 }
 
-struct ListingCase {
-    const char* what;
-    std::vector<FakeNode> nodes;
-    std::vector<std::string> expected;
-};
-
 TEST(FireWireDevices, lists_each_dv_tape_unit_under_a_name_that_can_be_chosen)
 {
-    FakeNode unreadable = camcorder(0x11, "Unreadable");
-    unreadable.canReadRom = false;
-    FakeNode disk = camcorder(0x12, "Disk");
-    disk.isAvcUnit = false;
-    FakeNode tuner = camcorder(0x13, "Tuner");
-    tuner.hasVcrSubunit = false;
-    FakeNode hdv = camcorder(0x14, "Canon HV20");
-    hdv.outputSignalMode = 0x10;  // MPEG transport stream
-    FakeNode palDv = camcorder(0x15, "Panasonic NV-GS400");
-    palDv.outputSignalMode = 0x80;  // SD 625-50
-    const std::vector<ListingCase> cases = {
-        {"one camcorder", {camcorder(kCamcorderGuid)}, {"Sony DCR-TRV900E"}},
+    const FakeNode second{.guid = kSecondGuid, .label = "Sony DCR-TRV900E"};
+    const FakeNode unreadable{.guid = 0x11, .label = "Unreadable", .canReadRom = false};
+    const FakeNode disk{.guid = 0x12, .label = "Disk", .isAvcUnit = false};
+    const FakeNode tuner{.guid = 0x13, .label = "Tuner", .hasVcrSubunit = false};
+    const FakeNode hdv{.guid = 0x14, .label = "Canon HV20", .outputSignalMode = 0x10};          // MPEG transport stream
+    const FakeNode palDv{.guid = 0x15, .label = "Panasonic NV-GS400", .outputSignalMode = 0x80};  // SD 625-50
+    const struct {
+        const char* what;
+        std::vector<FakeNode> nodes;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"one camcorder", {kCamcorder}, {"Sony DCR-TRV900E"}},
         {"two of one model",
-         {camcorder(kCamcorderGuid), camcorder(kSecondGuid)},
+         {kCamcorder, second},
          {"Sony DCR-TRV900E (GUID 0800460102030405)", "Sony DCR-TRV900E (GUID 080046010a0b0c0d)"}},
-        {"no textual leaves", {camcorder(kCamcorderGuid, "")}, {"DV camcorder"}},
-        {"unreadable ROM, not AV/C, no tape subunit are skipped",
-         {unreadable, disk, tuner, camcorder(kCamcorderGuid)},
-         {"Sony DCR-TRV900E"}},
+        {"no textual leaves", {{.guid = kCamcorderGuid}}, {"DV camcorder"}},
+        {"unreadable ROM, not AV/C, no tape subunit are skipped", {unreadable, disk, tuner, kCamcorder}, {"Sony DCR-TRV900E"}},
         {"HDV marked, DV of either field rate not", {hdv, palDv}, {"Canon HV20 (HDV: not supported)", "Panasonic NV-GS400"}},
+        {"nothing on the bus", {}, {"thrown: No video device found"}},
     };
-    for (const auto& test : cases) {
-        auto bus = std::make_shared<FakeFireWireBus>();
-        for (const auto& node : test.nodes)
-            bus->addNode(node);
-        EXPECT_EQ(listedNames(bus), test.expected) << test.what;
-        EXPECT_EQ(bus->openHandles(), 0) << test.what;
-    }
+    for (const auto& test : cases)
+        EXPECT_EQ(listing(test.nodes), test.expected) << test.what;
 }
 
 TEST(FireWireDevices, a_device_file_without_permission_is_named_with_the_fix)
 {
-    auto bus = std::make_shared<FakeFireWireBus>();
-    bus->setAccessProblems({{"/dev/fw1", EACCES}});
-    try {
-        listedNames(bus);
-        FAIL() << "a listing without devices throws";
-    } catch (const CDShowException& error) {
-        EXPECT_EQ(error.kind(), GraphErrorKind::NoSuchDevice);
-        const std::string message = error.message();
-        EXPECT_EQ(message.rfind("No video device found: ", 0), 0u) << message;
-        EXPECT_NE(message.find("/dev/fw1"), std::string::npos) << message;
-        EXPECT_NE(message.find("video"), std::string::npos) << message;
-        EXPECT_NE(message.find("udev"), std::string::npos) << message;
-    }
-
-    auto quiet = std::make_shared<FakeFireWireBus>();
-    try {
-        listedNames(quiet);
-        FAIL() << "a listing without devices throws";
-    } catch (const CDShowException& error) {
-        EXPECT_EQ(error.message(), "No video device found");
-    }
+    const auto names = listing({}, {{"/dev/fw1", EACCES}});
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(names[0].rfind("thrown: No video device found: ", 0), 0u) << names[0];
+    for (const char* part : {"/dev/fw1", "video", "udev"})
+        EXPECT_NE(names[0].find(part), std::string::npos) << part << " in " << names[0];
 }
 
 // --- transport
 
 std::shared_ptr<IVideoDevice> openOnly(const std::shared_ptr<FakeFireWireBus>& bus)
 {
-    auto listed = makeFireWireBackend(bus, kQuickTimeouts)->Enumerate();
-    return listed.value().at(0)->Open();
+    return testing::openListed(bus, "Sony DCR-TRV900E");
 }
 
 // The control commands a deck received, without the status queries.
-std::vector<std::uint32_t> controlCommands(const FakeFireWireBus& bus, std::uint64_t guid)
+std::vector<std::uint32_t> controlCommands(const FakeFireWireBus& bus, std::uint64_t guid = kCamcorderGuid)
 {
     std::vector<std::uint32_t> commands;
     for (std::uint32_t command : bus.commandsTo(guid))
@@ -123,27 +96,25 @@ std::vector<std::uint32_t> controlCommands(const FakeFireWireBus& bus, std::uint
 
 TEST(FireWireTransport, each_mode_sends_its_own_vcr_command_whatever_the_deck_does)
 {
-    struct Case {
+    const struct {
         void (CDeviceControl::*command)();
         std::uint32_t expected;  // control, tape subunit 0, opcode, operand
-    };
-    const std::vector<Case> cases = {
+    } cases[] = {
         {&CDeviceControl::Stop, 0x0020C460},        {&CDeviceControl::Play, 0x0020C375},
         {&CDeviceControl::Rewind, 0x0020C465},      {&CDeviceControl::FastForward, 0x0020C475},
         {&CDeviceControl::StepForward, 0x0020C330}, {&CDeviceControl::StepBackward, 0x0020C340},
         {&CDeviceControl::Record, 0x0020C275},      {&CDeviceControl::RecordPause, 0x0020C27D},
     };
-    auto bus = std::make_shared<FakeFireWireBus>();
-    bus->addNode(camcorder(kCamcorderGuid));
+    auto bus = busWith({kCamcorder});
     CDeviceControl control;
     ASSERT_TRUE(control.Attach(openOnly(bus)));
     for (const auto& test : cases) {
         // Twice each, the second from the state the first left: a second Play stays play, a wind
         // while playing stays a wind.
         for (int time = 0; time < 2; ++time) {
-            const std::size_t before = controlCommands(*bus, kCamcorderGuid).size();
+            const std::size_t before = controlCommands(*bus).size();
             (control.*test.command)();
-            const auto sent = controlCommands(*bus, kCamcorderGuid);
+            const auto sent = controlCommands(*bus);
             ASSERT_EQ(sent.size(), before + 1) << std::hex << test.expected;
             EXPECT_EQ(sent.back(), test.expected) << std::hex << sent.back();
             EXPECT_EQ(control.LastRefusal(), "");
@@ -153,14 +124,13 @@ TEST(FireWireTransport, each_mode_sends_its_own_vcr_command_whatever_the_deck_do
 
 TEST(FireWireTransport, a_refusal_reaches_the_caller_with_what_it_means)
 {
-    struct Case {
+    const struct {
         AvcReply reply;
         void (CDeviceControl::*command)();
         std::uint8_t opcode;
         std::uint8_t operand;
         const char* expected;  // part of the text; empty when the deck took it
-    };
-    const std::vector<Case> cases = {
+    } cases[] = {
         {AvcReply::Rejected, &CDeviceControl::Record, avc::kOpRecord, 0x75, "write-protected"},
         {AvcReply::NotImplemented, &CDeviceControl::StepBackward, avc::kOpPlay, 0x40, "not implemented"},
         {AvcReply::NoAnswer, &CDeviceControl::FastForward, avc::kOpWind, 0x75, "did not answer"},
@@ -168,8 +138,7 @@ TEST(FireWireTransport, a_refusal_reaches_the_caller_with_what_it_means)
         {AvcReply::Interim, &CDeviceControl::Record, avc::kOpRecord, 0x75, ""},
     };
     for (const auto& test : cases) {
-        auto bus = std::make_shared<FakeFireWireBus>();
-        bus->addNode(camcorder(kCamcorderGuid));
+        auto bus = busWith({kCamcorder});
         bus->setReply(kCamcorderGuid, test.opcode, test.operand, test.reply);
         CDeviceControl control;
         ASSERT_TRUE(control.Attach(openOnly(bus)));
@@ -193,54 +162,36 @@ TEST(FireWireTransport, a_refusal_reaches_the_caller_with_what_it_means)
     }
 }
 
-TEST(FireWireTransport, pause_waits_for_the_deck_to_play_before_freezing)
+TEST(FireWireTransport, pause_waits_for_the_deck_to_play_before_freezing_and_gives_up_when_it_never_does)
 {
-    auto bus = std::make_shared<FakeFireWireBus>();
-    FakeNode deck = camcorder(kCamcorderGuid);
-    deck.playQueriesBeforePlaying = 5;  // threading the tape
-    bus->addNode(deck);
+    FakeNode threading = kCamcorder;
+    threading.playQueriesBeforePlaying = 5;
+    auto bus = busWith({threading});
     CDeviceControl control;
     ASSERT_TRUE(control.Attach(openOnly(bus)));
     control.Pause();
     EXPECT_EQ(control.LastRefusal(), "");
-    const auto sent = controlCommands(*bus, kCamcorderGuid);
-    ASSERT_GE(sent.size(), 2u);
-    EXPECT_EQ(sent.front(), 0x0020C375u) << "play";
-    EXPECT_EQ(sent.back(), 0x0020C37Du) << "then freeze";
+    EXPECT_EQ(controlCommands(*bus), (std::vector<std::uint32_t>{0x0020C375u, 0x0020C37Du})) << "play, then freeze";
     const auto all = bus->commandsTo(kCamcorderGuid);
-    const auto statusQueries = std::count(all.begin(), all.end(), 0x0120D07Fu);
-    EXPECT_GE(statusQueries, 5) << "the deck was asked until it played";
-}
+    EXPECT_GE(std::count(all.begin(), all.end(), 0x0120D07Fu), 5) << "the deck was asked until it played";
 
-TEST(FireWireTransport, pause_gives_up_with_a_reason_when_the_deck_never_plays)
-{
-    auto bus = std::make_shared<FakeFireWireBus>();
-    bus->addNode(camcorder(kCamcorderGuid));
-    auto device = openOnly(bus);  // stopped, and only told to freeze
+    auto device = openOnly(busWith({kCamcorder}));  // stopped, and only told to freeze
     const std::string refusal = device->Transport()->SendMode(ED_MODE_FREEZE);
     EXPECT_NE(refusal.find("did not start playing"), std::string::npos) << refusal;
 }
 
-TEST(FireWireTransport, commands_find_the_camcorder_after_its_node_number_changed)
+TEST(FireWireTransport, commands_follow_the_camcorder_by_guid_across_bus_resets)
 {
-    auto bus = std::make_shared<FakeFireWireBus>();
-    bus->addNode(camcorder(kCamcorderGuid));
+    auto bus = busWith({kCamcorder});
     CDeviceControl control;
     ASSERT_TRUE(control.Attach(openOnly(bus)));
     control.Play();
-    bus->busReset(camcorder(kSecondGuid, "Another deck"));  // the camcorder moves from node 0 to 1
+    bus->busReset(FakeNode{.guid = kSecondGuid, .label = "Another deck"});  // the camcorder moves from node 0 to 1
     control.Stop();
     EXPECT_EQ(control.LastRefusal(), "");
-    EXPECT_EQ(controlCommands(*bus, kCamcorderGuid), (std::vector<std::uint32_t>{0x0020C375u, 0x0020C460u}));
+    EXPECT_EQ(controlCommands(*bus), (std::vector<std::uint32_t>{0x0020C375u, 0x0020C460u}));
     EXPECT_TRUE(bus->commandsTo(kSecondGuid).empty()) << "nothing went to the node that took its number";
-}
 
-TEST(FireWireTransport, a_camcorder_that_left_the_bus_is_reported)
-{
-    auto bus = std::make_shared<FakeFireWireBus>();
-    bus->addNode(camcorder(kCamcorderGuid));
-    CDeviceControl control;
-    ASSERT_TRUE(control.Attach(openOnly(bus)));
     bus->unplug(kCamcorderGuid);
     control.Record();
     EXPECT_NE(control.LastRefusal().find("not on the IEEE 1394 bus"), std::string::npos) << control.LastRefusal();

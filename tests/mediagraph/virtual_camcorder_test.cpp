@@ -8,11 +8,11 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <thread>
@@ -27,358 +27,298 @@ using Clock = std::chrono::steady_clock;
 
 constexpr auto kPatience = 10s;  // how long a test waits for something that must happen
 
-// Keeps what the camcorder sends: frames, durations and arrival times.
+struct Received {
+    std::vector<Frame> frames;
+    std::vector<std::int64_t> durations;
+    int endsOfTape = 0;
+
+    std::vector<std::uint32_t> numbers() const
+    {
+        std::vector<std::uint32_t> numbers;
+        for (const auto& frame : frames)
+            numbers.push_back(frameNumber(frame));
+        return numbers;
+    }
+};
+
+// Keeps what the camcorder sends, then calls onFrame with the frame's number; fails the test on a
+// call after close().
 class RecordingReceiver : public IDvFrameReceiver {
 public:
     void receiveDvFrame(std::int64_t durationHns, std::span<const std::byte> frame) override
     {
         std::lock_guard lock(m_mutex);
         EXPECT_FALSE(m_isClosed) << "frame after the receiver was detached";
-        m_frames.emplace_back(frame.begin(), frame.end());
-        m_durations.push_back(durationHns);
-        m_arrivals.push_back(Clock::now());
+        m_received.frames.emplace_back(frame.begin(), frame.end());
+        m_received.durations.push_back(durationHns);
         m_changed.notify_all();
+        if (onFrame)
+            onFrame(frameNumber(frame));
     }
     void endOfTape() override
     {
         std::lock_guard lock(m_mutex);
-        ++m_endsOfTape;
+        ++m_received.endsOfTape;
         m_changed.notify_all();
     }
-    bool waitForFrames(std::size_t count) { return waitFor([&] { return m_frames.size() >= count; }); }
-    bool waitForEndOfTape(int count = 1) { return waitFor([&] { return m_endsOfTape >= count; }); }
-    std::vector<std::uint32_t> numbers() const
+    Received received() const
     {
         std::lock_guard lock(m_mutex);
-        std::vector<std::uint32_t> numbers;
-        for (const auto& frame : m_frames) numbers.push_back(frameNumber(frame));
-        return numbers;
+        return m_received;
     }
-    std::vector<Frame> frames() const { std::lock_guard lock(m_mutex); return m_frames; }
-    std::vector<std::int64_t> durations() const { std::lock_guard lock(m_mutex); return m_durations; }
-    std::vector<Clock::time_point> arrivals() const { std::lock_guard lock(m_mutex); return m_arrivals; }
-    int endsOfTape() const { std::lock_guard lock(m_mutex); return m_endsOfTape; }
-    std::size_t count() const { std::lock_guard lock(m_mutex); return m_frames.size(); }
-    void close() { std::lock_guard lock(m_mutex); m_isClosed = true; }
-
-private:
-    template <class P>
-    bool waitFor(P isDone)
+    bool waitFor(std::size_t frames, int endsOfTape = 0)
     {
         std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, kPatience, isDone);
+        return m_changed.wait_for(lock, kPatience, [&] {
+            return m_received.frames.size() >= frames && m_received.endsOfTape >= endsOfTape;
+        });
     }
+    void close()
+    {
+        std::lock_guard lock(m_mutex);
+        m_isClosed = true;
+    }
+    std::function<void(std::uint32_t number)> onFrame;  // set before the camcorder plays
+
+private:
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::vector<Frame> m_frames;
-    std::vector<std::int64_t> m_durations;
-    std::vector<Clock::time_point> m_arrivals;
-    int m_endsOfTape = 0;
+    Received m_received;
     bool m_isClosed = false;
 };
 
-struct Deck {
+// A camcorder on a raw tape of numbered frames in the test's own folder, the receiver attached.
+class VirtualCamcorderTest : public ::testing::Test {
+protected:
+    CVirtualCamcorder& open(std::uint32_t frameCount, SendPace pace, VideoSystem system = VideoSystem::Pal625_50)
+    {
+        path = testsupport::freshTestFolder() / "tape.dv";
+        frames = numberedFrames(system, frameCount);
+        writeRawTape(path, frames);
+        auto opened = CVirtualCamcorder::open(path, {pace});
+        if (!opened)
+            throw std::runtime_error(opened.error());  // fails the test
+        camcorder = std::move(*opened);
+        camcorder->attachReceiver(&receiver);
+        return *camcorder;
+    }
+
+    RecordingReceiver receiver;  // outlives the camcorder
     std::filesystem::path path;
     std::vector<Frame> frames;
     std::unique_ptr<CVirtualCamcorder> camcorder;
 };
 
-Deck rawDeck(const std::string& name, std::uint32_t frameCount, SendPace pace,
-             VideoSystem system = VideoSystem::Pal625_50)
+TEST_F(VirtualCamcorderTest, is_named_after_its_tape_and_starts_stopped_at_the_beginning)
 {
-    Deck deck;
-    deck.path = testsupport::freshTestFolder() / name;
-    deck.frames = numberedFrames(system, frameCount);
-    writeRawTape(deck.path, deck.frames);
-    auto camcorder = CVirtualCamcorder::open(deck.path, {pace});
-    if (!camcorder) throw std::runtime_error(camcorder.error());  // fails the test
-    deck.camcorder = std::move(*camcorder);
-    return deck;
-}
-
-std::vector<std::uint32_t> sequence(std::uint32_t from, std::uint32_t to)
-{
-    std::vector<std::uint32_t> numbers;
-    for (std::uint32_t i = from; i < to; ++i) numbers.push_back(i);
-    return numbers;
-}
-
-TEST(VirtualCamcorder, is_named_after_its_tape_and_starts_stopped_at_the_beginning)
-{
-    Deck deck = rawDeck("beach.dv", 3, SendPace::TapeRate, VideoSystem::Ntsc525_60);
-    EXPECT_EQ(deck.camcorder->friendlyName(), "Virtual DV camcorder (beach.dv)");
-    EXPECT_EQ(deck.camcorder->mode(), ED_MODE_STOP);
-    EXPECT_EQ(deck.camcorder->position(), 0);
-    EXPECT_EQ(deck.camcorder->frameCount(), 3);
-    EXPECT_EQ(deck.camcorder->videoSystem(), VideoSystem::Ntsc525_60);
-    EXPECT_FALSE(deck.camcorder->setMode(4299));
-    EXPECT_FALSE(deck.camcorder->setMode(0));
-    EXPECT_EQ(deck.camcorder->mode(), ED_MODE_STOP);
-    auto missing = CVirtualCamcorder::open(deck.path.parent_path() / "none.dv");
+    CVirtualCamcorder& deck = open(3, SendPace::TapeRate, VideoSystem::Ntsc525_60);
+    EXPECT_EQ(deck.friendlyName(), "Virtual DV camcorder (tape.dv)");
+    EXPECT_EQ(deck.mode(), ED_MODE_STOP);
+    EXPECT_EQ(deck.position(), 0);
+    EXPECT_EQ(deck.frameCount(), 3);
+    EXPECT_EQ(deck.videoSystem(), VideoSystem::Ntsc525_60);
+    EXPECT_FALSE(deck.setMode(4299));
+    EXPECT_FALSE(deck.setMode(0));
+    EXPECT_EQ(deck.mode(), ED_MODE_STOP);
+    auto missing = CVirtualCamcorder::open(path.parent_path() / "none.dv");
     ASSERT_FALSE(missing);
     EXPECT_NE(missing.error().find("none.dv"), std::string::npos);
 }
 
-TEST(VirtualCamcorder, play_sends_every_frame_bit_exact_in_order_at_the_tape_rate_then_stops)
+TEST_F(VirtualCamcorderTest, play_sends_every_frame_from_the_position_at_the_tape_rate_then_stops_at_the_end)
 {
-    RecordingReceiver receiver;
-    Deck deck = rawDeck("play.dv", 10, SendPace::TapeRate);
-    deck.camcorder->attachReceiver(&receiver);
-    ASSERT_TRUE(deck.camcorder->setMode(ED_MODE_PLAY));
-    ASSERT_TRUE(receiver.waitForEndOfTape());
-    EXPECT_TRUE(deck.camcorder->waitForMode(ED_MODE_STOP, kPatience));
-
-    EXPECT_EQ(receiver.numbers(), sequence(0, 10));
-    EXPECT_EQ(receiver.frames(), deck.frames);
-    EXPECT_EQ(receiver.durations(), std::vector<std::int64_t>(10, 400'000));
-    EXPECT_EQ(receiver.endsOfTape(), 1);
-    EXPECT_EQ(deck.camcorder->position(), 10);
-    EXPECT_EQ(deck.camcorder->framesSent(), 10u);
-    EXPECT_EQ(deck.camcorder->droppedFrames(), 0u);
-    // Paced, not flooded: nine intervals of 40 ms (how fast it keeps the pace is the benchmark's).
-    const auto arrivals = receiver.arrivals();
-    EXPECT_GT(arrivals.back() - arrivals.front(), 9 * 30ms);
-}
-
-TEST(VirtualCamcorder, play_at_full_speed_from_the_environment_starts_at_the_position_and_stop_sends_nothing)
-{
-    RecordingReceiver receiver;
-    Deck deck = [] {
-        const testsupport::ScopedEnv speed("VANTREL_VIRTUAL_SPEED", "max");
-        return rawDeck("fast.dv", 60, SendPace::FromEnvironment, VideoSystem::Ntsc525_60);
-    }();
-    deck.camcorder->attachReceiver(&receiver);
-    deck.camcorder->setPosition(5);
-    deck.camcorder->setMode(ED_MODE_PLAY);
-    ASSERT_TRUE(receiver.waitForEndOfTape());
-    // Nothing came while stopped, and all 55 frames at once (1.8 s at the tape rate, 10 s allowed).
-    EXPECT_EQ(receiver.frames(), std::vector<Frame>(deck.frames.begin() + 5, deck.frames.end()));
-    EXPECT_EQ(receiver.durations().front(), 333'667);
-    deck.camcorder->setMode(ED_MODE_PLAY);  // play at the end: straight back to stop
-    ASSERT_TRUE(receiver.waitForEndOfTape(2));
-    EXPECT_EQ(deck.camcorder->mode(), ED_MODE_STOP);
-    EXPECT_EQ(receiver.count(), 55u);
-    deck.camcorder->setPosition(100);
-    EXPECT_EQ(deck.camcorder->position(), 60);
-    deck.camcorder->setPosition(-4);
-    EXPECT_EQ(deck.camcorder->position(), 0);
-}
-
-TEST(VirtualCamcorder, freeze_repeats_the_frame_at_the_position_until_stopped)
-{
-    RecordingReceiver receiver;
-    Deck deck = rawDeck("freeze.dv", 6, SendPace::AsFastAsTaken);
-    deck.camcorder->attachReceiver(&receiver);
-    deck.camcorder->setPosition(3);
+    CVirtualCamcorder& deck = open(10, SendPace::TapeRate);
+    deck.setPosition(2);
     const auto start = Clock::now();
-    deck.camcorder->setMode(ED_MODE_FREEZE);
-    ASSERT_TRUE(receiver.waitForFrames(4));
-    deck.camcorder->setMode(ED_MODE_STOP);
-    const auto sentAtStop = receiver.count();
-    deck.camcorder->attachReceiver(nullptr);  // waits for a call in flight
-    const auto elapsed = Clock::now() - start;
-    const auto frames = receiver.frames();
-    EXPECT_LE(frames.size(), sentAtStop + 1) << "at most the frame in flight when stop came";
-    for (const auto& frame : frames) EXPECT_EQ(frame, deck.frames[3]);
-    EXPECT_EQ(deck.camcorder->position(), 3);
-    // Freeze is paced even at full speed: a still every 40 ms, not a flood.
-    EXPECT_LE(frames.size(), static_cast<std::size_t>(elapsed / 40ms) + 2);
+    ASSERT_TRUE(deck.setMode(ED_MODE_PLAY));
+    ASSERT_TRUE(receiver.waitFor(0, 1));
+    // Paced, not flooded: seven intervals of 40 ms (how well it keeps the pace is the benchmark's).
+    EXPECT_GT(Clock::now() - start, 7 * 30ms);
+    EXPECT_TRUE(deck.waitForMode(ED_MODE_STOP, kPatience));
+    EXPECT_EQ(receiver.received().frames, std::vector<Frame>(frames.begin() + 2, frames.end()));
+    EXPECT_EQ(receiver.received().durations, std::vector<std::int64_t>(8, 400'000));
+    EXPECT_EQ(deck.position(), 10);
+    EXPECT_EQ(deck.framesSent(), 8u);
+    EXPECT_EQ(deck.droppedFrames(), 0u);
+    EXPECT_EQ(receiver.received().endsOfTape, 1);
+    deck.setMode(ED_MODE_PLAY);  // play at the end: straight back to stop, nothing sent
+    ASSERT_TRUE(receiver.waitFor(0, 2));
+    EXPECT_EQ(deck.mode(), ED_MODE_STOP);
+    EXPECT_EQ(receiver.received().frames.size(), 8u);
 }
 
-TEST(VirtualCamcorder, fast_forward_and_rewind_move_the_tape_without_sending_and_stop_at_the_ends)
+TEST_F(VirtualCamcorderTest, at_full_speed_from_the_environment_play_floods_but_freeze_stays_paced)
 {
-    RecordingReceiver receiver;
-    Deck deck = rawDeck("wind.dv", 40, SendPace::TapeRate);
-    deck.camcorder->attachReceiver(&receiver);
-    deck.camcorder->setPosition(5);
-    deck.camcorder->setMode(ED_MODE_FF);
-    ASSERT_TRUE(deck.camcorder->waitForMode(ED_MODE_STOP, kPatience));
-    EXPECT_EQ(deck.camcorder->position(), 40);
-    deck.camcorder->setMode(ED_MODE_REW);
-    ASSERT_TRUE(deck.camcorder->waitForMode(ED_MODE_STOP, kPatience));
-    EXPECT_EQ(deck.camcorder->position(), 0);
-    EXPECT_EQ(receiver.count(), 0u);
-    EXPECT_EQ(receiver.endsOfTape(), 0);
+    std::optional<testsupport::ScopedEnv> speed(std::in_place, "VANTREL_VIRTUAL_SPEED", "max");
+    CVirtualCamcorder& deck = open(60, SendPace::FromEnvironment, VideoSystem::Ntsc525_60);
+    speed.reset();
+    deck.setMode(ED_MODE_PLAY);
+    ASSERT_TRUE(receiver.waitFor(60, 1));
+    EXPECT_EQ(receiver.received().durations.front(), 333'667);
+
+    deck.setPosition(3);
+    const auto frozen = Clock::now();
+    deck.setMode(ED_MODE_FREEZE);
+    ASSERT_TRUE(receiver.waitFor(64));
+    deck.setMode(ED_MODE_STOP);
+    const auto sentAtStop = receiver.received().frames.size();
+    deck.attachReceiver(nullptr);  // waits for a call in flight
+    const auto elapsed = Clock::now() - frozen;
+    const auto stills = receiver.received().frames;
+    EXPECT_LE(stills.size(), sentAtStop + 1) << "at most the frame in flight when stop came";
+    for (auto still = stills.begin() + 60; still != stills.end(); ++still)
+        EXPECT_EQ(*still, frames[3]);
+    EXPECT_EQ(deck.position(), 3);
+    // A still every frame period, not a flood.
+    EXPECT_LE(stills.size() - 60, static_cast<std::size_t>(elapsed / 33ms) + 2);
 }
 
-TEST(VirtualCamcorder, steps_move_one_frame_and_show_it_as_a_still)
+TEST_F(VirtualCamcorderTest, winding_and_steps_move_the_tape_within_its_ends)
 {
-    RecordingReceiver receiver;
-    Deck deck = rawDeck("step.dv", 5, SendPace::TapeRate);
-    deck.camcorder->attachReceiver(&receiver);
-    deck.camcorder->setPosition(2);
-    deck.camcorder->setMode(ED_MODE_STEP_FWD);
-    EXPECT_EQ(deck.camcorder->position(), 3);
-    EXPECT_EQ(deck.camcorder->mode(), ED_MODE_FREEZE);
-    ASSERT_TRUE(receiver.waitForFrames(1));
-    EXPECT_EQ(receiver.numbers().front(), 3u);
-    deck.camcorder->setMode(ED_MODE_STEP_REV);
-    deck.camcorder->setMode(ED_MODE_STEP_REV);
-    EXPECT_EQ(deck.camcorder->position(), 1);
-    deck.camcorder->setPosition(0);
-    deck.camcorder->setMode(ED_MODE_STEP_REV);
-    EXPECT_EQ(deck.camcorder->position(), 0) << "no step back before the beginning";
-    deck.camcorder->setPosition(5);
-    deck.camcorder->setMode(ED_MODE_STEP_FWD);
-    EXPECT_EQ(deck.camcorder->position(), 5) << "no step past the end";
-    deck.camcorder->setMode(ED_MODE_STOP);
-    for (auto number : receiver.numbers()) EXPECT_LE(number, 4u);
-}
+    CVirtualCamcorder& deck = open(40, SendPace::TapeRate);
+    deck.setPosition(5);
+    deck.setMode(ED_MODE_FF);
+    ASSERT_TRUE(deck.waitForMode(ED_MODE_STOP, kPatience));
+    EXPECT_EQ(deck.position(), 40);
+    deck.setMode(ED_MODE_REW);
+    ASSERT_TRUE(deck.waitForMode(ED_MODE_STOP, kPatience));
+    EXPECT_EQ(deck.position(), 0);
+    EXPECT_EQ(receiver.received().frames.size(), 0u) << "winding sends nothing";
+    EXPECT_EQ(receiver.received().endsOfTape, 0);
 
-TEST(VirtualCamcorder, record_overwrites_a_raw_tape_in_place_and_lengthens_it_at_the_end)
-{
-    Deck deck = rawDeck("record.dv", 4, SendPace::AsFastAsTaken);
-    EXPECT_EQ(deck.camcorder->receiveFrame(numberedFrame(VideoSystem::Pal625_50, 50, 9)), RecordOutcome::NotRecording);
-    deck.camcorder->setPosition(2);
-    deck.camcorder->setMode(ED_MODE_RECORD);
-    std::vector<Frame> recorded;
-    for (std::uint32_t i = 0; i < 4; ++i) {
-        recorded.push_back(numberedFrame(VideoSystem::Pal625_50, 100 + i, 1));
-        EXPECT_EQ(deck.camcorder->receiveFrame(recorded.back()), RecordOutcome::Recorded);
+    deck.setPosition(2);
+    deck.setMode(ED_MODE_STEP_FWD);
+    EXPECT_EQ(deck.position(), 3);
+    EXPECT_EQ(deck.mode(), ED_MODE_FREEZE) << "a step shows its frame as a still";
+    ASSERT_TRUE(receiver.waitFor(1));
+    EXPECT_EQ(receiver.received().numbers().front(), 3u);
+    deck.setMode(ED_MODE_STEP_REV);
+    deck.setMode(ED_MODE_STEP_REV);
+    EXPECT_EQ(deck.position(), 1);
+    const struct {
+        std::int64_t from;
+        long mode;
+        std::int64_t expected;
+    } ends[] = {{0, ED_MODE_STEP_REV, 0}, {40, ED_MODE_STEP_FWD, 40}, {100, ED_MODE_STOP, 40}, {-4, ED_MODE_STOP, 0}};
+    for (const auto& end : ends) {
+        deck.setPosition(end.from);
+        deck.setMode(end.mode);
+        EXPECT_EQ(deck.position(), end.expected) << "from " << end.from;
     }
-    EXPECT_EQ(deck.camcorder->position(), 6);
-    EXPECT_EQ(deck.camcorder->frameCount(), 6);
-    EXPECT_EQ(deck.camcorder->framesRecorded(), 4u);
-    EXPECT_EQ(deck.camcorder->tapePath(), deck.path);
-    deck.camcorder->setMode(ED_MODE_STOP);
-
-    Frame expected;
-    for (const auto& frame : {deck.frames[0], deck.frames[1], recorded[0], recorded[1], recorded[2], recorded[3]})
-        expected.insert(expected.end(), frame.begin(), frame.end());
-    EXPECT_EQ(testsupport::readBytes(deck.path), expected);
 }
 
-TEST(VirtualCamcorder, record_pause_takes_frames_and_drops_them_and_wrong_frames_are_refused)
+TEST_F(VirtualCamcorderTest, record_overwrites_a_raw_tape_in_place_and_lengthens_it_at_the_end)
 {
-    Deck deck = rawDeck("pause.dv", 2, SendPace::AsFastAsTaken);
-    const auto before = testsupport::readBytes(deck.path);
-    deck.camcorder->setMode(ED_MODE_RECORD_FREEZE);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(deck.camcorder->receiveFrame(numberedFrame(VideoSystem::Pal625_50, 60, 3)), RecordOutcome::PausedDropped);
-    }
-    EXPECT_EQ(deck.camcorder->position(), 0);
-    EXPECT_EQ(deck.camcorder->droppedFrames(), 0u) << "a paused recorder loses nothing it should keep";
-    deck.camcorder->setMode(ED_MODE_RECORD);
-    EXPECT_EQ(deck.camcorder->receiveFrame(numberedFrame(VideoSystem::Ntsc525_60, 1)), RecordOutcome::WrongFormat);
-    EXPECT_EQ(deck.camcorder->receiveFrame(std::span(before).first(1000)), RecordOutcome::WrongFormat);
-    EXPECT_EQ(deck.camcorder->receiveFrame(std::span(before).first(dv::kPalFrameBytes + 1)), RecordOutcome::WrongFormat);
-    deck.camcorder->setMode(ED_MODE_STOP);
-    EXPECT_EQ(testsupport::readBytes(deck.path), before);
-    EXPECT_EQ(deck.camcorder->framesRecorded(), 0u);
+    CVirtualCamcorder& deck = open(4, SendPace::AsFastAsTaken);
+    EXPECT_EQ(deck.receiveFrame(numberedFrame(VideoSystem::Pal625_50, 50, 9)), RecordOutcome::NotRecording);
+    deck.setPosition(2);
+    deck.setMode(ED_MODE_RECORD);
+    const auto recorded = numberedFrames(VideoSystem::Pal625_50, 4, 1);
+    for (const auto& frame : recorded)
+        EXPECT_EQ(deck.receiveFrame(frame), RecordOutcome::Recorded);
+    EXPECT_EQ(deck.position(), 6);
+    EXPECT_EQ(deck.frameCount(), 6);
+    EXPECT_EQ(deck.framesRecorded(), 4u);
+    EXPECT_EQ(deck.tapePath(), path);
+    deck.setMode(ED_MODE_STOP);
+    EXPECT_EQ(testsupport::readBytes(path),
+              testsupport::joinFrames({frames[0], frames[1], recorded[0], recorded[1], recorded[2], recorded[3]}));
 }
 
-TEST(VirtualCamcorder, injected_drops_are_not_sent_and_are_counted)
+TEST_F(VirtualCamcorderTest, record_pause_takes_frames_and_drops_them_and_wrong_frames_are_refused)
 {
-    RecordingReceiver receiver;
-    Deck deck = rawDeck("drops.dv", 12, SendPace::AsFastAsTaken);
-    deck.camcorder->attachReceiver(&receiver);
-    deck.camcorder->dropEvery(3);
-    deck.camcorder->setMode(ED_MODE_PLAY);
-    ASSERT_TRUE(receiver.waitForEndOfTape());
-    EXPECT_EQ(receiver.numbers(), (std::vector<std::uint32_t>{0, 1, 3, 4, 6, 7, 9, 10}));
-    EXPECT_EQ(deck.camcorder->droppedFrames(), 4u);
-    EXPECT_EQ(deck.camcorder->framesSent(), 8u);
-
-    RecordingReceiver second;
-    deck.camcorder->attachReceiver(&second);
-    deck.camcorder->dropEvery(0);
-    deck.camcorder->dropNext(2);
-    deck.camcorder->setPosition(0);
-    deck.camcorder->setMode(ED_MODE_PLAY);
-    ASSERT_TRUE(second.waitForEndOfTape());
-    EXPECT_EQ(second.numbers(), sequence(2, 12));
-    EXPECT_EQ(deck.camcorder->droppedFrames(), 6u);
-    deck.camcorder->attachReceiver(nullptr);  // before `second` goes
+    CVirtualCamcorder& deck = open(2, SendPace::AsFastAsTaken);
+    const auto before = testsupport::readBytes(path);
+    deck.setMode(ED_MODE_RECORD_FREEZE);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(deck.receiveFrame(numberedFrame(VideoSystem::Pal625_50, 60, 3)), RecordOutcome::PausedDropped);
+    EXPECT_EQ(deck.position(), 0);
+    EXPECT_EQ(deck.droppedFrames(), 0u) << "a paused recorder loses nothing it should keep";
+    deck.setMode(ED_MODE_RECORD);
+    EXPECT_EQ(deck.receiveFrame(numberedFrame(VideoSystem::Ntsc525_60, 1)), RecordOutcome::WrongFormat);
+    EXPECT_EQ(deck.receiveFrame(std::span(before).first(1000)), RecordOutcome::WrongFormat);
+    EXPECT_EQ(deck.receiveFrame(std::span(before).first(dv::kPalFrameBytes + 1)), RecordOutcome::WrongFormat);
+    deck.setMode(ED_MODE_STOP);
+    EXPECT_EQ(testsupport::readBytes(path), before);
+    EXPECT_EQ(deck.framesRecorded(), 0u);
 }
 
-TEST(VirtualCamcorder, a_detached_receiver_is_never_called_again)
+TEST_F(VirtualCamcorderTest, injected_drops_are_not_sent_and_are_counted)
 {
-    RecordingReceiver receiver;
-    Deck deck = rawDeck("detach.dv", 100, SendPace::AsFastAsTaken);
-    deck.camcorder->attachReceiver(&receiver);
-    deck.camcorder->setMode(ED_MODE_PLAY);
-    ASSERT_TRUE(receiver.waitForFrames(5));
-    deck.camcorder->attachReceiver(nullptr);
-    receiver.close();  // any later call fails the test
-    EXPECT_TRUE(deck.camcorder->waitForMode(ED_MODE_STOP, kPatience));
-    EXPECT_GE(deck.camcorder->position(), static_cast<std::int64_t>(receiver.count()));
+    CVirtualCamcorder& deck = open(12, SendPace::AsFastAsTaken);
+    deck.dropEvery(3);
+    deck.setMode(ED_MODE_PLAY);
+    ASSERT_TRUE(receiver.waitFor(0, 1));
+    EXPECT_EQ(receiver.received().numbers(), (std::vector<std::uint32_t>{0, 1, 3, 4, 6, 7, 9, 10}));
+    EXPECT_EQ(deck.droppedFrames(), 4u);
+    EXPECT_EQ(deck.framesSent(), 8u);
+
+    deck.dropEvery(0);
+    deck.dropNext(2);
+    deck.setPosition(0);
+    deck.setMode(ED_MODE_PLAY);
+    ASSERT_TRUE(receiver.waitFor(0, 2));
+    const auto numbers = receiver.received().numbers();
+    EXPECT_EQ(std::vector<std::uint32_t>(numbers.begin() + 8, numbers.end()),
+              (std::vector<std::uint32_t>{2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
+    EXPECT_EQ(deck.droppedFrames(), 6u);
 }
 
-// A receiver that changes the mode from inside its call, as a job that stops at a frame would.
-class StoppingReceiver : public IDvFrameReceiver {
-public:
-    explicit StoppingReceiver(CVirtualCamcorder& camcorder) : m_camcorder(camcorder) {}
-    void receiveDvFrame(std::int64_t, std::span<const std::byte> frame) override
-    {
-        if (frameNumber(frame) == 3) m_camcorder.setMode(ED_MODE_STOP);
-        m_last = frameNumber(frame);
-    }
-    void endOfTape() override {}
-    std::atomic<std::uint32_t> m_last{0};
-
-private:
-    CVirtualCamcorder& m_camcorder;
-};
-
-TEST(VirtualCamcorder, a_receiver_may_change_the_mode_from_inside_its_call)
+TEST_F(VirtualCamcorderTest, a_receiver_may_change_the_mode_from_inside_its_call)
 {
-    Deck deck = rawDeck("inside.dv", 10, SendPace::AsFastAsTaken);
-    StoppingReceiver receiver(*deck.camcorder);
-    deck.camcorder->attachReceiver(&receiver);
-    deck.camcorder->setMode(ED_MODE_PLAY);
-    ASSERT_TRUE(deck.camcorder->waitForMode(ED_MODE_STOP, kPatience));
-    deck.camcorder->attachReceiver(nullptr);  // waits for the call that stopped it to return
-    EXPECT_EQ(receiver.m_last.load(), 3u);
-    EXPECT_EQ(deck.camcorder->position(), 4);
+    CVirtualCamcorder& deck = open(10, SendPace::AsFastAsTaken);
+    receiver.onFrame = [&deck](std::uint32_t number) {
+        if (number == 3)
+            deck.setMode(ED_MODE_STOP);  // as a job that stops at a frame does
+    };
+    deck.setMode(ED_MODE_PLAY);
+    ASSERT_TRUE(deck.waitForMode(ED_MODE_STOP, kPatience));
+    deck.attachReceiver(nullptr);  // waits for the call that stopped it to return
+    EXPECT_EQ(receiver.received().numbers(), (std::vector<std::uint32_t>{0, 1, 2, 3}));
+    EXPECT_EQ(deck.position(), 4);
 }
 
-TEST(VirtualCamcorder, mode_changes_from_another_thread_while_playing_keep_every_frame_whole)
+TEST_F(VirtualCamcorderTest, mode_changes_from_another_thread_keep_every_frame_whole_and_a_detached_receiver_uncalled)
 {
-    RecordingReceiver receiver;
-    Deck deck = rawDeck("busy.dv", 30, SendPace::AsFastAsTaken);
-    deck.camcorder->attachReceiver(&receiver);
+    CVirtualCamcorder& deck = open(30, SendPace::AsFastAsTaken);
     std::jthread controller([&] {
         std::mt19937 rng(1394);
-        const long modes[] = {ED_MODE_PLAY, ED_MODE_FREEZE, ED_MODE_STOP, ED_MODE_FF, ED_MODE_REW,
+        const long modes[] = {ED_MODE_PLAY,     ED_MODE_FREEZE,   ED_MODE_STOP, ED_MODE_FF,           ED_MODE_REW,
                               ED_MODE_STEP_FWD, ED_MODE_STEP_REV, ED_MODE_PLAY, ED_MODE_RECORD_FREEZE};
         for (int i = 0; i < 400; ++i) {
-            if (rng() % 4 == 0) {
-                deck.camcorder->setPosition(static_cast<std::int64_t>(rng() % 31));
-            } else {
-                deck.camcorder->setMode(modes[rng() % std::size(modes)]);
-            }
-            (void)deck.camcorder->position();
-            (void)deck.camcorder->droppedFrames();
-            std::this_thread::sleep_for(std::chrono::microseconds(rng() % 800));
+            if (rng() % 4 == 0)
+                deck.setPosition(static_cast<std::int64_t>(rng() % 31));
+            else
+                deck.setMode(modes[rng() % std::size(modes)]);
+            (void)deck.position();
+            (void)deck.droppedFrames();
+            std::this_thread::sleep_for(std::chrono::microseconds(rng() % 800));  // jitter, not a wait
         }
     });
     controller.join();
-    deck.camcorder->setMode(ED_MODE_STOP);
-    const auto sentAtStop = receiver.count();
-    deck.camcorder->attachReceiver(nullptr);  // waits for a call in flight
-    EXPECT_LE(receiver.count(), sentAtStop + 1) << "stop is stop, but for the frame in flight when it came";
-    const auto frames = receiver.frames();
-    EXPECT_GT(frames.size(), 0u);
-    for (const auto& frame : frames) {
-        const auto number = frameNumber(frame);
-        ASSERT_LT(number, 30u);
-        EXPECT_EQ(frame, deck.frames[number]);
+    deck.setMode(ED_MODE_PLAY);
+    deck.attachReceiver(nullptr);  // while playing: waits for a call in flight
+    receiver.close();              // any later call fails the test
+    const auto sent = receiver.received().frames;
+    EXPECT_GT(sent.size(), 0u);
+    for (const auto& frame : sent) {
+        ASSERT_LT(frameNumber(frame), 30u);
+        EXPECT_EQ(frame, frames[frameNumber(frame)]);
     }
+    EXPECT_TRUE(deck.waitForMode(ED_MODE_STOP, kPatience)) << "play goes on to the end without a receiver";
 }
 
-TEST(VirtualCamcorder, destruction_while_playing_freezing_or_winding_joins_the_sender)
+TEST_F(VirtualCamcorderTest, destruction_while_playing_freezing_or_winding_joins_the_sender)
 {
     for (long mode : {ED_MODE_PLAY, ED_MODE_FREEZE, ED_MODE_FF}) {
-        Deck deck = rawDeck("destroy.dv", 100, SendPace::TapeRate);
-        RecordingReceiver receiver;
-        deck.camcorder->attachReceiver(&receiver);
-        deck.camcorder->setMode(mode);
+        const std::size_t before = receiver.received().frames.size();
+        open(100, SendPace::TapeRate).setMode(mode);
         if (mode != ED_MODE_FF) {
-            ASSERT_TRUE(receiver.waitForFrames(1));
+            ASSERT_TRUE(receiver.waitFor(before + 1));
         }
-        deck.camcorder.reset();   // a sender that did not wake would hang here until the test's time-out
-        receiver.close();  // the destructor has joined: no more calls
+        camcorder.reset();  // a sender that did not wake would hang here until the test's time-out
     }
+    receiver.close();  // the destructor has joined: no more calls
 }
 
 }  // namespace

@@ -51,26 +51,24 @@ TEST(VirtualTape, leaves_a_torn_last_frame_off_the_tape_and_records_over_it)
 TEST(VirtualTape, refuses_files_that_are_not_dv_tapes)
 {
     const auto folder = testsupport::freshTestFolder();
-    EXPECT_FALSE(VirtualTape::open(folder / "missing.dv"));
-    writeRawTape(folder / "short.dv", {Frame(1000, std::byte{0})});
-    auto shortTape = VirtualTape::open(folder / "short.dv");
-    ASSERT_FALSE(shortTape);
-    EXPECT_NE(shortTape.error().find("short.dv"), std::string::npos) << shortTape.error();
     Frame noHeader = numberedFrame(VideoSystem::Pal625_50, 0);
     noHeader[0] = std::byte{0x5F};
+    writeRawTape(folder / "short.dv", {Frame(1000, std::byte{0})});
     writeRawTape(folder / "noheader.dv", {noHeader});
-    EXPECT_FALSE(VirtualTape::open(folder / "noheader.dv"));
     writeRawTape(folder / "bad.avi", {Frame(200'000, std::byte{'R'})});  // starts "RRRR": not RIFF, not DV
-    EXPECT_FALSE(VirtualTape::open(folder / "bad.avi"));
     std::filesystem::create_directories(folder / "dir.dv");
-    EXPECT_FALSE(VirtualTape::open(folder / "dir.dv"));
+    for (const char* name : {"missing.dv", "short.dv", "noheader.dv", "bad.avi", "dir.dv"}) {
+        auto tape = VirtualTape::open(folder / name);
+        ASSERT_FALSE(tape) << name;
+        EXPECT_NE(tape.error().find(name), std::string::npos) << tape.error();
+    }
 }
 
 TEST(VirtualTape, an_empty_file_is_a_blank_tape_that_takes_the_standard_of_its_first_recording)
 {
-    const auto folder = testsupport::freshTestFolder();
-    writeRawTape(folder / "blank.dv", {});
-    auto tape = openTape(folder / "blank.dv");
+    const auto path = testsupport::freshTestFolder() / "blank.dv";
+    writeRawTape(path, {});
+    auto tape = openTape(path);
     ASSERT_TRUE(tape);
     EXPECT_EQ(tape->frameCount(), 0);
     EXPECT_EQ(tape->videoSystem(), VideoSystem::Unknown);
@@ -84,30 +82,28 @@ TEST(VirtualTape, an_empty_file_is_a_blank_tape_that_takes_the_standard_of_its_f
     EXPECT_NE(mixed.error().find("PAL frame on a NTSC tape"), std::string::npos) << mixed.error();
     EXPECT_FALSE(tape->writeFrame(2, std::span(frames[0]).first(100'000)));
     expectTapeHolds(*tape, frames);
-    EXPECT_EQ(testsupport::readBytes(folder / "blank.dv").size(), 2 * dv::kNtscFrameBytes);
+    EXPECT_EQ(testsupport::readBytes(path).size(), 2 * dv::kNtscFrameBytes);
 }
 
 TEST(VirtualTape, first_recording_on_an_avi_tape_moves_it_to_a_raw_file_beside_it)
 {
     const auto folder = testsupport::freshTestFolder();
-    const auto original = numberedFrames(VideoSystem::Pal625_50, 3);
+    auto frames = numberedFrames(VideoSystem::Pal625_50, 3);
     const auto aviPath = folder / "holiday.avi";
-    writeAviTape(aviPath, original, avi::DvAviType::Type2Separate, VideoSystem::Pal625_50);
+    writeAviTape(aviPath, frames, avi::DvAviType::Type2Separate, VideoSystem::Pal625_50);
     const auto aviBefore = testsupport::readBytes(aviPath);
     auto tape = openTape(aviPath);
     ASSERT_TRUE(tape);
 
-    const Frame recorded = numberedFrame(VideoSystem::Pal625_50, 77, 1);
-    ASSERT_TRUE(tape->writeFrame(3, recorded));
-    const auto recordedPath = folder / "holiday.avi.recorded.dv";
-    EXPECT_EQ(tape->path(), recordedPath);
+    frames.push_back(numberedFrame(VideoSystem::Pal625_50, 77, 1));
+    ASSERT_TRUE(tape->writeFrame(3, frames.back()));
+    EXPECT_EQ(tape->path(), folder / "holiday.avi.recorded.dv");
     EXPECT_EQ(tape->kind(), TapeKind::RawDv);
-    expectTapeHolds(*tape, {original[0], original[1], original[2], recorded});
+    expectTapeHolds(*tape, frames);
     EXPECT_EQ(testsupport::readBytes(aviPath), aviBefore) << "the AVI itself is never written";
-
-    auto reopened = openTape(recordedPath);
+    auto reopened = openTape(folder / "holiday.avi.recorded.dv");
     ASSERT_TRUE(reopened);
-    expectTapeHolds(*reopened, {original[0], original[1], original[2], recorded});
+    expectTapeHolds(*reopened, frames);
 }
 
 }  // namespace

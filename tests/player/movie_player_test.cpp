@@ -2,7 +2,7 @@
 // The player on a fake graph: refusals, failures, stop, steps, slider drags and the position display.
 #include "player/player_test_support.h"
 #include "player/player_texts.h"
-#include "tools/tool_runner.h"
+#include "support/run_tool.h"
 
 #include <QSignalSpy>
 #include <QtTest/QTest>
@@ -247,7 +247,7 @@ TEST(PlayerPosition, keeps_the_slider_at_0_for_an_unknown_duration_while_the_lab
 
 TEST(PlayerPosition, shows_each_new_frame_of_a_real_tape_and_a_frame_again_after_a_step_back)
 {
-    const std::string tape = tests::generateTape("player-new-frames.avi", {"--frames", "60", "--system", "ntsc"});
+    const std::string tape = testsupport::generateTape("player-new-frames.avi", {"--frames", "60", "--system", "ntsc"});
     PlayerBench bench;
     bench.script.duration = 2 * kSecond;
     bench.player->OpenFile(tape);

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The GStreamer playback graph on generated tapes: preroll, picture size, duration, seeks, steps, failures.
 #include "player/playback_graph.h"
-#include "tools/tool_runner.h"
+#include "support/run_tool.h"
+#include "support/test_files.h"
 
 #include <QtTest/QTest>
 
@@ -32,7 +33,7 @@ TEST(PlaybackGraph, prerolls_seeks_and_steps_generated_tapes)
         SCOPED_TRACE(c.name);
         std::vector<std::string> options = c.options;
         options.insert(options.end(), {"--frames", "50"});
-        const std::string tape = tests::generateTape(std::string("playback-graph-") + c.name, options);
+        const std::string tape = testsupport::generateTape(std::string("playback-graph-") + c.name, options);
         std::atomic<int> notified{0};
         std::unique_ptr<IPlaybackGraph> graph = gstPlaybackGraphFactory()(tape, [&] { ++notified; });
         ASSERT_TRUE(waitFor([&] { return graph->openProgress(nullptr) == GraphOpening::Ready; }));
@@ -70,8 +71,8 @@ TEST(PlaybackGraph, prerolls_seeks_and_steps_generated_tapes)
 
 TEST(PlaybackGraph, a_file_that_is_no_media_fails_with_the_frameworks_text)
 {
-    const std::string path = tests::testDataPath("playback-graph-not-media.avi");
-    tests::runCommand({"sh", "-c", "printf 'RIFF but not really' > " + tests::shellQuote(path)});
+    const std::string path = testsupport::testPath("playback-graph-not-media.avi").string();
+    testsupport::runTool({"sh", "-c", "printf 'RIFF but not really' > " + testsupport::shellQuote(path)});
     std::unique_ptr<IPlaybackGraph> graph = gstPlaybackGraphFactory()(path, [] {});
     std::string error;
     ASSERT_TRUE(waitFor([&] { return graph->openProgress(&error) == GraphOpening::Failed; }));

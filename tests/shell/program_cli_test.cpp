@@ -1,16 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // vantrel's command line: help, version and the refusals that end it before any window opens.
-#include "tools/tool_runner.h"
+#include "support/run_tool.h"
+#include "support/test_files.h"
 
 #include <gtest/gtest.h>
 
-namespace vantrel::tests {
+namespace vantrel::testsupport {
 namespace {
 
 TEST(ProgramCommandLine, answers_help_and_version_and_refuses_bad_arguments_without_a_display)
 {
-    const std::string tape = testDataPath("program-cli-existing.avi");
-    runCommand({"touch", tape});
+    const std::string tape = testPath("program-cli-existing.avi").string();
+    runTool({"touch", tape});
     const struct {
         std::vector<std::string> arguments;
         int exitCode;
@@ -30,7 +31,7 @@ TEST(ProgramCommandLine, answers_help_and_version_and_refuses_bad_arguments_with
         std::vector<std::string> command{VANTREL_PROGRAM_PATH};
         command.insert(command.end(), c.arguments.begin(), c.arguments.end());
         // No display at all: these must answer before Qt looks for one.
-        const CommandResult result = runCommand(command, {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=xcb"});
+        const ToolResult result = runTool(command, {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=xcb"});
         EXPECT_EQ(result.exitCode, c.exitCode) << c.arguments[0] << ": " << result.err;
         EXPECT_TRUE(result.out.starts_with(c.outStart)) << result.out;
         EXPECT_TRUE(result.err.starts_with(c.errStart)) << result.err;
@@ -38,4 +39,4 @@ TEST(ProgramCommandLine, answers_help_and_version_and_refuses_bad_arguments_with
 }
 
 }  // namespace
-}  // namespace vantrel::tests
+}  // namespace vantrel::testsupport

@@ -7,7 +7,8 @@
 #include "player/video_area.h"
 #include "shell/main_dialog_template.h"
 #include "shell/main_window.h"
-#include "tools/tool_runner.h"
+#include "support/run_tool.h"
+#include "support/test_files.h"
 
 #include <QSignalSpy>
 #include <QtTest/QTest>
@@ -22,9 +23,9 @@ namespace {
 // The probe's reading of one frame, as the panel's four lines.
 std::optional<dv::InfoLines> probeLines(const std::string& tape, long frame)
 {
-    const tests::CommandResult probe = tests::runCommand({VANTREL_PROBE_PATH, tape});
-    for (const std::string& line : tests::splitLines(probe.out)) {
-        const std::vector<std::string> fields = tests::splitFields(line, '\t');
+    const testsupport::ToolResult probe = testsupport::runTool({VANTREL_PROBE_PATH, tape});
+    for (const std::string& line : testsupport::splitLines(probe.out)) {
+        const std::vector<std::string> fields = testsupport::splitFields(line, '\t');
         if (fields.size() != 5 || fields[0] != std::to_string(frame)) continue;
         dv::InfoLines lines{};
         std::strncpy(lines.line1, fields[1].c_str(), sizeof lines.line1 - 1);
@@ -58,7 +59,7 @@ TEST(Screenshot, the_panel_on_screen_shows_the_probes_lines_for_the_frame_reache
         std::vector<std::string> options = c.options;
         options.insert(options.end(), {"--frames", "150"});
         const std::string extension = std::find(options.begin(), options.end(), "dv") != options.end() ? ".dv" : ".avi";
-        const std::string tape = tests::generateTape(std::string("screenshot-") + c.name + extension, options);
+        const std::string tape = testsupport::generateTape(std::string("screenshot-") + c.name + extension, options);
 
         CMainDlg window(standardShellServices());
         window.show();
@@ -87,7 +88,7 @@ TEST(Screenshot, the_panel_on_screen_shows_the_probes_lines_for_the_frame_reache
         ASSERT_TRUE(QTest::qWaitFor([&] { return panelOnScreen(window) == reference.picture(); }, 5000))
             << "the screen shows the panel of frame " << frame;
 
-        const std::string shot = tests::testDataPath(std::string("screenshot-") + c.name + ".png");
+        const std::string shot = testsupport::testPath(std::string("screenshot-") + c.name + ".png").string();
         EXPECT_TRUE(window.grab().save(QString::fromStdString(shot), "PNG"));
         std::printf("screenshot of %s at frame %ld: %s\n", c.name, frame, shot.c_str());
     }
@@ -103,7 +104,7 @@ TEST(Screenshot, an_opened_file_shows_its_first_frame_as_the_still_until_played)
     } cases[] = {{"pal", "pal", 288}, {"ntsc", "ntsc", 240}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string tape = tests::generateTape(std::string("screenshot-still-") + c.name + ".avi",
+        const std::string tape = testsupport::generateTape(std::string("screenshot-still-") + c.name + ".avi",
                                                      {"--system", c.system, "--frames", "50", "--pattern", "ball"});
         CMainDlg window(standardShellServices());
         window.show();

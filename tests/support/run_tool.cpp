@@ -58,10 +58,11 @@ ToolResult runTool(const std::vector<std::string>& arguments, const std::vector<
 std::string dvgenPath() { return VANTREL_DVGEN_PATH; }
 std::string probePath() { return VANTREL_PROBE_PATH; }
 
-std::filesystem::path generateTape(const std::string& name, std::vector<std::string> arguments)
+std::filesystem::path generateTape(const std::string& name, std::vector<std::string> arguments,
+                                   const std::string& generator)
 {
     const auto path = testPath(name);
-    arguments.insert(arguments.begin(), dvgenPath());
+    arguments.insert(arguments.begin(), generator);
     arguments.insert(arguments.end(), {"-o", path.string()});
     const ToolResult result = runTool(arguments);
     if (result.exitCode != 0) ADD_FAILURE() << "vantrel-dvgen failed: " << result.err;

@@ -32,8 +32,9 @@ ToolResult runShell(const std::string& commandLine, int timeoutSeconds = 120);
 std::string dvgenPath();
 std::string probePath();
 
-// Runs vantrel-dvgen with `arguments` and "-o testPath(name)"; returns that path. A refusal is a
-// test failure.
-std::filesystem::path generateTape(const std::string& name, std::vector<std::string> arguments);
+// Runs vantrel-dvgen (or the `generator` given, such as a staged one) with `arguments` and
+// "-o testPath(name)"; returns that path. A refusal is a test failure.
+std::filesystem::path generateTape(const std::string& name, std::vector<std::string> arguments,
+                                   const std::string& generator = dvgenPath());
 
 }  // namespace vantrel::testsupport

@@ -81,6 +81,17 @@ std::vector<std::string> splitLines(const std::string& text)
     return lines;
 }
 
+std::vector<std::string> splitFields(const std::string& text, char separator)
+{
+    std::vector<std::string> fields;
+    for (std::size_t start = 0;;) {
+        const auto end = text.find(separator, start);
+        fields.push_back(text.substr(start, end == std::string::npos ? end : end - start));
+        if (end == std::string::npos) return fields;
+        start = end + 1;
+    }
+}
+
 void expectMatchesGolden(const std::string& name, const std::string& actual)
 {
     const auto path = std::filesystem::path(VANTREL_SOURCE_DIR) / "tests" / "golden" / name;

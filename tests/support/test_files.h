@@ -30,6 +30,8 @@ bool writeBytes(const std::filesystem::path& path, std::span<const std::byte> by
 
 // Lines without their '\n' (a last line without one counts too).
 std::vector<std::string> splitLines(const std::string& text);
+// Every field between separators, empty ones too.
+std::vector<std::string> splitFields(const std::string& text, char separator);
 
 // Compares `actual` with tests/golden/`name` line by line (a failure names the first lines that
 // differ). VANTREL_UPDATE_GOLDEN=1 rewrites the file instead: check every changed line by hand.

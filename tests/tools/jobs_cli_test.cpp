@@ -23,17 +23,13 @@ extern char** environ;
 namespace vantrel::tests {
 namespace {
 
-using pipeline::testing::Frame;
+namespace jt = pipeline::testing;
+using jt::Frame;
 using testsupport::hasTool;
 using testsupport::shellQuote;
 using testsupport::splitLines;
 using CommandResult = testsupport::ToolResult;
 using namespace std::chrono_literals;
-
-std::string tapeOf(const test::ScratchDir& dir, const std::string& name, const std::vector<std::string>& options)
-{
-    return pipeline::testing::generateTape(dir.file(name), options);
-}
 
 std::vector<std::string> camcorderEnvironment(const std::string& tape, const char* speed = "max")
 {
@@ -60,7 +56,7 @@ std::size_t expectTapePrefix(const std::vector<std::string>& files, const std::v
 {
     std::size_t index = 0;
     for (const std::string& file : files) {
-        for (const Frame& frame : pipeline::testing::readDvFrames(file)) {
+        for (const Frame& frame : jt::readDvFrames(file)) {
             EXPECT_LT(index, tape.size());
             if (index >= tape.size())
                 return index;
@@ -76,6 +72,7 @@ class BackgroundTool {
 public:
     BackgroundTool(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
                    const test::ScratchDir& dir)
+        : m_out(dir.file("tool.out")), m_err(dir.file("tool.err"))
     {
         std::string line;
         for (const auto& assignment : environment)
@@ -83,11 +80,9 @@ public:
         line += "exec";
         for (const auto& argument : arguments)
             line += " " + shellQuote(argument);
-        line += " > " + shellQuote(dir.file("tool.out")) + " 2> " + shellQuote(dir.file("tool.err"));
+        line += " > " + shellQuote(m_out) + " 2> " + shellQuote(m_err);
         const char* shell[] = {"/bin/sh", "-c", line.c_str(), nullptr};
         EXPECT_EQ(posix_spawn(&m_pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(shell), environ), 0);
-        m_out = dir.file("tool.out");
-        m_err = dir.file("tool.err");
     }
     ~BackgroundTool()
     {
@@ -100,7 +95,7 @@ public:
     // The exit status, or -1 when the deadline passed first.
     int wait()
     {
-        pipeline::testing::waitUntil([this] {
+        jt::waitUntil([this] {
             int status = 0;
             if (waitpid(m_pid, &status, WNOHANG) == m_pid)
                 m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -112,15 +107,15 @@ public:
     std::string err() const { return testsupport::readText(m_err); }
 
 private:
-    pid_t m_pid = -1;
-    std::optional<int> m_status;
     std::string m_out;
     std::string m_err;
+    pid_t m_pid = -1;
+    std::optional<int> m_status;
 };
 
 bool waitForWorkingFile(const test::ScratchDir& dir)
 {
-    return pipeline::testing::waitUntil([&] {
+    return jt::waitUntil([&] {
         bool hasWorkingFile = false;
         captureFiles(dir.path() / "out", &hasWorkingFile);
         return hasWorkingFile;
@@ -130,8 +125,8 @@ bool waitForWorkingFile(const test::ScratchDir& dir)
 TEST(JobTools, help_version_and_refusals)
 {
     const test::ScratchDir dir("jobs-cli-usage");
-    const std::string tape = tapeOf(dir, "tape.dv", {"--format", "dv", "--frames", "5"});
-    const std::string clip = tapeOf(dir, "clip.avi", {"--frames", "5"});
+    const std::string tape = jt::generateTape(dir.file("tape.dv"), {"--format", "dv", "--frames", "5"});
+    const std::string clip = jt::generateTape(dir.file("clip.avi"), {"--frames", "5"});
     struct Case {
         std::vector<std::string> arguments;
         bool hasCamcorder;
@@ -169,7 +164,7 @@ TEST(JobTools, help_version_and_refusals)
 TEST(JobTools, capture_prints_each_file_as_it_is_closed_and_peers_read_them)
 {
     const test::ScratchDir dir("jobs-cli-capture");
-    const std::string tape = tapeOf(dir, "tape.avi", {"--frames", "200", "--jump", "120:+600"});
+    const std::string tape = jt::generateTape(dir.file("tape.avi"), {"--frames", "200", "--jump", "120:+600"});
     for (const std::string type : {"1", "2"}) {
         const std::filesystem::path out = dir.path() / ("type" + type);
         std::filesystem::create_directory(out);
@@ -182,7 +177,7 @@ TEST(JobTools, capture_prints_each_file_as_it_is_closed_and_peers_read_them)
                                                    (out / "holiday.04-07-14_18-13.00.avi").string()};
         EXPECT_EQ(splitLines(result.out), expected);
         EXPECT_NE(result.err.find("Capturing...  (0 frames dropped)  0:00:08.0"), std::string::npos) << result.err;
-        EXPECT_EQ(expectTapePrefix(expected, pipeline::testing::readDvFrames(tape)), 200u);
+        EXPECT_EQ(expectTapePrefix(expected, jt::readDvFrames(tape)), 200u);
 
         const std::vector<std::size_t> frameCounts = {100, 20, 80};
         for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -213,8 +208,8 @@ TEST(JobTools, a_capture_stopped_mid_tape_closes_and_names_its_file_with_every_f
     };
     for (const Case& c : cases) {
         const test::ScratchDir dir("jobs-cli-stopped");
-        const std::string tape = tapeOf(dir, "tape.dv", {"--format", "dv", "--frames", "250"});
-        const auto tapeFrames = pipeline::testing::readRawDvFrames(tape);
+        const std::string tape = jt::generateTape(dir.file("tape.dv"), {"--format", "dv", "--frames", "250"});
+        const auto tapeFrames = jt::readRawDvFrames(tape);
         std::filesystem::create_directory(dir.path() / "out");
         BackgroundTool capture({VANTREL_CAPTURE_PATH, dir.file("out/cap")}, camcorderEnvironment(tape, "tape"), dir);
         ASSERT_TRUE(waitForWorkingFile(dir)) << c.name << ": recording began";
@@ -236,7 +231,7 @@ TEST(JobTools, full_disk_ends_the_capture_keeping_what_was_written)
     if (!hasTool("prlimit"))
         GTEST_SKIP() << "prlimit (util-linux) is needed to limit the file size";
     const test::ScratchDir dir("jobs-cli-full");
-    const std::string tape = tapeOf(dir, "tape.dv", {"--format", "dv", "--frames", "100"});
+    const std::string tape = jt::generateTape(dir.file("tape.dv"), {"--format", "dv", "--frames", "100"});
     std::filesystem::create_directory(dir.path() / "out");
     constexpr int kFileSizeLimit = 3'000'000;  // room for about 19 PAL frames
     const CommandResult result =
@@ -251,7 +246,7 @@ TEST(JobTools, full_disk_ends_the_capture_keeping_what_was_written)
     EXPECT_FALSE(hasWorkingFile);
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(splitLines(result.out), files);
-    const std::size_t frames = expectTapePrefix(files, pipeline::testing::readRawDvFrames(tape));
+    const std::size_t frames = expectTapePrefix(files, jt::readRawDvFrames(tape));
     EXPECT_GE(frames, 15u);
     EXPECT_LE(frames * 144000, static_cast<std::size_t>(kFileSizeLimit));
 }
@@ -259,20 +254,20 @@ TEST(JobTools, full_disk_ends_the_capture_keeping_what_was_written)
 TEST(JobTools, print_sends_the_files_in_order_to_the_tape)
 {
     const test::ScratchDir dir("jobs-cli-print");
-    const std::string one = tapeOf(dir, "one.avi", {"--type", "1", "--frames", "30", "--timecode", "00:01:00:00"});
-    const std::string two = tapeOf(dir, "two.avi", {"--type", "2", "--frames", "20", "--timecode", "00:02:00:00"});
-    const std::string three = tapeOf(dir, "three.dv", {"--format", "dv", "--frames", "10", "--timecode", "00:03:00:00"});
+    const std::string one = jt::generateTape(dir.file("one.avi"), {"--type", "1", "--frames", "30", "--timecode", "00:01:00:00"});
+    const std::string two = jt::generateTape(dir.file("two.avi"), {"--type", "2", "--frames", "20", "--timecode", "00:02:00:00"});
+    const std::string three = jt::generateTape(dir.file("three.dv"), {"--format", "dv", "--frames", "10", "--timecode", "00:03:00:00"});
     const std::string blank = dir.file("blank.dv");
     std::ofstream(blank, std::ios::binary);
     const CommandResult result = testsupport::runTool({VANTREL_PRINT_PATH, two, one, three}, camcorderEnvironment(blank));
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_NE(result.err.find("Finished.  0:00:02.4"), std::string::npos) << result.err;
-    std::vector<Frame> expected = pipeline::testing::readDvFrames(two);
+    std::vector<Frame> expected = jt::readDvFrames(two);
     for (const std::string& file : {one, three}) {
-        for (Frame& frame : pipeline::testing::readDvFrames(file))
+        for (Frame& frame : jt::readDvFrames(file))
             expected.push_back(std::move(frame));
     }
-    pipeline::testing::expectPrintedInOrder(pipeline::testing::readRawDvFrames(blank), expected);
+    jt::expectPrintedInOrder(jt::readRawDvFrames(blank), expected);
 }
 
 }  // namespace
