@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The window's Capture and Print-to-tape modes offscreen, on virtual camcorders playing tapes
 // made by vantrel-dvgen: device list, toolbar by job state, status texts, errors, pausing.
-#include "mediagraph/fake_video_devices.h"
 #include "pipeline/job_test_support.h"
 #include "shell/job_picture_view.h"
 #include "shell/window_bench.h"
@@ -21,13 +20,30 @@ using pipeline::testing::Frame;
 namespace jt = pipeline::testing;
 using Bench = shell::testing::WindowBench;
 
-// A device list whose entries carry these names (equal names allowed).
-auto named(const std::vector<std::string>& names, bool canList = true)
-{
-    std::vector<mediagraph::testing::FakeDeviceSpec> devices;
-    for (const std::string& name : names) devices.push_back({name});
-    return std::make_shared<mediagraph::testing::FakeVideoDeviceBackend>(std::move(devices), canList);
-}
+// A device list whose entries carry the given names (equal names allowed) and open nothing.
+class NamedEntries : public mediagraph::IVideoDeviceBackend {
+public:
+    explicit NamedEntries(std::vector<std::string> names, bool canList = true) : m_names(std::move(names)), m_canList(canList) {}
+    Expected<std::vector<std::unique_ptr<mediagraph::IVideoDeviceEntry>>, std::string> Enumerate() override
+    {
+        if (!m_canList) return unexpected(std::string("no bus"));
+        std::vector<std::unique_ptr<mediagraph::IVideoDeviceEntry>> entries;
+        for (const std::string& name : m_names) entries.push_back(std::make_unique<Entry>(name));
+        return entries;
+    }
+
+private:
+    struct Entry : mediagraph::IVideoDeviceEntry {
+        explicit Entry(std::string n) : name(std::move(n)) {}
+        Expected<std::string, std::string> ReadFriendlyName() const override { return name; }
+        std::shared_ptr<mediagraph::IVideoDevice> Open() override { return nullptr; }
+        std::string name;
+    };
+    std::vector<std::string> m_names;
+    bool m_canList;
+};
+
+auto named(std::vector<std::string> names, bool canList = true) { return std::make_shared<NamedEntries>(std::move(names), canList); }
 
 TEST(JobModes, device_list_holds_each_device_once_and_survives_a_failed_listing)
 {
