@@ -60,7 +60,7 @@ std::string projectVersion()
 std::string cacheValue(const std::string& name)
 {
     std::smatch match;
-    const std::string cache = readTextFile((fs::path(VANTREL_BINARY_DIR) / "CMakeCache.txt").string());
+    const std::string cache = readText((fs::path(VANTREL_BINARY_DIR) / "CMakeCache.txt").string());
     if (!std::regex_search(cache, match, std::regex("(^|\n)" + name + ":[A-Z]+=([^\n]*)"))) return "?";
     return match[2];
 }
@@ -423,13 +423,13 @@ TEST(DebianPackage, names_only_the_addresses_the_build_was_given)
         if (!address.empty()) webAddresses.insert(address);
     const fs::path doc = kUsr / "share/doc/vantrel";
     std::vector<std::pair<std::string, std::string>> files{
-        {"control", runCommand({"dpkg-deb", "--field", packageFile().string()}).out},
-        {"copyright", readTextFile((doc / "copyright").string())},
-        {"changelog", runCommand({"gzip", "-dc", (doc / "changelog.gz").string()}).out},
+        {"control", runTool({"dpkg-deb", "--field", packageFile().string()}).out},
+        {"copyright", readText((doc / "copyright").string())},
+        {"changelog", runTool({"gzip", "-dc", (doc / "changelog.gz").string()}).out},
     };
     if (isWindowInstalled()) {
-        files.emplace_back("metainfo", readTextFile((kStage / kMetainfo).string()));
-        files.emplace_back("desktop entry", readTextFile((kStage / kDesktopEntry).string()));
+        files.emplace_back("metainfo", readText((kStage / kMetainfo).string()));
+        files.emplace_back("desktop entry", readText((kStage / kDesktopEntry).string()));
     }
     const std::regex webAddress(R"(https?://[^\s<>"]+)");
     const std::regex mailAddress(R"([^\s<>@]+@[^\s<>@]+)");
@@ -444,7 +444,7 @@ TEST(DebianPackage, names_only_the_addresses_the_build_was_given)
     EXPECT_EQ(packageField("Maintainer"), maintainer + "\n");
     EXPECT_EQ(packageField("Homepage"), homepage + "\n");   // dpkg-deb prints a missing field empty
     EXPECT_EQ(files[0].second.find("\nHomepage:") != std::string::npos, !homepage.empty());
-    EXPECT_EQ(readTextFile((doc / "copyright").string()).find("Source: " + homepage + "\n") != std::string::npos,
+    EXPECT_EQ(readText((doc / "copyright").string()).find("Source: " + homepage + "\n") != std::string::npos,
               !homepage.empty());
     if (isWindowInstalled()) {
         const std::string& metainfo = files[3].second;
