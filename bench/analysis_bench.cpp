@@ -1,28 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// How fast the analysis thread and vantrel-probe decode a DV AVI file, beside
-// `cat FILE > /dev/null` and MediaInfo's DV analysis of the same file, with
-// each one's CPU time and peak memory. Usage: analysis_bench FILE [--probe
-// PATH] [--cold] [--rounds N]
+// How fast the analysis thread and vantrel-probe decode a DV AVI file, beside `cat FILE > /dev/null`
+// and MediaInfo's DV analysis of the same file, with each one's CPU time and peak memory.
+// Usage: analysis_bench FILE [--probe PATH] [--cold] [--rounds N]
 //   --probe   time vantrel-probe FILE beside the engine
-//   --cold    also time cat, the analysis thread and the probe with the file
-//   out of the page cache
-//   --rounds  how often each reader runs (5); the readers take turns, round
-//   after round
-// bench/analysis_bench.sh makes 10-minute PAL files of both layouts and runs it
-// on each.
+//   --cold    also time cat, the analysis thread and the probe with the file out of the page cache
+//   --rounds  how often each reader runs (5); the readers take turns, round after round
+// bench/analysis_bench.sh makes 10-minute PAL files of both layouts and runs it on each.
 //
-// One run of a reader lasts about a tenth of a second, so one run is noise:
-// each reader runs in every round, the rounds interleave the readers (a burst
-// of load hits them all alike), and the median is reported with the fastest and
-// slowest run; ratios are ratios of medians. CPU seconds (user + system) are
-// steadier than wall time on a busy machine.
+// One run of a reader lasts about a tenth of a second, so one run is noise: each reader runs
+// in every round, the rounds interleave the readers (a burst of load hits them all alike), and
+// the median is reported with the fastest and slowest run; ratios are ratios of medians. CPU
+// seconds (user + system) are steadier than wall time on a busy machine.
 //
-// The page cache holds a file as whatever filled it left it: pages written one
-// by one, or the large folios readahead makes, and `cat` itself runs up to
-// twice as fast on the latter. So the warm runs begin from one state: the file
-// is put out of the cache and read once. Cold runs put the file out of the
-// cache before each run (posix_fadvise; no root needed, and other files' pages
-// stay where they are).
+// The page cache holds a file as whatever filled it left it: pages written one by one, or the
+// large folios readahead makes, and `cat` itself runs about 1.5 times as fast on the latter. So
+// the warm runs begin from one state: the file is put out of the cache and read once. Cold runs
+// put the file out of the cache before each run (posix_fadvise; no root needed, and other
+// files' pages stay where they are).
 #include "avi/analysis_thread.h"
 #include "avi/dv_avi.h"
 #include "avi/local_time_zone.h"
@@ -117,8 +111,7 @@ bool analyseWithThread(const std::string& path, vantrel::avi::ReadBackend backen
     return analysis.framesDone() == frames && analysis.readFailures() == 0;
 }
 
-// The straightforward way, for comparison: every whole frame read, then
-// analysed.
+// The straightforward way, for comparison: every whole frame read, then analysed.
 bool analyseWholeFrames(const std::string& path)
 {
     auto avi = vantrel::avi::OpenDVAvi(path);
@@ -133,8 +126,7 @@ bool analyseWholeFrames(const std::string& path)
     return true;
 }
 
-// The share of the file's pages in the page cache, 0..1; negative when it
-// cannot be told.
+// The share of the file's pages in the page cache, 0..1; negative when it cannot be told.
 double residentShare(const std::string& path)
 {
     const int fd = open(path.c_str(), O_RDONLY);
@@ -156,9 +148,8 @@ double residentShare(const std::string& path)
     return share;
 }
 
-// Puts the file's pages out of the page cache: the next run reads it from the
-// disk. Pages some process keeps mapped or dirty stay; as root, the whole cache
-// is dropped in that case.
+// Puts the file's pages out of the page cache: the next run reads it from the disk. Pages some
+// process keeps mapped or dirty stay; as root, the whole cache is dropped in that case.
 bool evictFromPageCache(const std::string& path)
 {
     const int fd = open(path.c_str(), O_RDONLY);
