@@ -9,6 +9,8 @@
 #   ffmpeg layout: what ffmpeg writes (no camera, shutter or date packs), like camcorders
 #     without a shutter pack and blank stretches: every sequence of every frame must be read.
 # Usage: bench/analysis_bench.sh [BUILD_DIR] [MINUTES]   (defaults: build, 10)
+# ROUNDS=N runs each reader N times; BENCH_OPTIONS=--as-found keeps the page cache as the files
+# were left (meaningful right after they were made: as their writers left them).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
@@ -38,7 +40,7 @@ fi
 for tape in "$camcorder" "$ffmpeg_tape"; do
   [ -f "$tape" ] || { echo "no ffmpeg: the ffmpeg layout is left out"; continue; }
   echo "== $(basename "$tape")"
-  "$bench" "$tape" --probe "$probe" --cold --rounds "${ROUNDS:-5}"
+  "$bench" "$tape" --probe "$probe" --cold --rounds "${ROUNDS:-5}" ${BENCH_OPTIONS:-}
   if command -v mediainfo > /dev/null; then
     # By default MediaInfo analyses only some frames of a long file; --ParseSpeed=1 reads them all.
     analysed=$(mediainfo --File_DvDif_Analysis=1 -f "$tape" | sed -n 's/^Errors_Stats_End *: Frame Count: \([0-9]*\).*/\1/p')
