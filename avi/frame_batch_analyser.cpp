@@ -37,6 +37,7 @@ void FrameBatchAnalyser::reset() noexcept
 {
     m_leadingSequences = 0;
     m_hasLastRecord = false;
+    m_readAheadEnd = 0;
 }
 
 std::span<std::byte> FrameBatchAnalyser::bufferOf(std::size_t slot) noexcept
@@ -58,6 +59,7 @@ void FrameBatchAnalyser::readSequences(const DvAvi& file, std::span<const std::s
                                       std::span<ReadPiece>(m_pieces).subspan(pieces));
         read.endPiece = pieces;
     }
+    readAheadWhenCold(file.reader().file(), std::span<const ReadPiece>(m_pieces.data(), pieces));
     m_reader.read(file.reader().file(), std::span<const ReadPiece>(m_pieces.data(), pieces),
                   std::span<bool>(m_isPieceRead.data(), pieces));
     for (std::size_t slot = 0; slot < frames.size(); ++slot) {
@@ -65,6 +67,21 @@ void FrameBatchAnalyser::readSequences(const DvAvi& file, std::span<const std::s
         if (onlyUndecided && !read.isUndecided) continue;
         for (std::size_t p = read.firstPiece; p < read.endPiece; ++p) read.isRead = read.isRead && m_isPieceRead[p];
     }
+}
+
+void FrameBatchAnalyser::readAheadWhenCold(const ReadOnlyFile& file, std::span<const ReadPiece> pieces) noexcept
+{
+    if (pieces.empty()) return;
+    const auto [lowest, highest] = std::minmax_element(pieces.begin(), pieces.end(), [](const auto& a, const auto& b) {
+        return a.fileOffset < b.fileOffset;
+    });
+    const std::uint64_t end = highest->fileOffset + highest->sizeBytes;
+    // The batch's last piece stands for the batch: a warm batch costs one call that reads one byte.
+    if (file.isInPageCache(end - 1)) return;
+    const std::uint64_t start = std::max(lowest->fileOffset, m_readAheadEnd);
+    const std::uint64_t windowEnd = end + kReadAheadBytes;
+    if (start < windowEnd) file.readAhead(start, windowEnd - start);
+    m_readAheadEnd = std::max(m_readAheadEnd, windowEnd);
 }
 
 void FrameBatchAnalyser::analyse(const DvAvi& file, std::span<const std::size_t> frames,

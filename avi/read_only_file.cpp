@@ -156,6 +156,24 @@ Expected<void, std::string> ReadOnlyFile::readPieces(std::span<const ReadPiece> 
     return {};
 }
 
+bool ReadOnlyFile::isInPageCache(std::uint64_t offset) const noexcept
+{
+    if (offset > static_cast<std::uint64_t>(INT64_MAX)) return true;
+    std::byte byte{};
+    iovec vector{&byte, 1};
+    ssize_t got = 0;
+    do {
+        got = ::preadv2(m_fd, &vector, 1, static_cast<off_t>(offset), RWF_NOWAIT);
+    } while (got < 0 && errno == EINTR);
+    return got >= 0 || errno != EAGAIN;
+}
+
+void ReadOnlyFile::readAhead(std::uint64_t offset, std::uint64_t bytes) const noexcept
+{
+    if (offset > static_cast<std::uint64_t>(INT64_MAX) || bytes > static_cast<std::uint64_t>(INT64_MAX)) return;
+    ::posix_fadvise(m_fd, static_cast<off_t>(offset), static_cast<off_t>(bytes), POSIX_FADV_WILLNEED);
+}
+
 void ReadOnlyFile::readEachPiece(std::span<const ReadPiece> pieces, std::span<bool> isPieceRead) const
 {
     for (std::size_t i = 0; i < pieces.size(); ++i) {

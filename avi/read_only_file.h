@@ -49,6 +49,14 @@ public:
     // Reads every piece in full, merging pieces that touch in the file into one system call.
     Expected<void, std::string> readPieces(std::span<const ReadPiece> pieces) const;
 
+    // Whether the byte at offset can be read without waiting for the disk: false only when the
+    // kernel says so (a file system that cannot tell counts as cached).
+    bool isInPageCache(std::uint64_t offset) const noexcept;
+
+    // Has the kernel start reading [offset, offset + bytes) into the page cache, whole, and
+    // returns at once: for reads that will come in pieces too scattered for its own readahead.
+    void readAhead(std::uint64_t offset, std::uint64_t bytes) const noexcept;
+
     // Reads each piece on its own, one call each, and goes on past a piece that fails:
     // isPieceRead[i] tells whether piece i was read whole. isPieceRead must be as long as pieces.
     void readEachPiece(std::span<const ReadPiece> pieces, std::span<bool> isPieceRead) const;

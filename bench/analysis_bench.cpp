@@ -1,26 +1,42 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// How fast the analysis thread decodes a DV AVI file, beside `cat FILE > /dev/null` (warm cache)
-// and MediaInfo's DV analysis of the same file, with each one's peak memory. Prints figures.
-// Usage: analysis_bench FILE [--probe PATH] [--cold]
-//   --probe  time vantrel-probe FILE beside the engine
-//   --cold   also time cat, the analysis thread and the probe with the page cache dropped before
-//            each run (needs root: writes /proc/sys/vm/drop_caches)
+// How fast the analysis thread and vantrel-probe decode a DV AVI file, beside `cat FILE > /dev/null`
+// and MediaInfo's DV analysis of the same file, with each one's CPU time and peak memory.
+// Usage: analysis_bench FILE [--probe PATH] [--cold] [--rounds N] [--as-found]
+//   --probe   time vantrel-probe FILE beside the engine
+//   --cold    also time cat, the analysis thread and the probe with the file out of the page cache
+//   --rounds  how often each reader runs (5); the readers take turns, round after round
+//   --as-found  warm runs take the page cache as they find it (a file just written stays as
+//             its writer left it) instead of reading the file once first
 // bench/analysis_bench.sh makes 10-minute PAL files of both layouts and runs it on each.
+//
+// One run of a reader lasts about a tenth of a second, so one run is noise: each reader runs
+// in every round, the rounds interleave the readers (a burst of load hits them all alike), and
+// the median is reported with the fastest and slowest run; ratios are ratios of medians. CPU
+// seconds (user + system) are steadier than wall time on a busy machine.
+//
+// The page cache holds a file as whatever filled it left it: pages written one by one, or the
+// large folios readahead makes, and `cat` itself runs about 1.5 times as fast on the latter. So
+// the warm runs begin from one state: the file is put out of the cache and read once. Cold runs
+// put the file out of the cache before each run (posix_fadvise; no root needed, and other
+// files' pages stay where they are).
 #include "avi/analysis_thread.h"
 #include "avi/dv_avi.h"
 #include "avi/local_time_zone.h"
 #include "dv/pack_decoders.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <functional>
 #include <string>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -29,11 +45,17 @@ using Clock = std::chrono::steady_clock;
 
 struct Run {
     double seconds = -1.0;
-    long peakKilobytes = 0;  // maximum resident set of the process that did the work
+    double cpuSeconds = 0.0;  // user + system time of the process that did the work
+    long peakKilobytes = 0;   // its maximum resident set, measured by the kernel
     bool ok = false;
 };
 
-// Runs `work` in a child process: its own peak memory, measured by the kernel.
+double secondsOf(const timeval& time)
+{
+    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
+}
+
+// Runs `work` in a child process: its own CPU time and peak memory.
 Run inChild(const std::function<bool()>& work)
 {
     std::fflush(stdout);  // or the child would print the parent's buffered lines again
@@ -45,6 +67,7 @@ Run inChild(const std::function<bool()>& work)
     if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return {};
     Run run;
     run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    run.cpuSeconds = secondsOf(usage.ru_utime) + secondsOf(usage.ru_stime);
     run.peakKilobytes = usage.ru_maxrss;
     run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return run;
@@ -63,17 +86,6 @@ Run program(std::vector<std::string> arguments)
         _exit(127);
         return false;
     });
-}
-
-Run bestOf(int runs, const std::function<Run()>& once)
-{
-    Run best;
-    for (int i = 0; i < runs; ++i) {
-        const Run run = once();
-        if (!run.ok) return run;
-        if (!best.ok || run.seconds < best.seconds) best = run;
-    }
-    return best;
 }
 
 const char* backendName(vantrel::avi::ReadBackend backend)
@@ -116,19 +128,142 @@ bool analyseWholeFrames(const std::string& path)
     return true;
 }
 
-// Drops the page cache, so that the next run reads from the disk. False when not allowed.
-bool dropPageCache()
+// The share of the file's pages in the page cache, 0..1; negative when it cannot be told.
+double residentShare(const std::string& path)
 {
+    const int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0) return -1.0;
+    struct stat status {};
+    double share = -1.0;
+    if (fstat(fd, &status) == 0 && status.st_size > 0) {
+        const auto bytes = static_cast<std::size_t>(status.st_size);
+        void* map = mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd, 0);
+        const auto pageBytes = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+        std::vector<unsigned char> pages((bytes + pageBytes - 1) / pageBytes);
+        if (map != MAP_FAILED && mincore(map, bytes, pages.data()) == 0) {
+            const auto resident = std::count_if(pages.begin(), pages.end(), [](unsigned char p) { return p & 1; });
+            share = static_cast<double>(resident) / static_cast<double>(pages.size());
+        }
+        if (map != MAP_FAILED) munmap(map, bytes);
+    }
+    close(fd);
+    return share;
+}
+
+// Puts the file's pages out of the page cache: the next run reads it from the disk. Pages some
+// process keeps mapped or dirty stay; as root, the whole cache is dropped in that case.
+bool evictFromPageCache(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0) return false;
+    fdatasync(fd);
+    posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    close(fd);
+    if (residentShare(path) < 0.01) return true;
     sync();
     std::FILE* control = std::fopen("/proc/sys/vm/drop_caches", "w");
     if (!control) return false;
     const bool isDropped = std::fputs("3\n", control) >= 0;
-    return std::fclose(control) == 0 && isDropped;
+    return std::fclose(control) == 0 && isDropped && residentShare(path) < 0.01;
 }
 
 bool hasProgram(const char* name)
 {
     return std::system((std::string("command -v ") + name + " > /dev/null 2>&1").c_str()) == 0;
+}
+
+std::string loadAverage()
+{
+    double load[3] = {};
+    if (getloadavg(load, 3) != 3) return "unknown";
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2f %.2f %.2f", load[0], load[1], load[2]);
+    return text;
+}
+
+// One reader's runs, round by round.
+struct Reader {
+    Reader(std::string readerName, std::function<Run()> runOnceFn)
+        : name(std::move(readerName)), once(std::move(runOnceFn))
+    {
+    }
+
+    std::string name;
+    std::function<Run()> once;
+    std::vector<Run> runs;
+    bool ok = true;
+
+    void runOnce()
+    {
+        if (!ok) return;
+        const Run run = once();
+        ok = run.ok;
+        if (ok) runs.push_back(run);
+    }
+    double median(double Run::*field) const
+    {
+        std::vector<double> values;
+        for (const Run& run : runs) values.push_back(run.*field);
+        std::sort(values.begin(), values.end());
+        const std::size_t n = values.size();
+        return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
+    }
+    double seconds() const { return median(&Run::seconds); }
+    double fastest() const { return std::min_element(runs.begin(), runs.end(), bySeconds)->seconds; }
+    double slowest() const { return std::max_element(runs.begin(), runs.end(), bySeconds)->seconds; }
+    long peakKilobytes() const
+    {
+        long peak = 0;
+        for (const Run& run : runs) peak = std::max(peak, run.peakKilobytes);
+        return peak;
+    }
+    bool hasRuns() const { return ok && !runs.empty(); }
+
+    static bool bySeconds(const Run& a, const Run& b) { return a.seconds < b.seconds; }
+};
+
+void runRounds(std::vector<Reader*> readers, int rounds, const std::function<bool()>& beforeEachRun)
+{
+    for (int round = 0; round < rounds; ++round) {
+        for (Reader* reader : readers) {
+            if (!beforeEachRun()) {
+                reader->ok = false;
+                continue;
+            }
+            reader->runOnce();
+        }
+    }
+}
+
+struct Table {
+    double frames;
+    double megabytes;
+
+    void header() const
+    {
+        std::printf("%-52s %8s %17s %8s %9s %8s %8s\n", "reader (median of the runs)", "seconds", "fastest-slowest",
+                    "CPU s", "frames/s", "MB/s", "RSS MB");
+    }
+    void row(const Reader& reader) const
+    {
+        if (!reader.hasRuns()) {
+            std::printf("%-52s %8s\n", reader.name.c_str(), "failed or not installed");
+            return;
+        }
+        const double seconds = reader.seconds();
+        char spread[40];
+        std::snprintf(spread, sizeof spread, "%.3f-%.3f", reader.fastest(), reader.slowest());
+        std::printf("%-52s %8.3f %17s %8.3f %9.0f %8.0f %8.1f\n", reader.name.c_str(), seconds, spread,
+                    reader.median(&Run::cpuSeconds), frames / seconds, megabytes / seconds,
+                    static_cast<double>(reader.peakKilobytes()) / 1024.0);
+    }
+};
+
+void ratio(const char* text, const Reader& reader, const Reader& base)
+{
+    if (!reader.hasRuns() || !base.hasRuns()) return;
+    std::printf("%-40s %5.2f   (CPU time: %.2f)\n", text, base.seconds() / reader.seconds(),
+                base.median(&Run::cpuSeconds) / reader.median(&Run::cpuSeconds));
 }
 
 }  // namespace
@@ -139,14 +274,23 @@ int main(int argc, char** argv)
     std::string path;
     std::string probe;
     bool isColdToo = false;
+    bool isCacheAsFound = false;
+    int rounds = 5;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
-        if (argument == "--probe" && i + 1 < argc) probe = argv[++i];
-        else if (argument == "--cold") isColdToo = true;
-        else path = argument;
+        if (argument == "--probe" && i + 1 < argc)
+            probe = argv[++i];
+        else if (argument == "--cold")
+            isColdToo = true;
+        else if (argument == "--as-found")
+            isCacheAsFound = true;
+        else if (argument == "--rounds" && i + 1 < argc)
+            rounds = std::max(1, std::atoi(argv[++i]));
+        else
+            path = argument;
     }
     if (path.empty()) {
-        std::fprintf(stderr, "usage: %s FILE [--probe PATH] [--cold]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s FILE [--probe PATH] [--cold] [--rounds N] [--as-found]\n", argv[0]);
         return 2;
     }
     auto avi = vantrel::avi::OpenDVAvi(path);
@@ -157,87 +301,73 @@ int main(int argc, char** argv)
     const double frames = static_cast<double>(avi->frameCount());
     struct stat status {};
     stat(path.c_str(), &status);
-    const double megabytes = static_cast<double>(status.st_size) / 1e6;
-    std::printf("file: %s\n  %s, %.0f frames (%.1f min), %.1f MB, page cache warm\n", path.c_str(),
-                avi->IsPAL() ? "PAL" : "NTSC", frames, frames / (avi->IsPAL() ? 25.0 : 29.97) / 60.0, megabytes);
+    const Table table{frames, static_cast<double>(status.st_size) / 1e6};
+    std::printf("file: %s\n  %s, %.0f frames (%.1f min), %.1f MB; %d rounds; load average %s\n", path.c_str(),
+                avi->IsPAL() ? "PAL" : "NTSC", frames, frames / (avi->IsPAL() ? 25.0 : 29.97) / 60.0, table.megabytes,
+                rounds, loadAverage().c_str());
 
-    program({"cat", path});  // warm the page cache
-    const Run cat = bestOf(3, [&] { return program({"cat", path}); });
     using vantrel::avi::ReadBackend;
-    const Run thread =
-        bestOf(3, [&] { return inChild([&] { return analyseWithThread(path, ReadBackend::IoUring, 0); }); });
-    const Run threadOneWorker =
-        bestOf(3, [&] { return inChild([&] { return analyseWithThread(path, ReadBackend::IoUring, 1); }); });
-    const Run threadPread =
-        bestOf(3, [&] { return inChild([&] { return analyseWithThread(path, ReadBackend::Pread, 0); }); });
-    const Run whole = bestOf(2, [&] { return inChild([&] { return analyseWholeFrames(path); }); });
-    Run probeRun;
-    if (!probe.empty()) probeRun = bestOf(3, [&] { return program({probe, path}); });
-    // Cold: every run reads the file from the disk; one run each, in the same order.
-    Run coldCat;
-    Run coldThread;
-    Run coldProbe;
-    if (isColdToo && dropPageCache()) {
-        coldCat = program({"cat", path});
-        dropPageCache();
-        coldThread = inChild([&] { return analyseWithThread(path, ReadBackend::IoUring, 0); });
-        if (!probe.empty()) {
-            dropPageCache();
-            coldProbe = program({probe, path});
-        }
-        program({"cat", path});  // leave the cache warm for what follows
-    } else if (isColdToo) {
-        std::printf("  (cannot drop the page cache: cold rows left out; run as root)\n");
-    }
-    Run mediainfo;
-    Run mediainfoAll;
-    if (hasProgram("mediainfo")) {
-        mediainfo = program({"mediainfo", "--File_DvDif_Analysis=1", path});
-        mediainfoAll = program({"mediainfo", "--ParseSpeed=1", "--File_DvDif_Analysis=1", path});
-    }
-
-    std::printf("%-48s %9s %12s %10s %12s\n", "reader", "seconds", "frames/s", "MB/s", "peak RSS MB");
-    auto row = [&](const char* name, const Run& run) {
-        if (!run.ok) {
-            std::printf("%-48s %9s\n", name, "failed or not installed");
-            return;
-        }
-        std::printf("%-48s %9.3f %12.0f %10.0f %12.1f\n", name, run.seconds, frames / run.seconds,
-                    megabytes / run.seconds, static_cast<double>(run.peakKilobytes) / 1024.0);
-    };
-    row("cat FILE > /dev/null", cat);
     const std::string workers = std::to_string(vantrel::avi::AnalysisThread::defaultWorkerCount());
-    row(("AnalysisThread, io_uring batches, " + workers + " workers").c_str(), thread);
-    row("AnalysisThread, io_uring batches, 1 worker", threadOneWorker);
-    row(("AnalysisThread, one pread per frame, " + workers + " workers").c_str(), threadPread);
-    row("whole frames read, then AnalyseFrame", whole);
-    if (!probe.empty()) row("vantrel-probe FILE > /dev/null", probeRun);
-    if (coldCat.ok) {
-        row("cold: cat FILE > /dev/null", coldCat);
-        row(("cold: AnalysisThread, io_uring batches, " + workers + " workers").c_str(), coldThread);
-        if (!probe.empty()) row("cold: vantrel-probe FILE > /dev/null", coldProbe);
+    const auto thread = [&](ReadBackend backend, std::size_t count) {
+        return [&path, backend, count] { return inChild([&] { return analyseWithThread(path, backend, count); }); };
+    };
+    Reader cat{"cat FILE > /dev/null", [&] { return program({"cat", path}); }};
+    Reader engine{"AnalysisThread, io_uring batches, " + workers + " workers", thread(ReadBackend::IoUring, 0)};
+    Reader engineOneWorker{"AnalysisThread, io_uring batches, 1 worker", thread(ReadBackend::IoUring, 1)};
+    Reader enginePread{"AnalysisThread, one pread per frame, " + workers + " workers", thread(ReadBackend::Pread, 0)};
+    Reader whole{"whole frames read, then AnalyseFrame",
+                 [&] { return inChild([&] { return analyseWholeFrames(path); }); }};
+    Reader probeRun{"vantrel-probe FILE > /dev/null", [&] { return program({probe, path}); }};
+    std::vector<Reader*> warm{&cat, &engine, &engineOneWorker, &enginePread, &whole};
+    if (!probe.empty()) warm.push_back(&probeRun);
+
+    const char* warmState = "as found";
+    if (!isCacheAsFound) {
+        const bool isWarmedUp = evictFromPageCache(path) && program({"cat", path}).ok;
+        warmState = isWarmedUp ? "put out and read once with cat" : "as found (could not put the file out)";
     }
-    row("mediainfo --File_DvDif_Analysis=1", mediainfo);
-    row("mediainfo --ParseSpeed=1 --File_DvDif_Analysis=1", mediainfoAll);
-    if (cat.ok && thread.ok) std::printf("analysis rate / cat rate:        %.2f\n", cat.seconds / thread.seconds);
-    if (cat.ok && threadOneWorker.ok) {
-        std::printf("analysis rate / cat rate, 1 worker: %.2f\n", cat.seconds / threadOneWorker.seconds);
+    std::printf("  page cache warm: %s, %.0f%% of the file's pages resident\n", warmState,
+                100.0 * std::max(0.0, residentShare(path)));
+    runRounds(warm, rounds, [] { return true; });
+
+    Reader coldCat{"cold: cat FILE > /dev/null", cat.once};
+    Reader coldEngine{"cold: " + engine.name, engine.once};
+    Reader coldProbe{"cold: vantrel-probe FILE > /dev/null", probeRun.once};
+    std::vector<Reader*> cold{&coldCat, &coldEngine};
+    if (!probe.empty()) cold.push_back(&coldProbe);
+    if (isColdToo) {
+        runRounds(cold, std::min(rounds, 3), [&] { return evictFromPageCache(path); });
+        program({"cat", path});  // leave the cache warm for what follows
+        if (!coldCat.hasRuns())
+            std::printf("  (cannot put the file out of the page cache: cold rows "
+                        "left out)\n");
     }
-    if (cat.ok && threadPread.ok) {
-        std::printf("analysis rate / cat rate, pread: %.2f\n", cat.seconds / threadPread.seconds);
+    Reader mediainfo{"mediainfo --File_DvDif_Analysis=1", [&] {
+                         return program({"mediainfo", "--File_DvDif_Analysis=1", path});
+                     }};
+    Reader mediainfoAll{"mediainfo --ParseSpeed=1 --File_DvDif_Analysis=1", [&] {
+                            return program({"mediainfo", "--ParseSpeed=1", "--File_DvDif_Analysis=1", path});
+                        }};
+    if (hasProgram("mediainfo")) runRounds({&mediainfo, &mediainfoAll}, 1, [] { return true; });
+
+    table.header();
+    for (const Reader* reader : warm) table.row(*reader);
+    if (coldCat.hasRuns()) {
+        for (const Reader* reader : cold) table.row(*reader);
     }
-    if (cat.ok && probeRun.ok) std::printf("probe rate / cat rate:           %.2f\n", cat.seconds / probeRun.seconds);
-    if (coldCat.ok && coldThread.ok) {
-        std::printf("cold: analysis rate / cat rate:  %.2f\n", coldCat.seconds / coldThread.seconds);
+    table.row(mediainfo);
+    table.row(mediainfoAll);
+    std::printf("rate / cat rate (medians):\n");
+    ratio("  analysis", engine, cat);
+    ratio("  analysis, 1 worker", engineOneWorker, cat);
+    ratio("  analysis, pread", enginePread, cat);
+    ratio("  probe", probeRun, cat);
+    if (coldCat.hasRuns()) {
+        ratio("  cold: analysis", coldEngine, coldCat);
+        ratio("  cold: probe", coldProbe, coldCat);
     }
-    if (coldCat.ok && coldProbe.ok) {
-        std::printf("cold: probe rate / cat rate:     %.2f\n", coldCat.seconds / coldProbe.seconds);
-    }
-    if (mediainfo.ok && thread.ok) {
-        std::printf("analysis rate / mediainfo rate:  %.1f\n", mediainfo.seconds / thread.seconds);
-    }
-    if (mediainfoAll.ok && thread.ok) {
-        std::printf("analysis rate / mediainfo (--ParseSpeed=1) rate: %.1f\n", mediainfoAll.seconds / thread.seconds);
-    }
-    return thread.ok ? 0 : 1;
+    ratio("analysis rate / mediainfo rate", engine, mediainfo);
+    ratio("analysis rate / mediainfo (--ParseSpeed=1)", engine, mediainfoAll);
+    std::printf("load average at the end: %s\n", loadAverage().c_str());
+    return engine.hasRuns() ? 0 : 1;
 }

@@ -2,12 +2,15 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Makes two PAL type-2 DV AVI files of MINUTES minutes (once, in the build tree) and runs
 # analysis_bench on each: the analysis thread and vantrel-probe beside cat and MediaInfo, with
-# peak memory, page cache warm and (as root) cold.
+# CPU time and peak memory, page cache warm and cold; each reader runs 5 times, interleaved with
+# the others, and the medians are compared (ROUNDS overrides the 5).
 #   camcorder layout: every pack, the date and time only in the second half of the sequences,
 #     as camcorders write them; few sequences decide a frame.
 #   ffmpeg layout: what ffmpeg writes (no camera, shutter or date packs), like camcorders
 #     without a shutter pack and blank stretches: every sequence of every frame must be read.
 # Usage: bench/analysis_bench.sh [BUILD_DIR] [MINUTES]   (defaults: build, 10)
+# ROUNDS=N runs each reader N times; BENCH_OPTIONS=--as-found keeps the page cache as the files
+# were left (meaningful right after they were made: as their writers left them).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
@@ -34,12 +37,10 @@ if [ ! -f "$ffmpeg_tape" ] && command -v ffmpeg > /dev/null; then
     -t 1 -c:v dvvideo -pix_fmt yuv420p -c:a pcm_s16le -ac 2 "$second"
   ffmpeg -v error -y -stream_loop $((minutes * 60 - 1)) -i "$second" -c copy "$ffmpeg_tape"
 fi
-cold=()
-if [ -w /proc/sys/vm/drop_caches ]; then cold=(--cold); fi
 for tape in "$camcorder" "$ffmpeg_tape"; do
   [ -f "$tape" ] || { echo "no ffmpeg: the ffmpeg layout is left out"; continue; }
   echo "== $(basename "$tape")"
-  "$bench" "$tape" --probe "$probe" "${cold[@]}"
+  "$bench" "$tape" --probe "$probe" --cold --rounds "${ROUNDS:-5}" ${BENCH_OPTIONS:-}
   if command -v mediainfo > /dev/null; then
     # By default MediaInfo analyses only some frames of a long file; --ParseSpeed=1 reads them all.
     analysed=$(mediainfo --File_DvDif_Analysis=1 -f "$tape" | sed -n 's/^Errors_Stats_End *: Frame Count: \([0-9]*\).*/\1/p')

@@ -357,6 +357,17 @@ void CJobWnd::runPrint(std::stop_token)
     REFERENCE_TIME duration = 0;
     const std::byte* data = nullptr;
     long length = 0;
+    // Each frame taken from the list is analysed once, numbered by its place in the list, so the
+    // panel shows the recording data of the frame on its way to the tape (repeats are not
+    // analysed again).
+    dv::DVFrameInfo info{};
+    long listIndex = 0;
+    const auto analyse = [&] {
+        const dv::VideoSystem system = videoSystemOfLength(length);
+        if (system != dv::VideoSystem::Unknown)
+            dv::AnalyseFrame(std::span(data, static_cast<std::size_t>(length)), system, info, listIndex++,
+                             m_frameInfoObserver);
+    };
     if (!m_ring->Get(&duration, &data, &length)) {
         // Not one frame: StopJob came first, or the first file could not be read.
         if (moveState(m_state, JOB_TAPE_PAUSED, JOB_FINISHED) || moveState(m_state, JOB_TAPE_RECORDING, JOB_FINISHED)) {
@@ -367,6 +378,7 @@ void CJobWnd::runPrint(std::stop_token)
         return;
     }
     m_duration.store(0, std::memory_order_relaxed);
+    analyse();
     while (GetState() != JOB_IDLE) {
         if (m_previewGraph && m_isTapePreviewOn && (m_ring->isStopped() || m_ring->isMoreThanHalfFull()))
             m_previewGraph->Deliver(duration, data, length);
@@ -382,7 +394,9 @@ void CJobWnd::runPrint(std::stop_token)
         }
         if (GetState() == JOB_TAPE_RECORDING) {
             m_duration.fetch_add(duration, std::memory_order_relaxed);
-            if (!m_ring->Get(&duration, &data, &length)) {
+            if (m_ring->Get(&duration, &data, &length)) {
+                analyse();
+            } else {
                 if (!moveState(m_state, JOB_TAPE_RECORDING, JOB_FINISHED) && GetState() == JOB_IDLE)
                     return;
                 m_hasStreamEnded.store(true, std::memory_order_release);

@@ -73,7 +73,8 @@ public:
 
     // Where the preview's pictures go (null: no preview graph is built). Set before a job.
     void SetPreviewOwner(IPreviewOwner* owner) noexcept { m_previewOwner = owner; }
-    // Told about every analysed frame (the info panel). Set before a job.
+    // Told about every analysed frame (the info panel): each frame a capture takes, each frame a
+    // print takes from its list. Set before a job.
     void SetFrameInfoObserver(dv::IFrameInfoObserver* observer) noexcept { m_frameInfoObserver = observer; }
     void SetJobObserver(IJobObserver* observer) noexcept { m_jobObserver = observer; }
 

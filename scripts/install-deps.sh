@@ -21,6 +21,8 @@ packages=(
   libraw1394-dev libavc1394-dev libiec61883-dev
   # peers the tests compare against
   ffmpeg mediainfo dvgrab
+  # a private message bus for the sleep inhibitor's test
+  dbus-daemon
   # user interface, screenshots
   qt6-base-dev libqt6svg6 xvfb xauth fonts-dejavu-core
   # installing and packaging: manual pages, icons, the Debian package and the checks of all three

@@ -77,6 +77,8 @@ public:
 
     player::CMoviePlayer* player() const noexcept { return m_player; }
     panel::InfoPanelPicture* infoPanel() const noexcept { return m_infoPanel; }
+    // The lines the info panel shows now.
+    const dv::InfoLines& panelLines() const noexcept { return m_formatter.lines(); }
     player::VideoArea* videoArea() const noexcept { return m_videoArea; }
     StatusBar* statusBar() const noexcept { return m_statusBar; }
     QSlider* slider() const noexcept { return m_slider; }
