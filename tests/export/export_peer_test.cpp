@@ -170,19 +170,30 @@ TEST(ExportBurnIn, date_is_drawn_in_the_lower_right_corner)
     EXPECT_EQ(brightIn(decodedFrame(out, 40, 576)), 0);
 }
 
+// A place that cannot be written is refused with exit status 2 before any frame is read.
 TEST(ExportFailures, unwritable_output_fails_before_any_work)
 {
     test::ScratchDir dir("export-unwritable");
     const std::string tape = makeTape(dir, "tape.avi", {"--frames", "10"});
     std::filesystem::create_directory(dir.path() / "folder.mp4");
-    for (const std::string& out : {dir.file("no/such/folder/out.mp4"), dir.file("folder.mp4")}) {
-        const ToolResult r = runOurs(VANTREL_EXPORT_PATH, {tape, out});
-        EXPECT_EQ(r.exitCode, 2) << out;
-        EXPECT_NE(r.err.find("vantrel-export: cannot write"), std::string::npos) << r.err;
+    const struct {
+        const char* program;
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {VANTREL_EXPORT_PATH, {tape, dir.file("no/such/folder/out.mp4")}, "vantrel-export: cannot write"},
+        {VANTREL_EXPORT_PATH, {tape, dir.file("folder.mp4")}, "vantrel-export: cannot write"},
+        {VANTREL_EXPORT_PATH, {tape, dir.file("out.avi")}, "vantrel-export: "},
+        {VANTREL_EXPORT_PATH, {"--subtitles", tape, dir.file("missing/dates.srt")}, "cannot write"},
+        {VANTREL_SPLIT_PATH, {tape, dir.file("no/such/folder/base")}, "cannot write into"},
+    };
+    for (const auto& c : cases) {
+        const ToolResult r = runOurs(c.program, c.args);
+        EXPECT_EQ(r.exitCode, 2) << c.args.back();
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find('%'), std::string::npos) << "work began: " << r.err;
     }
-    const ToolResult wrongKind = runOurs(VANTREL_EXPORT_PATH, {tape, dir.file("out.avi")});
-    EXPECT_EQ(wrongKind.exitCode, 2);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2) << "only the tape and the folder";
 }
 
 TEST(ExportFailures, damaged_file_exports_the_readable_frames_and_names_the_damage)

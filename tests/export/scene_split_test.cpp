@@ -49,26 +49,29 @@ TEST_P(SceneList, starts_where_the_recording_time_jumps_more_than_the_gap)
 INSTANTIATE_TEST_SUITE_P(Tapes, SceneList, ::testing::ValuesIn(kSceneCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Frame 100 is 4 s in (18:03:13 + 60 s); 100 frames are four seconds; the time code counts on.
 TEST(SceneList, text_lines_give_dates_duration_and_time_code_of_each_scene)
 {
-    test::ScratchDir dir("scenes-text");
-    const std::string tape = makeTape(dir, "tape.avi", {"--frames", "300", "--jump", "100:+60", "--timecode", "0:12:31:04"});
-    const ToolResult scenes = runOurs(VANTREL_PROBE_PATH, {"--scenes", tape});
-    ASSERT_EQ(scenes.exitCode, 0) << scenes.err;
-    // Frame 100 is 4 s in (18:03:13 + 60 s); 100 frames are four seconds; the time code counts on.
-    EXPECT_EQ(scenes.out,
-              "0\t99\t14.07.2004 18:03:09\t14.07.2004 18:03:12\t100\t0:00:04.0\t00:12:31:04\n"
-              "100\t299\t14.07.2004 18:04:13\t14.07.2004 18:04:20\t200\t0:00:08.0\t00:12:35:04\n");
-}
-
-TEST(SceneList, tape_without_dates_is_one_scene_with_a_note)
-{
-    test::ScratchDir dir("scenes-undated");
-    const std::string tape = makeTape(dir, "tape.avi", {"--frames", "60", "--no-date", "0-59"});
-    const ToolResult scenes = runOurs(VANTREL_PROBE_PATH, {"--scenes", tape});
-    EXPECT_EQ(scenes.exitCode, 0);
-    EXPECT_EQ(scenes.out, "0\t59\tNo recording date !\tNo recording date !\t60\t0:00:02.4\t00:00:00:00\n");
-    EXPECT_NE(scenes.err.find("no frame carries a recording date"), std::string::npos) << scenes.err;
+    const struct {
+        std::vector<std::string> tape;
+        const char* out;
+        const char* note;  // on standard error
+    } cases[] = {
+        {{"--frames", "300", "--jump", "100:+60", "--timecode", "0:12:31:04"},
+         "0\t99\t14.07.2004 18:03:09\t14.07.2004 18:03:12\t100\t0:00:04.0\t00:12:31:04\n"
+         "100\t299\t14.07.2004 18:04:13\t14.07.2004 18:04:20\t200\t0:00:08.0\t00:12:35:04\n",
+         ""},
+        {{"--frames", "60", "--no-date", "0-59"},
+         "0\t59\tNo recording date !\tNo recording date !\t60\t0:00:02.4\t00:00:00:00\n",
+         "no frame carries a recording date"},
+    };
+    for (const auto& c : cases) {
+        test::ScratchDir dir("scenes-text");
+        const ToolResult scenes = runOurs(VANTREL_PROBE_PATH, {"--scenes", makeTape(dir, "tape.avi", c.tape)});
+        EXPECT_EQ(scenes.exitCode, 0) << scenes.err;
+        EXPECT_EQ(scenes.out, c.out);
+        EXPECT_NE(scenes.err.find(c.note), std::string::npos) << scenes.err;
+    }
 }
 
 // "2004-07-14T18:03:09" as the panel shows it: "14.07.2004 18:03:09".
@@ -120,7 +123,7 @@ TEST_P(DateSubtitles, each_frame_time_shows_the_probed_date_of_that_frame)
     const ToolResult made = runOurs(VANTREL_EXPORT_PATH, {"--subtitles", tape, subtitles});
     ASSERT_EQ(made.exitCode, 0) << made.err;
     const auto cues = readCues(subtitles);
-    const auto dates = probedDates(tape);
+    const auto dates = jsonColumn(runOurs(VANTREL_PROBE_PATH, {"--json", tape}), "recorded");
     ASSERT_EQ(dates.size(), 240u);
     for (std::size_t i = 0; i < dates.size(); ++i) {
         // The middle of the frame's time: cue ends are rounded to milliseconds.
@@ -146,29 +149,30 @@ const SubtitleCase kSubtitleCases[] = {
 INSTANTIATE_TEST_SUITE_P(Formats, DateSubtitles, ::testing::ValuesIn(kSubtitleCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// One text for all 30 frames when the format shows no seconds; a tape without dates has no cue.
 TEST(DateSubtitles, strftime_format_and_a_tape_without_dates)
 {
-    test::ScratchDir dir("subtitles-format");
-    const std::string tape = makeTape(dir, "tape.avi", {"--frames", "30"});
-    const ToolResult formatted = runOurs(VANTREL_EXPORT_PATH, {"--subtitles", "--format", "%Y/%m/%d %Hh%M", tape, dir.file("a.srt")});
-    ASSERT_EQ(formatted.exitCode, 0) << formatted.err;
-    // One text for all 30 frames: the minute does not change.
-    EXPECT_EQ(testsupport::readText(dir.file("a.srt")), "1\n00:00:00,000 --> 00:00:01,200\n2004/07/14 18h03\n\n");
-
-    const std::string undated = makeTape(dir, "undated.avi", {"--frames", "30", "--no-date", "0-29"});
-    const ToolResult empty = runOurs(VANTREL_EXPORT_PATH, {"--subtitles", undated, dir.file("b.vtt")});
-    EXPECT_EQ(empty.exitCode, 0);
-    EXPECT_EQ(testsupport::readText(dir.file("b.vtt")), "WEBVTT\n\n");
-    EXPECT_NE(empty.err.find("no cue"), std::string::npos) << empty.err;
-}
-
-TEST(DateSubtitles, unwritable_output_fails_before_reading)
-{
-    test::ScratchDir dir("subtitles-unwritable");
-    const std::string tape = makeTape(dir, "tape.avi", {"--frames", "10"});
-    const ToolResult result = runOurs(VANTREL_EXPORT_PATH, {"--subtitles", tape, dir.file("missing/dates.srt")});
-    EXPECT_EQ(result.exitCode, 2);
-    EXPECT_NE(result.err.find("cannot write"), std::string::npos) << result.err;
+    const struct {
+        std::vector<std::string> tape;
+        std::vector<std::string> options;
+        const char* fileName;
+        const char* text;
+        const char* note;
+    } cases[] = {
+        {{"--frames", "30"}, {"--format", "%Y/%m/%d %Hh%M"}, "a.srt",
+         "1\n00:00:00,000 --> 00:00:01,200\n2004/07/14 18h03\n\n", ""},
+        {{"--frames", "30", "--no-date", "0-29"}, {}, "b.vtt", "WEBVTT\n\n", "no cue"},
+    };
+    for (const auto& c : cases) {
+        test::ScratchDir dir("subtitles-format");
+        std::vector<std::string> args{"--subtitles"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.insert(args.end(), {makeTape(dir, "tape.avi", c.tape), dir.file(c.fileName)});
+        const ToolResult made = runOurs(VANTREL_EXPORT_PATH, args);
+        EXPECT_EQ(made.exitCode, 0) << made.err;
+        EXPECT_EQ(testsupport::readText(dir.file(c.fileName)), c.text);
+        EXPECT_NE(made.err.find(c.note), std::string::npos) << made.err;
+    }
 }
 
 // The frames of a file, read with the project's reader.
@@ -188,6 +192,10 @@ std::vector<std::vector<std::byte>> framesOf(const std::string& path)
     return frames;
 }
 
+// Each tape is also captured from the virtual camcorder with the same options: the same files,
+// byte for byte (one writer, one naming and one split rule; the writer puts no wall-clock time in
+// a file, so no header field may differ). Frames without a date stay in the scene before them and
+// the next dated frame is compared with the last dated one.
 struct SplitCase {
     const char* name;
     std::vector<std::string> tape;
@@ -203,6 +211,12 @@ const SplitCase kSplitCases[] = {
      {"04-07-14_18-03.00.avi", "04-07-14_18-03.01.avi", "04-07-14_18-03.02.avi"}, {50, 50, 20}},
     {"raw_dv_input_and_a_name_format", {"--format", "dv", "--frames", "100", "--jump", "40:+86400"},
      {"--name-format", "%Y%m%d"}, {"20040714.00.avi", "20040715.00.avi"}, {40, 60}},
+    {"undated_frames_and_a_jump_back", {"--frames", "400", "--jump", "90:+61", "--no-date", "150-170",
+     "--jump", "160:-30", "--jump", "300:+2"}, {},
+     {"04-07-14_18-03.00.avi", "04-07-14_18-04.00.avi", "04-07-14_18-03.01.avi", "04-07-14_18-03.02.avi"},
+     {90, 81, 129, 100}},
+    {"ntsc_with_a_wider_gap", {"--system", "ntsc", "--frames", "200", "--jump", "50:+4", "--jump", "120:+30"},
+     {"--scene-gap", "5"}, {"04-07-14_18-03.00.avi", "04-07-14_18-03.01.avi"}, {120, 80}},
 };
 
 class SplitByScene : public ::testing::TestWithParam<SplitCase> {};
@@ -213,10 +227,18 @@ TEST_P(SplitByScene, files_are_cut_at_the_scenes_named_by_date_and_hold_the_fram
     test::ScratchDir dir(std::string("split-") + c.name);
     const std::string tape = makeTape(dir, c.tape.front() == "--format" ? "tape.dv" : "tape.avi", c.tape);
     std::filesystem::create_directory(dir.path() / "out");
+    std::filesystem::create_directory(dir.path() / "captured");
     std::vector<std::string> args = c.splitOptions;
     args.insert(args.end(), {tape, dir.file("out/holiday")});
     const ToolResult split = runOurs(VANTREL_SPLIT_PATH, args);
     ASSERT_EQ(split.exitCode, 0) << split.err;
+    std::vector<std::string> capture{VANTREL_CAPTURE_PATH};
+    capture.insert(capture.end(), c.splitOptions.begin(), c.splitOptions.end());
+    capture.push_back(dir.file("captured/holiday"));
+    std::vector<std::string> environment = kZone;
+    environment.insert(environment.end(), {"VANTREL_VIRTUAL_CAMCORDER=" + tape, "VANTREL_VIRTUAL_SPEED=max"});
+    const ToolResult captured = runTool(capture, environment, 300);
+    ASSERT_EQ(captured.exitCode, 0) << captured.err;
 
     std::vector<std::string> expectedPaths;
     for (const std::string& name : c.expectedNames) expectedPaths.push_back(dir.file("out/holiday." + name));
@@ -231,114 +253,19 @@ TEST_P(SplitByScene, files_are_cut_at_the_scenes_named_by_date_and_hold_the_fram
             ASSERT_TRUE(frame == source[next]) << "frame " << next << " changed in " << expectedPaths[k];
             ++next;
         }
+        const auto capturedFile = dir.path() / "captured" / ("holiday." + c.expectedNames[k]);
+        EXPECT_TRUE(testsupport::readBytes(capturedFile) == testsupport::readBytes(expectedPaths[k])) << capturedFile;
     }
     EXPECT_EQ(next, source.size());
-    // No working file ("~" before the date) is left.
+    // No working file ("~" before the date) is left, and the capture wrote no other file.
     for (const auto& entry : std::filesystem::directory_iterator(dir.path() / "out")) {
         EXPECT_EQ(entry.path().filename().string().find('~'), std::string::npos) << entry.path();
     }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path() / "captured"), {}),
+              static_cast<std::ptrdiff_t>(expectedPaths.size()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Tapes, SplitByScene, ::testing::ValuesIn(kSplitCases),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST(SplitByScene, files_begin_at_the_frames_where_the_scene_list_begins)
-{
-    test::ScratchDir dir("split-scenes");
-    const std::string tape = makeTape(dir, "tape.avi", {"--frames", "400", "--jump", "90:+61", "--no-date", "150-170",
-                                                        "--jump", "160:-30", "--jump", "300:+2"});
-    const auto starts = sceneStarts(runOurs(VANTREL_PROBE_PATH, {"--scenes", "--json", tape}));
-    const ToolResult split = runOurs(VANTREL_SPLIT_PATH, {tape, dir.file("part")});
-    ASSERT_EQ(split.exitCode, 0) << split.err;
-    std::vector<std::size_t> fileStarts;
-    std::size_t frame = 0;
-    for (const std::string& path : testsupport::splitLines(split.out)) {
-        fileStarts.push_back(frame);
-        frame += framesOf(path).size();
-    }
-    EXPECT_EQ(fileStarts, starts);
-    EXPECT_EQ(starts.size(), 4u);
-}
-
-TEST(SplitByScene, output_folder_that_cannot_be_written_fails_before_any_file)
-{
-    test::ScratchDir dir("split-unwritable");
-    const std::string tape = makeTape(dir, "tape.avi", {"--frames", "10"});
-    const ToolResult split = runOurs(VANTREL_SPLIT_PATH, {tape, dir.file("no/such/folder/base")});
-    EXPECT_EQ(split.exitCode, 2);
-    EXPECT_NE(split.err.find("cannot write into"), std::string::npos) << split.err;
-}
-
-}  // namespace
-}  // namespace vantrel::exporttest
-
-namespace vantrel::exporttest {
-namespace {
-
-// The same tape captured from the virtual camcorder and split from its file gives the same
-// files, byte for byte: one writer, one naming and one split rule. Both files are written by
-// our AVI writer, which puts no wall-clock time anywhere in a file, so no header field is
-// expected to differ (the AVI format forces none here: sizes, counts and indexes follow from the
-// frames alone).
-struct IdentityCase {
-    const char* name;
-    std::vector<std::string> tape;
-    std::vector<std::string> options;   // given to both tools
-};
-
-const IdentityCase kIdentityCases[] = {
-    {"jumps_undated_frames_and_a_one_second_step",
-     {"--frames", "360", "--jump", "100:+60", "--no-date", "150-190", "--jump", "170:-20", "--jump", "260:+1",
-      "--jump", "310:+2"},
-     {}},
-    {"full_files_of_type1", {"--frames", "130", "--type", "1"}, {"--frames-per-file", "50", "--type", "1"}},
-    {"ntsc_with_a_wider_gap", {"--system", "ntsc", "--frames", "200", "--jump", "50:+4", "--jump", "120:+30"},
-     {"--scene-gap", "5"}},
-};
-
-class CaptureAndSplit : public ::testing::TestWithParam<IdentityCase> {};
-
-TEST_P(CaptureAndSplit, give_the_same_files_byte_for_byte)
-{
-    const IdentityCase& c = GetParam();
-    test::ScratchDir dir(std::string("identity-") + c.name);
-    const std::string tape = makeTape(dir, "tape.avi", c.tape);
-    std::filesystem::create_directory(dir.path() / "captured");
-    std::filesystem::create_directory(dir.path() / "split");
-
-    std::vector<std::string> capture{VANTREL_CAPTURE_PATH};
-    capture.insert(capture.end(), c.options.begin(), c.options.end());
-    capture.push_back(dir.file("captured/tape"));
-    std::vector<std::string> environment = kZone;
-    environment.insert(environment.end(), {"VANTREL_VIRTUAL_CAMCORDER=" + tape, "VANTREL_VIRTUAL_SPEED=max"});
-    const ToolResult captured = runTool(capture, environment, 300);
-    ASSERT_EQ(captured.exitCode, 0) << captured.err;
-
-    std::vector<std::string> split = c.options;
-    split.insert(split.end(), {tape, dir.file("split/tape")});
-    const ToolResult splitResult = runOurs(VANTREL_SPLIT_PATH, split);
-    ASSERT_EQ(splitResult.exitCode, 0) << splitResult.err;
-
-    std::vector<std::string> capturedNames;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path() / "captured")) {
-        capturedNames.push_back(entry.path().filename().string());
-    }
-    std::sort(capturedNames.begin(), capturedNames.end());
-    std::vector<std::string> splitNames;
-    for (const std::string& path : testsupport::splitLines(splitResult.out)) {
-        splitNames.push_back(std::filesystem::path(path).filename().string());
-    }
-    std::sort(splitNames.begin(), splitNames.end());
-    ASSERT_GT(splitNames.size(), 1u);
-    ASSERT_EQ(capturedNames, splitNames);
-    for (const std::string& name : splitNames) {
-        EXPECT_TRUE(testsupport::readBytes(dir.path() / "captured" / name) ==
-                    testsupport::readBytes(dir.path() / "split" / name))
-            << name << " differs";
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Tapes, CaptureAndSplit, ::testing::ValuesIn(kIdentityCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

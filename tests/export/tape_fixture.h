@@ -4,6 +4,7 @@
 
 #include "support/scratch_dir.h"
 #include "support/run_tool.h"
+#include "support/test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -52,33 +53,21 @@ inline std::optional<std::string> jsonValue(const std::string& line, const std::
     return line.substr(start, end - start);
 }
 
-// The recording date of every frame as the probe reads it: "2004-07-14T18:03:09", or nothing.
-inline std::vector<std::optional<std::string>> probedDates(const std::string& tape)
+// The value of `key` on every line of `--json` output, in line order.
+inline std::vector<std::optional<std::string>> jsonColumn(const ToolResult& probed, const std::string& key)
 {
-    const ToolResult probed = runOurs(VANTREL_PROBE_PATH, {"--json", tape});
     EXPECT_EQ(probed.exitCode, 0) << probed.err;
-    std::vector<std::optional<std::string>> dates;
-    std::size_t from = 0;
-    while (from < probed.out.size()) {
-        const auto end = probed.out.find('\n', from);
-        dates.push_back(jsonValue(probed.out.substr(from, end - from), "recorded"));
-        from = end == std::string::npos ? probed.out.size() : end + 1;
-    }
-    return dates;
+    std::vector<std::optional<std::string>> values;
+    for (const std::string& line : testsupport::splitLines(probed.out)) values.push_back(jsonValue(line, key));
+    return values;
 }
 
 // The first frame of every scene that `vantrel-probe --scenes --json` lists.
 inline std::vector<std::size_t> sceneStarts(const ToolResult& scenes)
 {
     std::vector<std::size_t> starts;
-    std::size_t from = 0;
-    while (from < scenes.out.size()) {
-        const auto end = scenes.out.find('\n', from);
-        if (const auto first = jsonValue(scenes.out.substr(from, end - from), "first_frame")) {
-            starts.push_back(std::stoul(*first));
-        }
-        from = end == std::string::npos ? scenes.out.size() : end + 1;
-    }
+    for (const auto& first : jsonColumn(scenes, "first_frame"))
+        if (first) starts.push_back(std::stoul(*first));
     return starts;
 }
 

@@ -4,9 +4,9 @@
 #include "avi/analysis_thread.h"
 #include "avi/dv_avi.h"
 #include "grab/frame_grabber.h"
-#include "grab/grab_test_media.h"
 #include "panel/info_panel_picture.h"
 #include "support/run_tool.h"
+#include "support/scratch_dir.h"
 #include "support/test_files.h"
 
 #include <gtest/gtest.h>
@@ -65,8 +65,8 @@ TEST(GrabTool, writes_the_same_bytes_as_the_window_button_for_the_same_frame)
 {
     for (const auto& c : kToolCases) {
         SCOPED_TRACE(c.name);
-        const fs::path tape = testing::generateTape(c.tapeName, c.dvgenArguments);
         const fs::path dir = freshTestFolder();
+        const fs::path tape = testsupport::generateTape(c.tapeName, c.dvgenArguments);
         std::vector<std::string> command{VANTREL_GRAB_PATH};
         command.insert(command.end(), c.toolOptions.begin(), c.toolOptions.end());
         command.insert(command.end(), {tape.string(), (dir / "tool.bmp").string()});
@@ -103,7 +103,7 @@ struct CommandCase {
 
 TEST(GrabTool, refuses_what_it_cannot_grab_with_exit_status_2_and_writes_nothing)
 {
-    const fs::path tape = testing::generateTape("tool-refusals.dv", {"--format", "dv", "--frames", "8"});
+    const fs::path tape = testsupport::generateTape("tool-refusals.dv", {"--format", "dv", "--frames", "8"});
     const CommandCase cases[] = {
         {"help", {"--help"}, 0, "Usage: vantrel-grab [--frame N | --at SECONDS] FILE OUT.bmp\n"},
         {"version", {"--version"}, 0, "vantrel-grab "},
@@ -115,7 +115,8 @@ TEST(GrabTool, refuses_what_it_cannot_grab_with_exit_status_2_and_writes_nothing
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const fs::path dir = freshTestFolder();
+        const test::ScratchDir scratch("grab-tool-refusal");
+        const fs::path& dir = scratch.path();
         const auto substitute = [&](std::string text) {
             for (const auto& [name, value] : {std::pair{"TAPE", tape.string()}, std::pair{"DIR", dir.string()}}) {
                 for (auto at = text.find(name); at != std::string::npos; at = text.find(name)) {

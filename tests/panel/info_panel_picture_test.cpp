@@ -43,50 +43,32 @@ int lineRectangleOf(QPoint point)
     return -1;
 }
 
-TEST(InfoPanelPicture, is_a_black_24_bit_picture_of_the_panel_size_before_any_drawing)
-{
-    const InfoPanelPicture panel(QSize(360, 124));
-    const QImage picture = panel.picture();
-    EXPECT_EQ(picture.size(), QSize(360, 124));
-    EXPECT_EQ(picture.depth(), 24);
-    for (int y = 0; y < picture.height(); ++y)
-        for (int x = 0; x < picture.width(); ++x) ASSERT_TRUE(isBlack(picture.pixel(x, y))) << x << "," << y;
-}
-
-TEST(InfoPanelPicture, draws_yellow_glyphs_only_inside_the_four_line_rectangles)
+// Black before any drawing; then yellow glyphs only inside the four line rectangles, stored blue,
+// green, red as bitmap rows are (the blue byte first, 0 under yellow text).
+TEST(InfoPanelPicture, draws_yellow_glyphs_bgr_only_inside_the_four_line_rectangles_on_black)
 {
     InfoPanelPicture panel(QSize(360, 124));
+    const QImage blank = panel.picture();
+    EXPECT_EQ(blank.size(), QSize(360, 124));
+    EXPECT_EQ(blank.depth(), 24);
+    for (int y = 0; y < blank.height(); ++y)
+        for (int x = 0; x < blank.width(); ++x) ASSERT_TRUE(isBlack(blank.pixel(x, y))) << x << "," << y;
     panel.drawInfoLines(kTypicalLines);
     const QImage picture = panel.picture();
-
     int fullYellowPerLine[4] = {};
     for (int y = 0; y < picture.height(); ++y) {
+        const uchar* row = picture.constScanLine(y);
         for (int x = 0; x < picture.width(); ++x) {
             const QRgb pixel = picture.pixel(x, y);
             if (isBlack(pixel)) continue;
             const int line = lineRectangleOf({x, y});
             ASSERT_GE(line, 0) << "text outside the line rectangles at " << x << "," << y;
             ASSERT_TRUE(isYellowShade(pixel)) << std::hex << pixel << " at " << std::dec << x << "," << y;
+            ASSERT_EQ(row[3 * x], 0) << "blue byte first at " << x << "," << y;
             if ((pixel & 0xffffff) == 0xffff00) ++fullYellowPerLine[line];
         }
     }
     for (int line = 0; line < 4; ++line) EXPECT_GT(fullYellowPerLine[line], 10) << "line " << line;
-}
-
-TEST(InfoPanelPicture, stores_the_pixels_blue_green_red_as_bitmap_rows_do)
-{
-    InfoPanelPicture panel(QSize(360, 124));
-    panel.drawInfoLines(kTypicalLines);
-    const QImage picture = panel.picture();
-    bool sawFullGlyphPixel = false;
-    for (int y = 10; y < 30 && !sawFullGlyphPixel; ++y) {
-        const uchar* row = picture.constScanLine(y);
-        for (int x = 0; x < 350; ++x) {
-            if (row[3 * x] == 0 && row[3 * x + 1] == 255 && row[3 * x + 2] == 255) sawFullGlyphPixel = true;
-            ASSERT_EQ(row[3 * x], 0) << "blue byte first, always 0 under yellow text";
-        }
-    }
-    EXPECT_TRUE(sawFullGlyphPixel);
 }
 
 struct ClipCase {
@@ -96,7 +78,8 @@ struct ClipCase {
     int lastColumnsWithText;      // some text in [this, firstColumnWithoutText)
 };
 
-TEST(InfoPanelPicture, cuts_long_lines_at_the_rectangle_or_the_panel_edge)
+// A new drawing then replaces the whole panel: only the "1" of the first line is left.
+TEST(InfoPanelPicture, cuts_long_lines_at_the_rectangle_or_the_panel_edge_and_a_new_drawing_replaces_them)
 {
     const ClipCase cases[] = {
         {"wider panel: cut at the rectangle", 500, 350, 340},
@@ -116,21 +99,15 @@ TEST(InfoPanelPicture, cuts_long_lines_at_the_rectangle_or_the_panel_edge)
             }
         }
         EXPECT_TRUE(hasTextNearEdge) << c.name;
-    }
-}
-
-TEST(InfoPanelPicture, a_new_drawing_replaces_the_whole_previous_panel)
-{
-    InfoPanelPicture panel(QSize(360, 124));
-    const std::string longText(120, 'W');
-    panel.drawInfoLines(makeLines(longText, longText, longText, longText));
-    panel.drawInfoLines(makeLines("1", "", "", ""));
-    const QImage picture = panel.picture();
-    for (int y = 0; y < picture.height(); ++y)
-        for (int x = 0; x < picture.width(); ++x)
-            if (!isBlack(picture.pixel(x, y))) {
-                ASSERT_TRUE(x < 20 && y >= 10 && y < 30) << x << "," << y;
+        panel.drawInfoLines(makeLines("1", "", "", ""));
+        const QImage replaced = panel.picture();
+        for (int y = 0; y < replaced.height(); ++y) {
+            for (int x = 0; x < replaced.width(); ++x) {
+                const bool isInTheOne = x < 20 && y >= 10 && y < 30;
+                ASSERT_TRUE(isInTheOne || isBlack(replaced.pixel(x, y))) << c.name << " at " << x << "," << y;
             }
+        }
+    }
 }
 
 TEST(InfoPanelPicture, announces_a_drawing_of_a_worker_thread_on_the_gui_thread)
@@ -179,15 +156,6 @@ TEST(InfoPanelPicture, a_reader_sees_whole_panels_while_two_threads_draw)
     }
     playerSide.join();
     captureSide.join();
-}
-
-TEST(InfoPanelPicture, bitmap_rows_are_padded_to_four_bytes)
-{
-    const struct {
-        int width;
-        int rowBytes;
-    } cases[] = {{1, 4}, {3, 12}, {5, 16}, {360, 1080}, {361, 1084}, {720, 2160}};
-    for (const auto& c : cases) EXPECT_EQ(bitmapRowBytes(c.width), c.rowBytes) << c.width;
 }
 
 }  // namespace

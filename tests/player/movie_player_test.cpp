@@ -1,10 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The player on a fake graph: refusals, failures, stop, steps, slider drags and the position display.
-#include "player/player_test_support.h"
+#include "dv/info_lines.h"
+#include "player/fake_playback_graph.h"
+#include "player/movie_player.h"
 #include "player/player_texts.h"
+#include "player/video_area.h"
 #include "support/run_tool.h"
 
+#include <QLabel>
 #include <QSignalSpy>
+#include <QSlider>
 #include <QtTest/QTest>
 
 #include <gtest/gtest.h>
@@ -13,6 +18,38 @@ namespace vantrel::player {
 namespace {
 
 constexpr std::int64_t kSecond = 10000000;
+
+// A player on a fake graph, with the widgets it drives and the messages and panel lines it produced.
+class RecordingPanel final : public dv::IInfoPanel {
+public:
+    void drawInfoLines(const dv::InfoLines& lines) override { firstLines.emplace_back(lines.line1); }
+    std::vector<std::string> firstLines;
+};
+
+struct PlayerBench {
+    FakeGraphScript script;
+    FakeGraphLog log;
+    std::vector<std::string> messages;
+    std::optional<std::string> chosenFile;
+    RecordingPanel panel;
+    dv::InfoLineFormatter formatter{&panel};
+    VideoArea host;
+    QSlider slider{Qt::Horizontal};
+    QLabel label;
+    std::unique_ptr<CMoviePlayer> player;
+
+    // The fake graph unless `makeGraph` is given.
+    explicit PlayerBench(PlaybackGraphFactory makeGraph = {})
+    {
+        slider.setRange(0, 100);
+        PlayerServices services;
+        services.chooseMediaFile = [this] { return chosenFile; };
+        services.showMessage = [this](const std::string& text) { messages.push_back(text); };
+        services.makeGraph = makeGraph ? std::move(makeGraph) : fakeGraphFactory(script, log);
+        services.formatter = &formatter;
+        player = std::make_unique<CMoviePlayer>(&host, &slider, &label, std::move(services));
+    }
+};
 
 const char* const kPlayListRefusal =
     "ASX Playlists are not supported by this application.\n\nPlease select a valid media file.";
@@ -43,7 +80,7 @@ TEST(PlayerPosition, turns_positions_into_frame_numbers_and_labels)
     }
 }
 
-TEST(PlayerOpen, refuses_play_lists_and_windows_media_anywhere_in_the_name)
+TEST(PlayerOpen, refuses_play_lists_and_windows_media_anywhere_in_the_name_and_a_cancel_changes_nothing)
 {
     const struct {
         const char* chosen;
@@ -57,18 +94,23 @@ TEST(PlayerOpen, refuses_play_lists_and_windows_media_anywhere_in_the_name)
         {"/music/song.wma", kWindowsMediaRefusal},
         {"/video/old.asf", kWindowsMediaRefusal},
         {"/clips/Holiday.AVI", nullptr},
+        {nullptr, nullptr},  // the dialog cancelled: nothing happens
     };
     for (const auto& c : cases) {
         PlayerBench bench;
-        bench.chosenFile = c.chosen;
+        if (c.chosen != nullptr) bench.chosenFile = c.chosen;
         bench.player->OpenMediaFile();
+        SCOPED_TRACE(c.chosen != nullptr ? c.chosen : "cancelled");
         if (c.message == nullptr) {
-            EXPECT_TRUE(bench.messages.empty()) << c.chosen;
-            EXPECT_EQ(bench.log.graphsMade, 1) << c.chosen;
+            EXPECT_TRUE(bench.messages.empty());
+            EXPECT_EQ(bench.log.graphsMade, c.chosen != nullptr ? 1 : 0);
+            if (c.chosen == nullptr) {
+                EXPECT_EQ(bench.host.hostText().toStdString(), kProductTitle);
+            }
         } else {
-            ASSERT_EQ(bench.messages.size(), 1u) << c.chosen;
-            EXPECT_EQ(bench.messages[0], c.message) << c.chosen;
-            EXPECT_EQ(bench.log.graphsMade, 0) << c.chosen;
+            ASSERT_EQ(bench.messages.size(), 1u);
+            EXPECT_EQ(bench.messages[0], c.message);
+            EXPECT_EQ(bench.log.graphsMade, 0);
         }
     }
 }
@@ -87,15 +129,6 @@ TEST(PlayerOpen, stores_the_name_lower_cased_and_opens_the_path_as_chosen)
     EXPECT_EQ(bench.host.hostText().toStdString(), "holiday.avi [Video] (Paused)");
 }
 
-TEST(PlayerOpen, a_cancelled_dialog_changes_nothing)
-{
-    PlayerBench bench;
-    bench.player->OpenMediaFile();
-    EXPECT_TRUE(bench.messages.empty());
-    EXPECT_EQ(bench.log.graphsMade, 0);
-    EXPECT_EQ(bench.host.hostText().toStdString(), kProductTitle);
-}
-
 TEST(PlayerOpen, reports_a_graph_that_cannot_be_built_and_unloads)
 {
     const struct {
@@ -108,28 +141,21 @@ TEST(PlayerOpen, reports_a_graph_that_cannot_be_built_and_unloads)
          "IID_IGraphBuilder, (void **)&pGB)\n"},
         {"file that does not play", false, "FAILED(hr=Could not determine type of stream.) in pGB->RenderFile(wFile, NULL)\n"},
     };
+    const PlaybackGraphFactory throwing = [](const std::string&, std::function<void()>) -> std::unique_ptr<IPlaybackGraph> {
+        throw std::runtime_error("no element \"playbin\"");
+    };
     for (const auto& c : cases) {
-        PlayerBench bench;
-        std::vector<std::string> messages;
-        PlayerServices services;
-        services.showMessage = [&](const std::string& text) { messages.push_back(text); };
-        if (c.throwsAtOnce) {
-            services.makeGraph = [](const std::string&, std::function<void()>) -> std::unique_ptr<IPlaybackGraph> {
-                throw std::runtime_error("no element \"playbin\"");
-            };
-        } else {
-            bench.script.opening = GraphOpening::Failed;
-            bench.script.openingError = "Could not determine type of stream.";
-            services.makeGraph = fakeGraphFactory(bench.script, bench.log);
-        }
-        CMoviePlayer player(&bench.host, &bench.slider, &bench.label, std::move(services));
-        player.OpenFile("/clips/broken.avi");
-        ASSERT_EQ(messages.size(), 1u) << c.name;
-        EXPECT_EQ(messages[0], c.message) << c.name;
-        EXPECT_FALSE(player.isLoaded()) << c.name;
-        EXPECT_EQ(player.state(), PlayerState::Idle) << c.name;
-        EXPECT_TRUE(player.fileName().empty()) << c.name;
-        EXPECT_EQ(bench.host.hostText().toStdString(), kProductTitle) << c.name;
+        SCOPED_TRACE(c.name);
+        PlayerBench bench(c.throwsAtOnce ? throwing : PlaybackGraphFactory{});
+        bench.script.opening = GraphOpening::Failed;
+        bench.script.openingError = "Could not determine type of stream.";
+        bench.player->OpenFile("/clips/broken.avi");
+        ASSERT_EQ(bench.messages.size(), 1u);
+        EXPECT_EQ(bench.messages[0], c.message);
+        EXPECT_FALSE(bench.player->isLoaded());
+        EXPECT_EQ(bench.player->state(), PlayerState::Idle);
+        EXPECT_TRUE(bench.player->fileName().empty());
+        EXPECT_EQ(bench.host.hostText().toStdString(), kProductTitle);
     }
 }
 
@@ -218,23 +244,8 @@ TEST(PlayerTransport, a_slider_drag_pauses_and_restores_the_graph_state_at_its_e
     }
 }
 
+// The graph reports no duration: the slider stays at 0 while the label runs.
 TEST(PlayerTransport, stop_pauses_at_the_start_and_pause_only_toggles_the_graph)
-{
-    PlayerBench bench;
-    bench.script.duration = 20 * kSecond;
-    bench.player->OpenFile("/clips/a.avi");
-    bench.player->StartPlayback();
-    bench.script.position = 3 * kSecond;
-    bench.player->ToggleByGraphState();
-    bench.player->ToggleByGraphState();
-    EXPECT_EQ(bench.player->state(), PlayerState::Running) << "the player's own state stays";
-    bench.log.calls.clear();
-    bench.player->StopPlayback();
-    EXPECT_EQ(bench.log.calls, (std::vector<std::string>{"Pause", "Seek 0"}));
-    EXPECT_EQ(bench.player->state(), PlayerState::Stopped);
-}
-
-TEST(PlayerPosition, keeps_the_slider_at_0_for_an_unknown_duration_while_the_label_runs)
 {
     PlayerBench bench;
     bench.player->OpenFile("/clips/a.avi");
@@ -243,6 +254,13 @@ TEST(PlayerPosition, keeps_the_slider_at_0_for_an_unknown_duration_while_the_lab
     bench.player->OnPositionTick();
     EXPECT_EQ(bench.slider.value(), 0);
     EXPECT_EQ(bench.label.text().toStdString(), "Position: 01m:15s");
+    bench.player->ToggleByGraphState();
+    bench.player->ToggleByGraphState();
+    EXPECT_EQ(bench.player->state(), PlayerState::Running) << "the player's own state stays";
+    bench.log.calls.clear();
+    bench.player->StopPlayback();
+    EXPECT_EQ(bench.log.calls, (std::vector<std::string>{"Pause", "Seek 0"}));
+    EXPECT_EQ(bench.player->state(), PlayerState::Stopped);
 }
 
 TEST(PlayerPosition, shows_each_new_frame_of_a_real_tape_and_a_frame_again_after_a_step_back)
