@@ -64,10 +64,4 @@ private:
     QImage m_picture;
 };
 
-// Bytes of one row of a 24-bit bitmap of that width: rounded up to a multiple of 4.
-constexpr int bitmapRowBytes(int width) noexcept
-{
-    return ((width * 24 + 31) / 8) & ~3;
-}
-
 }  // namespace vantrel::panel
