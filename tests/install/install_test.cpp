@@ -228,6 +228,19 @@ TEST(InstalledFiles, staged_programs_run_from_the_stage_and_print_the_project_ve
     }
 }
 
+TEST(InstalledFiles, staged_probe_reads_a_tape_from_the_staged_generator)
+{
+    const fs::path tape = generateTape("staged.avi",
+        {"--frames", "30", "--start", "2010-05-06T07:08:09", "--shutter", "100", "--jump", "25:+3600"},
+        (kUsr / "bin" / "vantrel-dvgen").string());
+    const ToolResult probe = runStaged("vantrel-probe", {tape.string()});
+    ASSERT_EQ(probe.exitCode, 0) << probe.err;
+    const auto lines = splitLines(probe.out);
+    ASSERT_EQ(lines.size(), 30u);
+    EXPECT_EQ(splitFields(lines[24], '\t').at(1), "06.05.2010 07:08:09 Frame 24 Shutter 1/100 sec");
+    EXPECT_EQ(splitFields(lines[25], '\t').at(1), "06.05.2010 08:08:10 Frame 25 Shutter 1/100 sec");
+}
+
 TEST(ManualPages, render_without_warnings_and_name_the_program_and_version)
 {
     SKIP_WITHOUT_TOOL("man", "man-db");
