@@ -181,6 +181,11 @@ std::string setupName(const ReadSetup& setup)
     return std::string(backendName(setup.backend)) + "_" + std::to_string(setup.workers) + "_workers";
 }
 
+void PrintTo(const ReadSetup& setup, std::ostream* out)
+{
+    *out << setupName(setup);
+}
+
 // The batched, partial reads give every frame the record a whole-frame read gives. Any pack
 // layout against whole-frame analysis is the AVI fuzzer's property; these cases are the ones
 // where the batches, the workers and the learnt sequence count meet. The setups run as separate

@@ -53,6 +53,11 @@ struct ExportCase {
     const char* audioCodec;
 };
 
+void PrintTo(const ExportCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 const ExportCase kExportCases[] = {
     {"mp4_with_chapters_and_subtitles", {"--frames", "300", "--jump", "100:+60", "--jump", "250:-5"},
      {"--chapters", "--subtitles"}, "out.mp4", "300", "4:3", "mov_text", {"0.000000", "4.000000", "10.000000"}, "aac"},

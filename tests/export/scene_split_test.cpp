@@ -21,6 +21,11 @@ struct SceneCase {
     std::vector<std::size_t> expectedStarts;
 };
 
+void PrintTo(const SceneCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 const SceneCase kSceneCases[] = {
     {"jumps_forward_and_back", {"--frames", "300", "--jump", "100:+60", "--jump", "200:-3600"}, {}, {0, 100, 200}},
     {"step_of_exactly_the_gap_does_not_cut", {"--frames", "200", "--jump", "110:+1", "--jump", "160:+2"}, {}, {0, 160}},
@@ -110,6 +115,11 @@ struct SubtitleCase {
     const char* fileName;
     double frameMs;
 };
+
+void PrintTo(const SubtitleCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class DateSubtitles : public ::testing::TestWithParam<SubtitleCase> {};
 
@@ -203,6 +213,11 @@ struct SplitCase {
     std::vector<std::string> expectedNames;   // after the base; named by the first frame's date
     std::vector<std::size_t> expectedFrames;
 };
+
+void PrintTo(const SplitCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 const SplitCase kSplitCases[] = {
     {"scenes_of_a_type2_tape", {"--frames", "300", "--jump", "100:+60", "--jump", "200:+3"}, {},
