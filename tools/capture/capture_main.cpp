@@ -170,21 +170,16 @@ int main(int argc, char** argv)
     if (parseArguments(argc, argv, options, exitStatus) != 0)
         return exitStatus;
 
-    std::vector<std::string> devices;
-    try {
-        mediagraph::ListVideoDevices(devices);
-    } catch (const mediagraph::CDShowException& error) {
-        std::fprintf(stderr, "%s: %s\n", kProgram, error.message().c_str());
-        return 2;
-    }
+    const auto devices = tools::ListDevicesOrReport(kProgram);
+    if (!devices) return 2;
     if (options.isListing) {
-        for (const std::string& name : devices)
+        for (const std::string& name : *devices)
             std::printf("%s\n", name.c_str());
         for (const std::string& problem : mediagraph::VideoDeviceAccessProblems())  // camcorders that may be hidden
             std::fprintf(stderr, "%s: %s\n", kProgram, problem.c_str());
         return std::fflush(stdout) == 0 ? 0 : 2;
     }
-    const std::string device = options.device.empty() ? devices.front() : options.device;
+    const std::string device = options.device.empty() ? devices->front() : options.device;
     const std::string base = captureBase(*options.base);
     const std::string folder = base.rfind('/') == std::string::npos ? "." : base.substr(0, base.rfind('/') + 1);
     if (access(folder.c_str(), W_OK | X_OK) != 0) {

@@ -2,6 +2,8 @@
 // Runs a capture or print job from the command line: signals, the status texts on standard error, the end.
 #include "tools/jobs/job_console.h"
 
+#include "mediagraph/graph_errors.h"
+#include "mediagraph/video_devices.h"
 #include "pipeline/job_status_text.h"
 
 #include <cerrno>
@@ -139,6 +141,18 @@ std::optional<pipeline::REFERENCE_TIME> ParseSeconds(const char* text)
     if (errno != 0 || *end != '\0' || !(seconds > 0) || seconds > kLongestSeconds)
         return std::nullopt;
     return static_cast<pipeline::REFERENCE_TIME>(std::llround(seconds * pipeline::kReferenceTimePerSecond));
+}
+
+std::optional<std::vector<std::string>> ListDevicesOrReport(const char* program)
+{
+    std::vector<std::string> devices;
+    try {
+        mediagraph::ListVideoDevices(devices);
+    } catch (const mediagraph::CDShowException& error) {
+        std::fprintf(stderr, "%s: %s\n", program, error.message().c_str());
+        return std::nullopt;
+    }
+    return devices;
 }
 
 }  // namespace vantrel::tools

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vantrel::tools {
 
@@ -60,6 +61,10 @@ enum class JobEnd { Invalid, Finished, StreamEnded, Signalled, Failed };
 // Waits for the job to end: state JOB_FINISHED, the end of the stream, an error reported through
 // the observer, or SIGINT/SIGTERM; refreshes the status line meanwhile.
 JobEnd WaitForJobEnd(const pipeline::CJobWnd& job, const ConsoleJobObserver& observer, StatusLine& status);
+
+// The video devices' names; when the devices cannot be listed, says why as "PROGRAM: reason" on
+// standard error and gives nothing.
+std::optional<std::vector<std::string>> ListDevicesOrReport(const char* program);
 
 // Parses a whole decimal integer in [minimum, maximum].
 std::optional<long long> ParseInteger(const char* text, long long minimum, long long maximum);

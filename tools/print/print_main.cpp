@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // vantrel-print: sends DV files, one after another and without a gap, to a camcorder's tape.
 #include "avi/local_time_zone.h"
-#include "mediagraph/graph_errors.h"
-#include "mediagraph/video_devices.h"
 #include "pipeline/job_wnd.h"
 #include "tools/jobs/job_console.h"
 #include "vantrel/version.h"
@@ -72,14 +70,9 @@ int main(int argc, char** argv)
     }
 
     if (device.empty()) {
-        std::vector<std::string> devices;
-        try {
-            mediagraph::ListVideoDevices(devices);
-        } catch (const mediagraph::CDShowException& error) {
-            std::fprintf(stderr, "%s: %s\n", kProgram, error.message().c_str());
-            return 2;
-        }
-        device = devices.front();
+        const auto devices = tools::ListDevicesOrReport(kProgram);
+        if (!devices) return 2;
+        device = devices->front();
     }
 
     tools::ConsoleJobObserver observer(kProgram);
