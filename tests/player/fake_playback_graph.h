@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// A playback graph without media: states, position and duration set by the test, every call recorded.
+// A playback graph without media: position, duration and opening set by the test, every call recorded.
 #pragma once
 
 #include "player/playback_graph.h"
@@ -8,26 +8,21 @@
 
 #include <atomic>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 namespace vantrel::player {
 
 struct FakeGraphScript {
-    std::int64_t duration = 0;
+    std::int64_t duration = 0;  // 0: unknown
     std::int64_t position = 0;
-    bool hasVideo = true;
-    QSize pictureSize{720, 576};
     GraphOpening opening = GraphOpening::Ready;
     std::string openingError;
-    bool isPositionKnown = true;
-    bool refusesRun = false;
 };
 
 // What a graph saw, kept after the graph is gone.
 struct FakeGraphLog {
-    std::vector<std::string> calls;   // "Run", "Pause", "Stop", "Seek <pos>", "Step"
+    std::vector<std::string> calls;  // "Run", "Pause", "Stop", "Seek <pos>", "Step"
     std::vector<std::int64_t> seeks;
     int graphsMade = 0;
     std::atomic<int> graphsReleased{0};  // graphs are released on the player's releasing thread
@@ -38,24 +33,9 @@ public:
     FakePlaybackGraph(FakeGraphScript& script, FakeGraphLog& log) : m_script(script), m_log(log) { ++m_log.graphsMade; }
     ~FakePlaybackGraph() override { ++m_log.graphsReleased; }
 
-    bool Run() override
-    {
-        m_log.calls.push_back("Run");
-        if (m_script.refusesRun) return false;
-        m_state = GraphRunState::Running;
-        return true;
-    }
-    bool Pause() override
-    {
-        m_log.calls.push_back("Pause");
-        m_state = GraphRunState::Paused;
-        return true;
-    }
-    void Stop() override
-    {
-        m_log.calls.push_back("Stop");
-        m_state = GraphRunState::Stopped;
-    }
+    bool Run() override { return enter("Run", GraphRunState::Running); }
+    bool Pause() override { return enter("Pause", GraphRunState::Paused); }
+    void Stop() override { enter("Stop", GraphRunState::Stopped); }
     std::optional<GraphRunState> GetState(std::chrono::milliseconds) override { return m_state; }
     bool Seek(std::int64_t position) override
     {
@@ -64,38 +44,35 @@ public:
         m_script.position = position;
         return true;
     }
-    bool StepFrame() override
-    {
-        m_log.calls.push_back("Step");
-        return true;
-    }
-    std::optional<std::int64_t> GetPosition() override
-    {
-        if (!m_script.isPositionKnown) return std::nullopt;
-        return m_script.position;
-    }
+    bool StepFrame() override { return enter("Step", m_state); }
+    std::optional<std::int64_t> GetPosition() override { return m_script.position; }
     std::optional<std::int64_t> GetDuration() override
     {
-        if (m_script.duration == 0) return std::nullopt;
-        return m_script.duration;
+        return m_script.duration == 0 ? std::nullopt : std::optional(m_script.duration);
     }
     GraphOpening openProgress(std::string* error) override
     {
         if (error != nullptr && m_script.opening == GraphOpening::Failed) *error = m_script.openingError;
         return m_script.opening;
     }
-    bool hasVideo() const override { return m_script.hasVideo; }
+    bool hasVideo() const override { return true; }
     QImage latestPicture() const override
     {
-        if (!m_script.hasVideo || m_script.opening != GraphOpening::Ready) return {};
-        QImage picture(m_script.pictureSize, QImage::Format_RGB32);
+        QImage picture(720, 576, QImage::Format_RGB32);
         picture.fill(Qt::darkCyan);
-        return picture;
+        return m_script.opening == GraphOpening::Ready ? picture : QImage();
     }
-    std::uint64_t pictureCount() const override { return m_script.hasVideo ? 1 : 0; }
+    std::uint64_t pictureCount() const override { return 1; }
     std::string DumpForGraphViewer() override { return {}; }
 
 private:
+    bool enter(const char* call, GraphRunState state)
+    {
+        m_log.calls.emplace_back(call);
+        m_state = state;
+        return true;
+    }
+
     FakeGraphScript& m_script;
     FakeGraphLog& m_log;
     GraphRunState m_state = GraphRunState::Paused;  // prerolled
