@@ -29,45 +29,46 @@ namespace jt = pipeline::testing;
 // the read end, which reads the end of file once every copy of the write end is closed.
 class FakeLogind : public QDBusVirtualObject {
 public:
-    struct Lock {
-        QStringList arguments;  // what, who, why, mode
-        int readEnd;
-    };
     ~FakeLogind() override
     {
-        for (const Lock& lock : m_locks) ::close(lock.readEnd);
+        for (const int readEnd : m_readEnds) ::close(readEnd);
     }
     QString introspect(const QString&) const override { return {}; }
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
     {
         int ends[2];
         if (message.member() != QLatin1String("Inhibit") || ::pipe2(ends, O_CLOEXEC) != 0) return false;
-        QStringList arguments;
-        for (const QVariant& argument : message.arguments()) arguments << argument.toString();
         {
             std::lock_guard lock(m_mutex);
-            m_locks.push_back({arguments, ends[0]});
+            m_readEnds.push_back(ends[0]);
+            for (const QVariant& argument : message.arguments()) m_lastArguments << argument.toString();
         }
         connection.send(message.createReply(QVariant::fromValue(QDBusUnixFileDescriptor(ends[1]))));
         ::close(ends[1]);
         return true;
     }
-    std::vector<Lock> locks() const
+    std::size_t lockCount() const
     {
         std::lock_guard lock(m_mutex);
-        return m_locks;
+        return m_readEnds.size();
     }
-    // Whether the lock's holder has closed it, waiting up to `waitMs` for that.
-    static bool isReleased(const Lock& lock, int waitMs)
+    QStringList lastArguments() const
     {
-        pollfd ready{lock.readEnd, POLLIN, 0};
+        std::lock_guard lock(m_mutex);
+        return std::exchange(m_lastArguments, {});
+    }
+    // Whether the holder of lock `index` has closed it, waiting up to `waitMs` for that.
+    bool isReleased(std::size_t index, int waitMs) const
+    {
+        pollfd ready{m_readEnds.at(index), POLLIN, 0};
         char byte = 0;
-        return ::poll(&ready, 1, waitMs) == 1 && ::read(lock.readEnd, &byte, 1) == 0;
+        return ::poll(&ready, 1, waitMs) == 1 && ::read(ready.fd, &byte, 1) == 0;
     }
 
 private:
     mutable std::mutex m_mutex;
-    std::vector<Lock> m_locks;
+    std::vector<int> m_readEnds;
+    mutable QStringList m_lastArguments;  // what, who, why, mode
 };
 
 // A dbus-daemon of our own, named as the system bus for the scope, for FakeLogind. The fake answers
@@ -81,9 +82,8 @@ public:
                               << "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow user=\"*\"/>"
                                  "<allow own=\"*\"/><allow send_destination=\"*\" eavesdrop=\"true\"/>"
                                  "<allow eavesdrop=\"true\"/></policy></busconfig>\n";
-        const QString configOption = QStringLiteral("--config-file=") + QString::fromStdString(config);
-        m_daemon.start(QStringLiteral("dbus-daemon"),
-                       {QStringLiteral("--nofork"), QStringLiteral("--print-address"), configOption});
+        m_daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--nofork"), QStringLiteral("--print-address"),
+                                                      QStringLiteral("--config-file=") + QString::fromStdString(config)});
         while (!m_daemon.canReadLine() && m_daemon.waitForReadyRead(10000)) {
         }
         address = QString::fromUtf8(m_daemon.readLine()).trimmed();
@@ -121,52 +121,43 @@ private:
     std::optional<testsupport::ScopedEnv> m_address;
 };
 
-// A capture preview or a print holds a "sleep:idle" block lock; starting the mode anew or closing
-// the window lets it go. A bus without logind, or no bus, shows nothing and holds nothing.
+// A capture preview holds a "sleep:idle" block lock; starting the mode anew or closing the window
+// lets it go. A bus without logind, or no bus, shows nothing and holds nothing.
 TEST(SleepInhibitor, holds_a_logind_lock_while_a_job_runs)
 {
     if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
         GTEST_SKIP() << "dbus-daemon is not installed: no private system bus to test on";
     const test::ScratchDir dir("sleep-inhibitor");
-    const std::string tape = jt::generateTape(dir.file("tape.dv"), {"--format", "dv", "--frames", "25"});
-    const std::string list = jt::generateTape(dir.file("list.avi"), {"--frames", "10"});
-    jt::ScopedVirtualCamcorder camcorder(tape, false);
+    jt::ScopedVirtualCamcorder camcorder(jt::generateTape(dir.file("tape.dv"), {"--format", "dv", "--frames", "25"}), false);
     PrivateSystemBus bus(dir);
     auto bench = std::make_unique<testing::WindowBench>();
-    const auto startMode = [&](WorkingMode mode) {
-        bench->mode(mode);
+    const auto startCapture = [&](const char* why) {
+        bench->mode(MODE_CAPTURE);
         bench->window->deviceList()->activated(0);  // starts the mode anew
-    };
-    const auto expectSilent = [&](const char* why) {
-        startMode(MODE_CAPTURE);
         EXPECT_TRUE(bench->window->jobModes()->isStatusTimerRunning()) << why;
-        EXPECT_FALSE(bench->window->jobModes()->inhibitor().isHeld()) << why;
         EXPECT_EQ(bench->part(0), QStringLiteral("Select file and press <Play>")) << why;
+        return bench->window->jobModes()->inhibitor().isHeld();
     };
-    expectSilent("a bus without logind");
+    EXPECT_FALSE(startCapture("a bus without logind"));
 
     ASSERT_TRUE(bus.startLogind()) << bus.address.toStdString();
     const QStringList asked = {QStringLiteral("sleep:idle"), QStringLiteral("Vantrel"),
                                QStringLiteral("A camcorder job is running"), QStringLiteral("block")};
-    startMode(MODE_CAPTURE);
-    ASSERT_EQ(bus.fake.locks().size(), 1u);
-    EXPECT_EQ(bus.fake.locks()[0].arguments, asked);
-    EXPECT_FALSE(FakeLogind::isReleased(bus.fake.locks()[0], 0)) << "held while the preview runs";
-    startMode(MODE_PRINT_TO_TAPE);
-    EXPECT_TRUE(FakeLogind::isReleased(bus.fake.locks()[0], 10000)) << "the capture has ended";
-
-    bench->choose({QString::fromStdString(list)});
-    bench->command(command::kPlay);
-    ASSERT_EQ(bus.fake.locks().size(), 2u) << bench->part(0).toStdString();
-    EXPECT_EQ(bus.fake.locks()[1].arguments, asked);
-    EXPECT_FALSE(FakeLogind::isReleased(bus.fake.locks()[1], 0)) << "held while printing";
-    bench = std::make_unique<testing::WindowBench>();
-    EXPECT_TRUE(FakeLogind::isReleased(bus.fake.locks()[1], 10000)) << "the closed window lets go";
+    EXPECT_TRUE(startCapture("logind"));
+    ASSERT_EQ(bus.fake.lockCount(), 1u);
+    EXPECT_EQ(bus.fake.lastArguments(), asked);
+    EXPECT_FALSE(bus.fake.isReleased(0, 0)) << "held while the preview runs";
+    EXPECT_TRUE(startCapture("started anew"));
+    EXPECT_TRUE(bus.fake.isReleased(0, 10000)) << "the first preview has ended";
+    ASSERT_EQ(bus.fake.lockCount(), 2u);
+    bench.reset();
+    EXPECT_TRUE(bus.fake.isReleased(1, 10000)) << "the closed window lets go";
 
     bus.stop();
     ASSERT_TRUE(QTest::qWaitFor([] { return !QDBusConnection::systemBus().isConnected(); }, 10000));
-    expectSilent("no bus");
-    EXPECT_EQ(bus.fake.locks().size(), 2u);
+    bench = std::make_unique<testing::WindowBench>();
+    EXPECT_FALSE(startCapture("no bus"));
+    EXPECT_EQ(bus.fake.lockCount(), 2u);
 }
 
 }  // namespace
