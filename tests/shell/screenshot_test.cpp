@@ -43,30 +43,46 @@ QImage panelOnScreen(CMainDlg& window)
     return window.grab(place).toImage().convertToFormat(QImage::Format_BGR888);
 }
 
-TEST(Screenshot, the_panel_on_screen_shows_the_probes_lines_for_the_frame_reached)
+// Opened, a file shows its first frame as the still: the white ball of the generated picture at
+// half size, nothing below it. Played and paused, the panel on the screen carries the probe's
+// lines for the frame reached.
+TEST(Screenshot, the_still_and_then_the_panel_on_screen_show_the_frames_reached)
 {
     const struct {
         const char* name;
         std::vector<std::string> options;
+        int pictureRows;  // rows of the video area the still covers
     } cases[] = {
-        {"pal-avi", {"--system", "pal", "--camera", "40:iris=10,ae=1,gain=5,wb=2"}},
-        {"ntsc-avi", {"--system", "ntsc", "--type", "1", "--shutter", "30:120"}},
-        {"pal-raw", {"--system", "pal", "--format", "dv", "--jump", "30:+3600"}},
-        {"ntsc-raw", {"--system", "ntsc", "--format", "dv", "--no-camera", "20-80"}},
+        {"pal-avi", {"--system", "pal", "--camera", "40:iris=10,ae=1,gain=5,wb=2"}, 288},
+        {"ntsc-avi", {"--system", "ntsc", "--type", "1", "--shutter", "30:120"}, 240},
+        {"pal-raw", {"--system", "pal", "--format", "dv", "--jump", "30:+3600"}, 288},
+        {"ntsc-raw", {"--system", "ntsc", "--format", "dv", "--no-camera", "20-80"}, 240},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<std::string> options = c.options;
-        options.insert(options.end(), {"--frames", "150"});
+        options.insert(options.end(), {"--frames", "150", "--pattern", "ball"});
         const std::string extension = std::find(options.begin(), options.end(), "dv") != options.end() ? ".dv" : ".avi";
         const std::string tape = testsupport::generateTape(std::string("screenshot-") + c.name + extension, options);
 
         CMainDlg window(standardShellServices());
         window.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-        window.openWhenReady(QString::fromStdString(tape), true);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return window.player() != nullptr && window.player()->isLoaded(); }, 10000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window.player() != nullptr; }, 10000));
+        QSignalSpy shown(window.player(), &player::CMoviePlayer::previewStillShown);
+        window.openWhenReady(QString::fromStdString(tape), false);
+        ASSERT_TRUE(shown.wait(10000));
+        const QImage area = window.grab(templateControl(control::kVideoArea).pixels()).toImage();
+        int brightInPicture = 0, brightBelow = 0;
+        for (int y = 0; y < area.height(); ++y)
+            for (int x = 0; x < area.width(); ++x)
+                if (qGray(area.pixel(x, y)) > 200) ++(y < c.pictureRows ? brightInPicture : brightBelow);
+        EXPECT_GT(brightInPicture, 50) << "the ball of frame 0";
+        EXPECT_EQ(brightBelow, 0) << "nothing below the still";
         ASSERT_TRUE(window.player()->isAnalysing()) << "the file opened for analysis";
+
+        window.onCommand(command::kPlay);
+        EXPECT_TRUE(window.videoArea()->previewStill().isNull()) << "playing drops the still";
         ASSERT_TRUE(QTest::qWaitFor([&] { return window.player()->lastFrameShown() >= 45; }, 30000))
             << "playing reached frame " << window.player()->lastFrameShown();
         window.onCommand(command::kPause);
@@ -91,37 +107,6 @@ TEST(Screenshot, the_panel_on_screen_shows_the_probes_lines_for_the_frame_reache
         const std::string shot = testsupport::testPath(std::string("screenshot-") + c.name + ".png").string();
         EXPECT_TRUE(window.grab().save(QString::fromStdString(shot), "PNG"));
         std::printf("screenshot of %s at frame %ld: %s\n", c.name, frame, shot.c_str());
-    }
-}
-
-TEST(Screenshot, an_opened_file_shows_its_first_frame_as_the_still_until_played)
-{
-    // The moving ball of the generated picture is white on black: the still shows it at half size.
-    const struct {
-        const char* name;
-        const char* system;
-        int pictureRows;  // rows of the video area the still covers
-    } cases[] = {{"pal", "pal", 288}, {"ntsc", "ntsc", 240}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string tape = testsupport::generateTape(std::string("screenshot-still-") + c.name + ".avi",
-                                                     {"--system", c.system, "--frames", "50", "--pattern", "ball"});
-        CMainDlg window(standardShellServices());
-        window.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return window.player() != nullptr; }, 10000));
-        QSignalSpy shown(window.player(), &player::CMoviePlayer::previewStillShown);
-        window.openWhenReady(QString::fromStdString(tape), false);
-        ASSERT_TRUE(shown.wait(10000));
-        const QImage area = window.grab(templateControl(control::kVideoArea).pixels()).toImage();
-        int brightInPicture = 0, brightBelow = 0;
-        for (int y = 0; y < area.height(); ++y)
-            for (int x = 0; x < area.width(); ++x)
-                if (qGray(area.pixel(x, y)) > 200) ++(y < c.pictureRows ? brightInPicture : brightBelow);
-        EXPECT_GT(brightInPicture, 50) << "the ball of frame 0";
-        EXPECT_EQ(brightBelow, 0) << "nothing below the still";
-        window.onCommand(command::kPlay);
-        EXPECT_TRUE(window.videoArea()->previewStill().isNull()) << "playing drops the still";
     }
 }
 
