@@ -36,26 +36,6 @@ std::optional<std::vector<std::uint8_t>> ffmpegDecodedFrame(const fs::path& medi
     return std::vector<std::uint8_t>(result.out.begin(), result.out.end());
 }
 
-// The picture of a bitmap file as ffmpeg's BMP reader gives it (BGR, rows top-down) and its size.
-struct ReadPicture {
-    int width = 0;
-    int height = 0;
-    std::vector<std::uint8_t> bgr;
-};
-
-std::optional<ReadPicture> ffmpegReadBitmap(const fs::path& bitmap)
-{
-    ReadPicture picture;
-    const auto size = runShell("ffprobe -v error -show_entries stream=codec_name,width,height -of csv=p=0 " +
-                               shellQuote(bitmap.string()));
-    const auto pixels = runShell("ffmpeg -v error -i " + shellQuote(bitmap.string()) + " -f rawvideo -pix_fmt bgr24 -");
-    if (std::sscanf(size.out.c_str(), "bmp,%d,%d", &picture.width, &picture.height) != 2 || pixels.exitCode != 0) {
-        return std::nullopt;
-    }
-    picture.bgr.assign(pixels.out.begin(), pixels.out.end());
-    return picture;
-}
-
 // Black with yellow "glyphs" (blocks in the first line's rows, a whole row in the fourth) and one
 // partly drawn pixel, as the info panel draws its text.
 QImage panelPicture()
@@ -70,21 +50,25 @@ QImage panelPicture()
     return panel;
 }
 
-// The largest and the mean byte difference of two BGR pictures where the panel is black.
-std::pair<int, double> differenceOutsidePanel(const ReadPicture& ours, const std::vector<std::uint8_t>& theirs,
+// The largest and the mean byte difference of a bitmap as Qt's reader reads it and a BGR picture,
+// where the panel is black.
+std::pair<int, double> differenceOutsidePanel(const QImage& ours, const std::vector<std::uint8_t>& theirs,
                                               const QImage& panel)
 {
     int largest = 0;
     double sum = 0;
-    for (std::size_t i = 0; i < ours.bgr.size(); ++i) {
-        const int x = static_cast<int>(i / 3 % static_cast<std::size_t>(ours.width));
-        const int y = static_cast<int>(i / 3 / static_cast<std::size_t>(ours.width));
-        if (panel.valid(x, y) && panel.pixel(x, y) != qRgb(0, 0, 0)) continue;
-        const int difference = std::abs(int(ours.bgr[i]) - int(theirs[i]));
-        largest = std::max(largest, difference);
-        sum += difference;
+    for (int y = 0; y < ours.height(); ++y) {
+        for (int x = 0; x < ours.width(); ++x) {
+            if (panel.valid(x, y) && panel.pixel(x, y) != qRgb(0, 0, 0)) continue;
+            const std::uint8_t* bgr = &theirs[static_cast<std::size_t>(y * ours.width() + x) * 3];
+            const QRgb pixel = ours.pixel(x, y);
+            for (const int difference : {qBlue(pixel) - bgr[0], qGreen(pixel) - bgr[1], qRed(pixel) - bgr[2]}) {
+                largest = std::max(largest, std::abs(difference));
+                sum += std::abs(difference);
+            }
+        }
     }
-    return {largest, sum / static_cast<double>(ours.bgr.size())};
+    return {largest, sum / static_cast<double>(theirs.size())};
 }
 
 std::string textOf(std::FILE* stream)
@@ -131,107 +115,91 @@ TEST(FrameGrabber, saves_the_frame_at_the_time_as_ffmpeg_decodes_it_with_the_pan
             ASSERT_EQ(testsupport::generateTape(c.name, c.dvgenArguments), tape);
         }
         const fs::path chosen = dir / "saved";
-        std::FILE* progress = std::tmpfile();
         const std::int64_t time = timeInsideFrame(c.frame, c.system);
-        const GrabResult result = GrabFrames(tape.string(), time, panel, [&] { return chosen.string(); }, progress);
-        EXPECT_EQ(textOf(progress), "Grabbing bitmaps from " + tape.string() + ".\r\nSample grabbing complete.\r\n");
+        const GrabResult result = GrabFrames(tape.string(), time, panel, [&] { return chosen.string(); });
         ASSERT_EQ(result.outcome, GrabOutcome::Saved) << result.message;
         EXPECT_EQ(result.bitmapPath, chosen.string() + ".bmp");
         EXPECT_EQ(testsupport::readBytes(result.bitmapPath).size(), c.fileBytes);
 
-        const auto read = ffmpegReadBitmap(result.bitmapPath);  // an independent reader
-        ASSERT_TRUE(read) << "ffmpeg cannot read the bitmap";
-        ASSERT_EQ(read->width, c.width);
-        ASSERT_EQ(read->height, c.height);
+        const QImage read(QString::fromStdString(result.bitmapPath), "BMP");  // a reader of its own
+        ASSERT_EQ(read.size(), QSize(c.width, c.height));
         // That frame as ffmpeg decodes it, within the colour conversion's rounding, not its neighbour.
         const auto decoded = ffmpegDecodedFrame(tape, c.frame);
         const auto neighbour = ffmpegDecodedFrame(tape, c.frame == 0 ? 1 : c.frame - 1);
-        ASSERT_TRUE(decoded && neighbour && decoded->size() == read->bgr.size());
-        const auto [largest, mean] = differenceOutsidePanel(*read, *decoded, panel);
+        ASSERT_TRUE(decoded && neighbour && decoded->size() == static_cast<std::size_t>(c.width * c.height * 3));
+        const auto [largest, mean] = differenceOutsidePanel(read, *decoded, panel);
         EXPECT_LE(largest, c.ffmpegMovie != nullptr ? 0 : 4) << "mean " << mean;  // raw pixels need no conversion
-        EXPECT_GT(differenceOutsidePanel(*read, *neighbour, panel).second, 20 * mean + 0.1) << "the neighbour was saved";
+        EXPECT_GT(differenceOutsidePanel(read, *neighbour, panel).second, 20 * mean + 0.1) << "the neighbour was saved";
 
-        // Under the panel each byte is the frame's OR the panel's: red and green 255 under the glyphs.
+        // Under the panel each pixel is the frame's OR the panel's.
         const auto frame = GrabPicture(tape.string(), time);
         ASSERT_TRUE(frame) << frame.error();
-        const auto at = [&](int x, int y) { return &read->bgr[(static_cast<std::size_t>(y * c.width + x)) * 3]; };
         for (int y = 0; y < std::min(panel.height(), c.height); ++y) {
-            for (int x = 0; x < std::min(panel.width(), c.width); ++x) {
-                const QRgb ored = frame->pixel(x, y) | panel.pixel(x, y);
-                ASSERT_EQ(qRgb(at(x, y)[2], at(x, y)[1], at(x, y)[0]), ored) << x << "," << y;
-            }
+            for (int x = 0; x < std::min(panel.width(), c.width); ++x)
+                ASSERT_EQ(read.pixel(x, y), frame->pixel(x, y) | panel.pixel(x, y)) << x << "," << y;
         }
-        EXPECT_EQ(at(300, 105)[2] & at(300, 105)[1], 255);
     }
 }
 
-struct RefusalCase {
-    const char* name;
-    std::function<std::string(const fs::path& dir)> choose;  // prepares the folder, returns the name chosen
-    GrabOutcome outcome;
-    const char* reason;
-};
-
-TEST(FrameGrabber, a_cancelled_or_unwritable_bitmap_leaves_no_file_and_says_why)
+// A cancelled or unwritable name leaves no file and says why; a source without a picture at the
+// time asks for no name and writes its text to the progress stream.
+TEST(FrameGrabber, refusals_leave_no_file_and_say_why)
 {
     const fs::path tape = testsupport::generateTape("refusals.dv", {"--format", "dv", "--frames", "3"});
-    const auto prepared = [](const char* kind) {
+    const fs::path notes = testsupport::testPath("notes.avi");
+    testsupport::writeBytes(notes, std::as_bytes(std::span("these are notes, not a movie\n")));
+    const auto inside = [](const char* kind) {
         return [kind](const fs::path& dir) {
             const auto name = dir / "shot.bmp";
             if (std::string(kind) == "device") fs::create_symlink("/dev/full", name);
-            else fs::create_directory(name);
-            return name.string();
+            else if (std::string(kind) == "folder") fs::create_directory(name);
+            return std::string(kind) == "missing" ? (dir / "missing" / "shot").string() : name.string();
         };
     };
-    const RefusalCase cases[] = {
-        {"cancelled", [](const fs::path&) { return std::string(); }, GrabOutcome::Cancelled, ""},
-        {"folder_missing", [](const fs::path& dir) { return (dir / "missing" / "shot").string(); }, GrabOutcome::Failed,
-         "No such file or directory"},
-        {"disk_full", prepared("device"), GrabOutcome::Failed, "No space left on device"},
-        {"name_of_a_folder", prepared("folder"), GrabOutcome::Failed, "Is a directory"},
+    const char* const noPicture = "Could not connect source filter to grabber\r\n";
+    const struct {
+        const char* name;
+        fs::path source;
+        std::int64_t time;
+        std::function<std::string(const fs::path& dir)> choose;  // prepares the folder, returns the name
+        GrabOutcome outcome;
+        const char* reason;    // nullptr: a text of the framework's
+        const char* progress;  // after the first line; nullptr: the name is asked for
+    } cases[] = {
+        {"cancelled", tape, 0, [](const fs::path&) { return std::string(); }, GrabOutcome::Cancelled, "", nullptr},
+        {"folder_missing", tape, 0, inside("missing"), GrabOutcome::Failed, "No such file or directory", nullptr},
+        {"disk_full", tape, 0, inside("device"), GrabOutcome::Failed, "No space left on device", nullptr},
+        {"name_of_a_folder", tape, 0, inside("folder"), GrabOutcome::Failed, "Is a directory", nullptr},
+        {"no_such_file", notes.parent_path() / "nothing.avi", 0, inside("plain"), GrabOutcome::Failed, nullptr,
+         "Could not load the media file\r\n"},
+        {"not_a_movie", notes, 0, inside("plain"), GrabOutcome::Failed, nullptr, noPicture},
+        {"past_the_end", tape, 10'000'000, inside("plain"), GrabOutcome::Failed, nullptr, noPicture},
     };
     const fs::path startFolder = fs::current_path();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const test::ScratchDir scratch("grab-refusal");
         const fs::path& dir = scratch.path();
+        bool wasAsked = false;
         const auto chosen = c.choose(dir);
         const auto before = std::distance(fs::directory_iterator(dir), fs::directory_iterator());
+        std::FILE* progress = std::tmpfile();
         fs::current_path(dir);  // where a nameless bitmap would land
-        const GrabResult result = GrabFrames(tape.string(), 0, panelPicture(), [&] { return chosen; });
+        const GrabResult result = GrabFrames(c.source.string(), c.time, panelPicture(), [&] {
+            wasAsked = true;
+            return chosen;
+        }, progress);
         fs::current_path(startFolder);
+        const std::string text = textOf(progress);
         EXPECT_EQ(result.outcome, c.outcome);
-        EXPECT_EQ(result.message, c.reason);
         EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), before);
+        EXPECT_EQ(wasAsked, c.progress == nullptr);
+        EXPECT_TRUE(c.reason != nullptr ? result.message == c.reason : !result.message.empty()) << result.message;
+        if (c.progress != nullptr) {
+            EXPECT_EQ(text, "Grabbing bitmaps from " + c.source.string() + ".\r\n" + c.progress);
+        }
     }
     EXPECT_TRUE(fs::is_character_file("/dev/full"));
-}
-
-TEST(FrameGrabber, a_source_without_a_picture_at_the_time_asks_for_no_name_and_writes_its_text)
-{
-    const fs::path dir = testsupport::freshTestFolder();
-    const fs::path tape = testsupport::generateTape("short.avi", {"--frames", "5"});
-    const fs::path notes = dir / "notes.avi";
-    testsupport::writeBytes(notes, std::as_bytes(std::span("these are notes, not a movie\n")));
-    const std::tuple<fs::path, std::int64_t, const char*> cases[] = {
-        {dir / "nothing.avi", 0, "Could not load the media file\r\n"},
-        {notes, 0, "Could not connect source filter to grabber\r\n"},
-        {tape, 10'000'000, "Could not connect source filter to grabber\r\n"},  // past the end
-    };
-    for (const auto& [source, time, text] : cases) {
-        SCOPED_TRACE(source);
-        bool wasAsked = false;
-        std::FILE* progress = std::tmpfile();
-        const GrabResult result = GrabFrames(source.string(), time, panelPicture(), [&] {
-            wasAsked = true;
-            return (dir / "shot").string();
-        }, progress);
-        EXPECT_EQ(textOf(progress), "Grabbing bitmaps from " + source.string() + ".\r\n" + text);
-        EXPECT_EQ(result.outcome, GrabOutcome::Failed);
-        EXPECT_FALSE(result.message.empty());
-        EXPECT_FALSE(wasAsked);
-    }
-    EXPECT_FALSE(fs::exists(dir / "shot.bmp"));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // vantrel-grab: the same bitmap bytes as the window's Capture bitmap button for the same frame,
-// the panel's four lines in their rows, and the command line's refusals.
+// and the command line's refusals.
 #include "avi/analysis_thread.h"
 #include "avi/dv_avi.h"
 #include "grab/frame_grabber.h"
@@ -15,7 +15,6 @@
 
 #include <filesystem>
 #include <memory>
-#include <string_view>
 
 namespace vantrel::grab {
 namespace {
@@ -80,56 +79,36 @@ TEST(GrabTool, writes_the_same_bytes_as_the_window_button_for_the_same_frame)
         const auto buttonBytes = readBytes(button.bitmapPath);
         ASSERT_FALSE(toolBytes.empty());
         EXPECT_TRUE(toolBytes == buttonBytes) << "the tool's bitmap differs from the button's";
-
-        // Each of the four lines is burnt into its own rows: red and green 255 under the glyphs.
-        const QImage saved(QString::fromStdString((dir / "tool.bmp").string()), "BMP");
-        for (const QRect& line : panel::kInfoLineRects) {
-            int glyphPixels = 0;
-            for (int i = 0; i < line.width() * line.height(); ++i) {
-                const QRgb p = saved.pixel(line.left() + i % line.width(), line.top() + i / line.width());
-                glyphPixels += qRed(p) == 255 && qGreen(p) == 255;
-            }
-            EXPECT_GT(glyphPixels, 10) << "line at row " << line.top();
-        }
     }
 }
 
-struct CommandCase {
-    const char* name;
-    std::vector<std::string> arguments;  // TAPE and DIR stand for the tape and the test's folder
-    int exitCode;
-    const char* output;  // the start of standard output (exit 0) or of standard error
-};
-
 TEST(GrabTool, refuses_what_it_cannot_grab_with_exit_status_2_and_writes_nothing)
 {
-    const fs::path tape = testsupport::generateTape("tool-refusals.dv", {"--format", "dv", "--frames", "8"});
-    const CommandCase cases[] = {
+    const std::string tape = testsupport::generateTape("tool-refusals.dv", {"--format", "dv", "--frames", "8"});
+    const test::ScratchDir scratch("grab-tool-refusal");
+    const std::string dir = scratch.path().string(), out = dir + "/out.bmp";
+    const struct {
+        const char* name;
+        std::vector<std::string> arguments;
+        int exitCode;
+        std::string output;  // the start of standard output (exit 0) or of standard error
+    } cases[] = {
         {"help", {"--help"}, 0, "Usage: vantrel-grab [--frame N | --at SECONDS] FILE OUT.bmp\n"},
         {"version", {"--version"}, 0, "vantrel-grab "},
-        {"unknown_option", {"--size", "2", "TAPE", "DIR/out.bmp"}, 2, "vantrel-grab: unknown option --size"},
-        {"frame_and_time", {"--frame", "1", "--at", "1", "TAPE", "DIR/out.bmp"}, 2, "vantrel-grab: give --frame or --at once"},
-        {"frame_past_the_end", {"--frame", "8", "TAPE", "DIR/out.bmp"}, 2, "vantrel-grab: TAPE: no frame 8 (the file has 8)"},
-        {"missing_file", {"DIR/nothing.dv", "DIR/out.bmp"}, 2, "vantrel-grab: DIR/nothing.dv: "},
-        {"unwritable_bitmap", {"TAPE", "DIR/missing/out.bmp"}, 2, "vantrel-grab: DIR/missing/out.bmp: No such file or directory\n"},
+        {"unknown_option", {"--size", "2", tape, out}, 2, "vantrel-grab: unknown option --size"},
+        {"frame_and_time", {"--frame", "1", "--at", "1", tape, out}, 2, "vantrel-grab: give --frame or --at once"},
+        {"frame_past_the_end", {"--frame", "8", tape, out}, 2, "vantrel-grab: " + tape + ": no frame 8 (the file has 8)"},
+        {"missing_file", {dir + "/nothing.dv", out}, 2, "vantrel-grab: " + dir + "/nothing.dv: "},
+        {"unwritable_bitmap", {tape, dir + "/missing/out.bmp"}, 2,
+         "vantrel-grab: " + dir + "/missing/out.bmp: No such file or directory\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const test::ScratchDir scratch("grab-tool-refusal");
-        const fs::path& dir = scratch.path();
-        const auto substitute = [&](std::string text) {
-            for (const auto& [name, value] : {std::pair{"TAPE", tape.string()}, std::pair{"DIR", dir.string()}}) {
-                for (auto at = text.find(name); at != std::string::npos; at = text.find(name)) {
-                    text.replace(at, std::string_view(name).size(), value);
-                }
-            }
-            return text;
-        };
         std::vector<std::string> command{VANTREL_GRAB_PATH};
-        for (const auto& argument : c.arguments) command.push_back(substitute(argument));
+        command.insert(command.end(), c.arguments.begin(), c.arguments.end());
         const auto result = runTool(command);
         EXPECT_EQ(result.exitCode, c.exitCode);
-        EXPECT_EQ((c.exitCode == 0 ? result.out : result.err).rfind(substitute(c.output), 0), 0u) << result.err;
+        EXPECT_TRUE((c.exitCode == 0 ? result.out : result.err).starts_with(c.output)) << result.err;
         EXPECT_TRUE(fs::is_empty(dir));
     }
 }
