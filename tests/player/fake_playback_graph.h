@@ -23,7 +23,6 @@ struct FakeGraphScript {
 // What a graph saw, kept after the graph is gone.
 struct FakeGraphLog {
     std::vector<std::string> calls;  // "Run", "Pause", "Stop", "Seek <pos>", "Step"
-    std::vector<std::int64_t> seeks;
     int graphsMade = 0;
     std::atomic<int> graphsReleased{0};  // graphs are released on the player's releasing thread
 };
@@ -39,10 +38,8 @@ public:
     std::optional<GraphRunState> GetState(std::chrono::milliseconds) override { return m_state; }
     bool Seek(std::int64_t position) override
     {
-        m_log.calls.push_back("Seek " + std::to_string(position));
-        m_log.seeks.push_back(position);
         m_script.position = position;
-        return true;
+        return enter(("Seek " + std::to_string(position)).c_str(), m_state);
     }
     bool StepFrame() override { return enter("Step", m_state); }
     std::optional<std::int64_t> GetPosition() override { return m_script.position; }

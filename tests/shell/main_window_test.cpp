@@ -63,22 +63,12 @@ TEST(AboutBox, names_the_program_and_version_in_its_first_line)
     EXPECT_TRUE(texts.contains(QStringLiteral("Vantrel Version 2.0"))) << texts.join(u'|').toStdString();
 }
 
-TEST(MainWindow, divides_the_status_bar_at_thirds_of_the_width)
-{
-    const struct {
-        int width;
-        std::array<int, 3> edges;
-    } cases[] = {{700, {233, 466, 700}}, {731, {243, 487, 731}}, {2, {0, 1, 2}}};
-    for (const auto& c : cases) EXPECT_EQ(statusPartEdges(c.width), c.edges) << c.width;
-}
-
 TEST(MainWindow, enables_the_toolbar_by_the_transport_in_player_mode)
 {
     WindowBench bench;
     bench.script.duration = 100000000;
     // Columns: Open, Play, Pause, Stop, rewind, step back, step forward, fast forward, capture bitmap.
     EXPECT_EQ(bench.buttons(), "100000000") << "at start";
-    EXPECT_TRUE(bench.window->action(command::kAbout)->isEnabled());
     bench.waitForPlayer();
     const struct {
         int command;
@@ -96,7 +86,6 @@ TEST(MainWindow, enables_the_toolbar_by_the_transport_in_player_mode)
         EXPECT_EQ(bench.buttons(), step.enabled) << step.command;
         EXPECT_EQ(bench.window->transport(), step.transport) << step.command;
     }
-    EXPECT_TRUE(bench.window->action(command::kAbout)->isEnabled());
 }
 
 TEST(MainWindow, enables_the_toolbar_by_the_job_state_in_the_job_modes)
@@ -159,42 +148,14 @@ TEST(MainWindow, writes_a_grabbed_bitmap_only_to_a_confirmed_name_with_one_bmp)
     }
 }
 
-TEST(MainWindow, a_slider_drag_from_playing_pauses_and_plays_again_on_release)
+// A dropped file opens in the player; the 16:9 box follows clicks before and after the player
+// exists; a slider drag while playing pauses, seeks and plays again on release.
+TEST(MainWindow, opens_a_dropped_file_and_passes_wide_box_and_slider_drags_to_the_player)
 {
     WindowBench bench;
     bench.script.duration = 400000000;
-    bench.waitForPlayer();
-    bench.command(command::kOpen);
-    bench.command(command::kPlay);
-    QSlider* slider = bench.window->slider();
-    bench.log.calls.clear();
-    slider->setSliderDown(true);
-    slider->setSliderPosition(40);  // a drag: the thumb moves
-    EXPECT_EQ(bench.log.calls.front(), "Pause");
-    EXPECT_FALSE(bench.window->player()->isSeekIdle());
-    slider->setSliderDown(false);   // released
-    EXPECT_EQ(bench.log.calls.back(), "Run");
-    EXPECT_EQ(bench.log.seeks.back(), 160000000);
-    EXPECT_TRUE(bench.window->player()->isSeekIdle());
-}
-
-TEST(MainWindow, the_wide_box_follows_clicks_before_and_after_the_player_exists)
-{
-    WindowBench bench;
     bench.window->wideBox()->click();
     EXPECT_TRUE(bench.window->isWide());
-    bench.waitForPlayer();
-    bench.command(command::kOpen);
-    bench.command(command::kPlay);
-    bench.window->wideBox()->click();
-    EXPECT_FALSE(bench.window->isWide());
-    bench.window->wideBox()->click();
-    EXPECT_EQ(bench.window->videoArea()->videoRect(), QRect(0, 36, 360, 252));
-}
-
-TEST(MainWindow, opens_a_dropped_file_in_the_player)
-{
-    WindowBench bench;
     bench.waitForPlayer();
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(QStringLiteral("/clips/Dropped.avi"))});
@@ -207,6 +168,21 @@ TEST(MainWindow, opens_a_dropped_file_in_the_player)
     EXPECT_EQ(bench.window->player()->grabPath(), "/clips/Dropped.avi");
     EXPECT_EQ(bench.window->transport(), TRANSPORT_OPENED);
     EXPECT_EQ(bench.buttons(), "110000000");
+
+    bench.command(command::kPlay);
+    bench.window->wideBox()->click();
+    EXPECT_FALSE(bench.window->isWide());
+    bench.window->wideBox()->click();
+    EXPECT_EQ(bench.window->videoArea()->videoRect(), QRect(0, 36, 360, 252));
+
+    QSlider* slider = bench.window->slider();
+    bench.log.calls.clear();
+    slider->setSliderDown(true);
+    slider->setSliderPosition(40);  // a drag: the thumb moves
+    EXPECT_FALSE(bench.window->player()->isSeekIdle());
+    slider->setSliderDown(false);  // released
+    EXPECT_EQ(bench.log.calls, (std::vector<std::string>{"Pause", "Seek 160000000", "Seek 160000000", "Run"}));
+    EXPECT_TRUE(bench.window->player()->isSeekIdle());
 }
 
 TEST(FileChoosers, join_several_files_and_keep_the_result_when_cancelled)
