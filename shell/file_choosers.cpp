@@ -2,6 +2,7 @@
 // The shell's file choosers: one routine around the open and save dialogs, and the capture base name.
 #include "shell/file_choosers.h"
 
+#include "pipeline/capture_file_name.h"
 #include "player/player_texts.h"
 
 #include <QApplication>
@@ -48,10 +49,10 @@ void ChooseFiles(const FileDialogs& dialogs, bool isOpen, QString& result, const
 
 bool StripExtension(QString& path)
 {
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
-    if (dot > slash + 1) path.truncate(dot);  // a leading dot names a hidden file, not an extension
-    return !path.isEmpty();
+    std::string cut = path.toStdString();  // the capture files' own rule, so both cut alike
+    const bool isLeft = pipeline::StripExtension(cut);
+    path = QString::fromStdString(cut);
+    return isLeft;
 }
 
 }  // namespace vantrel::shell

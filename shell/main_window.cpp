@@ -2,6 +2,7 @@
 // CMainDlg: the one main window; it wires the player, the panel, the bars and the dialogs together.
 #include "shell/main_window.h"
 
+#include "grab/bitmap_writer.h"
 #include "grab/frame_grabber.h"
 #include "panel/info_panel_picture.h"
 #include "player/movie_player.h"
@@ -420,7 +421,7 @@ void CMainDlg::GrabCurrentFrame()
     QString name;
     ChooseFiles(m_services.dialogs, false, name, kBitmapFilter);
     if (name.isEmpty()) return;  // not confirmed: nothing is written
-    if (!name.endsWith(QStringLiteral(".bmp"), Qt::CaseInsensitive)) name += QStringLiteral(".bmp");
+    name = QString::fromStdString(grab::bitmapFileName(name.toStdString()));
     const std::optional<QString> error =
         m_services.grabFrame
             ? m_services.grabFrame(m_player->grabPath(), *position, m_infoPanel->picture(), name)
