@@ -120,7 +120,6 @@ TEST(MainWindow, writes_a_grabbed_bitmap_only_to_a_confirmed_name_with_one_bmp)
     } cases[] = {
         {"cancelled", std::nullopt, std::nullopt, nullptr, nullptr},
         {"plain name", QStringList{"/tmp/still"}, std::nullopt, "/tmp/still.bmp", nullptr},
-        {"name with .bmp", QStringList{"/tmp/still.bmp"}, std::nullopt, "/tmp/still.bmp", nullptr},
         {"name with .BMP", QStringList{"/tmp/still.BMP"}, std::nullopt, "/tmp/still.BMP", nullptr},
         {"unwritable", QStringList{"/proc/still"}, QStringLiteral("Permission denied"), "/proc/still.bmp",
          "The bitmap /proc/still.bmp was not written: Permission denied"},
@@ -203,29 +202,6 @@ TEST(FileChoosers, join_several_files_and_keep_the_result_when_cancelled)
         QString result = QStringLiteral("previous");
         ChooseFiles(dialogs, c.isOpen, result, QStringLiteral("*.avi (*.avi)"));
         EXPECT_EQ(result.toStdString(), c.result);
-    }
-}
-
-TEST(FileChoosers, strip_the_extension_of_the_file_name_only)
-{
-    const struct {
-        const char* path;
-        const char* stripped;
-        bool isLeft;
-    } cases[] = {
-        {"/dv/clip.avi", "/dv/clip", true},
-        {"/dv/clip", "/dv/clip", true},
-        {"/home/u/my.videos/clip.avi", "/home/u/my.videos/clip", true},
-        {"/home/u/.local/clip", "/home/u/.local/clip", true},
-        {"/home/u/.hidden", "/home/u/.hidden", true},
-        {"clip.tar.avi", "clip.tar", true},
-        {".avi", ".avi", true},
-        {"", "", false},
-    };
-    for (const auto& c : cases) {
-        QString path = QString::fromLatin1(c.path);
-        EXPECT_EQ(StripExtension(path), c.isLeft) << c.path;
-        EXPECT_EQ(path.toStdString(), c.stripped) << c.path;
     }
 }
 
