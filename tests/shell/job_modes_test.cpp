@@ -60,36 +60,6 @@ TEST(JobModes, device_list_holds_each_device_once_and_survives_a_failed_listing)
     EXPECT_EQ(bench.devices().size(), 2) << "a failed listing keeps the list";
 }
 
-// An error from the start or from the worker reaches part 0 and stays there over status ticks
-// until the next command.
-TEST(JobModes, errors_reach_part_zero_and_stay_until_the_next_command)
-{
-    const test::ScratchDir dir("job-modes-errors");
-    const std::string good = jt::generateTape(dir.file("good.avi"), {"--frames", "10"});
-    std::ofstream(dir.file("bad.avi")) << "RIFF this is no AVI file at all";
-    std::ofstream(dir.file("blank.dv")).close();
-    jt::ScopedVirtualCamcorder camcorder(dir.file("blank.dv"));
-    Bench bench;
-    bench.mode(MODE_PRINT_TO_TAPE);
-    bench.choose({QString::fromStdString(dir.file("missing.avi"))});
-    bench.command(command::kPlay);
-    EXPECT_TRUE(bench.part(0).startsWith(QStringLiteral("Error: "))) << bench.part(0).toStdString();
-    EXPECT_TRUE(bench.part(0).contains(QStringLiteral("missing.avi"))) << bench.part(0).toStdString();
-    EXPECT_FALSE(bench.window->jobModes()->isStatusTimerRunning());
-
-    bench.choose({QString::fromStdString(good), QString::fromStdString(dir.file("bad.avi"))});
-    bench.command(command::kPlay);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return bench.part(0).contains(QStringLiteral("bad.avi")); }, 60000))
-        << bench.part(0).toStdString();
-    const QString error = bench.part(0);
-    EXPECT_TRUE(error.startsWith(QStringLiteral("Error: "))) << error.toStdString();
-    ASSERT_TRUE(bench.statusTicks(3));
-    EXPECT_EQ(bench.part(0), error) << "the timer leaves the error";
-    bench.command(command::kStop);
-    ASSERT_TRUE(bench.statusTicks(1));
-    EXPECT_EQ(bench.part(0), QStringLiteral("Finished.")) << "the next command lets it go";
-}
-
 // Capture from the window: the preview, then Pause closes the file and keeps the preview and Play
 // records the next; closing the window closes and names the last file.
 TEST(JobModes, capture_pauses_to_the_preview_and_names_its_files_by_the_recording_date)
@@ -138,14 +108,16 @@ TEST(JobModes, capture_pauses_to_the_preview_and_names_its_files_by_the_recordin
     for (const std::string& name : names) EXPECT_TRUE(name.starts_with("cap.04-07-14_18-03.")) << name;
 }
 
-// Print to tape from the window: the frame being sent shows with its panel lines; Pause holds the
-// list and Play goes on from there, so every listed frame reaches the tape once, in order.
-TEST(JobModes, print_shows_the_frame_sent_and_continues_where_it_held)
+// Print to tape from the window: a missing file stops the start; the frame being sent shows with
+// its panel lines; Pause holds the list and Play goes on from there, so every listed frame reaches
+// the tape once, in order; the error of a broken last file stays in part 0 until the next command.
+TEST(JobModes, print_shows_the_frame_sent_continues_where_it_held_and_holds_its_errors)
 {
     const test::ScratchDir dir("job-modes-print");
     const std::string first = jt::generateTape(dir.file("a.avi"), {"--frames", "60", "--timecode", "00:10:00:00"});
     const std::string second =
         jt::generateTape(dir.file("b.dv"), {"--format", "dv", "--frames", "40", "--timecode", "00:20:00:00"});
+    std::ofstream(dir.file("bad.avi")) << "RIFF this is no AVI file at all";
     std::vector<jt::Frame> expected = jt::readDvFrames(first);
     for (jt::Frame& frame : jt::readRawDvFrames(second)) expected.push_back(std::move(frame));
     const std::string tape = dir.file("blank-tape.dv");
@@ -155,7 +127,13 @@ TEST(JobModes, print_shows_the_frame_sent_and_continues_where_it_held)
         Bench bench;
         bench.mode(MODE_PRINT_TO_TAPE);
         bench.window->autoControlBox()->click();  // the camcorder records while the list plays
-        bench.choose({QString::fromStdString(first), QString::fromStdString(second)});
+        bench.choose({QString::fromStdString(dir.file("missing.avi"))});
+        bench.command(command::kPlay);
+        EXPECT_TRUE(bench.part(0).startsWith(QStringLiteral("Error: "))) << bench.part(0).toStdString();
+        EXPECT_TRUE(bench.part(0).contains(QStringLiteral("missing.avi"))) << bench.part(0).toStdString();
+
+        bench.choose({QString::fromStdString(first), QString::fromStdString(second),
+                      QString::fromStdString(dir.file("bad.avi"))});
         bench.command(command::kPlay);
         EXPECT_EQ(bench.state(), JOB_TAPE_RECORDING);
         ASSERT_TRUE(bench.statusTicks(1));
@@ -170,18 +148,23 @@ TEST(JobModes, print_shows_the_frame_sent_and_continues_where_it_held)
         ASSERT_TRUE(bench.statusTicks(2));
         EXPECT_EQ(bench.part(0), QStringLiteral("Paused..."));
         bench.command(command::kPlay);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return bench.state() == JOB_FINISHED; }, 60000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return bench.part(0).contains(QStringLiteral("bad.avi")); }, 60000))
+            << bench.part(0).toStdString();
+        const QString error = bench.part(0);
+        EXPECT_TRUE(error.startsWith(QStringLiteral("Error: "))) << error.toStdString();
         const std::uint64_t atEnd = camcorder.camcorder().framesRecorded();
         ASSERT_TRUE(QTest::qWaitFor([&] { return camcorder.camcorder().framesRecorded() >= atEnd + 20; }, 60000))
             << "the frames on their way reach the tape";
-        ASSERT_TRUE(bench.statusTicks(1));
-        EXPECT_EQ(bench.part(0), QStringLiteral("Finished."));
+        ASSERT_TRUE(bench.statusTicks(3));
+        EXPECT_EQ(bench.part(0), error) << "the timer leaves the error";
         EXPECT_EQ(bench.part(1), QStringLiteral("0:00:04.0")) << "100 PAL frames";
         EXPECT_EQ(bench.panelLine(3), "TimeCode 00:20:01   14") << "the list's last frame stays";
         EXPECT_NE(bench.panelLine(0).find(" Frame 99 "), std::string::npos) << bench.panelLine(0);
         EXPECT_EQ(bench.buttons(1), "10000000");
         bench.command(command::kStop);
         EXPECT_TRUE(bench.window->tapeFiles().isEmpty()) << "Stop forgets the list";
+        ASSERT_TRUE(bench.statusTicks(1));
+        EXPECT_EQ(bench.part(0), QStringLiteral("Finished.")) << "the next command lets the error go";
     }
     std::vector<jt::Frame> recorded = jt::readRawDvFrames(tape);
     recorded.erase(std::unique(recorded.begin(), recorded.end()), recorded.end());  // repeats while held
