@@ -24,19 +24,13 @@
 
 namespace vantrel::shell::testing {
 
-struct GrabCall {
-    std::string source;
-    std::int64_t position;
-    QString bitmap;
-};
-
 struct WindowBench {
     player::FakeGraphScript script;
     player::FakeGraphLog log;
     std::optional<QStringList> chosen;  // what the next file dialog answers
     std::optional<QString> chosenMedia = QStringLiteral("/clips/a.avi");
-    std::vector<QString> messages;
-    std::vector<GrabCall> grabs;
+    std::vector<std::string> messages;
+    std::vector<std::string> grabs;  // "source @position bitmap"
     std::optional<QString> grabError;
     std::unique_ptr<CMainDlg> window;
 
@@ -45,11 +39,11 @@ struct WindowBench {
         ShellServices services;
         services.dialogs.choose = [this](FileDialogKind, const QString&) { return chosen; };
         services.dialogs.chooseMediaFile = [this] { return chosenMedia; };
-        services.messageBox = [this](const QString&, const QString& text) { messages.push_back(text); };
+        services.messageBox = [this](const QString&, const QString& text) { messages.push_back(text.toStdString()); };
         services.makeGraph = player::fakeGraphFactory(script, log);
         services.grabFrame = [this](const std::string& source, std::int64_t position, const QImage&,
                                     const QString& bitmap) {
-            grabs.push_back({source, position, bitmap});
+            grabs.push_back(source + " @" + std::to_string(position) + " " + bitmap.toStdString());
             return grabError;
         };
         window = std::make_unique<CMainDlg>(std::move(services));
