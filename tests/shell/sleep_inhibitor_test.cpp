@@ -94,16 +94,11 @@ public:
         return service.registerService(QStringLiteral("org.freedesktop.login1")) &&
                service.registerVirtualObject(QStringLiteral("/org/freedesktop/login1"), &fake);
     }
-    // Ends the bus; the program's connection to it drops.
-    void stop()
+    ~PrivateSystemBus()
     {
         QDBusConnection::disconnectFromBus(QStringLiteral("fake-logind"));
         m_daemon.terminate();
         m_daemon.waitForFinished();
-    }
-    ~PrivateSystemBus()
-    {
-        stop();
         m_thread.quit();
         m_thread.wait();
     }
@@ -118,13 +113,15 @@ private:
 };
 
 // A capture preview holds a "sleep:idle" block lock; starting the mode anew or closing the window
-// lets it go. A bus without logind, or no bus, shows nothing and holds nothing.
+// lets it go. A bus without logind shows nothing and holds nothing (the other window tests run
+// without a system bus).
 TEST(SleepInhibitor, holds_a_logind_lock_while_a_job_runs)
 {
     if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
         GTEST_SKIP() << "dbus-daemon is not installed: no private system bus to test on";
     const test::ScratchDir dir("sleep-inhibitor");
-    jt::ScopedVirtualCamcorder camcorder(jt::generateTape(dir.file("tape.dv"), {"--format", "dv", "--frames", "25"}), false);
+    const std::string tape = jt::generateTape(dir.file("tape.dv"), {"--format", "dv", "--frames", "25"});
+    jt::ScopedVirtualCamcorder camcorder(tape, false);
     PrivateSystemBus bus;
     auto bench = std::make_unique<testing::WindowBench>();
     const auto startCapture = [&](const char* why) {
@@ -148,12 +145,6 @@ TEST(SleepInhibitor, holds_a_logind_lock_while_a_job_runs)
     ASSERT_EQ(bus.fake.lockCount(), 2u);
     bench.reset();
     EXPECT_TRUE(bus.fake.isReleased(1, 10000)) << "the closed window lets go";
-
-    bus.stop();
-    ASSERT_TRUE(QTest::qWaitFor([] { return !QDBusConnection::systemBus().isConnected(); }, 10000));
-    bench = std::make_unique<testing::WindowBench>();
-    EXPECT_FALSE(startCapture("no bus"));
-    EXPECT_EQ(bus.fake.lockCount(), 2u);
 }
 
 }  // namespace
