@@ -42,68 +42,57 @@ int lineRectangleOf(QPoint point)
     return -1;
 }
 
-// Black before any drawing; then yellow glyphs only inside the four line rectangles, stored blue,
-// green, red as bitmap rows are (the blue byte first, 0 under yellow text).
-TEST(InfoPanelPicture, draws_yellow_glyphs_bgr_only_inside_the_four_line_rectangles_on_black)
+// Black before any drawing; then yellow glyphs only inside the four line rectangles and the panel,
+// stored blue, green, red as bitmap rows are (the blue byte first, 0 under yellow text): a long line
+// is cut at its rectangle or at the panel's edge. A new drawing replaces the whole panel: only the
+// "1" of the first line is left.
+TEST(InfoPanelPicture, draws_yellow_glyphs_bgr_only_inside_the_line_rectangles_and_replaces_them_whole)
 {
-    InfoPanelPicture panel(QSize(360, 124));
-    const QImage blank = panel.picture();
-    EXPECT_EQ(blank.size(), QSize(360, 124));
-    EXPECT_EQ(blank.depth(), 24);
-    for (int y = 0; y < blank.height(); ++y)
-        for (int x = 0; x < blank.width(); ++x) ASSERT_TRUE(isBlack(blank.pixel(x, y))) << x << "," << y;
-    panel.drawInfoLines(kTypicalLines);
-    const QImage picture = panel.picture();
-    int fullYellowPerLine[4] = {};
-    for (int y = 0; y < picture.height(); ++y) {
-        const uchar* row = picture.constScanLine(y);
-        for (int x = 0; x < picture.width(); ++x) {
-            const QRgb pixel = picture.pixel(x, y);
-            if (isBlack(pixel)) continue;
-            const int line = lineRectangleOf({x, y});
-            ASSERT_GE(line, 0) << "text outside the line rectangles at " << x << "," << y;
-            ASSERT_TRUE(isYellowShade(pixel)) << std::hex << pixel << " at " << std::dec << x << "," << y;
-            ASSERT_EQ(row[3 * x], 0) << "blue byte first at " << x << "," << y;
-            if ((pixel & 0xffffff) == 0xffff00) ++fullYellowPerLine[line];
-        }
-    }
-    for (int line = 0; line < 4; ++line) EXPECT_GT(fullYellowPerLine[line], 10) << "line " << line;
-}
-
-struct ClipCase {
-    const char* name;
-    int panelWidth;
-    int firstColumnWithoutText;   // nothing at or right of it
-    int lastColumnsWithText;      // some text in [this, firstColumnWithoutText)
-};
-
-// A new drawing then replaces the whole panel: only the "1" of the first line is left.
-TEST(InfoPanelPicture, cuts_long_lines_at_the_rectangle_or_the_panel_edge_and_a_new_drawing_replaces_them)
-{
-    const ClipCase cases[] = {
-        {"wider panel: cut at the rectangle", 500, 350, 340},
-        {"narrower panel: cut at its edge", 200, 200, 190},
-    };
     const std::string longText(120, 'W');
-    for (const ClipCase& c : cases) {
+    const dv::InfoLines longLines = makeLines(longText, longText, longText, longText);
+    const struct {
+        const char* name;
+        int panelWidth;
+        const dv::InfoLines& lines;
+        int firstColumnWithoutText;  // nothing at or right of it
+        int lastColumnsWithText;     // some text in [this, firstColumnWithoutText)
+    } cases[] = {
+        {"typical lines", 360, kTypicalLines, 360, 0},
+        {"wider panel: cut at the rectangle", 500, longLines, 350, 340},
+        {"narrower panel: cut at its edge", 200, longLines, 200, 190},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         InfoPanelPicture panel(QSize(c.panelWidth, 124));
-        panel.drawInfoLines(makeLines(longText, longText, longText, longText));
+        QImage black(c.panelWidth, 124, QImage::Format_BGR888);
+        black.fill(Qt::black);
+        EXPECT_EQ(panel.picture(), black);
+        panel.drawInfoLines(c.lines);
         const QImage picture = panel.picture();
-        bool hasTextNearEdge = false;
+        int fullYellowPerLine[4] = {};
+        int rightmost = -1;
         for (int y = 0; y < picture.height(); ++y) {
-            for (int x = c.lastColumnsWithText; x < picture.width(); ++x) {
-                if (isBlack(picture.pixel(x, y))) continue;
-                ASSERT_LT(x, c.firstColumnWithoutText) << c.name << " at " << x << "," << y;
-                hasTextNearEdge = true;
+            const uchar* row = picture.constScanLine(y);
+            for (int x = 0; x < picture.width(); ++x) {
+                const QRgb pixel = picture.pixel(x, y);
+                if (isBlack(pixel)) continue;
+                const int line = lineRectangleOf({x, y});
+                ASSERT_GE(line, 0) << "text outside the line rectangles at " << x << "," << y;
+                ASSERT_LT(x, c.firstColumnWithoutText) << x << "," << y;
+                ASSERT_TRUE(isYellowShade(pixel)) << std::hex << pixel << " at " << std::dec << x << "," << y;
+                ASSERT_EQ(row[3 * x], 0) << "blue byte first at " << x << "," << y;
+                if ((pixel & 0xffffff) == 0xffff00) ++fullYellowPerLine[line];
+                rightmost = std::max(rightmost, x);
             }
         }
-        EXPECT_TRUE(hasTextNearEdge) << c.name;
+        for (int line = 0; line < 4; ++line) EXPECT_GT(fullYellowPerLine[line], 10) << "line " << line;
+        EXPECT_GE(rightmost, c.lastColumnsWithText);
         panel.drawInfoLines(makeLines("1", "", "", ""));
         const QImage replaced = panel.picture();
         for (int y = 0; y < replaced.height(); ++y) {
             for (int x = 0; x < replaced.width(); ++x) {
                 const bool isInTheOne = x < 20 && y >= 10 && y < 30;
-                ASSERT_TRUE(isInTheOne || isBlack(replaced.pixel(x, y))) << c.name << " at " << x << "," << y;
+                ASSERT_TRUE(isInTheOne || isBlack(replaced.pixel(x, y))) << x << "," << y;
             }
         }
     }
