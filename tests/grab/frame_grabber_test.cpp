@@ -80,8 +80,8 @@ std::string textOf(std::FILE* stream)
     return text;
 }
 
-// Every picture differs from the one before. The odd movie is 350 pixels wide: 1050 bytes a row,
-// 1052 in the file, and narrower than the panel, which is cut.
+// Every picture differs from the one before. The odd movie is 350 pixels wide (rows padded in the
+// file) and narrower than the panel, which is cut.
 struct TapeCase {
     const char* name;
     std::vector<std::string> dvgenArguments;  // none: the movie of `ffmpegMovie`
@@ -90,19 +90,17 @@ struct TapeCase {
     int frame;
     int width;
     int height;
-    std::size_t fileBytes;  // 54 + padded row × height
 };
 
 TEST(FrameGrabber, saves_the_frame_at_the_time_as_ffmpeg_decodes_it_with_the_panel_ored_over_it)
 {
     if (!hasFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
     const TapeCase cases[] = {
-        {"pal2.avi", {"--type", "2", "--frames", "30", "--pictures", "30"}, nullptr, kPal, 17, 720, 576, 1244214},
-        {"pal1.avi", {"--type", "1", "--frames", "12", "--pictures", "12"}, nullptr, kPal, 0, 720, 576, 1244214},
+        {"pal2.avi", {"--type", "2", "--frames", "30", "--pictures", "30"}, nullptr, kPal, 17, 720, 576},
+        {"pal1.avi", {"--type", "1", "--frames", "12", "--pictures", "12"}, nullptr, kPal, 0, 720, 576},
         {"ntsc.dv", {"--system", "ntsc", "--format", "dv", "--frames", "30", "--pictures", "30"}, nullptr,
-         dv::VideoSystem::Ntsc525_60, 21, 720, 480, 1036854},
-        {"odd.avi", {}, "-f lavfi -i testsrc=size=350x200:rate=25 -t 1 -c:v rawvideo -pix_fmt bgr24", kPal, 7, 350, 200,
-         54 + 1052 * 200},
+         dv::VideoSystem::Ntsc525_60, 21, 720, 480},
+        {"odd.avi", {}, "-f lavfi -i testsrc=size=350x200:rate=25 -t 1 -c:v rawvideo -pix_fmt bgr24", kPal, 7, 350, 200},
     };
     const QImage panel = panelPicture();
     for (const auto& c : cases) {
@@ -119,7 +117,6 @@ TEST(FrameGrabber, saves_the_frame_at_the_time_as_ffmpeg_decodes_it_with_the_pan
         const GrabResult result = GrabFrames(tape.string(), time, panel, [&] { return chosen.string(); });
         ASSERT_EQ(result.outcome, GrabOutcome::Saved) << result.message;
         EXPECT_EQ(result.bitmapPath, chosen.string() + ".bmp");
-        EXPECT_EQ(testsupport::readBytes(result.bitmapPath).size(), c.fileBytes);
 
         const QImage read(QString::fromStdString(result.bitmapPath), "BMP");  // a reader of its own
         ASSERT_EQ(read.size(), QSize(c.width, c.height));
