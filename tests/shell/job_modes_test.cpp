@@ -130,6 +130,7 @@ TEST(JobModes, print_shows_the_frame_sent_continues_where_it_held_and_holds_its_
 
         bench.choose({QString::fromStdString(first), QString::fromStdString(second),
                       QString::fromStdString(dir.file("bad.avi"))});
+        EXPECT_EQ(bench.window->tapeFiles().toStdString(), first + " | " + second + " | " + dir.file("bad.avi"));
         bench.command(command::kPlay);
         EXPECT_EQ(bench.state(), JOB_TAPE_RECORDING);
         ASSERT_TRUE(bench.statusTicks(1));

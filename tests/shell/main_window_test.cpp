@@ -169,24 +169,15 @@ TEST(MainWindow, opens_a_dropped_file_and_passes_wide_box_and_slider_drags_to_th
     EXPECT_TRUE(bench.window->player()->isSeekIdle());
 }
 
-TEST(FileChoosers, join_several_files_and_keep_the_result_when_cancelled)
+// A cancelled dialog leaves the name or list as it was (the print test sees the list joined).
+TEST(FileChoosers, keep_the_result_when_cancelled)
 {
-    const struct {
-        bool isOpen;
-        std::optional<QStringList> chosen;
-        const char* result;
-    } cases[] = {
-        {true, QStringList{"/dv/a.avi", "/dv/b.avi"}, "/dv/a.avi | /dv/b.avi"},
-        {false, QStringList{"/dv/clip.avi"}, "/dv/clip.avi"},
-        {true, std::nullopt, "previous"},
-        {false, std::nullopt, "previous"},
-    };
-    for (const auto& c : cases) {
-        FileDialogs dialogs;
-        dialogs.choose = [&](FileDialogKind, const QString&) { return c.chosen; };
+    FileDialogs dialogs;
+    dialogs.choose = [](FileDialogKind, const QString&) { return std::optional<QStringList>(); };
+    for (const bool isOpen : {true, false}) {
         QString result = QStringLiteral("previous");
-        ChooseFiles(dialogs, c.isOpen, result, QStringLiteral("*.avi (*.avi)"));
-        EXPECT_EQ(result.toStdString(), c.result);
+        ChooseFiles(dialogs, isOpen, result, QStringLiteral("*.avi (*.avi)"));
+        EXPECT_EQ(result, QStringLiteral("previous")) << isOpen;
     }
 }
 
