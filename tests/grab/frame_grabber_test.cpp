@@ -145,46 +145,41 @@ TEST(FrameGrabber, refusals_leave_no_file_and_say_why)
     const fs::path tape = testsupport::generateTape("refusals.dv", {"--format", "dv", "--frames", "3"});
     const fs::path notes = testsupport::testPath("notes.avi");
     testsupport::writeBytes(notes, std::as_bytes(std::span("these are notes, not a movie\n")));
-    const auto inside = [](const char* kind) {
-        return [kind](const fs::path& dir) {
-            const auto name = dir / "shot.bmp";
-            if (std::string(kind) == "device") fs::create_symlink("/dev/full", name);
-            else if (std::string(kind) == "folder") fs::create_directory(name);
-            return std::string(kind) == "missing" ? (dir / "missing" / "shot").string() : name.string();
-        };
-    };
     const char* const noPicture = "Could not connect source filter to grabber\r\n";
     const struct {
-        const char* name;
+        const char* name;  // also what is chosen, or made, in the test's folder
         fs::path source;
         std::int64_t time;
-        std::function<std::string(const fs::path& dir)> choose;  // prepares the folder, returns the name
         GrabOutcome outcome;
         const char* reason;    // nullptr: a text of the framework's
         const char* progress;  // after the first line; nullptr: the name is asked for
     } cases[] = {
-        {"cancelled", tape, 0, [](const fs::path&) { return std::string(); }, GrabOutcome::Cancelled, "", nullptr},
-        {"folder_missing", tape, 0, inside("missing"), GrabOutcome::Failed, "No such file or directory", nullptr},
-        {"disk_full", tape, 0, inside("device"), GrabOutcome::Failed, "No space left on device", nullptr},
-        {"name_of_a_folder", tape, 0, inside("folder"), GrabOutcome::Failed, "Is a directory", nullptr},
-        {"no_such_file", notes.parent_path() / "nothing.avi", 0, inside("plain"), GrabOutcome::Failed, nullptr,
+        {"cancelled", tape, 0, GrabOutcome::Cancelled, "", nullptr},
+        {"missing_folder", tape, 0, GrabOutcome::Failed, "No such file or directory", nullptr},
+        {"full_device", tape, 0, GrabOutcome::Failed, "No space left on device", nullptr},
+        {"name_of_a_folder", tape, 0, GrabOutcome::Failed, "Is a directory", nullptr},
+        {"no_such_file", notes.parent_path() / "nothing.avi", 0, GrabOutcome::Failed, nullptr,
          "Could not load the media file\r\n"},
-        {"not_a_movie", notes, 0, inside("plain"), GrabOutcome::Failed, nullptr, noPicture},
-        {"past_the_end", tape, 10'000'000, inside("plain"), GrabOutcome::Failed, nullptr, noPicture},
+        {"not_a_movie", notes, 0, GrabOutcome::Failed, nullptr, noPicture},
+        {"past_the_end", tape, 10'000'000, GrabOutcome::Failed, nullptr, noPicture},
     };
     const fs::path startFolder = fs::current_path();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const test::ScratchDir scratch("grab-refusal");
         const fs::path& dir = scratch.path();
-        bool wasAsked = false;
-        const auto chosen = c.choose(dir);
+        const std::string kind = c.name;
+        if (kind == "full_device") fs::create_symlink("/dev/full", dir / "shot.bmp");
+        if (kind == "name_of_a_folder") fs::create_directory(dir / "shot.bmp");
+        const fs::path chosen =
+            kind == "cancelled" ? fs::path() : kind == "missing_folder" ? dir / "missing" / "shot" : dir / "shot";
         const auto before = std::distance(fs::directory_iterator(dir), fs::directory_iterator());
+        bool wasAsked = false;
         std::FILE* progress = std::tmpfile();
         fs::current_path(dir);  // where a nameless bitmap would land
         const GrabResult result = GrabFrames(c.source.string(), c.time, panelPicture(), [&] {
             wasAsked = true;
-            return chosen;
+            return chosen.string();
         }, progress);
         fs::current_path(startFolder);
         const std::string text = textOf(progress);
