@@ -20,7 +20,6 @@ namespace vantrel::grab {
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::freshTestFolder;
 using testsupport::readBytes;
 using testsupport::runTool;
 
@@ -42,45 +41,42 @@ GrabResult grabLikeTheButton(const fs::path& tape, long frame, const fs::path& c
     return GrabFrames(tape.string(), playPosition, infoBitmap.picture(), [&] { return chosen.string(); });
 }
 
-struct ToolCase {
-    const char* name;
-    const char* tapeName;
-    std::vector<std::string> dvgenArguments;
-    std::vector<std::string> toolOptions;
-    long frameShown;  // the frame the window shows at that position
-};
-
-const ToolCase kToolCases[] = {
-    {"pal_frame_option", "tool-pal.avi", {"--frames", "40", "--pictures", "40", "--shutter", "10:500"},
-     {"--frame", "23"}, 23},
-    {"pal_first_frame", "tool-pal.avi", {"--frames", "40", "--pictures", "40", "--shutter", "10:500"}, {}, 0},
-    // 1.47 s = 1470 ms: frame 44 by the player's 33.3333 ms, inside frame 44 (1468.1 .. 1501.5 ms).
-    {"ntsc_raw_at_seconds", "tool-ntsc.dv",
-     {"--system", "ntsc", "--format", "dv", "--frames", "60", "--pictures", "60", "--no-shutter", "40-50"},
-     {"--at", "1.47"}, 44},
-};
-
 TEST(GrabTool, writes_the_same_bytes_as_the_window_button_for_the_same_frame)
 {
-    for (const auto& c : kToolCases) {
+    testsupport::freshTestFolder();  // no bitmap of an earlier run
+    const fs::path pal =
+        testsupport::generateTape("tool-pal.avi", {"--frames", "40", "--pictures", "40", "--shutter", "10:500"});
+    const fs::path ntsc = testsupport::generateTape(
+        "tool-ntsc.dv", {"--system", "ntsc", "--format", "dv", "--frames", "60", "--pictures", "60", "--no-shutter", "40-50"});
+    const struct {
+        const char* name;
+        fs::path tape;
+        std::vector<std::string> options;
+        long frameShown;  // the frame the window shows at that position
+    } cases[] = {
+        {"pal_frame_option", pal, {"--frame", "23"}, 23},
+        {"pal_first_frame", pal, {}, 0},
+        // 1.47 s = 1470 ms: frame 44 by the player's 33.3333 ms, inside frame 44 (1468.1 .. 1501.5 ms).
+        {"ntsc_raw_at_seconds", ntsc, {"--at", "1.47"}, 44},
+    };
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const fs::path dir = freshTestFolder();
-        const fs::path tape = testsupport::generateTape(c.tapeName, c.dvgenArguments);
+        const fs::path bitmap = testsupport::testPath(std::string(c.name) + "-tool.bmp");
         std::vector<std::string> command{VANTREL_GRAB_PATH};
-        command.insert(command.end(), c.toolOptions.begin(), c.toolOptions.end());
-        command.insert(command.end(), {tape.string(), (dir / "tool.bmp").string()});
+        command.insert(command.end(), c.options.begin(), c.options.end());
+        command.insert(command.end(), {c.tape.string(), bitmap.string()});
         const auto tool = runTool(command);
         ASSERT_EQ(tool.exitCode, 0) << tool.err;
-        EXPECT_EQ(tool.out, "Grabbing bitmaps from " + tape.string() + ".\r\nSample grabbing complete.\r\n");
+        EXPECT_EQ(tool.out, "Grabbing bitmaps from " + c.tape.string() + ".\r\nSample grabbing complete.\r\n");
 
-        const GrabResult button = grabLikeTheButton(tape, c.frameShown, dir / "button");
+        const GrabResult button = grabLikeTheButton(c.tape, c.frameShown, testsupport::testPath(std::string(c.name) + "-button"));
         ASSERT_EQ(button.outcome, GrabOutcome::Saved) << button.message;
-        const auto toolBytes = readBytes(dir / "tool.bmp");
-        const auto buttonBytes = readBytes(button.bitmapPath);
+        const auto toolBytes = readBytes(bitmap);
         ASSERT_FALSE(toolBytes.empty());
-        EXPECT_TRUE(toolBytes == buttonBytes) << "the tool's bitmap differs from the button's";
+        EXPECT_TRUE(toolBytes == readBytes(button.bitmapPath)) << "the tool's bitmap differs from the button's";
     }
 }
+
 
 TEST(GrabTool, refuses_what_it_cannot_grab_with_exit_status_2_and_writes_nothing)
 {
