@@ -20,12 +20,6 @@ namespace {
 
 using testing::WindowBench;
 
-QRect geometryOf(const CMainDlg& window, int id)
-{
-    const auto* widget = window.findChild<QWidget*>(QStringLiteral("control%1").arg(id));
-    return widget ? widget->geometry() : QRect();
-}
-
 TEST(MainWindow, places_the_controls_names_itself_and_enables_the_toolbar_by_the_transport)
 {
     WindowBench bench;
@@ -45,7 +39,10 @@ TEST(MainWindow, places_the_controls_names_itself_and_enables_the_toolbar_by_the
         {1024, {455, 426, 53, 16}},    // Player: 303, 262, 35, 10
         {1028, {461, 471, 183, 20}},   // devices: 307, 290, 122, 12
     };
-    for (const auto& c : cases) EXPECT_EQ(geometryOf(*bench.window, c.id), c.pixels) << c.id;
+    for (const auto& c : cases) {
+        const auto* control = bench.window->findChild<QWidget*>(QStringLiteral("control%1").arg(c.id));
+        EXPECT_EQ(control ? control->geometry() : QRect(), c.pixels) << c.id;
+    }
     EXPECT_EQ(bench.window->infoPanel()->size(), QSize(360, 124)) << "the panel control 1, 40, 240, 76";
     const int statusEdges[] = {243, 487, 731};  // thirds of the width
     for (int part = 0; part < 3; ++part)

@@ -37,12 +37,6 @@ std::optional<dv::InfoLines> probeLines(const std::string& tape, long frame)
     return std::nullopt;
 }
 
-QImage panelOnScreen(CMainDlg& window)
-{
-    const QRect place = templateControl(control::kInfoPanel).pixels();
-    return window.grab(place).toImage().convertToFormat(QImage::Format_BGR888);
-}
-
 // Opened, a file shows its first frame as the still: the white ball of the generated picture at
 // half size, nothing below it. Played and paused, the panel on the screen carries the probe's
 // lines for the frame reached.
@@ -101,7 +95,9 @@ TEST(Screenshot, the_still_and_then_the_panel_on_screen_show_the_frames_reached)
         reference.drawInfoLines(*expected);
         EXPECT_EQ(window.infoPanel()->picture(), reference.picture()) << "panel picture of frame " << frame
                                                                      << ", the probe reads: " << expected->line1;
-        ASSERT_TRUE(QTest::qWaitFor([&] { return panelOnScreen(window) == reference.picture(); }, 5000))
+        const QRect panelPlace = templateControl(control::kInfoPanel).pixels();
+        const auto panelOnScreen = [&] { return window.grab(panelPlace).toImage().convertToFormat(QImage::Format_BGR888); };
+        ASSERT_TRUE(QTest::qWaitFor([&] { return panelOnScreen() == reference.picture(); }, 5000))
             << "the screen shows the panel of frame " << frame;
 
         const std::string shot = testsupport::testPath(std::string("screenshot-") + c.name + ".png").string();

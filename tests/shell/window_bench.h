@@ -51,10 +51,7 @@ struct WindowBench {
 
     void waitForPlayer()
     {
-        QSignalSpy created(window.get(), &CMainDlg::playerCreated);
-        if (window->player() == nullptr) {
-            ASSERT_TRUE(created.wait(5000));
-        }
+        ASSERT_TRUE(QTest::qWaitFor([this] { return window->player() != nullptr; }, 5000));
     }
     void mode(WorkingMode m) { window->modeButton(m)->click(); }
     void command(int id) { window->onCommand(id); }
