@@ -29,7 +29,6 @@ TEST(BitmapWriter, header_fields_and_rows_bottom_up_each_padded_to_four_bytes)
     };
     ASSERT_EQ(file->size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(std::to_integer<unsigned>((*file)[i]), expected[i]) << i;
-    EXPECT_EQ(bitmapRowBytes(720) * 576 + kBitmapHeaderBytes, 1244214u);  // a PAL frame
 }
 
 TEST(BitmapWriter, refuses_pictures_without_pixels_or_with_too_few_bytes)

@@ -38,7 +38,6 @@ TEST(PreviewStill, is_drawn_half_size_from_a_720_by_576_rectangle)
         QPoint at;
         QRgb expected;
     } cases[] = {
-        {"PAL, left half", twoHalves(576, kRed, kBlue), {10, 10}, kRed},
         {"PAL, right half at the bottom", twoHalves(576, kRed, kBlue), {350, 280}, kBlue},
         {"PAL, below the 288 rows", twoHalves(576, kRed, kBlue), {10, 290}, kGrey},
         {"PAL, left of the middle", twoHalves(576, kRed, kBlue), {176, 100}, kRed},

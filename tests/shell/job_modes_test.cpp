@@ -42,7 +42,6 @@ TEST(JobModes, device_list_holds_each_device_once_and_survives_a_failed_listing)
     const testsupport::ScopedEnv two("VANTREL_VIRTUAL_CAMCORDER", "/tapes/a.dv:/tapes/a.dv");
     const QString name = QString::fromStdString(mediagraph::CVirtualCamcorder::friendlyNameFor("/tapes/a.dv"));
     const std::pair<WorkingMode, const char*> steps[] = {{MODE_CAPTURE, "Current working mode : CAPTURING"},
-                                                         {MODE_PLAYER, "Current working mode : PLAYER"},
                                                          {MODE_PRINT_TO_TAPE, "Current working mode : PRINT TO TAPE"},
                                                          {MODE_CAPTURE, "Current working mode : CAPTURING"}};
     for (const auto& [mode, modeText] : steps) {
