@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// DV audio: sample placement, 12-bit companding, error concealment (peers decode it in tests/peer).
+// DV audio: sample placement, 12-bit companding, error concealment, sample counts. Whole round
+// trips through our encoder and a peer's decoder (and back) are in tests/peer.
 #include "dv/dv_audio.h"
 
 #include <gtest/gtest.h>
@@ -10,33 +11,9 @@
 namespace vantrel::dv {
 namespace {
 
-struct AudioCase {
-    VideoSystem system;
-    std::uint32_t sampleRateHz;
-    AudioQuantisation quantisation;
-    const char* name;
-};
-
-const AudioCase kAudioCases[] = {
-    {VideoSystem::Pal625_50, 48000, AudioQuantisation::Linear16, "pal_48k"},
-    {VideoSystem::Pal625_50, 44100, AudioQuantisation::Linear16, "pal_44k"},
-    {VideoSystem::Pal625_50, 32000, AudioQuantisation::Linear16, "pal_32k"},
-    {VideoSystem::Pal625_50, 32000, AudioQuantisation::Nonlinear12, "pal_32k_12bit"},
-    {VideoSystem::Ntsc525_60, 48000, AudioQuantisation::Linear16, "ntsc_48k"},
-    {VideoSystem::Ntsc525_60, 44100, AudioQuantisation::Linear16, "ntsc_44k"},
-    {VideoSystem::Ntsc525_60, 32000, AudioQuantisation::Nonlinear12, "ntsc_32k_12bit"},
-};
-
 std::vector<std::byte> blankFrame(VideoSystem system)
 {
     return std::vector<std::byte>(frameBytes(system), std::byte{0xFF});
-}
-
-// What a decoder must give back for a sample: itself in 16-bit, its companded value in 12-bit.
-std::int16_t expectedAfterTape(std::int16_t sample, AudioQuantisation quantisation)
-{
-    if (sample == -32768) sample = -32767;
-    return quantisation == AudioQuantisation::Nonlinear12 ? expandFrom12Bit(compressTo12Bit(sample)) : sample;
 }
 
 TEST(DvAudioCompanding, expands_the_segment_edges_of_12_bit_codes)
@@ -49,17 +26,13 @@ TEST(DvAudioCompanding, expands_the_segment_edges_of_12_bit_codes)
 
 TEST(DvAudioCompanding, compresses_every_16_bit_sample_to_the_nearest_lower_code)
 {
-    int previousCode = -1;
     for (int v = 0; v <= 32767; ++v) {
         const auto code = compressTo12Bit(static_cast<std::int16_t>(v));
         ASSERT_LT(code, 0x800) << v;
-        const int back = expandFrom12Bit(code);
-        ASSERT_LE(back, v) << v;                       // truncates towards zero
-        ASSERT_GE(code, previousCode) << v;            // monotonic
-        if (code + 1 < 0x800) {
+        ASSERT_LE(expandFrom12Bit(code), v) << v;  // truncates towards zero, to the nearest code below
+        if (code < 0x7FF) {
             ASSERT_GT(expandFrom12Bit(static_cast<std::uint16_t>(code + 1)), v) << v;
         }
-        previousCode = code;
     }
     for (int v = -32768; v < 0; ++v) {
         const auto code = compressTo12Bit(static_cast<std::int16_t>(v));
@@ -105,34 +78,6 @@ TEST(DvAudioPlacement, puts_each_sample_where_the_shuffle_says)
     EXPECT_EQ(ntscAt(audioBlockOffset(2, 3) + 8), 0x06u);
     EXPECT_EQ(ntscAt(audioBlockOffset(2, 3) + 9), 0xF9u);
     EXPECT_EQ(ntscAt(audioBlockOffset(2, 3) + 10), 0x4Cu);
-}
-
-TEST(DvAudioRoundTrip, decodes_what_it_encoded_for_every_rate_and_system)
-{
-    std::vector<std::int16_t> stereo;
-    std::vector<std::int16_t> decoded(kMaxStereoSamplesPerFrame);
-    for (const auto& c : kAudioCases) {
-        SCOPED_TRACE(c.name);
-        const std::size_t minimum = minimumAudioSamples(c.system, c.sampleRateHz);
-        const std::size_t perBlock = c.quantisation == AudioQuantisation::Nonlinear12 ? 24 : 36;
-        const std::size_t capacity = perBlock * 9 * sequenceCount(c.system) / 2;
-        for (std::size_t count : {minimum, nominalAudioSamples(c.system, c.sampleRateHz, 3), std::min(minimum + 63, capacity)}) {
-            // Distinct values everywhere prove that no two samples share a slot.
-            stereo.assign(2 * count, 0);
-            for (std::size_t i = 0; i < stereo.size(); ++i) stereo[i] = static_cast<std::int16_t>(i * 7 - 12000);
-            auto frame = blankFrame(c.system);
-            ASSERT_TRUE(encodeAudio(frame, c.system, c.sampleRateHz, c.quantisation, stereo));
-            auto result = decodeAudio(frame, c.system, decoded);
-            ASSERT_TRUE(result) << describe(result.error().code);
-            EXPECT_EQ(result->format.sampleRateHz, c.sampleRateHz);
-            EXPECT_EQ(result->format.quantisation, c.quantisation);
-            ASSERT_EQ(result->format.samplesPerChannel, count);
-            EXPECT_EQ(result->concealedSamples, 0u);
-            for (std::size_t i = 0; i < stereo.size(); ++i) {
-                ASSERT_EQ(decoded[i], expectedAfterTape(stereo[i], c.quantisation)) << "sample " << i;
-            }
-        }
-    }
 }
 
 TEST(DvAudioConcealment, bridges_error_samples_with_a_straight_line)
