@@ -80,10 +80,10 @@ TEST(AnalyseFrame, writes_fall_backs_for_missing_packs_and_keeps_the_other_date_
     EXPECT_EQ(describe(analysed(SyntheticDvFrame::pal(), previous)),
               "shutter -1 gain 0 iris 0 date 1899-00-17 -1:-1:-1 wday 5 yday 200 dst 0 | TimeCode --:--:--   -- | No "
               "data recorded | No data recorded | No data recorded | No data recorded");
-    // A date without its time pack: no date, and the day is the previous frame's.
-    const auto dateOnly = analysed(fullPalFrame().withDamagedSubcodePacks(kRecordingTimePack), analysed(fullPalFrame()));
+    // A date without its time pack: no date, and nothing of the date pack reaches the record.
+    const auto dateOnly = analysed(fullPalFrame().withDamagedSubcodePacks(kRecordingTimePack), previous);
     EXPECT_EQ(dateOnly.tmRecorded.tm_year, -1);
-    EXPECT_EQ(dateOnly.tmRecorded.tm_mday, 14);
+    EXPECT_EQ(dateOnly.tmRecorded.tm_mday, 17);
 }
 
 TEST(AnalyseFrame, needs_only_the_subcode_and_vaux_blocks)

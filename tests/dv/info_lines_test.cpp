@@ -58,13 +58,7 @@ DVFrameInfo exampleRecord()
 {
     DVFrameInfo info{};
     info.dShutter = 50.0;
-    auto& tm = info.tmRecorded;
-    tm.tm_mday = 5;
-    tm.tm_mon = 2;
-    tm.tm_year = 104;
-    tm.tm_hour = 14;
-    tm.tm_min = 7;
-    tm.tm_sec = 9;
+    info.tmRecorded = {9, 7, 14, 5, 2, 104, 0, 0, 0, 0, nullptr};  // second, minute, hour, day, month - 1, year - 1900
     return info;
 }
 
