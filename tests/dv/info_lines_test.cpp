@@ -37,7 +37,10 @@ TEST(InfoLines, lines_of_a_run_of_frames_match_the_golden_file)
             .withCameraPack(wideOpen).withShutterWord(0xFFFE),
         SyntheticDvFrame::ntsc().withRecordingDate({1969, 12, 31}, {23, 59, 59}).withCameraPack(oneShot)
             .withShutterWord(0x80FF),
-        SyntheticDvFrame::pal().withCameraPack(0x08, 0x40, 0x87, 0x00).withShutterWord(0x0001),
+        SyntheticDvFrame::pal()
+            .withCameraPack({.irisCode = 0x08, .exposureMode = 4, .gainCode = 0, .whiteBalanceMode = 4,
+                             .whiteBalanceLight = 7, .focusByte = 0x00})
+            .withShutterWord(0x0001),
     };
     InfoLineFormatter formatter;
     std::ostringstream out;

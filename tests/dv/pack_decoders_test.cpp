@@ -201,16 +201,5 @@ TEST(Shutter, takes_the_first_even_sequence_and_the_preferred_slot_under_the_shu
     for (const auto& c : cases) EXPECT_EQ(DecodeShutter(c.frame.truncatedTo(c.sizeBytes), c.system), c.shutter) << c.what;
 }
 
-TEST(Shutter, reads_one_block_as_far_as_it_goes)
-{
-    const auto frame = SyntheticDvFrame::pal().withShutterWord(0x0138);
-    const auto block = frame.span().subspan(vauxBlockOffset(0, 0), kDifBlockBytes);
-    EXPECT_EQ(DecodeShutterInSequence(block, 0, VideoSystem::Pal625_50), 50.0);
-    EXPECT_EQ(DecodeShutterInSequence(block, 1, VideoSystem::Pal625_50), -1.0);
-    EXPECT_EQ(DecodeShutterInSequence(block.first(18), 0, VideoSystem::Pal625_50), 50.0);
-    EXPECT_EQ(DecodeShutterInSequence(block.first(17), 0, VideoSystem::Pal625_50), -1.0);  // slot 1 is a filler
-    EXPECT_EQ(DecodeShutterInSequence(block.first(0), 0, VideoSystem::Pal625_50), -1.0);
-}
-
 }  // namespace
 }  // namespace vantrel::dv

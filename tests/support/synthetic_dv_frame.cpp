@@ -135,15 +135,8 @@ SyntheticDvFrame& SyntheticDvFrame::withTimecode(Timecode timecode)
 
 SyntheticDvFrame& SyntheticDvFrame::withCameraPack(CameraPackFields fields)
 {
-    const DVPack pack = packOf(dvgen::cameraPack(fields));
-    return withCameraPack(pack.pc[1], pack.pc[2], pack.pc[3], pack.pc[4]);
-}
-
-SyntheticDvFrame& SyntheticDvFrame::withCameraPack(std::uint8_t pc1, std::uint8_t pc2, std::uint8_t pc3,
-                                                   std::uint8_t pc4)
-{
     for (std::size_t s = 0; s < sequences(); ++s) {
-        writePack(dv::vauxPackOffset(s, 0, kCameraSlot), DVPack{{dv::kCameraPack, pc1, pc2, pc3, pc4}});
+        writePack(dv::vauxPackOffset(s, 0, kCameraSlot), packOf(dvgen::cameraPack(fields)));
         writePack(dv::vauxPackOffset(s, 0, kCameraSlot + 1), DVPack{{0x71, 0xFF, 0xFF, 0xFF, 0xFF}});
     }
     return *this;

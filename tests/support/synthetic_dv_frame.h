@@ -53,8 +53,8 @@ public:
     // Raw BCD bytes, for codes that no calendar date gives (year code 0x25, day 0, ...).
     SyntheticDvFrame& withRecordingDatePacks(dv::DVPack datePack, dv::DVPack timePack);
     SyntheticDvFrame& withTimecode(Timecode timecode);
+    // Camera pack 0x70 and beside it an empty 0x71 pack, in every sequence.
     SyntheticDvFrame& withCameraPack(CameraPackFields fields);
-    SyntheticDvFrame& withCameraPack(std::uint8_t pc1, std::uint8_t pc2, std::uint8_t pc3, std::uint8_t pc4);
     // Shutter pack 0x7F in slot 2 of the first VAUX block of every sequence, word in PC3/PC4.
     SyntheticDvFrame& withShutterWord(std::uint16_t word);
     // One shutter slot: slot 1 or 2 of the first VAUX block of `sequence`, under `header`.

@@ -50,8 +50,7 @@ std::filesystem::path freshTestFolder()
 
 std::vector<std::byte> readBytes(const std::filesystem::path& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string text = readText(path);
     const auto* first = reinterpret_cast<const std::byte*>(text.data());
     return {first, first + text.size()};
 }
