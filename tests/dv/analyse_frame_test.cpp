@@ -30,15 +30,10 @@ SyntheticDvFrame fullPalFrame()
         .withShutterWord(0x81FF);
 }
 
-DVFrameInfo analysed(std::span<const std::byte> frame, VideoSystem system, DVFrameInfo info = DVFrameInfo{})
-{
-    AnalyseFrame(frame, system, info);
-    return info;
-}
-
 DVFrameInfo analysed(const SyntheticDvFrame& frame, DVFrameInfo info = DVFrameInfo{})
 {
-    return analysed(frame.span(), frame.system(), info);
+    AnalyseFrame(frame.span(), frame.system(), info);
+    return info;
 }
 
 class RecordingObserver : public IFrameInfoObserver {
@@ -106,18 +101,6 @@ TEST(AnalyseFrame, leaves_the_padding_inside_the_recording_time_as_it_was)
     const auto* bytes = reinterpret_cast<const unsigned char*>(&info.tmRecorded);
     const std::size_t paddingStart = offsetof(std::tm, tm_isdst) + sizeof info.tmRecorded.tm_isdst;
     for (std::size_t i = paddingStart; i < offsetof(std::tm, tm_gmtoff); ++i) EXPECT_EQ(bytes[i], 0xA5) << i;
-}
-
-TEST(FrameRecord, tells_a_never_analysed_record)
-{
-    EXPECT_TRUE(isNeverAnalysed(DVFrameInfo{}));
-    EXPECT_FALSE(isNeverAnalysed(analysed(SyntheticDvFrame::pal())));
-    DVFrameInfo oneField{};
-    oneField.tmRecorded.tm_isdst = 1;
-    EXPECT_FALSE(isNeverAnalysed(oneField));
-    DVFrameInfo lastByte{};
-    lastByte.szExposure[31] = 'x';
-    EXPECT_FALSE(isNeverAnalysed(lastByte));
 }
 
 constexpr DVPack kTimeCode{{kTimeCodePack, 0x04, 0x31, 0x12, 0x00}};   // 00:12:31 frame 4

@@ -45,30 +45,11 @@ TEST(DvAudioCompanding, compresses_every_16_bit_sample_to_the_nearest_lower_code
     }
 }
 
-TEST(DvAudioPlacement, puts_each_sample_where_the_shuffle_says)
+// Where 16-bit samples go, and the source pack, ffmpeg and GStreamer check in tests/peer; the
+// order of the 12-bit nibbles, which a round trip through our own decoder cannot show, is checked here.
+TEST(DvAudioPlacement, packs_two_12_bit_samples_into_three_bytes_in_their_shuffled_place)
 {
-    // PAL 48 kHz: left sample 1 lives in sequence 2, audio block 3, first slot; right sample 18 in
-    // sequence 6 (first of the second half), block 1; left sample 54 in the second slot of sequence 0 block 0.
-    auto frame = blankFrame(VideoSystem::Pal625_50);
-    std::vector<std::int16_t> stereo(2 * 1920, 0);
-    stereo[2 * 1] = 0x1234;
-    stereo[2 * 18 + 1] = 0x5678;
-    stereo[2 * 54] = -2;
-    ASSERT_TRUE(encodeAudio(frame, VideoSystem::Pal625_50, 48000, AudioQuantisation::Linear16, stereo));
-    const auto at = [&](std::size_t offset) { return static_cast<unsigned>(frame[offset]); };
-    EXPECT_EQ(at(audioBlockOffset(2, 3) + 8), 0x12u);
-    EXPECT_EQ(at(audioBlockOffset(2, 3) + 9), 0x34u);
-    EXPECT_EQ(at(audioBlockOffset(6, 1) + 8), 0x56u);
-    EXPECT_EQ(at(audioBlockOffset(6, 1) + 9), 0x78u);
-    EXPECT_EQ(at(audioBlockOffset(0, 0) + 10), 0xFFu);
-    EXPECT_EQ(at(audioBlockOffset(0, 0) + 11), 0xFEu);
-    // The source pack sits in block 3 of sequence 0: 1920 = 1896 + 24, 48 kHz, 16-bit, 50 fields.
-    EXPECT_EQ(at(audioBlockOffset(0, 3) + 3), 0x50u);
-    EXPECT_EQ(at(audioBlockOffset(0, 3) + 4) & 0x3Fu, 24u);
-    EXPECT_EQ(at(audioBlockOffset(0, 3) + 6) & 0x20u, 0x20u);
-    EXPECT_EQ(at(audioBlockOffset(0, 3) + 7) & 0x3Fu, 0u);
-    EXPECT_EQ(at(audioBlockOffset(1, 1) + 3), 0x51u);
-    // NTSC 12-bit: pair 1 in sequence 2, block 3; 3 bytes hold left, right and their low nibbles.
+    // NTSC 32 kHz: pair 1 in sequence 2, block 3; 3 bytes hold left, right and their low nibbles.
     auto ntsc = blankFrame(VideoSystem::Ntsc525_60);
     std::vector<std::int16_t> pairs(2 * 1068, 0);
     pairs[2] = 100;

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The info panel's text lines: a run of frames against the golden file, the no-date line and the
-// remembered shutter (the panel and screenshot tests draw them; the frame analysis fuzzer keeps
-// them inside their buffers).
+// The info panel's text lines: a run of frames against the golden file (the no-date line among
+// them) and the remembered shutter; analysing and formatting frames allocates nothing (counted
+// through the global operator new). The panel and screenshot tests draw the lines; the frame
+// analysis fuzzer keeps them inside their buffers.
 #include "dv/info_lines.h"
 #include "dv/pack_decoders.h"
 #include "support/scoped_env.h"
 #include "support/synthetic_dv_frame.h"
 #include "support/test_files.h"
+
+#include "support/allocation_counter.h"
 
 #include <gtest/gtest.h>
 
@@ -56,36 +59,11 @@ TEST(InfoLines, lines_of_a_run_of_frames_match_the_golden_file)
     testsupport::expectMatchesGolden("dv_info_lines.txt", out.str());
 }
 
-// 5 March 2004 14:07:09, shutter 50.
-DVFrameInfo exampleRecord()
-{
-    DVFrameInfo info{};
-    info.dShutter = 50.0;
-    info.tmRecorded = {9, 7, 14, 5, 2, 104, 0, 0, 0, 0, nullptr};  // second, minute, hour, day, month - 1, year - 1900
-    return info;
-}
-
-TEST(InfoLines, any_missing_date_field_gives_the_no_date_line)
-{
-    int std::tm::*const fields[] = {&std::tm::tm_mday, &std::tm::tm_mon, &std::tm::tm_year,
-                                    &std::tm::tm_hour, &std::tm::tm_min, &std::tm::tm_sec};
-    for (auto field : fields) {
-        InfoLineFormatter formatter;
-        auto info = exampleRecord();
-        info.tmRecorded.*field = -1;
-        EXPECT_STREQ(formatter.ShowFrameInfo(info, 1234).line1, "No recording date ! Frame 1234 Shutter 1/50 sec");
-    }
-    InfoLineFormatter formatter;
-    auto info = exampleRecord();
-    info.tmRecorded.tm_wday = -1;  // not a date field
-    info.tmRecorded.tm_isdst = -1;
-    EXPECT_STREQ(formatter.ShowFrameInfo(info, 1).line1, "05.03.2004 14:07:09 Frame 1 Shutter 1/50 sec");
-}
-
 TEST(InfoLines, a_frame_without_shutter_shows_the_last_one_shown_truncated)
 {
     InfoLineFormatter formatter;
-    auto info = exampleRecord();
+    DVFrameInfo info{};
+    info.tmRecorded = {9, 7, 14, 5, 2, 104, 0, 0, 0, 0, nullptr};  // 5 March 2004 14:07:09
     info.dShutter = -1.0;
     EXPECT_STREQ(formatter.ShowFrameInfo(info, 1).line1, "05.03.2004 14:07:09 Frame 1 Shutter 1/-- sec");
     EXPECT_EQ(formatter.lastShutter(), -1);
@@ -94,6 +72,31 @@ TEST(InfoLines, a_frame_without_shutter_shows_the_last_one_shown_truncated)
     info.dShutter = -1.0;
     EXPECT_STREQ(formatter.ShowFrameInfo(info, 8).line1, "05.03.2004 14:07:09 Frame 8 Shutter 1/99 sec");
     EXPECT_EQ(formatter.lastShutter(), 99);
+}
+
+TEST(NoAllocation, analysing_and_formatting_frames_allocates_nothing)
+{
+    const testsupport::ScopedTimeZone zone{testsupport::kBerlin};
+    const SyntheticDvFrame frames[] = {
+        SyntheticDvFrame::pal().withRecordingDate({2004, 7, 14}, {18, 3, 9}).withTimecode({0, 12, 31, 4})
+            .withCameraPack(testsupport::CameraPackFields{}).withShutterWord(0x0138),
+        SyntheticDvFrame::ntsc().withRecordingDate({1969, 1, 1}, {0, 0, 0}),
+        SyntheticDvFrame::pal(),
+    };
+    DVFrameInfo info{};
+    InfoLineFormatter formatter;
+    AnalyseFrame(frames[0].span(), frames[0].system(), info);  // first mktime reads the zone rules
+    const long before = testsupport::allocationCount();
+    ASSERT_GT(before, 0) << "the counter sees the frames' own buffers";
+    for (long n = 0; n < 300; ++n) {
+        const auto& frame = frames[n % 3];
+        AnalyseFrame(frame.span(), frame.system(), info, n);
+        formatter.ShowFrameInfo(info, n);
+        GetRecordingTime(frame.span());
+        SequencesDecidingAnalysis(frame.span(), frame.system());
+    }
+    EXPECT_EQ(testsupport::allocationCount() - before, 0);
+    EXPECT_STREQ(formatter.lines().line1, "No recording date ! Frame 299 Shutter 1/50 sec");
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <initializer_list>
-#include <stdexcept>
 
 namespace vantrel::testsupport {
 namespace {
@@ -17,10 +16,6 @@ using dv::kDifBlockBytes;
 using dv::kSequenceBytes;
 
 constexpr DVPack kFiller{{0xFF, 0xFF, 0xFF, 0xFF, 0xFF}};
-
-// Subcode slots (of each of the two blocks) per half of the sequences.
-constexpr std::initializer_list<std::size_t> kTimecodeSlotsFirstHalf{0, 2, 4};
-constexpr std::initializer_list<std::size_t> kTimecodeSlotsSecondHalf{2, 5};
 
 // VAUX slots of block 0 (camera, second camera pack, shutter) and block 2 (source packs, date).
 constexpr std::size_t kCameraSlot = 0;
@@ -116,6 +111,7 @@ SyntheticDvFrame& SyntheticDvFrame::withRecordingDate(Date date, TimeOfDay time)
 
 SyntheticDvFrame& SyntheticDvFrame::withRecordingDatePacks(DVPack datePack, DVPack timePack)
 {
+    // Slots 0 and 3 (date) and 1 and 4 (time) of both subcode blocks in the second half.
     forEachSubcodeSlot(true, datePack, {0, 3});
     forEachSubcodeSlot(true, timePack, {1, 4});
     for (std::size_t s = 0; s < sequences(); ++s) {
@@ -128,8 +124,9 @@ SyntheticDvFrame& SyntheticDvFrame::withRecordingDatePacks(DVPack datePack, DVPa
 SyntheticDvFrame& SyntheticDvFrame::withTimecode(Timecode timecode)
 {
     const DVPack pack = packOf(dvgen::timecodePack(timecode, m_system == dv::VideoSystem::Ntsc525_60));
-    forEachSubcodeSlot(false, pack, kTimecodeSlotsFirstHalf);
-    forEachSubcodeSlot(true, pack, kTimecodeSlotsSecondHalf);
+    // Slots of each of the two subcode blocks: 0, 2 and 4 in the first half, 2 and 5 in the second.
+    forEachSubcodeSlot(false, pack, {0, 2, 4});
+    forEachSubcodeSlot(true, pack, {2, 5});
     return *this;
 }
 
@@ -151,7 +148,6 @@ SyntheticDvFrame& SyntheticDvFrame::withShutterWord(std::uint16_t word)
 SyntheticDvFrame& SyntheticDvFrame::withShutterWordAt(std::size_t sequence, std::size_t slot, std::uint16_t word,
                                                       std::uint8_t header)
 {
-    if (slot != 1 && slot != 2) throw std::invalid_argument("synthetic DV frame: shutter slot is 1 or 2");
     DVPack pack = packOf(dvgen::shutterPack(word));
     pack.pc[0] = header;
     return withVauxPack(sequence, 0, slot, pack);
@@ -160,8 +156,6 @@ SyntheticDvFrame& SyntheticDvFrame::withShutterWordAt(std::size_t sequence, std:
 SyntheticDvFrame& SyntheticDvFrame::withSubcodePack(std::size_t sequence, std::size_t block, std::size_t slot,
                                                     DVPack pack)
 {
-    if (sequence >= sequences() || block >= dv::kSubcodeBlocks || slot >= dv::kSubcodePacksPerBlock)
-        throw std::out_of_range("synthetic DV frame: no such subcode slot");
     writePack(dv::subcodePackOffset(sequence, block, slot), pack);
     return *this;
 }
@@ -169,8 +163,6 @@ SyntheticDvFrame& SyntheticDvFrame::withSubcodePack(std::size_t sequence, std::s
 SyntheticDvFrame& SyntheticDvFrame::withVauxPack(std::size_t sequence, std::size_t block, std::size_t slot,
                                                  DVPack pack)
 {
-    if (sequence >= sequences() || block >= dv::kVauxBlocks || slot >= dv::kVauxPacksPerBlock)
-        throw std::out_of_range("synthetic DV frame: no such VAUX slot");
     writePack(dv::vauxPackOffset(sequence, block, slot), pack);
     return *this;
 }

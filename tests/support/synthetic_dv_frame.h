@@ -44,6 +44,7 @@ class SyntheticDvFrame {
 public:
     static SyntheticDvFrame pal();
     static SyntheticDvFrame ntsc();
+    static SyntheticDvFrame of(dv::VideoSystem system) { return SyntheticDvFrame(system); }
 
     dv::VideoSystem system() const noexcept { return m_system; }
     std::size_t sequences() const noexcept { return dv::sequenceCount(m_system); }
