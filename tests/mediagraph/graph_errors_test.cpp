@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The pipeline's error type: kinds, message copying with truncation, and GStreamer error categories.
+// The pipeline's error type: message copying with truncation, and GStreamer error categories.
 #include "mediagraph/graph_errors.h"
 
 #include <gst/gst.h>
@@ -10,23 +10,6 @@
 
 namespace vantrel::mediagraph {
 namespace {
-
-TEST(GraphErrors, throw_graph_error_carries_kind_and_message_by_value)
-{
-    try {
-        ThrowGraphError(GraphErrorKind::NoSuchDevice, graph_messages::kDeviceNotFound);
-        FAIL() << "ThrowGraphError returned";
-    } catch (const CDShowException& error) {
-        EXPECT_EQ(static_cast<int>(error.kind()), 1);
-        EXPECT_STREQ(error.what(), "Device not found");
-    }
-    try {
-        ThrowGraphError(graph_messages::kCannotCreateFilterGraph);
-    } catch (const CDShowException& error) {
-        EXPECT_EQ(static_cast<int>(error.kind()), 3);
-        EXPECT_EQ(error.message(), "Can't create FilterGraph");
-    }
-}
 
 TEST(GraphErrors, get_error_message_cuts_to_the_buffer_and_always_terminates)
 {

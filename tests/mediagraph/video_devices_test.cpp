@@ -14,152 +14,125 @@ namespace vantrel::mediagraph {
 namespace {
 
 // A device whose transport, when it has one, records the modes it is sent.
-class FakeDevice : public IVideoDevice, public ITransport {
-public:
+struct FakeDevice : IVideoDevice, ITransport {
     FakeDevice(std::string name, int serial, bool hasTransport = true)
-        : serial(serial), m_name(std::move(name)), m_hasTransport(hasTransport)
+        : name(std::move(name)), serial(serial), hasTransport(hasTransport)
     {
     }
-    std::string FriendlyName() const override { return m_name; }
+    std::string FriendlyName() const override { return name; }
     GstOwned<GstElement> MakeCaptureSource() override { return {}; }
     GstOwned<GstElement> MakeDvOutSink() override { return {}; }
-    ITransport* Transport() override { return m_hasTransport ? this : nullptr; }
+    ITransport* Transport() override { return hasTransport ? this : nullptr; }
     std::int32_t DroppedFrames() const override { return -1; }
     void SetMode(long mode) override { modes.push_back(mode); }
 
-    const int serial;  // tells devices of equal names apart
+    std::string name;
+    int serial;  // tells devices of equal names apart
+    bool hasTransport;
     std::vector<long> modes;
-
-private:
-    std::string m_name;
-    bool m_hasTransport;
 };
 
-struct FakeEntrySpec {
-    std::optional<std::string> name;  // nothing: the name cannot be read
-    int serial = 0;
-    bool canOpen = true;
-};
+// An entry by name and serial: an empty name cannot be read, a negative serial cannot be opened.
+using Listing = std::vector<std::pair<std::string, int>>;
 
-// Lists its entries (or cannot list at all) and counts the opens.
-class FakeBackend : public IVideoDeviceBackend {
-public:
-    explicit FakeBackend(std::vector<FakeEntrySpec> entries, bool canEnumerate = true)
-        : m_entries(std::move(entries)), m_canEnumerate(canEnumerate)
-    {
-    }
-    Expected<std::vector<std::unique_ptr<IVideoDeviceEntry>>, std::string> Enumerate() override
-    {
-        if (!m_canEnumerate)
-            return unexpected(std::string("no enumerator"));
-        std::vector<std::unique_ptr<IVideoDeviceEntry>> entries;
-        for (const FakeEntrySpec& spec : m_entries)
-            entries.push_back(std::make_unique<Entry>(spec, openCount));
-        return entries;
-    }
-    int openCount = 0;
-
-private:
-    class Entry : public IVideoDeviceEntry {
-    public:
-        Entry(FakeEntrySpec spec, int& openCount) : m_spec(std::move(spec)), m_openCount(openCount) {}
+// Lists its entries (nothing: cannot list at all) and counts the opens.
+struct FakeBackend : IVideoDeviceBackend {
+    struct Entry : IVideoDeviceEntry {
+        Entry(std::pair<std::string, int> spec, int& opens) : spec(std::move(spec)), opens(opens) {}
         Expected<std::string, std::string> ReadFriendlyName() const override
         {
-            if (!m_spec.name)
-                return unexpected(std::string("no FriendlyName"));
-            return *m_spec.name;
+            return spec.first.empty() ? Expected<std::string, std::string>(unexpected(std::string("no name")))
+                                      : spec.first;
         }
         std::shared_ptr<IVideoDevice> Open() override
         {
-            ++m_openCount;
-            return m_spec.canOpen ? std::make_shared<FakeDevice>(*m_spec.name, m_spec.serial) : nullptr;
+            ++opens;
+            return spec.second < 0 ? nullptr : std::make_shared<FakeDevice>(spec.first, spec.second);
         }
-
-    private:
-        FakeEntrySpec m_spec;
-        int& m_openCount;
+        std::pair<std::string, int> spec;
+        int& opens;
     };
-
-    std::vector<FakeEntrySpec> m_entries;
-    bool m_canEnumerate;
+    Expected<std::vector<std::unique_ptr<IVideoDeviceEntry>>, std::string> Enumerate() override
+    {
+        if (!listing)
+            return unexpected(std::string("no enumerator"));
+        std::vector<std::unique_ptr<IVideoDeviceEntry>> entries;
+        for (const auto& spec : *listing)
+            entries.push_back(std::make_unique<Entry>(spec, opens));
+        return entries;
+    }
+    std::optional<Listing> listing;
+    int opens = 0;
 };
 
-std::shared_ptr<FakeBackend> fakeBackend(std::vector<FakeEntrySpec> entries)
+std::shared_ptr<FakeBackend> fake(std::optional<Listing> listing)
 {
-    return std::make_shared<FakeBackend>(std::move(entries));
+    auto backend = std::make_shared<FakeBackend>();
+    backend->listing = std::move(listing);
+    return backend;
 }
 
-// Each way a lookup fails: the error's kind and fixed message, the names listed up to the
-// failure, and the output device cleared first.
-TEST(VideoDeviceLookup, failures_throw_the_fixed_errors_and_keep_the_names_listed_so_far)
+// Each lookup: the device opened (its serial) or the error's kind and fixed message, the names
+// listed up to then after the caller's own, and the output device cleared first.
+TEST(VideoDeviceLookup, finds_the_first_of_the_exact_name_or_throws_the_fixed_error_keeping_the_names_so_far)
 {
-    const auto unlisting = std::make_shared<FakeBackend>(std::vector<FakeEntrySpec>{}, false);
-    const std::vector<FakeEntrySpec> withUnreadable = {{"Sony DCR", 1}, {std::nullopt, 2}, {"Canon MV", 3}};
+    const Listing unreadable = {{"Sony DCR", 1}, {"", 2}, {"Canon MV", 3}};
+    const Listing all = {{"Sony DCR", 1}, {"DV camcorder", 2}, {"DV camcorder", 3}};
+    const std::vector<std::string> allNames = {"Sony DCR", "DV camcorder", "DV camcorder", "Sony DCR", "Panasonic"};
     const struct {
         const char* what;
-        std::vector<std::shared_ptr<IVideoDeviceBackend>> backends;
+        std::vector<std::optional<Listing>> backends;
         const char* wanted;  // nullptr: list only
+        int serial;          // of the device found; 0 when the lookup throws
         GraphErrorKind kind;
         const char* message;
         std::vector<std::string> names;
     } cases[] = {
-        {"no device, list", {fakeBackend({}), fakeBackend({})}, nullptr, GraphErrorKind::NoSuchDevice,
-         "No video device found", {}},
-        {"no device, find", {fakeBackend({}), fakeBackend({})}, "DV cam", GraphErrorKind::NoSuchDevice,
-         "No video device found", {}},
-        {"a backend cannot list", {fakeBackend({{"Sony DCR", 1}}), unlisting}, nullptr,
-         GraphErrorKind::NoDeviceEnumerator, "Cannot create capture device !", {}},  // before any walk
-        {"other case", {fakeBackend({{"Sony DCR", 1}})}, "sony dcr", GraphErrorKind::NoSuchDevice, "Device not found",
+        {"no device, list", {Listing{}, Listing{}}, nullptr, 0, GraphErrorKind::NoSuchDevice, "No video device found", {}},
+        {"no device, find", {Listing{}, Listing{}}, "DV cam", 0, GraphErrorKind::NoSuchDevice, "No video device found", {}},
+        {"a backend cannot list", {Listing{{"Sony DCR", 1}}, std::nullopt}, nullptr, 0, GraphErrorKind::NoDeviceEnumerator,
+         "Cannot create capture device !", {}},  // before any walk
+        {"other case", {Listing{{"Sony DCR", 1}}}, "sony dcr", 0, GraphErrorKind::NoSuchDevice, "Device not found",
          {"Sony DCR"}},
-        {"trailing blank", {fakeBackend({{"Sony DCR", 1}})}, "Sony DCR ", GraphErrorKind::NoSuchDevice,
-         "Device not found", {"Sony DCR"}},
-        {"prefix", {fakeBackend({{"Sony DCR", 1}})}, "Sony", GraphErrorKind::NoSuchDevice, "Device not found",
+        {"trailing blank", {Listing{{"Sony DCR", 1}}}, "Sony DCR ", 0, GraphErrorKind::NoSuchDevice, "Device not found",
          {"Sony DCR"}},
-        {"unreadable name, list", {fakeBackend(withUnreadable)}, nullptr, GraphErrorKind::Graph, "Error", {"Sony DCR"}},
-        {"unreadable name, find", {fakeBackend(withUnreadable)}, "Canon MV", GraphErrorKind::Graph, "Error",
-         {"Sony DCR"}},
-        {"device that cannot be opened", {fakeBackend({{"Sony DCR", 1, false}})}, "Sony DCR", GraphErrorKind::Graph,
-         "Error", {"Sony DCR"}},
+        {"prefix", {Listing{{"Sony DCR", 1}}}, "Sony", 0, GraphErrorKind::NoSuchDevice, "Device not found", {"Sony DCR"}},
+        {"unreadable name, list", {unreadable}, nullptr, 0, GraphErrorKind::Graph, "Error", {"Sony DCR"}},
+        {"unreadable name, find", {unreadable}, "Canon MV", 0, GraphErrorKind::Graph, "Error", {"Sony DCR"}},
+        {"cannot be opened", {Listing{{"Sony DCR", -1}}}, "Sony DCR", 0, GraphErrorKind::Graph, "Error", {"Sony DCR"}},
+        {"first backend", {all, Listing{{"Sony DCR", 4}, {"Panasonic", 5}}}, "Sony DCR", 1, {}, "", allNames},
+        {"first of equal names", {all, Listing{{"Sony DCR", 4}, {"Panasonic", 5}}}, "DV camcorder", 2, {}, "", allNames},
+        {"second backend", {all, Listing{{"Sony DCR", 4}, {"Panasonic", 5}}}, "Panasonic", 5, {}, "", allNames},
     };
     for (const auto& c : cases) {
-        ScopedVideoDeviceBackends backends(c.backends);
-        std::vector<std::string> names;
+        SCOPED_TRACE(c.what);
+        std::vector<std::shared_ptr<IVideoDeviceBackend>> fakes;
+        for (const auto& listing : c.backends)
+            fakes.push_back(fake(listing));
+        ScopedVideoDeviceBackends backends(fakes);
+        std::vector<std::string> names{"(kept)"};
         std::shared_ptr<IVideoDevice> device = std::make_shared<FakeDevice>("stale", 0);
         try {
             if (c.wanted != nullptr)
                 FindVideoDevice(c.wanted, names, device);
             else
                 ListVideoDevices(names);
-            ADD_FAILURE() << c.what << ": nothing thrown";
+            EXPECT_NE(c.serial, 0) << "nothing thrown";
         } catch (const CDShowException& error) {
-            EXPECT_EQ(error.kind(), c.kind) << c.what;
-            EXPECT_EQ(error.message(), c.message) << c.what;
+            EXPECT_EQ(error.kind(), c.kind);
+            EXPECT_EQ(error.message(), c.message);
         }
-        EXPECT_EQ(names, c.names) << c.what;
-        EXPECT_TRUE(c.wanted == nullptr || device == nullptr) << c.what << ": the output is cleared first";
-    }
-}
-
-// The first device of the wanted name, over all backends, is the one opened; every name is listed.
-TEST(VideoDeviceLookup, finds_the_first_of_the_exact_name_and_still_lists_every_device)
-{
-    auto first = fakeBackend({{"Sony DCR", 1}, {"DV camcorder", 2}, {"DV camcorder", 3}});
-    auto second = fakeBackend({{"Sony DCR", 4}, {"Panasonic", 5}});
-    ScopedVideoDeviceBackends backends({first, second});
-    const struct {
-        const char* wanted;
-        int serial;
-    } cases[] = {{"Sony DCR", 1}, {"DV camcorder", 2}, {"Panasonic", 5}};
-    for (const auto& c : cases) {
-        std::vector<std::string> names{"(kept)"};
-        std::shared_ptr<IVideoDevice> device;
-        first->openCount = second->openCount = 0;
-        FindVideoDevice(c.wanted, names, device);
-        ASSERT_NE(device, nullptr) << c.wanted;
-        EXPECT_EQ(static_cast<FakeDevice&>(*device).serial, c.serial);
-        EXPECT_EQ(names, (std::vector<std::string>{"(kept)", "Sony DCR", "DV camcorder", "DV camcorder", "Sony DCR",
-                                                   "Panasonic"}));
-        EXPECT_EQ(first->openCount + second->openCount, 1) << "only the matching device is opened";
+        EXPECT_EQ(std::vector(names.begin() + 1, names.end()), c.names);
+        if (c.serial != 0) {
+            ASSERT_NE(device, nullptr);
+            EXPECT_EQ(static_cast<FakeDevice&>(*device).serial, c.serial);
+            int opens = 0;
+            for (const auto& backend : fakes)
+                opens += static_cast<FakeBackend&>(*backend).opens;
+            EXPECT_EQ(opens, 1) << "only the matching device is opened";
+        } else if (c.wanted != nullptr) {
+            EXPECT_EQ(device, nullptr) << "the output is cleared first";
+        }
     }
 }
 
