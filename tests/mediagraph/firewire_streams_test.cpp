@@ -12,8 +12,8 @@
 #include <gst/app/gstappsrc.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <future>
 
 namespace vantrel::mediagraph {
@@ -22,7 +22,8 @@ namespace {
 using namespace std::chrono_literals;
 using dv::VideoSystem;
 using testing::busWith;
-using testing::FakeBusFaults;
+using testing::FakeBusState;
+using testing::FakeConnection;
 using testing::FakeFireWireBus;
 using testing::kCamcorderGuid;
 using testing::kQuickTimeouts;
@@ -38,7 +39,7 @@ const testing::FakeNode kBroadcaster{.guid = kBroadcasterGuid, .label = "Broadca
 // A camcorder whose port asks for no packets, with no deadline for taking a frame.
 std::shared_ptr<IVideoDevice> openStalled(const std::shared_ptr<FakeFireWireBus>& bus)
 {
-    bus->script([](FakeBusFaults& faults) { faults.isTransmitStalled = true; });
+    bus->script([](FakeBusState& state) { state.isTransmitStalled = true; });
     FireWireTimeouts patient = kQuickTimeouts;
     patient.frameTaken = std::chrono::hours(1);
     return openListed(bus, "Camcorder", patient);
@@ -46,8 +47,16 @@ std::shared_ptr<IVideoDevice> openStalled(const std::shared_ptr<FakeFireWireBus>
 
 bool isAllReleased(const FakeFireWireBus& bus)
 {
-    return bus.connections().empty() && bus.freeBandwidth() == FakeFireWireBus::kTotalBandwidth &&
-           bus.openHandles() == 0;
+    const FakeBusState state = bus.state();
+    return state.connections.empty() && state.freeBandwidth == FakeFireWireBus::kTotalBandwidth && state.openHandles == 0;
+}
+
+bool isTransmitting(const FakeBusState& state) { return state.transmitters > 0; }
+
+std::size_t framesReceived(const FakeBusState& state)
+{
+    const auto found = state.received.find(kCamcorderGuid);
+    return found == state.received.end() ? 0 : found->second.distinctFrames.size();
 }
 
 // appsrc → the camcorder's DV-out element, running, with the frames queued.
@@ -78,32 +87,6 @@ private:
     GstElement* m_source;
 };
 
-TEST(FireWireDvOut, frames_arrive_bit_exact_in_480_byte_packets_restarting_at_a_change_of_system)
-{
-    auto bus = busWith({kCamcorder});
-    bus->script([](FakeBusFaults& faults) { faults.iterationErrors = {EINTR, EINTR, EINTR}; });  // retried
-    auto device = openListed(bus, "Camcorder");
-    auto frames = numberedFrames(VideoSystem::Pal625_50, 3);
-    for (auto& frame : numberedFrames(VideoSystem::Ntsc525_60, 2))
-        frames.push_back(frame);
-    {
-        DvOutRound round(*device, frames);
-        ASSERT_EQ(round.graph().WaitForCompletion(kLongEnough), Completion::Finished) << round.error();
-        ASSERT_TRUE(bus->waitUntil([](const auto& b) { return !b.isTransmitting(); }, kLongEnough))
-            << "the end of the stream ends the transmission";
-        const auto held = bus->connections();
-        ASSERT_EQ(held.size(), 1u);
-        EXPECT_EQ(held[0].outputGuid, FakeFireWireBus::kLocalGuid);
-        EXPECT_EQ(held[0].inputGuid, kCamcorderGuid);
-        EXPECT_EQ(held[0].bandwidth, FakeFireWireBus::kDvBandwidth) << "bandwidth allocated";
-        const auto received = bus->received(kCamcorderGuid);
-        EXPECT_EQ(received.distinctFrames, frames);
-        EXPECT_EQ(received.packetsPerFrame, (std::vector<std::size_t>{300, 300, 300, 250, 250}));
-        round.graph().Stop();
-    }
-    EXPECT_TRUE(isAllReleased(*bus)) << "connection, channel and bandwidth released at stop";
-}
-
 TEST(FireWireDvOut, failures_of_the_bus_end_the_graph_with_an_error_instead_of_a_wait)
 {
     struct Case {
@@ -112,11 +95,11 @@ TEST(FireWireDvOut, failures_of_the_bus_end_the_graph_with_an_error_instead_of_a
         const char* expected;
     };
     const std::vector<Case> cases = {
-        {"transmission cannot start", [](auto& bus) { bus.script([](auto& f) { f.doesTransmitStartFail = true; }); },
+        {"transmission cannot start", [](auto& bus) { bus.script([](auto& s) { s.doesTransmitStartFail = true; }); },
          "Cannot start DV output"},
-        {"the event loop fails", [](auto& bus) { bus.script([](auto& f) { f.iterationErrors = {EIO}; }); },
+        {"the event loop fails", [](auto& bus) { bus.script([](auto& s) { s.iterationErrors = {EIO}; }); },
          "DV output stopped"},
-        {"the port stops asking for packets", [](auto& bus) { bus.script([](auto& f) { f.isTransmitStalled = true; }); },
+        {"the port stops asking for packets", [](auto& bus) { bus.script([](auto& s) { s.isTransmitStalled = true; }); },
          "took no frame"},
         {"the camcorder was unplugged", [](auto& bus) { bus.unplug(kCamcorderGuid); }, "not on the IEEE 1394 bus"},
     };
@@ -134,32 +117,28 @@ TEST(FireWireDvOut, failures_of_the_bus_end_the_graph_with_an_error_instead_of_a
     }
 }
 
-TEST(FireWireDvOut, stopping_does_not_wait_for_a_camcorder_that_takes_nothing)
-{
-    auto bus = busWith({kCamcorder});
-    auto device = openStalled(bus);
-    DvOutRound round(*device, numberedFrames(VideoSystem::Pal625_50, 4), false);
-    ASSERT_TRUE(bus->waitUntil([](const auto& b) { return b.isTransmitting(); }, kLongEnough));
-    auto stopped = std::async(std::launch::async, [&round] { round.graph().Stop(); });
-    EXPECT_EQ(stopped.wait_for(kLongEnough), std::future_status::ready) << "stop blocked behind the frame wait";
-    stopped.wait();
-    EXPECT_TRUE(isAllReleased(*bus));
-}
-
-TEST(FireWireDvOut, pausing_keeps_the_waiting_frame_and_playing_again_sends_it)
+// A camcorder that takes nothing: pausing and stopping do not wait for it, and the waiting frame is
+// kept over the pause and sent when it takes frames again.
+TEST(FireWireDvOut, pausing_and_stopping_do_not_wait_for_the_camcorder_and_playing_again_sends_the_waiting_frame)
 {
     auto bus = busWith({kCamcorder});
     auto device = openStalled(bus);
     const auto frames = numberedFrames(VideoSystem::Pal625_50, 4);
-    DvOutRound round(*device, frames);
-    ASSERT_TRUE(bus->waitUntil([](const auto& b) { return b.isTransmitting(); }, kLongEnough));
+    DvOutRound round(*device, frames, false);
+    ASSERT_TRUE(bus->waitUntil(isTransmitting, kLongEnough));
     auto paused = std::async(std::launch::async, [&round] { round.graph().Pause(); });
     ASSERT_EQ(paused.wait_for(kLongEnough), std::future_status::ready) << "pause blocked behind the frame wait";
     paused.wait();
-    bus->script([](FakeBusFaults& faults) { faults.isTransmitStalled = false; });
+    bus->script([](FakeBusState& state) { state.isTransmitStalled = false; });
     round.graph().Run();
-    ASSERT_EQ(round.graph().WaitForCompletion(kLongEnough), Completion::Finished) << round.error();
+    ASSERT_TRUE(bus->waitUntil([](const auto& s) { return framesReceived(s) >= 4; }, kLongEnough));
     EXPECT_EQ(bus->received(kCamcorderGuid).distinctFrames, frames) << "no frame lost or repeated out of order";
+    bus->script([](FakeBusState& state) { state.isTransmitStalled = true; });
+    round.push(numberedFrames(VideoSystem::Pal625_50, 4, 1), false);
+    auto stopped = std::async(std::launch::async, [&round] { round.graph().Stop(); });
+    EXPECT_EQ(stopped.wait_for(kLongEnough), std::future_status::ready) << "stop blocked behind the frame wait";
+    stopped.wait();
+    EXPECT_TRUE(isAllReleased(*bus));
 }
 
 // --- capture
@@ -191,59 +170,29 @@ private:
     GstElement* m_sink;
 };
 
-TEST(FireWireCapture, listens_on_the_channel_of_its_own_connection_to_the_camcorder)
-{
-    auto bus = busWith({kCamcorder, kBroadcaster});  // the broadcaster sends on the broadcast channel, no plugs
-    const Frame frame = numberedFrames(VideoSystem::Pal625_50, 1).front();
-    struct Case {
-        const char* name;
-        std::uint64_t guid;
-        bool isConnected;  // by CMP, rather than listening on the broadcast channel
-    };
-    for (const Case test : {Case{"Camcorder", kCamcorderGuid, true}, Case{"Broadcaster", kBroadcasterGuid, false}}) {
-        auto device = openListed(bus, test.name);
-        {
-            CaptureRound round(*device);
-            const auto held = bus->connections();
-            ASSERT_EQ(held.size(), test.isConnected ? 1u : 0u) << test.name << ": " << round.error();
-            const int channel = test.isConnected ? held[0].channel : 63;
-            if (test.isConnected) {
-                EXPECT_EQ(held[0].outputGuid, kCamcorderGuid);
-                EXPECT_EQ(held[0].inputGuid, FakeFireWireBus::kLocalGuid);
-                EXPECT_EQ(held[0].bandwidth, FakeFireWireBus::kDvBandwidth);
-                EXPECT_NE(channel, 63) << "a point-to-point connection, not the broadcast channel";
-                EXPECT_EQ(bus->sendFromCamcorder(kBroadcasterGuid, frame, 0), 0) << "the other camcorder is not heard";
-            }
-            EXPECT_EQ(bus->lastReceiverChannel(), channel) << test.name;
-            EXPECT_EQ(bus->sendFromCamcorder(test.guid, frame, 0), 1) << test.name;
-            EXPECT_TRUE(round.nextDuration().has_value()) << test.name;
-            round.graph().Stop();
-        }
-        EXPECT_TRUE(isAllReleased(*bus)) << test.name;
-    }
-}
-
 TEST(FireWireCapture, counts_gaps_in_the_frame_numbers_and_stamps_each_frame_duration)
 {
     struct Case {
+        const char* name;  // the broadcaster has no plugs: it is heard on the broadcast channel
+        std::uint64_t guid;
         VideoSystem system;
         std::vector<std::uint64_t> sequence;
         std::int32_t dropped;
         GstClockTime duration;  // 1/25 s; 1001/30000 s
     };
     const std::vector<Case> cases = {
-        {VideoSystem::Pal625_50, {0, 1, 2, 3}, 0, 40'000'000},
-        {VideoSystem::Pal625_50, {0, 1, 4, 5}, 2, 40'000'000},
-        {VideoSystem::Ntsc525_60, {7, 8, 12}, 3, 33'366'667},
-        {VideoSystem::Pal625_50, {5, 9, 10, 20}, 12, 40'000'000},
+        {"Camcorder", kCamcorderGuid, VideoSystem::Pal625_50, {0, 1, 2, 3}, 0, 40'000'000},
+        {"Camcorder", kCamcorderGuid, VideoSystem::Pal625_50, {0, 1, 4, 5}, 2, 40'000'000},
+        {"Camcorder", kCamcorderGuid, VideoSystem::Ntsc525_60, {7, 8, 12}, 3, 33'366'667},
+        {"Broadcaster", kBroadcasterGuid, VideoSystem::Pal625_50, {5, 9, 10, 20}, 12, 40'000'000},
     };
     for (const auto& test : cases) {
-        auto bus = busWith({kCamcorder});
-        auto device = openListed(bus, "Camcorder");
+        auto bus = busWith({kCamcorder, kBroadcaster});
+        auto device = openListed(bus, test.name);
         CaptureRound round(*device);
         const Frame frame = numberedFrames(test.system, 1).front();
         for (std::uint64_t number : test.sequence) {
-            ASSERT_EQ(bus->sendFromCamcorder(kCamcorderGuid, frame, number), 1);
+            ASSERT_EQ(bus->sendFromCamcorder(test.guid, frame, number), 1) << test.name << ": " << round.error();
             EXPECT_EQ(round.nextDuration(), std::optional<GstClockTime>(test.duration));
         }
         EXPECT_EQ(device->DroppedFrames(), test.dropped);
@@ -289,43 +238,39 @@ TEST(FireWireCapture, no_frame_in_time_after_the_tape_was_told_to_play_is_an_err
     }
 }
 
-// A reset that moves the camcorder's node number up while it both sends and records: each
-// connection comes back on its channel within the restore time, and is released under the new node.
+// A camcorder that both sends and records: a connection each, on its own channel with bandwidth. A
+// reset that moves its node number up restores each on its channel, the transmission restarts at a
+// change of system and ends with the stream, and everything is released under the new node at stop.
 TEST(FireWireStreams, connections_are_restored_on_their_channels_after_a_bus_reset_and_released_at_stop)
 {
     auto bus = busWith({kCamcorder});
+    bus->script([](FakeBusState& state) { state.iterationErrors = {EINTR, EINTR, EINTR}; });  // retried
     auto device = openListed(bus, "Camcorder");
     auto frames = numberedFrames(VideoSystem::Pal625_50, 3);
-    const auto after = numberedFrames(VideoSystem::Pal625_50, 3, 1);
+    const auto after = numberedFrames(VideoSystem::Ntsc525_60, 2);
     {
         CaptureRound capture(*device);
         DvOutRound out(*device, frames, false);
-        ASSERT_TRUE(bus->waitUntil([](const auto& b) { return b.received(kCamcorderGuid).distinctFrames.size() >= 3; },
-                                   kLongEnough));
-        const auto before = bus->connections();
-        ASSERT_EQ(before.size(), 2u);
+        ASSERT_TRUE(bus->waitUntil([](const auto& s) { return framesReceived(s) >= 3; }, kLongEnough));
+        const std::vector<FakeConnection> held = {
+            {kCamcorderGuid, FakeFireWireBus::kLocalGuid, 0, FakeFireWireBus::kDvBandwidth},
+            {FakeFireWireBus::kLocalGuid, kCamcorderGuid, 1, FakeFireWireBus::kDvBandwidth}};
+        EXPECT_EQ(bus->connections(), held);
         bus->busReset(kBroadcaster);
-        ASSERT_TRUE(bus->waitUntil(
-            [](const auto& b) {
-                const auto held = b.connections();
-                return std::none_of(held.begin(), held.end(), [](const auto& c) { return c.isAwaitingRestore; });
-            },
-            kLongEnough))
-            << "reconnected within the restore time";
-        const auto restored = bus->connections();
-        ASSERT_EQ(restored.size(), 2u);
-        for (std::size_t i = 0; i < 2; ++i)
-            EXPECT_EQ(restored[i].channel, before[i].channel);
+        ASSERT_TRUE(bus->waitUntil([&](const auto& s) { return s.connections == held; }, kLongEnough))
+            << "reconnected on the same channels within the restore time";
         out.push(after, true);
         ASSERT_EQ(out.graph().WaitForCompletion(kLongEnough), Completion::Finished) << out.error();
+        ASSERT_TRUE(bus->waitUntil(std::not_fn(isTransmitting), kLongEnough)) << "the stream's end ends the transmission";
         frames.insert(frames.end(), after.begin(), after.end());
         EXPECT_EQ(bus->received(kCamcorderGuid).distinctFrames, frames);
+        EXPECT_EQ(bus->sendFromCamcorder(kBroadcasterGuid, frames.front(), 0), 0) << "the other camcorder is not heard";
         EXPECT_EQ(bus->sendFromCamcorder(kCamcorderGuid, frames.front(), 0), 1);
         EXPECT_TRUE(capture.nextDuration().has_value());
         out.graph().Stop();
         capture.graph().Stop();
     }
-    EXPECT_TRUE(isAllReleased(*bus));
+    EXPECT_TRUE(isAllReleased(*bus)) << "connections, channels and bandwidth released at stop";
 }
 
 }  // namespace
