@@ -31,10 +31,11 @@ class FakeFireWireBus::Handle : public IFireWireHandle {
 public:
     explicit Handle(FakeFireWireBus& bus) : m_bus(bus), m_eventFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
     {
-        std::lock_guard lock(m_bus.m_mutex);
-        m_generation = m_bus.m_generation;
-        m_bus.m_handles.push_back(this);
-        ++m_bus.m_state.openHandles;
+        m_bus.script([this](FakeBusState& state) {
+            m_generation = m_bus.m_generation;
+            m_bus.m_handles.push_back(this);
+            ++state.openHandles;
+        });
     }
     ~Handle() override
     {
@@ -117,46 +118,29 @@ public:
     // A new connection on the first free channel from 0, with DV bandwidth when asked for.
     int cmpConnect(FireWireNodeId output, FireWireNodeId input, CmpConnection& connection) override
     {
+        const auto from = nodeAt(output & 0x3f);
+        const auto to = nodeAt(input & 0x3f);
+        if (!from || !to || !from->hasPlugs || !to->hasPlugs)
+            return -1;
         std::lock_guard lock(m_bus.m_mutex);
-        auto& bus = m_bus.m_state;
-        const auto outputGuid = m_bus.guidAt(output);
-        const auto inputGuid = m_bus.guidAt(input);
-        if (m_generation != m_bus.m_generation || !outputGuid || !inputGuid)
-            return -1;
-        const std::uint64_t camcorder = *outputGuid == kLocalGuid ? *inputGuid : *outputGuid;
-        auto node = std::find_if(bus.nodes.begin(), bus.nodes.end(), [&](const FakeNode& n) { return n.guid == camcorder; });
-        const int bandwidth = connection.bandwidth != 0 ? kDvBandwidth : 0;
-        if (node == bus.nodes.end() || !node->hasPlugs || bandwidth > bus.freeBandwidth)
-            return -1;
+        auto& held = m_bus.m_state.connections;
         int channel = 0;
-        while (std::any_of(bus.connections.begin(), bus.connections.end(), [&](auto& c) { return c.channel == channel; }))
+        while (std::any_of(held.begin(), held.end(), [&](const FakeConnection& c) { return c.channel == channel; }))
             ++channel;
-        bus.freeBandwidth -= bandwidth;
-        bus.connections.push_back({*outputGuid, *inputGuid, channel, bandwidth, false});
+        const int bandwidth = connection.bandwidth != 0 ? kDvBandwidth : 0;
+        m_bus.m_state.freeBandwidth -= bandwidth;
+        held.push_back({from->guid, to->guid, channel, bandwidth});
         connection = CmpConnection{0, 0, channel, bandwidth};
         m_bus.m_changed.notify_all();
         return channel;
     }
     int cmpReconnect(FireWireNodeId output, FireWireNodeId input, CmpConnection& connection) override
     {
-        std::lock_guard lock(m_bus.m_mutex);
-        auto held = find(output, input, connection.channel);
-        if (held == m_bus.m_state.connections.end())
-            return -1;
-        held->isAwaitingRestore = false;
-        m_bus.m_changed.notify_all();
-        return held->channel;
+        return restoreOrEnd(output, input, connection.channel, false);
     }
     int cmpDisconnect(FireWireNodeId output, FireWireNodeId input, const CmpConnection& connection) override
     {
-        std::lock_guard lock(m_bus.m_mutex);
-        auto held = find(output, input, connection.channel);
-        if (held == m_bus.m_state.connections.end())
-            return -1;
-        m_bus.m_state.freeBandwidth += held->bandwidth;
-        m_bus.m_state.connections.erase(held);
-        m_bus.m_changed.notify_all();
-        return 0;
+        return restoreOrEnd(output, input, connection.channel, true) < 0 ? -1 : 0;
     }
 
     void setBusResetHandler(BusResetHandler handler) override { m_resetHandler = std::move(handler); }
@@ -244,17 +228,26 @@ private:
         return nodes[static_cast<std::size_t>(node)];
     }
 
-    // The connection between the two nodes on the channel; none through a stale handle.
-    std::vector<FakeConnection>::iterator find(FireWireNodeId output, FireWireNodeId input, int channel)
+    // Restores the connection between the two nodes on the channel after a reset, or ends it and
+    // frees its bandwidth; -1 when there is none (also through a stale handle).
+    int restoreOrEnd(FireWireNodeId output, FireWireNodeId input, int channel, bool isEnding)
     {
+        const auto from = nodeAt(output & 0x3f);
+        const auto to = nodeAt(input & 0x3f);
+        std::lock_guard lock(m_bus.m_mutex);
         auto& held = m_bus.m_state.connections;
-        if (m_generation != m_bus.m_generation)
-            return held.end();
-        const auto outputGuid = m_bus.guidAt(output);
-        const auto inputGuid = m_bus.guidAt(input);
-        return std::find_if(held.begin(), held.end(), [&](const FakeConnection& c) {
-            return outputGuid == c.outputGuid && inputGuid == c.inputGuid && c.channel == channel;
+        const auto found = std::find_if(held.begin(), held.end(), [&](const FakeConnection& c) {
+            return from && to && from->guid == c.outputGuid && to->guid == c.inputGuid && c.channel == channel;
         });
+        if (found == held.end())
+            return -1;
+        found->isAwaitingRestore = false;
+        if (isEnding) {
+            m_bus.m_state.freeBandwidth += found->bandwidth;
+            held.erase(found);
+        }
+        m_bus.m_changed.notify_all();
+        return channel;
     }
 
     FakeFireWireBus& m_bus;
@@ -318,14 +311,6 @@ void FakeFireWireBus::unplug(std::uint64_t guid)
 {
     script([guid](FakeBusState& bus) { std::erase_if(bus.nodes, [guid](const FakeNode& n) { return n.guid == guid; }); });
     busReset();
-}
-
-std::optional<std::uint64_t> FakeFireWireBus::guidAt(FireWireNodeId id) const
-{
-    const std::size_t node = id & 0x3fu;
-    if ((id & 0xffc0u) != kLocalBusNodeBase || node >= m_state.nodes.size())
-        return std::nullopt;
-    return m_state.nodes[node].guid;
 }
 
 void FakeFireWireBus::deliverPacket(int channel, std::span<const unsigned char> payload)

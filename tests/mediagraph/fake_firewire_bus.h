@@ -117,7 +117,6 @@ private:
         int channel;
     };
 
-    std::optional<std::uint64_t> guidAt(FireWireNodeId id) const;
     void deliverPacket(int channel, std::span<const unsigned char> payload);
 
     mutable std::mutex m_mutex;

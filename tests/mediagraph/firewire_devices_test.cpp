@@ -15,11 +15,7 @@
 namespace vantrel::mediagraph {
 namespace {
 
-using testing::AvcReply;
-using testing::busWith;
-using testing::FakeFireWireBus;
-using testing::FakeNode;
-using testing::kCamcorderGuid;
+using namespace testing;  // the scripted bus
 
 constexpr std::uint64_t kSecondGuid = 0x0800'4601'0a0b'0c0d;
 const FakeNode kCamcorder{.guid = kCamcorderGuid, .label = "Sony DCR-TRV900E"};

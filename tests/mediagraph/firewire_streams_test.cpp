@@ -21,20 +21,14 @@ namespace {
 
 using namespace std::chrono_literals;
 using dv::VideoSystem;
-using testing::busWith;
-using testing::FakeBusState;
-using testing::FakeConnection;
-using testing::FakeFireWireBus;
-using testing::kCamcorderGuid;
-using testing::kQuickTimeouts;
-using testing::openListed;
+using namespace testing;  // the scripted bus
 using testsupport::Frame;
 using testsupport::numberedFrames;
 
 constexpr std::uint64_t kBroadcasterGuid = 0x0080'88aa'0000'0001;
 constexpr auto kLongEnough = 10s;  // a deadline for what takes milliseconds
-const testing::FakeNode kCamcorder{.guid = kCamcorderGuid, .label = "Camcorder"};
-const testing::FakeNode kBroadcaster{.guid = kBroadcasterGuid, .label = "Broadcaster", .hasPlugs = false};
+const FakeNode kCamcorder{.guid = kCamcorderGuid, .label = "Camcorder"};
+const FakeNode kBroadcaster{.guid = kBroadcasterGuid, .label = "Broadcaster", .hasPlugs = false};
 
 // A camcorder whose port asks for no packets, with no deadline for taking a frame.
 std::shared_ptr<IVideoDevice> openStalled(const std::shared_ptr<FakeFireWireBus>& bus)
