@@ -96,59 +96,42 @@ std::vector<std::uint32_t> controlCommands(const FakeFireWireBus& bus, std::uint
     return commands;
 }
 
-TEST(FireWireTransport, each_mode_sends_its_own_vcr_command_whatever_the_deck_does)
+// Each mode's own VCR command, sent twice (the second from the state the first left: a second Play
+// stays play), and what the deck's reply means to the caller.
+TEST(FireWireTransport, each_mode_sends_its_own_vcr_command_and_a_refusal_reaches_the_caller_with_what_it_means)
 {
     const struct {
         void (CDeviceControl::*command)();
         std::uint32_t expected;  // control, tape subunit 0, opcode, operand
+        AvcReply reply;
+        const char* refusal;  // part of the text; empty when the deck took it
     } cases[] = {
-        {&CDeviceControl::Stop, 0x0020C460},        {&CDeviceControl::Play, 0x0020C375},
-        {&CDeviceControl::Rewind, 0x0020C465},      {&CDeviceControl::FastForward, 0x0020C475},
-        {&CDeviceControl::StepForward, 0x0020C330}, {&CDeviceControl::StepBackward, 0x0020C340},
-        {&CDeviceControl::Record, 0x0020C275},      {&CDeviceControl::RecordPause, 0x0020C27D},
+        {&CDeviceControl::Stop, 0x0020C460, AvcReply::Accepted, ""},
+        {&CDeviceControl::Play, 0x0020C375, AvcReply::Accepted, ""},
+        {&CDeviceControl::Rewind, 0x0020C465, AvcReply::Rejected, "refused Rewind"},
+        {&CDeviceControl::FastForward, 0x0020C475, AvcReply::NoAnswer, "did not answer"},
+        {&CDeviceControl::StepForward, 0x0020C330, AvcReply::Accepted, ""},
+        {&CDeviceControl::StepBackward, 0x0020C340, AvcReply::NotImplemented, "not implemented"},
+        {&CDeviceControl::Record, 0x0020C275, AvcReply::Rejected, "write-protected"},
+        {&CDeviceControl::RecordPause, 0x0020C27D, AvcReply::Interim, ""},
     };
     auto bus = busWith({kCamcorder});
+    for (const auto& test : cases)
+        bus->setReply(kCamcorderGuid, avc::opcode(test.expected), avc::operand(test.expected), test.reply);
     CDeviceControl control;
     ASSERT_TRUE(control.Attach(openListed(bus, kCamcorder.label)));
     for (const auto& test : cases) {
-        // Twice each, the second from the state the first left: a second Play stays play, a wind
-        // while playing stays a wind.
+        SCOPED_TRACE(test.refusal);
         for (int time = 0; time < 2; ++time) {
             const std::size_t before = controlCommands(*bus).size();
             (control.*test.command)();
             const auto sent = controlCommands(*bus);
             ASSERT_EQ(sent.size(), before + 1) << std::hex << test.expected;
             EXPECT_EQ(sent.back(), test.expected) << std::hex << sent.back();
-            EXPECT_EQ(control.LastRefusal(), "");
+            const std::string& refusal = control.LastRefusal();
+            EXPECT_TRUE(*test.refusal == '\0' ? refusal.empty() : refusal.find(test.refusal) != std::string::npos)
+                << refusal;
         }
-    }
-}
-
-TEST(FireWireTransport, a_refusal_reaches_the_caller_with_what_it_means)
-{
-    const struct {
-        AvcReply reply;
-        void (CDeviceControl::*command)();
-        std::uint8_t opcode;
-        std::uint8_t operand;
-        const char* expected;  // part of the text; empty when the deck took it
-    } cases[] = {
-        {AvcReply::Rejected, &CDeviceControl::Record, avc::kOpRecord, 0x75, "write-protected"},
-        {AvcReply::NotImplemented, &CDeviceControl::StepBackward, avc::kOpPlay, 0x40, "not implemented"},
-        {AvcReply::NoAnswer, &CDeviceControl::FastForward, avc::kOpWind, 0x75, "did not answer"},
-        {AvcReply::Rejected, &CDeviceControl::Rewind, avc::kOpWind, 0x65, "refused Rewind"},
-        {AvcReply::Interim, &CDeviceControl::RecordPause, avc::kOpRecord, 0x7D, ""},
-    };
-    auto bus = busWith({kCamcorder});
-    for (const auto& test : cases)
-        bus->setReply(kCamcorderGuid, test.opcode, test.operand, test.reply);
-    CDeviceControl control;
-    ASSERT_TRUE(control.Attach(openListed(bus, kCamcorder.label)));
-    for (const auto& test : cases) {
-        (control.*test.command)();
-        const std::string& refusal = control.LastRefusal();
-        EXPECT_TRUE(*test.expected == '\0' ? refusal.empty() : refusal.find(test.expected) != std::string::npos)
-            << test.expected << ": " << refusal;
     }
 }
 
@@ -212,32 +195,46 @@ std::size_t framesReceived(const FakeBusState& state)
     return found == state.received.end() ? 0 : found->second.distinctFrames.size();
 }
 
-// appsrc → the camcorder's DV-out element, running, with the frames queued.
-class DvOutRound {
+enum class Stream { Capture, DvOut };
+
+// A running graph on the camcorder: appsrc → its DV-out element with the frames queued (then the
+// end of the stream when isLast), or its capture element → an appsink the test pulls from.
+class Round : public CDShowGraph {
 public:
-    DvOutRound(IVideoDevice& device, const std::vector<Frame>& frames, bool isLast = true)
+    Round(IVideoDevice& device, Stream stream, const std::vector<Frame>& frames = {}, bool isLast = true)
     {
-        m_source = m_graph.AddElement("appsrc", nullptr);
-        GstCaps* caps = gst_caps_from_string("video/x-dv, systemstream=(boolean)true");
-        g_object_set(m_source, "caps", caps, "format", GST_FORMAT_TIME, "max-bytes", guint64{0}, nullptr);
-        gst_caps_unref(caps);
-        m_graph.Link(m_source, m_graph.AddElement(device.MakeDvOutSink()));
-        push(frames, isLast);
-        m_graph.Run();
+        if (stream == Stream::Capture) {
+            m_end = AddElement("appsink", nullptr);
+            g_object_set(m_end, "sync", FALSE, nullptr);
+            Link(AddElement(device.MakeCaptureSource()), m_end);
+        } else {
+            m_end = AddElement("appsrc", nullptr);
+            GstMiniOwned<GstCaps> caps = adoptMini(gst_caps_from_string("video/x-dv, systemstream=(boolean)true"));
+            g_object_set(m_end, "caps", caps.get(), "format", GST_FORMAT_TIME, "max-bytes", guint64{0}, nullptr);
+            Link(m_end, AddElement(device.MakeDvOutSink()));
+            push(frames, isLast);
+        }
+        Run();
     }
     void push(const std::vector<Frame>& frames, bool isLast)
     {
         for (const auto& frame : frames)
-            gst_app_src_push_buffer(GST_APP_SRC(m_source), gst_buffer_new_memdup(frame.data(), frame.size()));
+            gst_app_src_push_buffer(GST_APP_SRC(m_end), gst_buffer_new_memdup(frame.data(), frame.size()));
         if (isLast)
-            gst_app_src_end_of_stream(GST_APP_SRC(m_source));
+            gst_app_src_end_of_stream(GST_APP_SRC(m_end));
     }
-    CDShowGraph& graph() { return m_graph; }
-    std::string error() const { return m_graph.FirstError() ? m_graph.FirstError()->message() : ""; }
+    // The next captured buffer's duration; nothing when none came in time.
+    std::optional<GstClockTime> nextDuration()
+    {
+        GstMiniOwned<GstSample> sample = adoptMini(gst_app_sink_try_pull_sample(GST_APP_SINK(m_end), GST_SECOND * 10));
+        if (!sample)
+            return std::nullopt;
+        return GST_BUFFER_DURATION(gst_sample_get_buffer(sample.get()));
+    }
+    std::string error() const { return FirstError() ? FirstError()->message() : ""; }
 
 private:
-    CDShowGraph m_graph;
-    GstElement* m_source;
+    GstElement* m_end;  // the appsrc or appsink
 };
 
 TEST(FireWireDvOut, failures_of_the_bus_end_the_graph_with_an_error_instead_of_a_wait)
@@ -261,10 +258,10 @@ TEST(FireWireDvOut, failures_of_the_bus_end_the_graph_with_an_error_instead_of_a
         auto device = openListed(bus, kCamcorder.label);
         test.script(*bus);
         {
-            DvOutRound round(*device, numberedFrames(VideoSystem::Pal625_50, 6));
-            EXPECT_EQ(round.graph().WaitForCompletion(kLongEnough), Completion::Failed) << test.what;
+            Round round(*device, Stream::DvOut, numberedFrames(VideoSystem::Pal625_50, 6));
+            EXPECT_EQ(round.WaitForCompletion(kLongEnough), Completion::Failed) << test.what;
             EXPECT_NE(round.error().find(test.expected), std::string::npos) << test.what << ": " << round.error();
-            round.graph().Stop();
+            round.Stop();
         }
         EXPECT_TRUE(isAllReleased(*bus)) << test.what;
     }
@@ -277,51 +274,24 @@ TEST(FireWireDvOut, pausing_and_stopping_do_not_wait_for_the_camcorder_and_playi
     auto bus = busWith({kCamcorder});
     auto device = openStalled(bus);
     const auto frames = numberedFrames(VideoSystem::Pal625_50, 4);
-    DvOutRound round(*device, frames, false);
+    Round round(*device, Stream::DvOut, frames, false);
     ASSERT_TRUE(bus->waitUntil(isTransmitting, kLongEnough));
-    auto paused = std::async(std::launch::async, [&round] { round.graph().Pause(); });
+    auto paused = std::async(std::launch::async, [&round] { round.Pause(); });
     ASSERT_EQ(paused.wait_for(kLongEnough), std::future_status::ready) << "pause blocked behind the frame wait";
     paused.wait();
     bus->script([](FakeBusState& state) { state.isTransmitStalled = false; });
-    round.graph().Run();
+    round.Run();
     ASSERT_TRUE(bus->waitUntil([](const auto& s) { return framesReceived(s) >= 4; }, kLongEnough));
     EXPECT_EQ(bus->received(kCamcorderGuid).distinctFrames, frames) << "no frame lost or repeated out of order";
     bus->script([](FakeBusState& state) { state.isTransmitStalled = true; });
     round.push(numberedFrames(VideoSystem::Pal625_50, 4, 1), false);
-    auto stopped = std::async(std::launch::async, [&round] { round.graph().Stop(); });
+    auto stopped = std::async(std::launch::async, [&round] { round.Stop(); });
     EXPECT_EQ(stopped.wait_for(kLongEnough), std::future_status::ready) << "stop blocked behind the frame wait";
     stopped.wait();
     EXPECT_TRUE(isAllReleased(*bus));
 }
 
 // --- capture
-
-// The camcorder's capture element → an appsink the test pulls from, running.
-class CaptureRound {
-public:
-    explicit CaptureRound(IVideoDevice& device)
-    {
-        GstElement* source = m_graph.AddElement(device.MakeCaptureSource());
-        m_sink = m_graph.AddElement("appsink", nullptr);
-        g_object_set(m_sink, "sync", FALSE, nullptr);
-        m_graph.Link(source, m_sink);
-        m_graph.Run();
-    }
-    CDShowGraph& graph() { return m_graph; }
-    // The next captured buffer's duration; nothing when none came in time.
-    std::optional<GstClockTime> nextDuration()
-    {
-        GstMiniOwned<GstSample> sample = adoptMini(gst_app_sink_try_pull_sample(GST_APP_SINK(m_sink), GST_SECOND * 10));
-        if (!sample)
-            return std::nullopt;
-        return GST_BUFFER_DURATION(gst_sample_get_buffer(sample.get()));
-    }
-    std::string error() const { return m_graph.FirstError() ? m_graph.FirstError()->message() : ""; }
-
-private:
-    CDShowGraph m_graph;
-    GstElement* m_sink;
-};
 
 TEST(FireWireCapture, counts_gaps_in_the_frame_numbers_and_stamps_each_frame_duration)
 {
@@ -342,14 +312,14 @@ TEST(FireWireCapture, counts_gaps_in_the_frame_numbers_and_stamps_each_frame_dur
     for (const auto& test : cases) {
         auto bus = busWith({kCamcorder, kBroadcaster});
         auto device = openListed(bus, test.name);
-        CaptureRound round(*device);
+        Round round(*device, Stream::Capture);
         const Frame frame = numberedFrames(test.system, 1).front();
         for (std::uint64_t number : test.sequence) {
             ASSERT_EQ(bus->sendFromCamcorder(test.guid, frame, number), 1) << test.name << ": " << round.error();
             EXPECT_EQ(round.nextDuration(), std::optional<GstClockTime>(test.duration));
         }
         EXPECT_EQ(device->DroppedFrames(), test.dropped);
-        round.graph().Stop();
+        round.Stop();
     }
 }
 
@@ -374,7 +344,7 @@ TEST(FireWireCapture, no_frame_in_time_after_the_tape_was_told_to_play_is_an_err
         auto device = openListed(bus, kCamcorder.label);
         if (test.isPlayingAtStart)
             device->Transport()->SendMode(ED_MODE_PLAY);
-        CaptureRound round(*device);
+        Round round(*device, Stream::Capture);
         for (long mode : test.afterStart)
             EXPECT_EQ(device->Transport()->SendMode(mode), "") << test.what;
         if (test.sendsFrame) {
@@ -382,12 +352,12 @@ TEST(FireWireCapture, no_frame_in_time_after_the_tape_was_told_to_play_is_an_err
             EXPECT_TRUE(round.nextDuration().has_value()) << test.what;
         }
         const auto wait = test.fails ? kLongEnough : kQuickTimeouts.firstFrame * 3;
-        EXPECT_EQ(round.graph().WaitForCompletion(wait), test.fails ? Completion::Failed : Completion::TimedOut)
+        EXPECT_EQ(round.WaitForCompletion(wait), test.fails ? Completion::Failed : Completion::TimedOut)
             << test.what << ": " << round.error();
         if (test.fails) {
             EXPECT_EQ(round.error().rfind("No frames from the camcorder", 0), 0u) << round.error();
         }
-        round.graph().Stop();
+        round.Stop();
     }
 }
 
@@ -402,8 +372,8 @@ TEST(FireWireStreams, connections_are_restored_on_their_channels_after_a_bus_res
     auto frames = numberedFrames(VideoSystem::Pal625_50, 3);
     const auto after = numberedFrames(VideoSystem::Ntsc525_60, 2);
     {
-        CaptureRound capture(*device);
-        DvOutRound out(*device, frames, false);
+        Round capture(*device, Stream::Capture);
+        Round out(*device, Stream::DvOut, frames, false);
         ASSERT_TRUE(bus->waitUntil([](const auto& s) { return framesReceived(s) >= 3; }, kLongEnough));
         const std::vector<FakeConnection> held = {
             {kCamcorderGuid, FakeFireWireBus::kLocalGuid, 0, FakeFireWireBus::kDvBandwidth},
@@ -413,15 +383,15 @@ TEST(FireWireStreams, connections_are_restored_on_their_channels_after_a_bus_res
         ASSERT_TRUE(bus->waitUntil([&](const auto& s) { return s.connections == held; }, kLongEnough))
             << "reconnected on the same channels within the restore time";
         out.push(after, true);
-        ASSERT_EQ(out.graph().WaitForCompletion(kLongEnough), Completion::Finished) << out.error();
+        ASSERT_EQ(out.WaitForCompletion(kLongEnough), Completion::Finished) << out.error();
         ASSERT_TRUE(bus->waitUntil(std::not_fn(isTransmitting), kLongEnough)) << "the stream's end ends the transmission";
         frames.insert(frames.end(), after.begin(), after.end());
         EXPECT_EQ(bus->received(kCamcorderGuid).distinctFrames, frames);
         EXPECT_EQ(bus->sendFromCamcorder(kBroadcasterGuid, frames.front(), 0), 0) << "the other camcorder is not heard";
         EXPECT_EQ(bus->sendFromCamcorder(kCamcorderGuid, frames.front(), 0), 1);
         EXPECT_TRUE(capture.nextDuration().has_value());
-        out.graph().Stop();
-        capture.graph().Stop();
+        out.Stop();
+        capture.Stop();
     }
     EXPECT_TRUE(isAllReleased(*bus)) << "connections, channels and bandwidth released at stop";
 }
