@@ -266,12 +266,6 @@ FakeFireWireBus::FakeFireWireBus()
         FakeNode{.guid = kLocalGuid, .label = "this computer", .isAvcUnit = false, .hasVcrSubunit = false});
 }
 
-FakeFireWireBus::~FakeFireWireBus()
-{
-    for (auto& receiver : m_receivers)
-        gst_object_unref(receiver.element);
-}
-
 void FakeFireWireBus::script(const std::function<void(FakeBusState&)>& change)
 {
     std::lock_guard lock(m_mutex);
@@ -341,9 +335,9 @@ int FakeFireWireBus::sendFromCamcorder(std::uint64_t guid, std::span<const std::
         for (const auto& connection : m_state.connections)
             if (connection.outputGuid == guid)
                 channel = connection.channel;
-        for (const auto& receiver : m_receivers)
-            if (receiver.channel == channel)
-                targets.push_back(retain(receiver.element));
+        for (const auto& [receiver, listening] : m_receivers)
+            if (listening == channel)
+                targets.push_back(retain(receiver.get()));
     }
     for (const auto& target : targets) {
         GstBuffer* buffer = gst_buffer_new_memdup(frame.data(), frame.size());
@@ -364,17 +358,15 @@ GstOwned<GstElement> FakeFireWireBus::makeDvReceiver(int, std::uint64_t)
     GstMiniOwned<GstCaps> caps = adoptMini(gst_caps_from_string("video/x-dv, systemstream=(boolean)true"));
     g_object_set(source.get(), "caps", caps.get(), "is-live", TRUE, "format", GST_FORMAT_TIME, "do-timestamp", TRUE,
                  nullptr);
-    std::lock_guard lock(m_mutex);
-    m_receivers.push_back({GST_ELEMENT(gst_object_ref(source.get())), kBroadcastChannel});
+    script([&](FakeBusState&) { m_receivers.emplace_back(retain(source.get()), kBroadcastChannel); });
     return source;
 }
 
 void FakeFireWireBus::setReceiverChannel(GstElement* receiver, int channel)
 {
     std::lock_guard lock(m_mutex);
-    for (auto& known : m_receivers)
-        if (known.element == receiver)
-            known.channel = channel;
+    for (auto& [known, listening] : m_receivers)
+        listening = known.get() == receiver ? channel : listening;
 }
 
 std::shared_ptr<FakeFireWireBus> busWith(const std::vector<FakeNode>& nodes)

@@ -76,7 +76,6 @@ public:
     static constexpr int kDvBandwidth = 1200;
 
     FakeFireWireBus();
-    ~FakeFireWireBus() override;
 
     // --- scripting and observing
     void script(const std::function<void(FakeBusState&)>& change);
@@ -112,11 +111,6 @@ public:
 private:
     class Handle;
 
-    struct Receiver {
-        GstElement* element;  // a reference held
-        int channel;
-    };
-
     void deliverPacket(int channel, std::span<const unsigned char> payload);
 
     mutable std::mutex m_mutex;
@@ -127,7 +121,7 @@ private:
     std::map<std::uint64_t, std::vector<std::byte>> m_assemblies;  // the frame each input is receiving
     std::map<std::uint64_t, std::pair<std::uint8_t, std::uint8_t>> m_decks;  // transport state: opcode, operand
     std::map<std::uint64_t, int> m_threadingQueries;                         // left before a deck plays
-    std::vector<Receiver> m_receivers;
+    std::vector<std::pair<GstOwned<GstElement>, int>> m_receivers;  // the DV receivers and their channels
 };
 
 inline constexpr std::uint64_t kCamcorderGuid = 0x0800'4601'0203'0405;
