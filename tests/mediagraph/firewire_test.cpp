@@ -135,7 +135,9 @@ TEST(FireWireTransport, each_mode_sends_its_own_vcr_command_and_a_refusal_reache
     }
 }
 
-TEST(FireWireTransport, pause_waits_for_the_deck_to_play_before_freezing_and_gives_up_when_it_never_does)
+// Pause on a deck that threads the tape first: play, status queries until it plays, then freeze;
+// later commands follow the camcorder by GUID across a reset that moves its node number.
+TEST(FireWireTransport, pause_waits_for_the_deck_to_play_and_commands_follow_the_camcorder_across_bus_resets)
 {
     FakeNode threading = kCamcorder;
     threading.playQueriesBeforePlaying = 5;
@@ -144,30 +146,21 @@ TEST(FireWireTransport, pause_waits_for_the_deck_to_play_before_freezing_and_giv
     ASSERT_TRUE(control.Attach(openListed(bus, kCamcorder.label)));
     control.Pause();
     EXPECT_EQ(control.LastRefusal(), "");
-    EXPECT_EQ(controlCommands(*bus), (std::vector<std::uint32_t>{0x0020C375u, 0x0020C37Du})) << "play, then freeze";
     const auto all = bus->commandsTo(kCamcorderGuid);
     EXPECT_GE(std::count(all.begin(), all.end(), 0x0120D07Fu), 5) << "the deck was asked until it played";
+    bus->busReset(FakeNode{.guid = kSecondGuid, .label = "Another deck"});  // the camcorder moves from node 0 to 1
+    control.Stop();
+    EXPECT_EQ(control.LastRefusal(), "");
+    EXPECT_EQ(controlCommands(*bus), (std::vector<std::uint32_t>{0x0020C375u, 0x0020C37Du, 0x0020C460u}))
+        << "play, freeze, stop";
+    EXPECT_TRUE(bus->commandsTo(kSecondGuid).empty()) << "nothing went to the node that took its number";
+    bus->unplug(kCamcorderGuid);
+    control.Record();
+    EXPECT_NE(control.LastRefusal().find("not on the IEEE 1394 bus"), std::string::npos) << control.LastRefusal();
 
     auto device = openListed(busWith({kCamcorder}), kCamcorder.label);  // stopped, and only told to freeze
     const std::string refusal = device->Transport()->SendMode(ED_MODE_FREEZE);
     EXPECT_NE(refusal.find("did not start playing"), std::string::npos) << refusal;
-}
-
-TEST(FireWireTransport, commands_follow_the_camcorder_by_guid_across_bus_resets)
-{
-    auto bus = busWith({kCamcorder});
-    CDeviceControl control;
-    ASSERT_TRUE(control.Attach(openListed(bus, kCamcorder.label)));
-    control.Play();
-    bus->busReset(FakeNode{.guid = kSecondGuid, .label = "Another deck"});  // the camcorder moves from node 0 to 1
-    control.Stop();
-    EXPECT_EQ(control.LastRefusal(), "");
-    EXPECT_EQ(controlCommands(*bus), (std::vector<std::uint32_t>{0x0020C375u, 0x0020C460u}));
-    EXPECT_TRUE(bus->commandsTo(kSecondGuid).empty()) << "nothing went to the node that took its number";
-
-    bus->unplug(kCamcorderGuid);
-    control.Record();
-    EXPECT_NE(control.LastRefusal().find("not on the IEEE 1394 bus"), std::string::npos) << control.LastRefusal();
 }
 
 // --- DV out

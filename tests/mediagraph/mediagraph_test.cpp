@@ -18,7 +18,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -92,40 +91,30 @@ TEST(GraphHolder, stop_and_destruction_return_only_after_streaming_has_ended)
     EXPECT_FALSE(destroyed.hadLateBuffer) << "a buffer arrived after the graph was destroyed";
 }
 
-TEST(GraphHolder, the_first_error_from_the_bus_or_any_thread_is_kept_and_thrown_once_and_bad_links_throw)
+// (Errors that elements post on the bus: the FireWire stream tests, which read their texts.)
+TEST(GraphHolder, the_first_error_from_any_thread_is_kept_and_thrown_once_and_bad_links_throw)
 {
     CDShowGraph graph;
-    GstElement* source = graph.AddElement("filesrc", nullptr);
-    g_object_set(source, "location", (testsupport::testDataDir() / "no-such-dir" / "no-such-file.dv").c_str(), nullptr);
-    graph.Link(source, graph.AddElement("fakesink", nullptr));
-    EXPECT_EQ(graph.Run(), StateChangeResult::Failure);
-    EXPECT_EQ(graph.WaitForCompletion(2000ms), Completion::Failed);
-    const auto error = graph.FirstError();
-    ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(error->kind(), GraphErrorKind::Graph);
-    EXPECT_FALSE(error->message().empty());
+    std::thread worker([&] {
+        graph.RecordError(CDShowException(GraphErrorKind::Graph, "disk full"));
+        for (int i = 0; i < 100; ++i)
+            graph.RecordError(CDShowException(GraphErrorKind::Graph, "write failed"));
+    });
+    worker.join();
+    EXPECT_EQ(graph.ErrorCount(), 101u);
+    EXPECT_EQ(graph.WaitForCompletion(0ms), Completion::Failed);
+    EXPECT_EQ(graph.FirstError()->message(), "disk full");
     EXPECT_THROW(graph.ThrowIfFailed(), CDShowException);
     EXPECT_NO_THROW(graph.ThrowIfFailed()) << "an error is reported once";
 
-    CDShowGraph recorded;
-    std::thread worker([&] {
-        recorded.RecordError(CDShowException(GraphErrorKind::Graph, "disk full"));
-        for (int i = 0; i < 100; ++i)
-            recorded.RecordError(CDShowException(GraphErrorKind::Graph, "write failed"));
-    });
-    worker.join();
-    EXPECT_EQ(recorded.ErrorCount(), 101u);
-    EXPECT_EQ(recorded.WaitForCompletion(0ms), Completion::Failed);
-    EXPECT_EQ(recorded.FirstError()->message(), "disk full");
-
     try {
-        recorded.AddElement("no-such-element-factory", nullptr);
+        graph.AddElement("no-such-element-factory", nullptr);
         FAIL() << "nothing thrown";
     } catch (const CDShowException& error) {
         EXPECT_EQ(error.message(), "Error");
     }
-    GstElement* sink = recorded.AddElement("fakesink", nullptr);
-    EXPECT_THROW(recorded.Link(sink, recorded.AddElement("fakesink", nullptr)), CDShowException);
+    GstElement* sink = graph.AddElement("fakesink", nullptr);
+    EXPECT_THROW(graph.Link(sink, graph.AddElement("fakesink", nullptr)), CDShowException);
 }
 
 TEST(GraphHolder, writes_a_graph_viewer_dump_named_after_the_graph_and_process)
@@ -164,10 +153,6 @@ TEST(GraphErrors, get_error_message_cuts_to_the_buffer_and_always_terminates)
         EXPECT_EQ(c.size == 0 ? "" : std::string(buffer.data()), c.expected) << c.size;
         EXPECT_EQ(buffer[c.size], '#') << "wrote past the given size " << c.size;
     }
-    std::array<char, 1024> large{};
-    CDShowException(GraphErrorKind::Graph, std::string(3000, 'x') + ": file not found")
-        .GetErrorMessage(large.data(), large.size());
-    EXPECT_EQ(std::strlen(large.data()), 1023u);
 }
 
 TEST(GraphErrors, categorizes_gstreamer_errors_by_domain_and_code)
@@ -221,6 +206,7 @@ using Listing = std::vector<std::pair<std::string, int>>;
 
 // Lists its entries (nothing: cannot list at all) and counts the opens.
 struct FakeBackend : IVideoDeviceBackend {
+    explicit FakeBackend(std::optional<Listing> listing) : listing(std::move(listing)) {}
     struct Entry : IVideoDeviceEntry {
         Entry(std::pair<std::string, int> spec, int& opens) : spec(std::move(spec)), opens(opens) {}
         Expected<std::string, std::string> ReadFriendlyName() const override
@@ -248,13 +234,6 @@ struct FakeBackend : IVideoDeviceBackend {
     std::optional<Listing> listing;
     int opens = 0;
 };
-
-std::shared_ptr<FakeBackend> fake(std::optional<Listing> listing)
-{
-    auto backend = std::make_shared<FakeBackend>();
-    backend->listing = std::move(listing);
-    return backend;
-}
 
 // Each lookup: the device opened (its serial) or the error's kind and fixed message, the names
 // listed up to then after the caller's own, and the output device cleared first.
@@ -292,7 +271,7 @@ TEST(VideoDeviceLookup, finds_the_first_of_the_exact_name_or_throws_the_fixed_er
         SCOPED_TRACE(c.what);
         std::vector<std::shared_ptr<IVideoDeviceBackend>> fakes;
         for (const auto& listing : c.backends)
-            fakes.push_back(fake(listing));
+            fakes.push_back(std::make_shared<FakeBackend>(listing));
         ScopedVideoDeviceBackends backends(fakes);
         std::vector<std::string> names{"(kept)"};
         std::shared_ptr<IVideoDevice> device = std::make_shared<FakeDevice>("stale", 0);
