@@ -260,8 +260,9 @@ private:
     int m_channel = -1;
 };
 
-FakeFireWireBus::FakeFireWireBus()
+FakeFireWireBus::FakeFireWireBus(std::vector<FakeNode> nodes)
 {
+    m_state.nodes = std::move(nodes);
     m_state.nodes.push_back(
         FakeNode{.guid = kLocalGuid, .label = "this computer", .isAvcUnit = false, .hasVcrSubunit = false});
 }
@@ -367,14 +368,6 @@ void FakeFireWireBus::setReceiverChannel(GstElement* receiver, int channel)
     std::lock_guard lock(m_mutex);
     for (auto& [known, listening] : m_receivers)
         listening = known.get() == receiver ? channel : listening;
-}
-
-std::shared_ptr<FakeFireWireBus> busWith(const std::vector<FakeNode>& nodes)
-{
-    auto bus = std::make_shared<FakeFireWireBus>();
-    for (const auto& node : nodes)
-        bus->addNode(node);
-    return bus;
 }
 
 std::shared_ptr<IVideoDevice> openListed(const std::shared_ptr<FakeFireWireBus>& bus, const std::string& name,

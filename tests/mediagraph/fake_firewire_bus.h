@@ -75,7 +75,7 @@ public:
     static constexpr int kTotalBandwidth = FakeBusState::kTotalBandwidth;
     static constexpr int kDvBandwidth = 1200;
 
-    FakeFireWireBus();
+    explicit FakeFireWireBus(std::vector<FakeNode> nodes = {});  // besides this computer's node
 
     // --- scripting and observing
     void script(const std::function<void(FakeBusState&)>& change);
@@ -129,8 +129,10 @@ inline constexpr std::uint64_t kCamcorderGuid = 0x0800'4601'0203'0405;
 inline constexpr FireWireTimeouts kQuickTimeouts{std::chrono::milliseconds(300), std::chrono::milliseconds(500),
                                                  std::chrono::milliseconds(1000), std::chrono::milliseconds(1)};
 
-// A bus with these nodes besides this computer's.
-std::shared_ptr<FakeFireWireBus> busWith(const std::vector<FakeNode>& nodes);
+inline std::shared_ptr<FakeFireWireBus> busWith(std::vector<FakeNode> nodes)
+{
+    return std::make_shared<FakeFireWireBus>(std::move(nodes));
+}
 // The device that the FireWire backend lists under this name on the bus, opened; null when none is.
 std::shared_ptr<IVideoDevice> openListed(const std::shared_ptr<FakeFireWireBus>& bus, const std::string& name,
                                          FireWireTimeouts timeouts = kQuickTimeouts);

@@ -165,15 +165,6 @@ TEST(FireWireTransport, pause_waits_for_the_deck_to_play_and_commands_follow_the
 
 // --- DV out
 
-// A camcorder whose port asks for no packets, with no deadline for taking a frame.
-std::shared_ptr<IVideoDevice> openStalled(const std::shared_ptr<FakeFireWireBus>& bus)
-{
-    bus->script([](FakeBusState& state) { state.isTransmitStalled = true; });
-    FireWireTimeouts patient = kQuickTimeouts;
-    patient.frameTaken = std::chrono::hours(1);
-    return openListed(bus, kCamcorder.label, patient);
-}
-
 bool isAllReleased(const FakeFireWireBus& bus)
 {
     const FakeBusState state = bus.state();
@@ -265,7 +256,10 @@ TEST(FireWireDvOut, failures_of_the_bus_end_the_graph_with_an_error_instead_of_a
 TEST(FireWireDvOut, pausing_and_stopping_do_not_wait_for_the_camcorder_and_playing_again_sends_the_waiting_frame)
 {
     auto bus = busWith({kCamcorder});
-    auto device = openStalled(bus);
+    bus->script([](FakeBusState& state) { state.isTransmitStalled = true; });
+    FireWireTimeouts patient = kQuickTimeouts;
+    patient.frameTaken = std::chrono::hours(1);  // no deadline for taking a frame
+    auto device = openListed(bus, kCamcorder.label, patient);
     const auto frames = numberedFrames(VideoSystem::Pal625_50, 4);
     Round round(*device, Stream::DvOut, frames, false);
     ASSERT_TRUE(bus->waitUntil(isTransmitting, kLongEnough));

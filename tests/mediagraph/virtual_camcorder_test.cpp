@@ -108,7 +108,6 @@ TEST(VirtualTape, first_recording_on_an_avi_tape_moves_it_to_a_raw_file_beside_i
     frames.push_back(numberedFrame(VideoSystem::Pal625_50, 77, 1));
     ASSERT_TRUE(tape->writeFrame(3, frames.back()));
     EXPECT_EQ(tape->path(), folder / "holiday.avi.recorded.dv");
-    EXPECT_EQ(tape->kind(), TapeKind::RawDv);
     expectTapeHolds(*tape, frames);
     EXPECT_EQ(testsupport::readBytes(aviPath), aviBefore) << "the AVI itself is never written";
     auto reopened = openTape(folder / "holiday.avi.recorded.dv");
@@ -199,9 +198,12 @@ protected:
     std::unique_ptr<CVirtualCamcorder> camcorder;
 };
 
-TEST_F(VirtualCamcorderTest, play_sends_every_frame_from_the_position_at_the_tape_rate_then_stops_at_the_end)
+TEST_F(VirtualCamcorderTest, play_sends_every_frame_from_the_position_at_the_tape_rate_and_winding_and_steps_keep_to_the_ends)
 {
     CVirtualCamcorder& deck = open(10, SendPace::TapeRate);
+    EXPECT_FALSE(deck.setMode(4299));
+    EXPECT_FALSE(deck.setMode(0));
+    EXPECT_EQ(deck.mode(), ED_MODE_STOP) << "an unknown mode changes nothing";
     deck.setPosition(2);
     const auto start = Clock::now();
     ASSERT_TRUE(deck.setMode(ED_MODE_PLAY));
@@ -212,11 +214,39 @@ TEST_F(VirtualCamcorderTest, play_sends_every_frame_from_the_position_at_the_tap
     EXPECT_EQ(receiver.received().frames, std::vector<Frame>(frames.begin() + 2, frames.end()));
     EXPECT_EQ(receiver.received().durations, std::vector<std::int64_t>(8, 400'000));
     EXPECT_EQ(deck.position(), 10);
-    EXPECT_EQ(receiver.received().endsOfTape, 1);
     deck.setMode(ED_MODE_PLAY);  // play at the end: straight back to stop, nothing sent
     ASSERT_TRUE(receiver.waitFor(0, 2));
     EXPECT_EQ(deck.mode(), ED_MODE_STOP);
-    EXPECT_EQ(receiver.received().frames.size(), 8u);
+
+    deck.setPosition(5);
+    deck.setMode(ED_MODE_FF);
+    ASSERT_TRUE(deck.waitForMode(ED_MODE_STOP, kPatience));
+    EXPECT_EQ(deck.position(), 10);
+    deck.setMode(ED_MODE_REW);
+    ASSERT_TRUE(deck.waitForMode(ED_MODE_STOP, kPatience));
+    EXPECT_EQ(deck.position(), 0);
+    EXPECT_EQ(receiver.received().frames.size(), 8u) << "winding sends nothing, nor play at the end";
+    EXPECT_EQ(receiver.received().endsOfTape, 2) << "one for each play that reached the end";
+
+    deck.setPosition(2);
+    deck.setMode(ED_MODE_STEP_FWD);
+    EXPECT_EQ(deck.position(), 3);
+    EXPECT_EQ(deck.mode(), ED_MODE_FREEZE) << "a step shows its frame as a still";
+    ASSERT_TRUE(receiver.waitFor(9));
+    EXPECT_EQ(frameNumber(receiver.received().frames[8]), 3u);
+    deck.setMode(ED_MODE_STEP_REV);
+    deck.setMode(ED_MODE_STEP_REV);
+    EXPECT_EQ(deck.position(), 1);
+    const struct {
+        std::int64_t from;
+        long mode;
+        std::int64_t expected;
+    } ends[] = {{0, ED_MODE_STEP_REV, 0}, {10, ED_MODE_STEP_FWD, 10}, {100, ED_MODE_STOP, 10}, {-4, ED_MODE_STOP, 0}};
+    for (const auto& end : ends) {
+        deck.setPosition(end.from);
+        deck.setMode(end.mode);
+        EXPECT_EQ(deck.position(), end.expected) << "from " << end.from;
+    }
 }
 
 TEST_F(VirtualCamcorderTest, at_full_speed_from_the_environment_play_floods_but_freeze_stays_paced)
@@ -243,43 +273,6 @@ TEST_F(VirtualCamcorderTest, at_full_speed_from_the_environment_play_floods_but_
     EXPECT_EQ(deck.position(), 3);
     // A still every frame period, not a flood.
     EXPECT_LE(stills.size() - 60, static_cast<std::size_t>(elapsed / 33ms) + 2);
-}
-
-TEST_F(VirtualCamcorderTest, winding_and_steps_move_the_tape_within_its_ends)
-{
-    CVirtualCamcorder& deck = open(40, SendPace::TapeRate);
-    EXPECT_FALSE(deck.setMode(4299));
-    EXPECT_FALSE(deck.setMode(0));
-    EXPECT_EQ(deck.mode(), ED_MODE_STOP) << "an unknown mode changes nothing";
-    deck.setPosition(5);
-    deck.setMode(ED_MODE_FF);
-    ASSERT_TRUE(deck.waitForMode(ED_MODE_STOP, kPatience));
-    EXPECT_EQ(deck.position(), 40);
-    deck.setMode(ED_MODE_REW);
-    ASSERT_TRUE(deck.waitForMode(ED_MODE_STOP, kPatience));
-    EXPECT_EQ(deck.position(), 0);
-    EXPECT_EQ(receiver.received().frames.size(), 0u) << "winding sends nothing";
-    EXPECT_EQ(receiver.received().endsOfTape, 0);
-
-    deck.setPosition(2);
-    deck.setMode(ED_MODE_STEP_FWD);
-    EXPECT_EQ(deck.position(), 3);
-    EXPECT_EQ(deck.mode(), ED_MODE_FREEZE) << "a step shows its frame as a still";
-    ASSERT_TRUE(receiver.waitFor(1));
-    EXPECT_EQ(numbersOf(receiver.received().frames).front(), 3u);
-    deck.setMode(ED_MODE_STEP_REV);
-    deck.setMode(ED_MODE_STEP_REV);
-    EXPECT_EQ(deck.position(), 1);
-    const struct {
-        std::int64_t from;
-        long mode;
-        std::int64_t expected;
-    } ends[] = {{0, ED_MODE_STEP_REV, 0}, {40, ED_MODE_STEP_FWD, 40}, {100, ED_MODE_STOP, 40}, {-4, ED_MODE_STOP, 0}};
-    for (const auto& end : ends) {
-        deck.setPosition(end.from);
-        deck.setMode(end.mode);
-        EXPECT_EQ(deck.position(), end.expected) << "from " << end.from;
-    }
 }
 
 TEST_F(VirtualCamcorderTest, record_overwrites_in_place_and_lengthens_the_tape_and_takes_only_frames_it_may_record)
