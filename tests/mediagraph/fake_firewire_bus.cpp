@@ -103,16 +103,15 @@ public:
         }
         const auto scripted = m_bus.m_state.replies.find({found->guid, static_cast<std::uint16_t>(opcode << 8 | operand)});
         const AvcReply reply = scripted != m_bus.m_state.replies.end() ? scripted->second : AvcReply::Accepted;
-        switch (reply) {
-        case AvcReply::NoAnswer: return std::nullopt;
-        case AvcReply::Rejected: return avc::kRejected | echo;
-        case AvcReply::NotImplemented: return avc::kNotImplemented | echo;
-        default: break;
+        if (reply == AvcReply::NoAnswer)
+            return std::nullopt;
+        if (reply == AvcReply::Accepted || reply == AvcReply::Interim) {
+            const bool isThreading = opcode == avc::kOpPlay && operand == 0x75 && deck.first != avc::kOpPlay;
+            threading = isThreading ? found->playQueriesBeforePlaying : 0;
+            deck = threading > 0 ? std::pair{avc::kOpWind, std::uint8_t{0x60}} : std::pair{opcode, operand};
         }
-        const bool isThreading = opcode == avc::kOpPlay && operand == 0x75 && deck.first != avc::kOpPlay;
-        threading = isThreading ? found->playQueriesBeforePlaying : 0;
-        deck = threading > 0 ? std::pair{avc::kOpWind, std::uint8_t{0x60}} : std::pair{opcode, operand};
-        return (reply == AvcReply::Interim ? avc::kInterim : avc::kAccepted) | echo;
+        constexpr std::uint32_t kCodes[] = {avc::kAccepted, avc::kRejected, avc::kInterim, avc::kNotImplemented};
+        return kCodes[static_cast<int>(reply)] | echo;
     }
 
     // A new connection on the first free channel from 0, with DV bandwidth when asked for.

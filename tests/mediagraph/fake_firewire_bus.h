@@ -22,7 +22,7 @@
 
 namespace vantrel::mediagraph::testing {
 
-enum class AvcReply { Accepted, Rejected, Interim, NotImplemented, NoAnswer };
+enum class AvcReply { Accepted, Rejected, Interim, NotImplemented, NoAnswer };  // to a control command
 
 struct FakeNode {
     std::uint64_t guid = 0;
