@@ -19,12 +19,6 @@ namespace {
 constexpr int kPacketsPerIteration = 25;  // one DIF sequence of a frame per event
 constexpr int kBroadcastChannel = 63;
 
-// The header block of DIF sequence 0 starts every frame: section type 0, sequence 0, block 0.
-bool startsFrame(std::span<const unsigned char> payload)
-{
-    return (payload[0] & 0xE0u) == 0 && (payload[1] >> 4) == 0 && payload[2] == 0;
-}
-
 }  // namespace
 
 class FakeFireWireBus::Handle : public IFireWireHandle {
@@ -313,7 +307,9 @@ void FakeFireWireBus::deliverPacket(int channel, std::span<const unsigned char> 
         if (connection.channel != channel || connection.outputGuid != kLocalGuid)
             continue;
         std::vector<std::byte>& frame = m_assemblies[connection.inputGuid];
-        if (startsFrame(payload) && !frame.empty()) {
+        // The header block of DIF sequence 0 starts every frame: section type 0, sequence 0, block 0.
+        const bool startsFrame = (payload[0] & 0xE0u) == 0 && (payload[1] >> 4) == 0 && payload[2] == 0;
+        if (startsFrame && !frame.empty()) {
             auto& frames = m_state.received[connection.inputGuid].distinctFrames;
             const bool isWhole = frame.size() == dv::kPalFrameBytes || frame.size() == dv::kNtscFrameBytes;
             if (isWhole && (frames.empty() || frames.back() != frame))

@@ -217,12 +217,11 @@ private:
 
 TEST(FireWireDvOut, failures_of_the_bus_end_the_graph_with_an_error_instead_of_a_wait)
 {
-    struct Case {
+    const struct {
         const char* what;
         std::function<void(FakeFireWireBus&)> script;
         const char* expected;
-    };
-    const std::vector<Case> cases = {
+    } cases[] = {
         {"transmission cannot start", [](auto& bus) { bus.script([](auto& s) { s.doesTransmitStartFail = true; }); },
          "Cannot start DV output"},
         {"the event loop fails", [](auto& bus) { bus.script([](auto& s) { s.iterationErrors = {EIO}; }); },
@@ -276,15 +275,14 @@ TEST(FireWireDvOut, pausing_and_stopping_do_not_wait_for_the_camcorder_and_playi
 
 TEST(FireWireCapture, counts_gaps_in_the_frame_numbers_and_stamps_each_frame_duration)
 {
-    struct Case {
+    const struct {
         const char* name;  // the broadcaster has no plugs: it is heard on the broadcast channel
         std::uint64_t guid;
         VideoSystem system;
         std::vector<std::uint64_t> sequence;
         std::int32_t dropped;
         GstClockTime duration;  // 1/25 s; 1001/30000 s
-    };
-    const std::vector<Case> cases = {
+    } cases[] = {
         {kCamcorder.label.c_str(), kCamcorderGuid, VideoSystem::Pal625_50, {0, 1, 4, 5}, 2, 40'000'000},
         {kCamcorder.label.c_str(), kCamcorderGuid, VideoSystem::Ntsc525_60, {7, 8, 12}, 3, 33'366'667},
         {"Broadcaster", kBroadcasterGuid, VideoSystem::Pal625_50, {5, 9, 10, 20}, 12, 40'000'000},
@@ -305,14 +303,13 @@ TEST(FireWireCapture, counts_gaps_in_the_frame_numbers_and_stamps_each_frame_dur
 
 TEST(FireWireCapture, no_frame_in_time_after_the_tape_was_told_to_play_is_an_error)
 {
-    struct Case {
+    const struct {
         const char* what;
         bool isPlayingAtStart;
         std::vector<long> afterStart;
         bool sendsFrame;
         bool fails;
-    };
-    const std::vector<Case> cases = {
+    } cases[] = {
         {"the tape stays stopped (preview, winding)", false, {}, false, false},
         {"told to play, nothing comes", false, {ED_MODE_PLAY}, false, true},
         {"already playing when the capture starts", true, {}, false, true},
@@ -334,9 +331,7 @@ TEST(FireWireCapture, no_frame_in_time_after_the_tape_was_told_to_play_is_an_err
         const auto wait = test.fails ? kLongEnough : kQuickTimeouts.firstFrame * 3;
         EXPECT_EQ(round.WaitForCompletion(wait), test.fails ? Completion::Failed : Completion::TimedOut)
             << test.what << ": " << round.error();
-        if (test.fails) {
-            EXPECT_EQ(round.error().rfind("No frames from the camcorder", 0), 0u) << round.error();
-        }
+        EXPECT_TRUE(!test.fails || round.error().starts_with("No frames from the camcorder")) << round.error();
         round.Stop();
     }
 }
@@ -358,7 +353,6 @@ TEST(FireWireStreams, connections_are_restored_on_their_channels_after_a_bus_res
         const std::vector<FakeConnection> held = {
             {kCamcorderGuid, FakeFireWireBus::kLocalGuid, 0, FakeFireWireBus::kDvBandwidth},
             {FakeFireWireBus::kLocalGuid, kCamcorderGuid, 1, FakeFireWireBus::kDvBandwidth}};
-        EXPECT_EQ(bus->connections(), held);
         bus->busReset(kBroadcaster);
         ASSERT_TRUE(bus->waitUntil([&](const auto& s) { return s.connections == held; }, kLongEnough))
             << "reconnected on the same channels within the restore time";
