@@ -38,32 +38,15 @@ std::string idAt(const Bytes& bytes, std::size_t offset)
     return text;
 }
 
-AviWriter writeFile(const std::filesystem::path& path, const AviWriterOptions& options,
-                    const std::vector<std::vector<std::byte>>& frames, bool shouldFinish = true)
+// A writer of `path` that took `frames`, not yet finished.
+AviWriter writerOf(const std::filesystem::path& path, const AviWriterOptions& options,
+                   const std::vector<std::vector<std::byte>>& frames)
 {
     auto writer = AviWriter::create(path, options);
     EXPECT_TRUE(writer) << (writer ? "" : writer.error().message);
-    for (const auto& frame : frames) {
-        EXPECT_TRUE(writer->writeFrame(frame));
-    }
-    if (shouldFinish) {
-        EXPECT_TRUE(writer->finish());
-    }
+    for (const auto& frame : frames) EXPECT_TRUE(writer->writeFrame(frame));
     return std::move(writer.value());
 }
-
-struct FileCase {
-    DvAviType type;
-    VideoSystem system;
-    const char* name;
-};
-
-const FileCase kFileCases[] = {
-    {DvAviType::Type1Interleaved, VideoSystem::Pal625_50, "type1_pal"},
-    {DvAviType::Type2Separate, VideoSystem::Pal625_50, "type2_pal"},
-    {DvAviType::Type1Interleaved, VideoSystem::Ntsc525_60, "type1_ntsc"},
-    {DvAviType::Type2Separate, VideoSystem::Ntsc525_60, "type2_ntsc"},
-};
 
 // Every field of the headers, stream formats and indexes, one chunk a line, offsets in the file.
 void dumpChunks(const std::vector<std::byte>& b, std::uint64_t from, std::uint64_t to, int depth, std::ostringstream& out)
@@ -162,12 +145,16 @@ TEST(AviWriterLayout, headers_stream_formats_and_indexes_of_both_types_match_the
 // every frame comes back.
 TEST(AviWriterOpenDml, splits_into_avix_riffs_below_the_limit_and_survives_a_crash)
 {
-    for (const auto& c : kFileCases) {
-        SCOPED_TRACE(c.name);
-        const auto frames = toneFrames(c.system, 23);
-        const auto path = testPath(std::string("riffs_") + c.name + ".avi");
+    for (const auto& [type, system] : {std::pair{DvAviType::Type1Interleaved, VideoSystem::Pal625_50},
+                                       {DvAviType::Type2Separate, VideoSystem::Pal625_50},
+                                       {DvAviType::Type1Interleaved, VideoSystem::Ntsc525_60},
+                                       {DvAviType::Type2Separate, VideoSystem::Ntsc525_60}}) {
+        const auto path = testPath("riffs_" + std::to_string(static_cast<int>(type)) + "_" +
+                                   std::to_string(static_cast<int>(system)) + ".avi");
+        SCOPED_TRACE(path.filename());
+        const auto frames = toneFrames(system, 23);
         constexpr std::uint64_t kLimit = 700000;   // about four frames a RIFF
-        auto writer = writeFile(path, {c.type, c.system, kLimit}, frames, false);
+        auto writer = writerOf(path, {type, system, kLimit}, frames);
         // Cuts inside frames and their chunks are the damaged-file tests' cases.
         testsupport::expectFrames(path.string(), frames, frames.size(), IndexSource::Scan);
         ASSERT_TRUE(writer.finish());
@@ -194,7 +181,8 @@ TEST(AviWriterAudio, resamples_a_32k_scene_into_the_48k_stream_keeping_time)
     for (auto& frame : toneFrames(VideoSystem::Pal625_50, 20, 32000, 20)) frames.push_back(std::move(frame));
     for (auto& frame : toneFrames(VideoSystem::Pal625_50, 10, 44100, 40)) frames.push_back(std::move(frame));
     const auto path = testPath("rate_change.avi");
-    const auto writer = writeFile(path, {DvAviType::Type2Separate, VideoSystem::Pal625_50}, frames);
+    auto writer = writerOf(path, {DvAviType::Type2Separate, VideoSystem::Pal625_50}, frames);
+    ASSERT_TRUE(writer.finish());
     EXPECT_EQ(writer.audioSampleRateHz(), 48000u);
     // 2 seconds of pictures hold 2 seconds of sound at the stream's rate, to a sample.
     EXPECT_NEAR(static_cast<double>(writer.audioSamplesWritten()), 96000.0, 1.0);

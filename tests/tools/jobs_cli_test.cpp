@@ -57,52 +57,6 @@ std::size_t frameCount(const std::vector<std::string>& files)
     return count;
 }
 
-// A tool started in the background, its output into files; waited for with a deadline.
-class BackgroundTool {
-public:
-    BackgroundTool(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
-                   const test::ScratchDir& dir)
-        : m_out(dir.file("tool.out")), m_err(dir.file("tool.err"))
-    {
-        std::string line;
-        for (const auto& assignment : environment)
-            line += assignment + " ";
-        line += "exec";
-        for (const auto& argument : arguments)
-            line += " " + shellQuote(argument);
-        line += " > " + shellQuote(m_out) + " 2> " + shellQuote(m_err);
-        const char* shell[] = {"/bin/sh", "-c", line.c_str(), nullptr};
-        EXPECT_EQ(posix_spawn(&m_pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(shell), environ), 0);
-    }
-    ~BackgroundTool()
-    {
-        if (m_pid > 0 && !m_status) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-    void signal(int number) { kill(m_pid, number); }
-    // The exit status, or -1 when the deadline passed first.
-    int wait()
-    {
-        jt::waitUntil([this] {
-            int status = 0;
-            if (waitpid(m_pid, &status, WNOHANG) == m_pid)
-                m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            return m_status.has_value();
-        });
-        return m_status.value_or(-1);
-    }
-    std::string out() const { return testsupport::readText(m_out); }
-    std::string err() const { return testsupport::readText(m_err); }
-
-private:
-    std::string m_out;
-    std::string m_err;
-    pid_t m_pid = -1;
-    std::optional<int> m_status;
-};
-
 bool waitForWorkingFile(const test::ScratchDir& dir)
 {
     return jt::waitUntil([&] {
@@ -178,15 +132,32 @@ TEST(JobTools, an_interrupted_capture_closes_and_names_its_file_with_every_frame
     const test::ScratchDir dir("jobs-cli-stopped");
     const std::string tape = jt::generateTape(dir.file("tape.dv"), {"--format", "dv", "--frames", "250"});
     std::filesystem::create_directory(dir.path() / "out");
-    BackgroundTool capture({VANTREL_CAPTURE_PATH, dir.file("out/cap")}, camcorderEnvironment(tape, "tape"), dir);
+    std::string line;
+    for (const auto& assignment : camcorderEnvironment(tape, "tape"))
+        line += assignment + " ";
+    line += "exec " + shellQuote(VANTREL_CAPTURE_PATH) + " " + shellQuote(dir.file("out/cap")) + " > " +
+            shellQuote(dir.file("capture.out")) + " 2> " + shellQuote(dir.file("capture.err"));
+    const char* shell[] = {"/bin/sh", "-c", line.c_str(), nullptr};
+    struct Child {  // killed and reaped however the test ends
+        pid_t pid = -1;
+        ~Child()
+        {
+            if (pid > 0 && kill(pid, SIGKILL) == 0)
+                waitpid(pid, nullptr, 0);
+        }
+    } capture;
+    ASSERT_EQ(posix_spawn(&capture.pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(shell), environ), 0);
     ASSERT_TRUE(waitForWorkingFile(dir)) << "recording began";
-    capture.signal(SIGINT);
-    ASSERT_EQ(capture.wait(), 0) << capture.err();
+    kill(capture.pid, SIGINT);
+    int status = -1;
+    ASSERT_TRUE(jt::waitUntil([&] { return waitpid(capture.pid, &status, WNOHANG) == capture.pid; }));
+    capture.pid = -1;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << testsupport::readText(dir.file("capture.err"));
     bool hasWorkingFile = false;
     const auto files = captureFiles(dir.path() / "out", &hasWorkingFile);
     EXPECT_FALSE(hasWorkingFile);
     ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(splitLines(capture.out()), files);
+    EXPECT_EQ(splitLines(testsupport::readText(dir.file("capture.out"))), files);
     const std::size_t frames = frameCount(files);
     EXPECT_GT(frames, 0u);
     EXPECT_LT(frames, 250u) << "stopped in the middle of the tape";
