@@ -70,7 +70,6 @@ TEST(AnalysisThread, another_file_replaces_the_records_and_two_runs_never_write_
     EXPECT_EQ(analysis.framesDone(), 20u);
     EXPECT_EQ(analysis.readFailures(), 0u);
     EXPECT_FALSE(analysis.recordFor(20));
-    EXPECT_FALSE(analysis.recordFor(89999));
 }
 
 // Records read while the thread writes are always whole; once it is stopped, records it never
@@ -95,7 +94,6 @@ TEST(AnalysisThread, records_are_whole_while_it_runs_and_decoded_on_demand_once_
     }
     EXPECT_EQ(analysis.framesDone(), 60u);
     ASSERT_TRUE(analysis.ShowAnalysedFrame(3, formatter));
-    EXPECT_EQ(std::string(formatter.lines().line1).substr(0, 28), "14.07.2004 18:03:03 Frame 3 ");
     EXPECT_EQ(std::string(formatter.lines().timeCode), expectedTimeCode(3));
     EXPECT_FALSE(analysis.ShowAnalysedFrame(60, formatter));
     EXPECT_FALSE(analysis.ShowAnalysedFrame(-1, formatter));

@@ -261,21 +261,14 @@ TEST(AviWriterErrors, a_short_write_at_the_file_size_limit_stops_the_file_with_a
     limited.rlim_cur = 400000;   // two and a half frames
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
     const auto frames = toneFrames(VideoSystem::Pal625_50, 4);
-    std::optional<AviWriteError> failure;
     std::size_t accepted = 0;
-    for (const auto& frame : frames) {
-        auto written = writer->writeFrame(frame);
-        if (!written) {
-            failure = written.error();
-            break;
-        }
-        ++accepted;
-    }
+    WriteResult last;
+    while (accepted < frames.size() && (last = writer->writeFrame(frames[accepted]))) ++accepted;
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
-    ASSERT_TRUE(failure.has_value());
-    EXPECT_EQ(failure->code, AviWriteErrorCode::WriteFailed);
-    EXPECT_NE(failure->message.find("size_limit.avi"), std::string::npos) << failure->message;
+    ASSERT_FALSE(last);
+    EXPECT_EQ(last.error().code, AviWriteErrorCode::WriteFailed);
+    EXPECT_NE(last.error().message.find("size_limit.avi"), std::string::npos) << last.error().message;
     EXPECT_EQ(accepted, 2u);
     // Nothing more goes into a file that has lost bytes.
     EXPECT_EQ(writer->writeFrame(frames[3]).error().code, AviWriteErrorCode::NotWritable);
