@@ -69,7 +69,6 @@ TEST(AviReaderIndexes, reads_every_frame_through_each_kind_of_index)
         EXPECT_EQ(allNotes(reader.notes()).find("scanning") != std::string::npos, c.source == IndexSource::Scan);
         EXPECT_EQ(reader.sampleCount(1), 6u);
         EXPECT_EQ(reader.sample(1, 0).sizeBytes, 7680u);  // 1920 stereo 16-bit samples
-        EXPECT_EQ(reader.streams()[0].hasOpenDmlIndex, c.source == IndexSource::OpenDml);
     }
 }
 
@@ -232,14 +231,11 @@ TEST(AviReaderLargeFiles, reads_the_last_frames_of_a_file_beyond_4_gb)
         ~RemovedAtEnd() { std::filesystem::remove(path); }
     } file;
     const auto written = writtenAvi(sixPalFrames(), {.maxRiffBytes = kTwoFramesARiff});
-    const auto lastChunk = frameChunkOffsets(written).back();
     for (const auto kept : {Kept::Both, Kept::None}) {
         writeWithHoles(keepIndexes(written, kept), file.path.string(), kHole);
         ASSERT_GT(std::filesystem::file_size(file.path), std::uint64_t{1} << 32);
+        // Frames read from offsets cut to 32 bits would be bytes of the holes or of other frames.
         expectFrames(file.path.string(), sixPalFrames(), 6, kept == Kept::Both ? IndexSource::OpenDml : IndexSource::Scan);
-        auto reader = AviReader::open(file.path.string());
-        ASSERT_TRUE(reader);
-        EXPECT_EQ(reader->sample(0, 5).offsetBytes, lastChunk + 2 * kHole + 8);
     }
 }
 
