@@ -169,7 +169,6 @@ TEST(AviWriterOpenDml, splits_into_avix_riffs_below_the_limit_and_survives_a_cra
         }
         EXPECT_EQ(at, bytes.size()) << "the RIFFs fill the file";
         ASSERT_GE(riffs, 5u);
-        EXPECT_EQ(writer.riffCount(), riffs);
         testsupport::expectFrames(path.string(), frames, frames.size(), IndexSource::OpenDml);
     }
 }
