@@ -9,6 +9,7 @@
 #include "pipeline/preview_graph.h"
 #include "support/scratch_dir.h"
 #include "support/synthetic_dv_frame.h"
+#include "support/test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -38,50 +39,32 @@ void deliverAll(IFrameSink& sink, const std::vector<Frame>& frames)
         sink.Deliver(400'000, frame.data(), static_cast<long>(frame.size()));
 }
 
+// The file is written under a working name and opens with every frame so far; closing gives it
+// the next free final name, never replacing a file that took one meanwhile. Torn blocks are
+// skipped; a missing folder is reported.
 TEST(CaptureFile, written_under_working_name_and_renamed_when_closed)
 {
     const testsupport::ScopedTimeZone utc(testsupport::kUtc);
     const test::ScratchDir dir("capture-file");
     const auto frames = datedFrames(30);
+    const auto torn = testsupport::SyntheticDvFrame::pal().truncatedTo(100'000);
     CAviWriterGraph writer(dir.file("clip"), "%y-%m-%d_%H-%M", 2, kDecember4th2005At2046Utc, true,
                            dv::VideoSystem::Pal625_50);
     EXPECT_EQ(writer.WorkingName(), dir.file("clip.~05-12-04_20-46.00.avi"));
-    deliverAll(writer, frames);
+    deliverAll(writer, {frames.begin(), frames.begin() + 10});
+    writer.Deliver(400'000, torn.data(), static_cast<long>(torn.size()));
+    deliverAll(writer, {frames.begin() + 10, frames.end()});
+    EXPECT_EQ(writer.FramesWritten(), 30u);
     EXPECT_TRUE(testing::readDvFrames(writer.WorkingName()) == frames) << "an unclosed file opens with every frame";
+    std::ofstream(dir.file("clip.05-12-04_20-46.00.avi")) << "someone else's file";
     const auto& closed = writer.Close();
     EXPECT_FALSE(closed.error);
-    EXPECT_EQ(closed.path, dir.file("clip.05-12-04_20-46.00.avi"));
-    EXPECT_EQ(testing::fileNamesIn(dir.path()), std::vector<std::string>{"clip.05-12-04_20-46.00.avi"});
+    EXPECT_EQ(closed.path, dir.file("clip.05-12-04_20-46.01.avi"));
+    EXPECT_EQ(testing::fileNamesIn(dir.path()),
+              (std::vector<std::string>{"clip.05-12-04_20-46.00.avi", "clip.05-12-04_20-46.01.avi"}));
     EXPECT_TRUE(testing::readDvFrames(closed.path) == frames);
-}
+    EXPECT_EQ(testsupport::readText(dir.file("clip.05-12-04_20-46.00.avi")), "someone else's file");
 
-TEST(CaptureFile, a_file_that_took_the_final_name_meanwhile_is_never_replaced)
-{
-    const testsupport::ScopedTimeZone utc(testsupport::kUtc);
-    const test::ScratchDir dir("capture-file-taken");
-    CAviWriterGraph writer(dir.file("clip"), "%y-%m-%d_%H-%M", 2, kDecember4th2005At2046Utc, false,
-                           dv::VideoSystem::Pal625_50);
-    deliverAll(writer, datedFrames(5));
-    std::ofstream(dir.file("clip.05-12-04_20-46.00.avi")) << "someone else's file";
-    EXPECT_EQ(writer.Close().path, dir.file("clip.05-12-04_20-46.01.avi"));
-    std::ifstream other(dir.file("clip.05-12-04_20-46.00.avi"));
-    std::string text;
-    std::getline(other, text);
-    EXPECT_EQ(text, "someone else's file");
-}
-
-TEST(CaptureFile, torn_blocks_are_skipped_and_a_missing_folder_is_reported)
-{
-    const test::ScratchDir dir("capture-file-errors");
-    {
-        CAviWriterGraph writer(dir.file("clip"), "", 2, 0, true, dv::VideoSystem::Pal625_50);
-        const auto frames = datedFrames(3);
-        const auto torn = testsupport::SyntheticDvFrame::pal().truncatedTo(100'000);
-        writer.Deliver(400'000, frames[0].data(), static_cast<long>(frames[0].size()));
-        writer.Deliver(400'000, torn.data(), static_cast<long>(torn.size()));
-        writer.Deliver(400'000, frames[1].data(), static_cast<long>(frames[1].size()));
-        EXPECT_EQ(writer.FramesWritten(), 2u);
-    }
     const std::string error = testing::graphErrorOf(
         [&] { CAviWriterGraph writer(dir.file("no-such-folder/clip"), "", 2, 0, true, dv::VideoSystem::Pal625_50); });
     EXPECT_NE(error.find("no-such-folder/clip.~.00.avi"), std::string::npos) << error;
@@ -102,7 +85,8 @@ TEST(Preview, picture_at_4_by_3_in_the_middle_of_the_area)
         EXPECT_EQ(PreviewLayout(c.width, c.height), c.expected) << c.width << " x " << c.height;
 }
 
-// A headless owner: keeps the size of the last picture and its rectangle.
+// A headless owner of 800 x 300: keeps the size of the last picture, whether its rows are whole,
+// and its rectangle.
 class PictureKeeper : public IPreviewOwner {
 public:
     void GetClientSize(std::uint32_t* width, std::uint32_t* height) const override
@@ -112,25 +96,20 @@ public:
     }
     void ShowPreviewPicture(const PreviewPicture& picture, const PreviewRect& rect) override
     {
+        const bool hasWholeRows = picture.bgr.size() >= static_cast<std::size_t>(picture.strideBytes) * picture.height &&
+                                  picture.strideBytes >= picture.width * 3;
         std::lock_guard lock(m_mutex);
-        m_width = picture.width;
-        m_height = picture.height;
-        m_hasWholeRows = picture.bgr.size() >= static_cast<std::size_t>(picture.strideBytes) * picture.height &&
-                         picture.strideBytes >= picture.width * 3;
-        m_rect = rect;
+        m_last = {picture.width, picture.height, hasWholeRows, rect};
     }
     std::tuple<int, int, bool, PreviewRect> last() const
     {
         std::lock_guard lock(m_mutex);
-        return {m_width, m_height, m_hasWholeRows, m_rect};
+        return m_last;
     }
 
 private:
     mutable std::mutex m_mutex;
-    int m_width = 0;
-    int m_height = 0;
-    bool m_hasWholeRows = false;
-    PreviewRect m_rect;
+    std::tuple<int, int, bool, PreviewRect> m_last{0, 0, false, {}};
 };
 
 TEST(Preview, takes_frames_only_when_ready_and_shows_them_at_half_size)
@@ -163,29 +142,26 @@ TEST(Preview, destroyed_while_waiting_for_a_frame_ends_at_once)
 
 using SinkMaker = std::function<mediagraph::GstOwned<GstElement>()>;
 
-// One deck, "Test deck", whose DV input is the element the test makes; no transport.
-class DvOutBackend : public mediagraph::IVideoDeviceBackend, public mediagraph::IVideoDeviceEntry {
+// A backend of one deck, "Test deck", without transport, whose DV input the test makes; it is its
+// own list entry and device.
+class TestDeck : public mediagraph::IVideoDeviceBackend, public mediagraph::IVideoDeviceEntry, public mediagraph::IVideoDevice {
 public:
-    explicit DvOutBackend(SinkMaker makeSink) : m_makeSink(std::move(makeSink)) {}
+    explicit TestDeck(SinkMaker makeSink) : m_makeSink(std::move(makeSink)) {}
     Expected<std::vector<std::unique_ptr<mediagraph::IVideoDeviceEntry>>, std::string> Enumerate() override
     {
         std::vector<std::unique_ptr<mediagraph::IVideoDeviceEntry>> entries;
-        entries.push_back(std::make_unique<DvOutBackend>(m_makeSink));
+        entries.push_back(std::make_unique<TestDeck>(m_makeSink));
         return entries;
     }
-    Expected<std::string, std::string> ReadFriendlyName() const override { return std::string("Test deck"); }
-    std::shared_ptr<mediagraph::IVideoDevice> Open() override { return std::make_shared<Deck>(m_makeSink); }
+    Expected<std::string, std::string> ReadFriendlyName() const override { return FriendlyName(); }
+    std::shared_ptr<mediagraph::IVideoDevice> Open() override { return std::make_shared<TestDeck>(m_makeSink); }
+    std::string FriendlyName() const override { return "Test deck"; }
+    mediagraph::GstOwned<GstElement> MakeCaptureSource() override { return {}; }
+    mediagraph::GstOwned<GstElement> MakeDvOutSink() override { return m_makeSink(); }
+    mediagraph::ITransport* Transport() override { return nullptr; }
+    std::int32_t DroppedFrames() const override { return -1; }
 
 private:
-    struct Deck : mediagraph::IVideoDevice {
-        explicit Deck(SinkMaker make) : makeSink(std::move(make)) {}
-        std::string FriendlyName() const override { return "Test deck"; }
-        mediagraph::GstOwned<GstElement> MakeCaptureSource() override { return {}; }
-        mediagraph::GstOwned<GstElement> MakeDvOutSink() override { return makeSink(); }
-        mediagraph::ITransport* Transport() override { return nullptr; }
-        std::int32_t DroppedFrames() const override { return -1; }
-        SinkMaker makeSink;
-    };
     SinkMaker m_makeSink;
 };
 
@@ -218,7 +194,7 @@ TEST(DvOut, a_deck_that_does_not_start_or_run_is_reported)
          "DV output not running"},
     };
     for (const Case& c : cases) {
-        mediagraph::ScopedVideoDeviceBackends backends({std::make_shared<DvOutBackend>(c.makeSink)});
+        mediagraph::ScopedVideoDeviceBackends backends({std::make_shared<TestDeck>(c.makeSink)});
         EXPECT_EQ(testing::graphErrorOf([] { CDVOutGraph("Test deck", CMediaType{kInterleavedDvCaps, kMinimumFrameBufferBytes}); }),
                   c.expected)
             << c.name;

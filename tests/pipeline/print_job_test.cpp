@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <future>
 #include <fstream>
 
 namespace vantrel::pipeline {
@@ -110,6 +111,7 @@ TEST_F(PrintJob, list_reaches_the_tape_in_order_between_copies_of_the_first_and_
 // Pausing mid-list under automatic device control: the frames already queued towards the
 // camcorder must reach the tape before it pauses, so every list frame is on the tape once, in
 // order. Only the frame current at a pause (and the first and last, sent while held) may repeat.
+// The camcorder holds its intake over each pause, so frames are queued when the pause comes.
 TEST_F(PrintJob, pausing_and_resuming_loses_no_frame_of_the_list)
 {
     const std::vector<std::uint64_t> pauseAfterRecorded = {8, 70};  // once this many frames are on tape
@@ -124,8 +126,16 @@ TEST_F(PrintJob, pausing_and_resuming_loses_no_frame_of_the_list)
     job.ResumeTapeRecording();
     for (const std::uint64_t point : pauseAfterRecorded) {
         ASSERT_TRUE(testing::waitUntil([&] { return device.framesRecorded() >= point; }));
-        job.PauseTapeRecording();
-        ASSERT_EQ(job.GetState(), JOB_TAPE_PAUSED) << "the list ended before the pause";
+        device.holdIntake(true);
+        const std::shared_ptr<void> releaseOnFailure(nullptr, [&](void*) { device.holdIntake(false); });
+        const std::uint64_t atHold = device.framesReceived();
+        ASSERT_TRUE(testing::waitUntil([&] { return device.framesReceived() > atHold; })) << "a frame waits at the input";
+        auto pause = std::async(std::launch::async, [&] { job.PauseTapeRecording(); });
+        ASSERT_TRUE(testing::waitUntil([&] { return job.GetState() == JOB_TAPE_PAUSED; })) << "the list ended before the pause";
+        // A pause that does not wait for the queue sends record-pause now; the held frames must meet it.
+        testing::waitUntil([&] { return device.mode() == mediagraph::ED_MODE_RECORD_FREEZE; }, std::chrono::milliseconds(100));
+        device.holdIntake(false);
+        pause.get();
         EXPECT_EQ(device.mode(), mediagraph::ED_MODE_RECORD_FREEZE);
         // Twice the output queue arrives while paused: whatever was queued at the pause is past.
         const std::uint64_t received = device.framesReceived();
