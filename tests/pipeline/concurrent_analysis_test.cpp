@@ -3,6 +3,7 @@
 // records a lone thread gets, with no lock of ours between them.
 #include "avi/local_time_zone.h"
 #include "dv/pack_decoders.h"
+#include "support/records.h"
 #include "support/synthetic_dv_frame.h"
 
 #include <gtest/gtest.h>
@@ -14,15 +15,12 @@
 namespace vantrel::pipeline {
 namespace {
 
-// What the capture worker takes from a frame: its recording time, date fields, shutter and time code.
+// What the capture worker takes from a frame: its recording time and its record.
 std::string analysed(const std::vector<std::byte>& frame)
 {
     dv::DVFrameInfo info{};
     dv::AnalyseFrame(frame, dv::VideoSystem::Pal625_50, info);
-    const std::tm& t = info.tmRecorded;
-    return std::to_string(dv::GetRecordingTime(frame)) + " " + std::to_string(t.tm_year) + "-" + std::to_string(t.tm_mon) +
-           "-" + std::to_string(t.tm_mday) + " " + std::to_string(t.tm_hour) + ":" + std::to_string(t.tm_min) + ":" +
-           std::to_string(t.tm_sec) + " " + std::to_string(info.dShutter) + " " + info.szTimeCode;
+    return std::to_string(dv::GetRecordingTime(frame)) + " " + testsupport::describe(info);
 }
 
 TEST(ConcurrentAnalysis, two_threads_get_the_records_one_thread_gets)

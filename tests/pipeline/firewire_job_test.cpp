@@ -59,24 +59,12 @@ TEST(FireWirePrintJob, every_frame_of_the_file_reaches_the_camcorder_in_order_an
     EXPECT_EQ(camcorder.bus->freeBandwidth(), FakeFireWireBus::kTotalBandwidth);
 }
 
-TEST(FireWirePrintJob, a_cassette_that_refuses_to_record_is_an_error_for_the_caller)
+// A command the camcorder refuses (Record when a print starts, a capture's transport button) comes
+// back from the job's call as the text to show; one it takes, as nothing.
+TEST(FireWireJobs, a_command_the_camcorder_refuses_is_an_error_for_the_caller)
 {
-    const test::ScratchDir dir("firewire-print-refused");
+    const test::ScratchDir dir("firewire-refused");
     const std::string clip = testing::generateTape(dir.file("clip.avi"), {"--frames", "10"});
-    auto bus = busWithCamcorder();
-    bus->setReply(kGuid, mediagraph::avc::kOpRecord, 0x75, AvcReply::Rejected);
-    FireWireCamcorderOnly camcorder(bus);
-    CJobWnd job;
-    job.SetAutoDeviceControl(true);
-    job.StartPrintToTape(clip, "Camcorder");
-    EXPECT_EQ(testing::graphErrorOf([&] { job.ResumeTapeRecording(); }),
-              "The camcorder refused Record: is the cassette write-protected, or the camcorder in Camera mode?");
-    job.StopJob();
-    EXPECT_EQ(job.GetState(), JOB_IDLE);
-}
-
-TEST(FireWireCaptureJob, transport_buttons_report_what_the_camcorder_refused)
-{
     struct Case {
         long mode;
         std::uint8_t opcode;
@@ -85,19 +73,30 @@ TEST(FireWireCaptureJob, transport_buttons_report_what_the_camcorder_refused)
         const char* expected;
     };
     const std::vector<Case> cases = {
+        {mediagraph::ED_MODE_RECORD, mediagraph::avc::kOpRecord, 0x75, AvcReply::Rejected,
+         "The camcorder refused Record: is the cassette write-protected, or the camcorder in Camera mode?"},
         {mediagraph::ED_MODE_FF, mediagraph::avc::kOpWind, 0x75, AvcReply::Rejected, "The camcorder refused Fast forward"},
         {mediagraph::ED_MODE_STEP_REV, mediagraph::avc::kOpPlay, 0x40, AvcReply::NotImplemented,
          "The camcorder cannot Step backward (not implemented)"},
         {mediagraph::ED_MODE_REW, mediagraph::avc::kOpWind, 0x65, AvcReply::Accepted, ""},
     };
-    for (const auto& test : cases) {
+    for (const auto& c : cases) {
         auto bus = busWithCamcorder();
-        bus->setReply(kGuid, test.opcode, test.operand, test.reply);
+        bus->setReply(kGuid, c.opcode, c.operand, c.reply);
         FireWireCamcorderOnly camcorder(bus);
         CJobWnd job;
-        job.StartCapture("Camcorder");
-        EXPECT_EQ(testing::graphErrorOf([&] { job.SendCaptureTransport(test.mode); }), test.expected);
+        std::string error;
+        if (c.mode == mediagraph::ED_MODE_RECORD) {
+            job.SetAutoDeviceControl(true);
+            job.StartPrintToTape(clip, "Camcorder");
+            error = testing::graphErrorOf([&] { job.ResumeTapeRecording(); });
+        } else {
+            job.StartCapture("Camcorder");
+            error = testing::graphErrorOf([&] { job.SendCaptureTransport(c.mode); });
+        }
+        EXPECT_EQ(error, c.expected);
         job.StopJob();
+        EXPECT_EQ(job.GetState(), JOB_IDLE);
     }
 }
 

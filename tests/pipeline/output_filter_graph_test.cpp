@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The writing side of the bridge: blocks become buffers copied once, stamped on the holder's own
 // clock, bounded by the buffer pool, with and without the queue thread.
+#include "job_test_support.h"
 #include "mediagraph/gst_handles.h"
+#include "mediagraph/virtual_tape_fixtures.h"
 #include "pipeline/output_filter_graph.h"
 #include "support/test_frames.h"
 
@@ -172,6 +174,30 @@ TEST(OutputFilterGraph, stopping_the_graph_releases_a_caller_waiting_for_a_buffe
     graph.Stop();
     producer.join();
     EXPECT_EQ(delivered.load(), poolBuffers + 1);
+}
+
+// Printing to the virtual camcorder, which refuses frames of the other standard.
+TEST(OutputFilterGraph, a_frame_the_camcorder_refuses_stops_printing_with_its_reason)
+{
+    const auto tape = testsupport::freshTestFolder() / "pal.dv";
+    mediagraph::testing::writeRawTape(tape, mediagraph::testing::numberedFrames(dv::VideoSystem::Pal625_50, 3));
+    testing::ScopedVirtualCamcorder camcorder(tape);
+    COutputFilterGraph graph(CMediaType{kInterleavedDvCaps, kMinimumFrameBufferBytes}, 10);
+    graph.Link(graph.OutputElement(), graph.AddElement(camcorder.device()->MakeDvOutSink()));
+    camcorder.camcorder().setMode(mediagraph::ED_MODE_RECORD);
+    graph.Run();
+    const char* kReason = "The virtual camcorder takes only whole DV frames of its tape's standard";
+    // More frames than the pool holds: once the camcorder refuses, the caller must not wait for
+    // buffers that will never come back; it gets the reason instead.
+    const auto ntscFrames = mediagraph::testing::numberedFrames(dv::VideoSystem::Ntsc525_60, 3 * graph.PoolBufferCount());
+    EXPECT_EQ(testing::graphErrorOf([&] {
+                  for (const auto& frame : ntscFrames)
+                      graph.Deliver(333'667, frame.data(), static_cast<long>(frame.size()));
+              }),
+              kReason);
+    EXPECT_EQ(graph.WaitForCompletion(0ms), Completion::Failed);
+    EXPECT_EQ(testing::graphErrorOf([&] { graph.ThrowIfFailed(); }), kReason) << "for the controlling thread";
+    camcorder.camcorder().setMode(mediagraph::ED_MODE_STOP);
 }
 
 }  // namespace
