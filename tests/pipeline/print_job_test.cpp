@@ -16,19 +16,6 @@ namespace {
 
 using testing::Frame;
 
-// A tape of its own content: every file gets a different start date and time code.
-// Type 0 is a raw DV file.
-std::string makeClip(const test::ScratchDir& dir, const std::string& name, int type, int frames, int minute)
-{
-    const std::string minuteText = std::to_string(10 + minute);
-    std::vector<std::string> options = {"--frames", std::to_string(frames), "--timecode", "00:" + minuteText + ":00:00",
-                                        "--start", "2005-12-04T20:" + minuteText + ":00"};
-    const std::vector<std::string> kind = type == 0 ? std::vector<std::string>{"--format", "dv"}
-                                                    : std::vector<std::string>{"--type", std::to_string(type)};
-    options.insert(options.end(), kind.begin(), kind.end());
-    return testing::generateTape(dir.file(name), options);
-}
-
 std::string makeBlankTape(const test::ScratchDir& dir)
 {
     const std::string path = dir.file("blank-tape.dv");
@@ -46,33 +33,37 @@ std::vector<Frame> concatenated(const std::vector<std::string>& files)
     return frames;
 }
 
-// The clips every print test takes its list from, made once.
-class PrintJob : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        s_dir = new test::ScratchDir("print-clips");
-        std::filesystem::create_directory(s_dir->path() / "clips");
-        makeClip(*s_dir, "plain.avi", 1, 20, 0);
-        makeClip(*s_dir, "clips/B2.avi", 2, 15, 2);  // sorts after b1 without regard to case
-        makeClip(*s_dir, "clips/b1.avi", 1, 10, 1);
-        makeClip(*s_dir, "raw.dv", 0, 12, 3);
-        makeClip(*s_dir, "long.avi", 2, 160, 4);
-        std::ofstream(s_dir->file("bad.avi")) << "RIFF this is no AVI file at all";
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_dir;
-        s_dir = nullptr;
-    }
-    static std::string clip(const char* name) { return s_dir->file(name); }
-    static inline test::ScratchDir* s_dir = nullptr;
-};
+// The clips the print tests take their lists from, made on first use: each has its own start date
+// and time code, so that no frame of one equals a frame of another.
+std::string clip(const std::string& name)
+{
+    static const test::ScratchDir dir("print-clips");
+    static const bool isMade = [] {
+        std::filesystem::create_directory(dir.path() / "clips");
+        const std::pair<const char*, std::vector<std::string>> clips[] = {
+            {"plain.avi", {"--type", "1", "--frames", "20"}},
+            {"clips/b1.avi", {"--type", "1", "--frames", "10"}},
+            {"clips/B2.avi", {"--type", "2", "--frames", "15"}},  // sorts after b1 without regard to case
+            {"raw.dv", {"--format", "dv", "--frames", "12"}},
+            {"long.avi", {"--type", "2", "--frames", "160"}},
+        };
+        int minute = 10;
+        for (auto [name, options] : clips) {
+            const std::string at = std::to_string(minute++);
+            options.insert(options.end(), {"--timecode", "00:" + at + ":00:00", "--start", "2005-12-04T20:" + at + ":00"});
+            testing::generateTape(dir.file(name), options);
+        }
+        std::ofstream(dir.file("bad.avi")) << "RIFF this is no AVI file at all";
+        return true;
+    }();
+    EXPECT_TRUE(isMade);
+    return dir.file(name);
+}
 
 // Without device control the camcorder records all it gets: copies of the first frame while the
 // job is paused, the list in order without a gap, then copies of the last frame. A later file that
 // cannot be read ends the job after the good ones.
-TEST_F(PrintJob, list_reaches_the_tape_in_order_between_copies_of_the_first_and_the_last_frame)
+TEST(PrintJob, list_reaches_the_tape_in_order_between_copies_of_the_first_and_the_last_frame)
 {
     const test::ScratchDir dir("print-list");
     const std::vector<Frame> expected =
@@ -112,7 +103,7 @@ TEST_F(PrintJob, list_reaches_the_tape_in_order_between_copies_of_the_first_and_
 // camcorder must reach the tape before it pauses, so every list frame is on the tape once, in
 // order. Only the frame current at a pause (and the first and last, sent while held) may repeat.
 // The camcorder holds its intake over each pause, so frames are queued when the pause comes.
-TEST_F(PrintJob, pausing_and_resuming_loses_no_frame_of_the_list)
+TEST(PrintJob, pausing_and_resuming_loses_no_frame_of_the_list)
 {
     const std::vector<std::uint64_t> pauseAfterRecorded = {8, 70};  // once this many frames are on tape
     const std::vector<Frame> expected = concatenated({clip("long.avi"), clip("plain.avi"), clip("raw.dv")});
@@ -161,7 +152,7 @@ TEST_F(PrintJob, pausing_and_resuming_loses_no_frame_of_the_list)
         ASSERT_TRUE(recorded[i] == expected[i]) << "tape frame " << i << " is not list frame " << i;
 }
 
-TEST_F(PrintJob, start_errors_name_what_is_missing)
+TEST(PrintJob, start_errors_name_what_is_missing)
 {
     const test::ScratchDir dir("print-errors");
     testing::ScopedVirtualCamcorder camcorder(makeBlankTape(dir));
