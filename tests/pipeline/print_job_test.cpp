@@ -39,11 +39,12 @@ std::string clip(const std::string& name)
 {
     static const test::ScratchDir dir("print-clips");
     static const bool isMade = [] {
-        std::filesystem::create_directory(dir.path() / "clips");
+        std::filesystem::create_directories(dir.path() / "clips" / "folder.avi");  // a folder is no file
         const std::pair<const char*, std::vector<std::string>> clips[] = {
             {"plain.avi", {"--type", "1", "--frames", "20"}},
             {"clips/b1.avi", {"--type", "1", "--frames", "10"}},
             {"clips/B2.avi", {"--type", "2", "--frames", "15"}},  // sorts after b1 without regard to case
+            {"clips/[a].avi", {"--type", "1", "--frames", "5"}},  // "[" sorts before the letters
             {"raw.dv", {"--format", "dv", "--frames", "12"}},
             {"long.avi", {"--type", "2", "--frames", "160"}},
         };
@@ -61,14 +62,16 @@ std::string clip(const std::string& name)
 }
 
 // Without device control the camcorder records all it gets: copies of the first frame while the
-// job is paused, the list in order without a gap, then copies of the last frame. A later file that
-// cannot be read ends the job after the good ones.
+// job is paused, the list in order without a gap, then copies of the last frame. The list's items
+// keep their order, blank ones left out, a name with brackets taken as it is, a pattern's matches
+// sorted without regard to case. A later file that cannot be read ends the job after the good ones.
 TEST(PrintJob, list_reaches_the_tape_in_order_between_copies_of_the_first_and_the_last_frame)
 {
     const test::ScratchDir dir("print-list");
     const std::vector<Frame> expected =
-        concatenated({clip("plain.avi"), clip("clips/b1.avi"), clip("clips/B2.avi"), clip("raw.dv")});
-    ASSERT_EQ(expected.size(), 57u);
+        concatenated({clip("plain.avi"), clip("clips/[a].avi"), clip("clips/[a].avi"), clip("clips/b1.avi"),
+                      clip("clips/B2.avi"), clip("raw.dv")});
+    ASSERT_EQ(expected.size(), 67u);
     const std::string tape = makeBlankTape(dir);
     testing::ScopedVirtualCamcorder camcorder(tape);
     mediagraph::CVirtualCamcorder& device = camcorder.camcorder();
@@ -76,15 +79,15 @@ TEST(PrintJob, list_reaches_the_tape_in_order_between_copies_of_the_first_and_th
     testing::RecordingJobObserver observer;
     CJobWnd job;
     job.SetJobObserver(&observer);
-    job.StartPrintToTape("  " + clip("plain.avi") + " |   | " + clip("clips/*.avi") + "\t|" + clip("raw.dv") + "|" +
-                             clip("bad.avi"),
+    job.StartPrintToTape("  " + clip("plain.avi") + " |   | " + clip("clips/[a].avi") + "|" + clip("clips/*.avi") + "\t|" +
+                             clip("raw.dv") + "|" + clip("bad.avi"),
                          camcorder.name());
     ASSERT_TRUE(testing::waitUntil([&] { return device.framesRecorded() >= 30; }));
     EXPECT_EQ(job.GetState(), JOB_TAPE_PAUSED);
     EXPECT_EQ(job.GetDuration(), 0) << "paused time counts nothing";
     job.ResumeTapeRecording();
     ASSERT_TRUE(testing::waitUntil([&] { return job.GetState() == JOB_FINISHED; }));
-    EXPECT_EQ(job.GetDuration(), 57 * 400'000);
+    EXPECT_EQ(job.GetDuration(), 67 * 400'000);
     ASSERT_EQ(observer.failures().size(), 1u);
     EXPECT_NE(observer.failures().front().find("bad.avi"), std::string::npos) << observer.failures().front();
     const std::uint64_t recordedAtEnd = device.framesRecorded();
@@ -173,20 +176,6 @@ TEST(PrintJob, start_errors_name_what_is_missing)
         job.StopJob();
         EXPECT_EQ(job.GetState(), JOB_IDLE);
     }
-}
-
-TEST(FileList, items_in_their_order_matches_sorted_without_regard_to_case)
-{
-    const test::ScratchDir dir("print-expand");
-    for (const char* name : {"c.avi", "B.avi", "a.avi", "D.AVI", "[x].avi"})
-        std::ofstream(dir.file(name)) << "x";
-    std::filesystem::create_directory(dir.path() / "folder.avi");
-    const std::vector<std::string> files =
-        ExpandFileList(dir.file("c.avi") + "|" + dir.file("*.avi") + "|" + dir.file("[x].avi") + "|" + dir.file("*.AVI"));
-    const std::vector<std::string> expected = {dir.file("c.avi"), dir.file("[x].avi"), dir.file("a.avi"),
-                                               dir.file("B.avi"), dir.file("c.avi"), dir.file("[x].avi"),
-                                               dir.file("D.AVI")};  // "[" lies before the letters
-    EXPECT_EQ(files, expected) << "a folder is no file; a name with brackets is taken as it is";
 }
 
 }  // namespace
