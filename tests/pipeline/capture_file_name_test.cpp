@@ -34,10 +34,7 @@ TEST(CaptureFileName, numbers_against_existing_files)
     };
     const std::vector<Case> cases = {
         {"first file of width 2", {}, 2, kStem + ".00.avi"},
-        {"after 00 to 07",
-         {kStem + ".00.avi", kStem + ".01.avi", kStem + ".02.avi", kStem + ".03.avi", kStem + ".04.avi", kStem + ".05.avi",
-          kStem + ".06.avi", kStem + ".07.avi"},
-         2, kStem + ".08.avi"},
+        {"after 00 and 01", {kStem + ".00.avi", kStem + ".01.avi"}, 2, kStem + ".02.avi"},
         {"after 99 comes 100", {kStem + ".99.avi"}, 2, kStem + ".100.avi"},
         {"wider number wins over larger", {kStem + ".100.avi", kStem + ".99.avi"}, 2, kStem + ".101.avi"},
         {"narrower than width ignored", {kStem + ".7.avi"}, 2, kStem + ".00.avi"},
@@ -104,12 +101,8 @@ TEST(CaptureFileName, time_zero_or_below_names_after_now)
     for (const std::int64_t time : {std::int64_t{0}, std::int64_t{-1}}) {
         const std::time_t before = std::time(nullptr);
         const std::string name = MakeCaptureFileName(dir.file("clip"), "%s", 0, time);
-        const std::time_t after = std::time(nullptr);
-        const std::string prefix = dir.file("clip.");
-        ASSERT_TRUE(name.starts_with(prefix)) << name;
-        const long long seconds = std::stoll(name.substr(prefix.size()));
-        EXPECT_GE(seconds, before);
-        EXPECT_LE(seconds, after);
+        const long long seconds = std::stoll(name.substr(dir.file("clip.").size()));
+        EXPECT_TRUE(before <= seconds && seconds <= std::time(nullptr)) << name;
     }
 }
 

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
+#include <future>
 #include <vector>
 
 namespace vantrel::pipeline {
@@ -40,22 +40,19 @@ TEST(ConcurrentAnalysis, two_threads_get_the_records_one_thread_gets)
     ASSERT_TRUE(alone.back().starts_with("-1 ")) << alone.back();
     ASSERT_FALSE(alone.front().starts_with("-1 ")) << alone.front();
 
-    auto run = [&](std::size_t offset, int* mismatches) {
+    // The capture worker and the analysis thread, each starting at its own frame.
+    auto mismatchesFrom = [&](std::size_t offset) {
+        int mismatches = 0;
         for (int round = 0; round < 200; ++round) {
-            for (std::size_t i = 0; i < frames.size(); ++i) {
-                const std::size_t index = (i + offset) % frames.size();
-                *mismatches += analysed(frames[index]) != alone[index];
-            }
+            for (std::size_t i = 0; i < frames.size(); ++i)
+                mismatches += analysed(frames[(i + offset) % frames.size()]) != alone[(i + offset) % frames.size()];
         }
+        return mismatches;
     };
-    int captureMismatches = 0;
-    int analysisMismatches = 0;
-    {
-        std::jthread captureWorker(run, 0, &captureMismatches);
-        std::jthread analysisThread(run, frames.size() / 2, &analysisMismatches);
-    }
-    EXPECT_EQ(captureMismatches, 0);
-    EXPECT_EQ(analysisMismatches, 0);
+    auto captureWorker = std::async(std::launch::async, mismatchesFrom, 0);
+    auto analysisThread = std::async(std::launch::async, mismatchesFrom, frames.size() / 2);
+    EXPECT_EQ(captureWorker.get(), 0);
+    EXPECT_EQ(analysisThread.get(), 0);
 }
 
 }  // namespace

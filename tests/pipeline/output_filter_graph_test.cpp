@@ -31,16 +31,17 @@ struct CollectedBuffer {
 // A fakesink at the end of a writing graph that keeps every buffer.
 class Collector {
 public:
-    explicit Collector(GstElement* fakeSink)
+    explicit Collector(GstElement* fakeSink) : sink(fakeSink)
     {
-        g_object_set(fakeSink, "signal-handoffs", TRUE, nullptr);
-        g_signal_connect(fakeSink, "handoff", G_CALLBACK(&Collector::onHandoff), this);
+        g_object_set(sink, "signal-handoffs", TRUE, nullptr);
+        g_signal_connect(sink, "handoff", G_CALLBACK(&Collector::onHandoff), this);
     }
     std::vector<CollectedBuffer> buffers() const
     {
         std::lock_guard lock(m_mutex);
         return m_buffers;
     }
+    GstElement* const sink;
 
 private:
     static void onHandoff(GstElement*, GstBuffer* buffer, GstPad*, Collector* self)
@@ -59,16 +60,15 @@ const CMediaType kDvType{"video/x-dv, systemstream=(boolean)true", 144000};
 // COutputFilterGraph ! fakesink, the fakesink collecting what arrives.
 class CollectedWritingGraph : public COutputFilterGraph {
 public:
-    CollectedWritingGraph(long bufferCount, bool isSinkSync = false) : COutputFilterGraph(kDvType, bufferCount)
+    CollectedWritingGraph(long bufferCount, bool isSinkSync = false)
+        : COutputFilterGraph(kDvType, bufferCount), collector(AddElement("fakesink", "collector"))
     {
-        GstElement* sink = AddElement("fakesink", "collector");
-        g_object_set(sink, "sync", isSinkSync ? TRUE : FALSE, nullptr);
-        Link(OutputElement(), sink);
-        collector.emplace(sink);
+        g_object_set(collector.sink, "sync", isSinkSync ? TRUE : FALSE, nullptr);
+        Link(OutputElement(), collector.sink);
     }
     ~CollectedWritingGraph() override { CDShowGraph::Stop(); }
 
-    std::optional<Collector> collector;
+    Collector collector;
 };
 
 // A frame longer than the buffers is cut to their size; a shorter (NTSC) one stays whole.
@@ -95,7 +95,7 @@ TEST(OutputFilterGraph, frames_arrive_bit_exact_and_stamped_on_the_holders_own_c
         graph.DeliverEndOfStream();
         ASSERT_EQ(graph.WaitForCompletion(5000ms), Completion::Finished) << "count " << bufferCount;
 
-        const auto buffers = graph.collector->buffers();
+        const auto buffers = graph.collector.buffers();
         ASSERT_EQ(buffers.size(), frames.size());
         for (std::size_t i = 0; i < frames.size(); ++i) {
             EXPECT_TRUE(buffers[i].bytes == frames[i]) << "frame " << i << " count " << bufferCount;
