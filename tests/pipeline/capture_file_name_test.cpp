@@ -17,11 +17,6 @@ namespace {
 
 constexpr std::int64_t kDecember4th2005At2046Utc = 1133729160;  // Sunday 4 December 2005 20:46:00 UTC
 
-void touch(const std::string& path)
-{
-    std::ofstream(path) << "x";
-}
-
 const std::string kStem = "clip.05-12-04_20-46";
 
 TEST(CaptureFileName, numbers_against_existing_files)
@@ -55,7 +50,7 @@ TEST(CaptureFileName, numbers_against_existing_files)
     for (const Case& c : cases) {
         const test::ScratchDir dir("capture-naming");
         for (const std::string& existing : c.existing)
-            touch(dir.file(existing));
+            std::ofstream(dir.file(existing)) << "x";
         EXPECT_EQ(MakeCaptureFileName(dir.file("clip"), kDefaultNameFormat, c.width, kDecember4th2005At2046Utc),
                   dir.file(c.expected))
             << c.name;
@@ -73,9 +68,7 @@ TEST(CaptureFileName, date_part_in_local_time_and_bases_of_every_shape)
         std::string existing;  // a file there before, if any
     };
     const std::vector<Case> cases = {
-        {"UTC", "clip", "%y-%m-%d_%H-%M", testsupport::kUtc, "clip.05-12-04_20-46.00.avi", ""},
         {"Berlin winter", "clip", "%y-%m-%d_%H-%M", testsupport::kBerlin, "clip.05-12-04_21-46.00.avi", ""},
-        {"working name", "clip", "~%y-%m-%d_%H-%M", testsupport::kUtc, "clip.~05-12-04_20-46.00.avi", ""},
         {"empty date leaves the base", "clip", "", testsupport::kUtc, "clip.00.avi", ""},
         {"long year", "clip", "%Y%m%d", testsupport::kUtc, "clip.20051204.00.avi", ""},
         {"folder only: capture, no hidden file", "", "%y-%m-%d_%H-%M", testsupport::kUtc, "capture.05-12-04_20-46.00.avi", ""},
@@ -84,7 +77,7 @@ TEST(CaptureFileName, date_part_in_local_time_and_bases_of_every_shape)
     for (const Case& c : cases) {
         const test::ScratchDir dir("capture.date");
         if (!c.existing.empty())
-            touch(dir.file(c.existing));
+            std::ofstream(dir.file(c.existing)) << "x";
         const testsupport::ScopedTimeZone zone(c.zone);
         EXPECT_EQ(MakeCaptureFileName(dir.file(c.base), c.format, 2, kDecember4th2005At2046Utc), dir.file(c.expected))
             << c.name;

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Capture jobs end to end: the virtual camcorder plays a generated tape into the job, which splits
 // it into files at the clock's jumps and every N frames, named after the recording time.
-#include "support/scoped_env.h"
 #include "job_test_support.h"
 #include "support/scratch_dir.h"
 

@@ -37,8 +37,6 @@ TEST(ConcurrentAnalysis, two_threads_get_the_records_one_thread_gets)
     std::vector<std::string> alone;
     for (const auto& frame : frames)
         alone.push_back(analysed(frame));
-    ASSERT_TRUE(alone.back().starts_with("-1 ")) << alone.back();
-    ASSERT_FALSE(alone.front().starts_with("-1 ")) << alone.front();
 
     // The capture worker and the analysis thread, each starting at its own frame.
     auto mismatchesFrom = [&](std::size_t offset) {

@@ -43,7 +43,7 @@ TEST(FireWireCamcorder, transport_capture_and_print_round)
         testing::DeviceCaptureGraph graph(*device);
         graph.Start(&sink);
         send(&mediagraph::CDeviceControl::Play, "Play");
-        EXPECT_TRUE(testing::waitUntil([&] { return sink.frames().size() >= 75; }, 20s)) << "three seconds within twenty";
+        EXPECT_TRUE(testing::waitUntil([&] { return sink.count() >= 75; }, 20s)) << "three seconds within twenty";
         send(&mediagraph::CDeviceControl::Pause, "Pause");
         send(&mediagraph::CDeviceControl::Stop, "Stop");
         graph.Stop();
@@ -52,6 +52,8 @@ TEST(FireWireCamcorder, transport_capture_and_print_round)
     const auto frames = sink.frames();
     ASSERT_GE(frames.size(), 75u);
     for (const auto& frame : frames) {
+        if (!frame.hadData)
+            continue;  // the end of the stream
         const bool isWhole = frame.bytes.size() == 144000 || frame.bytes.size() == 120000;
         const bool isStamped = frame.duration == 400000 || frame.duration == 333667 || frame.duration == 333666;
         ASSERT_TRUE(isWhole && (std::to_integer<unsigned>(frame.bytes[0]) & 0xe0u) == 0 && isStamped)

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -141,7 +140,6 @@ TEST(FrameRing, keeps_frames_up_to_slot_size_plus_four_refuses_longer_ones_and_r
     EXPECT_FALSE(ring.isMoreThanHalfFull());
     ring.Put(0, &byte, 1);
     EXPECT_TRUE(ring.isMoreThanHalfFull());   // 501
-    EXPECT_DOUBLE_EQ(ring.fillLevelPercent(), 501 * 100.0 / 1001);
     while (ring.count() < 1000) ring.Put(0, &byte, 1);
     EXPECT_NEAR(ring.fillLevelPercent(), 99.9000999, 1e-7);
 

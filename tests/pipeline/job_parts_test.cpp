@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The pieces of the jobs on their own: capture files and their names on closing, the preview's
 // layout and thread, the DV output's start errors.
-#include "support/scoped_env.h"
 #include "job_test_support.h"
 #include "pipeline/avi_writer_graph.h"
 #include "pipeline/dv_out_graph.h"
-#include "pipeline/input_filter_graph.h"
 #include "pipeline/preview_graph.h"
 #include "support/scratch_dir.h"
 #include "support/synthetic_dv_frame.h"

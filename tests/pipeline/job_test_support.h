@@ -76,7 +76,6 @@ inline bool waitUntil(const std::function<bool()>& condition, std::chrono::milli
     while (!condition()) {
         if (std::chrono::steady_clock::now() > end)
             return false;
-        std::this_thread::yield();
         std::this_thread::sleep_for(std::chrono::milliseconds(2));  // polling interval of the wait, not a delay
     }
     return true;
@@ -168,6 +167,11 @@ public:
     {
         std::lock_guard lock(m_mutex);
         return m_frames;
+    }
+    std::size_t count() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_frames.size();
     }
 
 private:

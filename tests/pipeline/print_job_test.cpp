@@ -2,7 +2,6 @@
 // Print-to-tape jobs end to end: a file list goes to the virtual camcorder's tape, in order and
 // without a gap; paused sends the first frame, finished the last; errors end the job cleanly.
 #include "job_test_support.h"
-#include "pipeline/file_list_source.h"
 #include "support/scratch_dir.h"
 
 #include <gtest/gtest.h>
