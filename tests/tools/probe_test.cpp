@@ -8,11 +8,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <random>
 #include <regex>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace vantrel::testsupport {
 namespace {
@@ -261,6 +265,49 @@ TEST(ProbeHostileFiles, frames_without_a_dif_header_are_named_and_flagged)
             << lines[3];
         EXPECT_NE(lines[2].find("\"error\":null"), std::string::npos) << lines[2];
     }
+}
+
+// A frame whose read fails (the file is cut while the probe reads it) gives its error and no
+// values in JSON. A one-page pipe holds the probe back at its first 64 KB of output (under 200
+// lines, its workers 64 frames ahead), well before the cut, until the cut is made.
+TEST(ProbeHostileFiles, a_frame_that_cannot_be_read_gives_its_error_and_nulls_in_json)
+{
+    std::string path = tape("shrinking.avi", {"--frames", "320", "--pictures", "1"});
+    const auto cut = framePayloads(readText(path)).at(300) - 8;
+    int fds[2];
+    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    ASSERT_GT(::fcntl(fds[0], F_SETPIPE_SZ, 4096), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::string program = probePath();
+    std::string json = "--json";
+    char* arguments[] = {program.data(), json.data(), path.data(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, program.c_str(), &actions, nullptr, arguments, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    std::string out(1, '\0');
+    ASSERT_EQ(::read(fds[0], out.data(), 1), 1) << "the probe has opened the file";
+    std::filesystem::resize_file(path, cut);
+    char buffer[65536];
+    for (ssize_t got; (got = ::read(fds[0], buffer, sizeof buffer)) > 0;) {
+        out.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fds[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    const auto lines = splitLines(out);
+    ASSERT_EQ(lines.size(), 320u);
+    EXPECT_TRUE(lines[299].ends_with("\"error\":null}")) << lines[299];
+    EXPECT_EQ(lines[300], "{\"file\":\"" + path +
+                              "\",\"frame\":300,\"timecode\":null,\"recorded\":null,\"shutter\":null,\"iris\":null,"
+                              "\"gain_db\":null,\"exposure\":null,\"white_balance_mode\":null,\"white_balance\":null,"
+                              "\"focus\":null,\"error\":\"cannot be read: the file ends at byte " +
+                              std::to_string(cut) + ", before 480 bytes wanted at byte " + std::to_string(cut + 8) +
+                              "\"}");  // the header, subcode and VAUX blocks of its first sequence
 }
 
 // Random bytes over the packs of every sequence: whatever the probe shows is a real time and date.
