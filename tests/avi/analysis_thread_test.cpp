@@ -4,6 +4,7 @@
 #include "avi/analysis_thread.h"
 #include "avi/avi_test_files.h"
 #include "avi/batch_reader.h"
+#include "avi/frame_batch_analyser.h"
 #include "avi/frame_store.h"
 #include "dv/pack_decoders.h"
 #include "support/records.h"
@@ -13,10 +14,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
+#include <numeric>
 #include <random>
 #include <string>
+#include <sys/mman.h>
+#include <thread>
+#include <unistd.h>
 
 namespace vantrel::avi {
 namespace {
@@ -153,10 +160,11 @@ struct ReadSetup {
     std::size_t workers;
 };
 
+const char* backendName(ReadBackend backend) { return backend == ReadBackend::IoUring ? "io_uring" : "pread"; }
+
 std::string setupName(const ReadSetup& setup)
 {
-    return std::string(setup.backend == ReadBackend::IoUring ? "io_uring_" : "pread_") + std::to_string(setup.workers) +
-           "_workers";
+    return std::string(backendName(setup.backend)) + "_" + std::to_string(setup.workers) + "_workers";
 }
 
 void PrintTo(const ReadSetup& setup, std::ostream* out)
@@ -224,6 +232,58 @@ INSTANTIATE_TEST_SUITE_P(Setups, AnalysisReads,
                          testing::Values(ReadSetup{ReadBackend::IoUring, 1}, ReadSetup{ReadBackend::IoUring, 2},
                                          ReadSetup{ReadBackend::Pread, 1}, ReadSetup{ReadBackend::Pread, 2}),
                          [](const auto& info) { return setupName(info.param); });
+
+// The batch reader on a file out of the page cache.
+class BatchReads : public testing::TestWithParam<ReadBackend> {};
+
+// Whether the page of `path` at `offset` is in the page cache (mincore, not the code under test).
+bool isCached(const std::string& path, std::uint64_t offset)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const auto page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    void* map = ::mmap(nullptr, page, PROT_READ, MAP_SHARED, fd, static_cast<off_t>(offset / page * page));
+    unsigned char resident = 0;
+    const bool isMapped = map != MAP_FAILED && ::mincore(map, page, &resident) == 0;
+    if (map != MAP_FAILED) ::munmap(map, page);
+    ::close(fd);
+    return isMapped && (resident & 1) != 0;
+}
+
+// From the disk the pieces of a batch lie too far apart for the kernel's readahead: the analyser
+// has it read the span ahead whole (beyond the kernel's own window), and the records stay right.
+TEST_P(BatchReads, a_file_out_of_the_page_cache_is_read_ahead_and_gives_the_records_of_whole_frames)
+{
+    const std::string name = std::string("cold_") + backendName(GetParam()) + ".avi";
+    const auto file = testsupport::openWritten(name, testsupport::palFrames(140));
+    const std::string path = testsupport::testPath(name).string();
+    const std::uint64_t ahead = file->reader().sample(file->streamIndex(), 120).offsetBytes;  // 15 MB past the batch
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ::fdatasync(fd);
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    ::close(fd);
+    if (isCached(path, 0) || isCached(path, ahead)) GTEST_SKIP() << "the file system keeps this file in memory";
+
+    FrameBatchAnalyser analyser(GetParam());
+    std::array<std::size_t, FrameBatchAnalyser::kBatchFrames> frames{};
+    std::iota(frames.begin(), frames.end(), std::size_t{0});
+    std::array<dv::DVFrameInfo, FrameBatchAnalyser::kBatchFrames> records{};
+    std::array<dv::DVFrameInfo*, FrameBatchAnalyser::kBatchFrames> recordPointers{};
+    for (std::size_t i = 0; i < records.size(); ++i) recordPointers[i] = &records[i];
+    std::array<FrameBatchAnalyser::FrameOutcome, FrameBatchAnalyser::kBatchFrames> outcomes{};
+    analyser.analyse(*file, frames, recordPointers, outcomes);
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        EXPECT_TRUE(outcomes[i].isRead) << i;
+        EXPECT_TRUE(testsupport::sameRecord(records[i], wholeFrameRecord(*file, i))) << i;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!isCached(path, ahead) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));  // polling the page cache, no event to wait on
+    }
+    EXPECT_TRUE(isCached(path, ahead)) << "the span ahead is read";
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, BatchReads, testing::Values(ReadBackend::IoUring, ReadBackend::Pread),
+                         [](const auto& info) { return std::string(backendName(info.param)); });
 
 }  // namespace
 }  // namespace vantrel::avi

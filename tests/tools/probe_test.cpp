@@ -8,9 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <random>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace vantrel::testsupport {
 namespace {
@@ -194,6 +198,53 @@ TEST(ProbeHostileFiles, frames_without_a_dif_header_are_named_and_flagged)
         EXPECT_NE(lines[3].find("\"timecode\":null,\"recorded\":null,"), std::string::npos) << "nothing invented";
         EXPECT_NE(lines[2].find("\"error\":null"), std::string::npos) << lines[2];
     }
+}
+
+// A frame whose read fails (the file is cut while the probe reads it) gives its error and no
+// values in JSON. A long name in a flood of notes fills a one-page stderr pipe: the probe waits
+// there, the file open and no frame read yet, until the cut is made.
+TEST(ProbeHostileFiles, a_frame_that_cannot_be_read_gives_its_error_and_nulls_in_json)
+{
+    std::string path = testPath("deep").string();
+    ::mkdir(path.c_str(), 0700);
+    for (int level = 0; level < 8; ++level) ::mkdir((path += "/" + std::string(200, 'd')).c_str(), 0700);
+    path += "/shrinking.avi";
+    std::string bytes = readText(tape("shrinking.avi", {"--frames", "12"}));
+    const auto cut = framePayloads(bytes).at(10) - 8;
+    for (int i = 0; i < 100; ++i) bytes += std::string("RIFF\x04\0\0\0AVIX", 12);
+    ASSERT_TRUE(writeBytes(path, std::as_bytes(std::span(bytes.data(), bytes.size()))));
+    const std::string json = testPath("out.json").string();
+    int fds[2];
+    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    ASSERT_GT(::fcntl(fds[0], F_SETPIPE_SZ, 4096), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, json.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+    std::string program = probePath();
+    std::string option = "--json";
+    char* arguments[] = {program.data(), option.data(), path.data(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, program.c_str(), &actions, nullptr, arguments, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    char buffer[4096];
+    ASSERT_EQ(::read(fds[0], buffer, 1), 1) << "the probe has opened the file";
+    std::filesystem::resize_file(path, cut);
+    while (::read(fds[0], buffer, sizeof buffer) > 0) continue;
+    ::close(fds[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    const auto lines = splitLines(readText(json));
+    ASSERT_EQ(lines.size(), 12u);
+    EXPECT_TRUE(lines[9].ends_with("\"error\":null}")) << lines[9];
+    EXPECT_EQ(lines[10], "{\"file\":\"" + path +
+                             "\",\"frame\":10,\"timecode\":null,\"recorded\":null,\"shutter\":null,\"iris\":null,"
+                             "\"gain_db\":null,\"exposure\":null,\"white_balance_mode\":null,\"white_balance\":null,"
+                             "\"focus\":null,\"error\":\"cannot be read: the file ends at byte " +
+                             std::to_string(cut) + ", before 480 bytes wanted at byte " + std::to_string(cut + 8) +
+                             "\"}");  // the header, subcode and VAUX blocks of its first sequence
 }
 
 // A full disk: the reason once, nothing more read, exit 2; whether the output fails at the last
