@@ -170,8 +170,15 @@ bool ReadOnlyFile::isInPageCache(std::uint64_t offset) const noexcept
 
 void ReadOnlyFile::readAhead(std::uint64_t offset, std::uint64_t bytes) const noexcept
 {
-    if (offset > static_cast<std::uint64_t>(INT64_MAX) || bytes > static_cast<std::uint64_t>(INT64_MAX)) return;
-    ::posix_fadvise(m_fd, static_cast<off_t>(offset), static_cast<off_t>(bytes), POSIX_FADV_WILLNEED);
+    constexpr auto kMaxOffset = static_cast<std::uint64_t>(INT64_MAX);
+    if (offset > kMaxOffset || bytes > kMaxOffset - offset) return;
+    // The kernel reads at most its readahead size for one piece of advice (128 KB on many disks)
+    // and drops the rest without a word: the span goes in steps of that size.
+    constexpr std::uint64_t kStepBytes = 128 * 1024;
+    for (std::uint64_t done = 0; done < bytes; done += kStepBytes) {
+        ::posix_fadvise(m_fd, static_cast<off_t>(offset + done), static_cast<off_t>(std::min(kStepBytes, bytes - done)),
+                        POSIX_FADV_WILLNEED);
+    }
 }
 
 void ReadOnlyFile::readEachPiece(std::span<const ReadPiece> pieces, std::span<bool> isPieceRead) const

@@ -29,7 +29,7 @@ void OrderedAnalysis::work(std::size_t worker)
     avi::FrameBatchAnalyser analyser;
     std::array<std::size_t, kBatchFrames> frames{};
     std::array<dv::DVFrameInfo*, kBatchFrames> records{};
-    std::array<avi::FrameBatchAnalyser::FrameOutcome, kBatchFrames> outcomes{};
+    std::array<avi::FrameBatchAnalyser::FrameOutcome, avi::FrameBatchAnalyser::kBatchFrames> outcomes{};
     const dv::VideoSystem system = m_file.videoSystem();
     for (std::size_t number = worker; number < m_batches; number += m_workerCount) {
         Slot& slot = slotOf(number);
@@ -46,15 +46,17 @@ void OrderedAnalysis::work(std::size_t worker)
             frames[k] = batch.firstFrame + k;
             records[k] = &batch.frames[k].record;
         }
-        analyser.analyse(m_file, std::span<const std::size_t>(frames.data(), batch.count),
-                         std::span<dv::DVFrameInfo* const>(records.data(), batch.count),
-                         std::span<avi::FrameBatchAnalyser::FrameOutcome>(outcomes.data(), batch.count));
-        for (std::size_t k = 0; k < batch.count; ++k) {
-            Frame& frame = batch.frames[k];
-            frame.isRead = outcomes[k].isRead;
-            frame.hasDifHeader = outcomes[k].hasDifHeader;
-            frame.frameBytes = outcomes[k].frameBytes;
-            frame.timecode = frame.isRead ? dv::DecodeTimeCode(outcomes[k].analysedBytes, system) : std::nullopt;
+        for (std::size_t first = 0; first < batch.count; first += avi::FrameBatchAnalyser::kBatchFrames) {
+            const std::size_t count = std::min(avi::FrameBatchAnalyser::kBatchFrames, batch.count - first);
+            analyser.analyse(m_file, std::span<const std::size_t>(frames.data() + first, count),
+                             std::span<dv::DVFrameInfo* const>(records.data() + first, count), outcomes);
+            for (std::size_t k = 0; k < count; ++k) {  // the analysed bytes last until the next call
+                Frame& frame = batch.frames[first + k];
+                frame.isRead = outcomes[k].isRead;
+                frame.hasDifHeader = outcomes[k].hasDifHeader;
+                frame.frameBytes = outcomes[k].frameBytes;
+                frame.timecode = frame.isRead ? dv::DecodeTimeCode(outcomes[k].analysedBytes, system) : std::nullopt;
+            }
         }
         {
             std::lock_guard lock(m_mutex);

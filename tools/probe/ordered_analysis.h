@@ -24,7 +24,9 @@ namespace vantrel::probe {
 // frame order and gives each slot back when it has printed it. Nothing is allocated per frame.
 class OrderedAnalysis {
 public:
-    static constexpr std::size_t kBatchFrames = avi::FrameBatchAnalyser::kBatchFrames;
+    // A hand-over between threads costs about as much as reading a few frames: the caller gets
+    // several of the analyser's batches at a time.
+    static constexpr std::size_t kBatchFrames = 4 * avi::FrameBatchAnalyser::kBatchFrames;
 
     // What the caller needs of one frame, copied out of the analyser's buffers.
     struct Frame {
