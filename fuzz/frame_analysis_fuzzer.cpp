@@ -15,31 +15,22 @@
 
 namespace {
 
-// Zeroed first, padding included, so that records compare byte for byte.
-vantrel::dv::DVFrameInfo recordOf(std::span<const std::byte> frame, vantrel::dv::VideoSystem system)
-{
-    vantrel::dv::DVFrameInfo info;
-    std::memset(&info, 0, sizeof info);
-    vantrel::dv::AnalyseFrame(frame, system, info);
-    return info;
-}
-
-bool sameRecord(const vantrel::dv::DVFrameInfo& a, const vantrel::dv::DVFrameInfo& b)
-{
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
 // When SequencesDecidingAnalysis gives n, the first n sequences analyse exactly like the whole
 // frame and the first n - 1 do not: every search made its hit, the last of them in sequence n - 1.
+// Records are zeroed first, padding included, so that they compare byte for byte.
 void checkDecidingSequences(std::span<const std::byte> frame, vantrel::dv::VideoSystem system)
 {
     using namespace vantrel::dv;
     const auto count = SequencesDecidingAnalysis(frame, system);
     if (!count) return;
     if (*count == 0 || *count > searchableSequences(frame, system)) __builtin_trap();
-    const auto whole = recordOf(frame, system);
-    if (!sameRecord(recordOf(frame.first(*count * kSequenceBytes), system), whole)) __builtin_trap();
-    if (sameRecord(recordOf(frame.first((*count - 1) * kSequenceBytes), system), whole)) __builtin_trap();
+    DVFrameInfo records[3];
+    std::memset(records, 0, sizeof records);
+    AnalyseFrame(frame, system, records[0]);
+    AnalyseFrame(frame.first(*count * kSequenceBytes), system, records[1]);
+    AnalyseFrame(frame.first((*count - 1) * kSequenceBytes), system, records[2]);
+    if (std::memcmp(&records[0], &records[1], sizeof records[0]) != 0) __builtin_trap();
+    if (std::memcmp(&records[0], &records[2], sizeof records[0]) == 0) __builtin_trap();
 }
 
 // A decoded frame's sample count stays between the fewest a frame of its rate holds and the

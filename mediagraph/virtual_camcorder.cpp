@@ -138,8 +138,9 @@ void CVirtualCamcorder::attachReceiver(IDvFrameReceiver* receiver)
 
 RecordOutcome CVirtualCamcorder::receiveFrame(std::span<const std::byte> frame)
 {
-    std::lock_guard lock(m_stateMutex);
+    std::unique_lock lock(m_stateMutex);
     ++m_framesReceived;
+    m_stateChanged.wait(lock, [&] { return !m_isIntakeHeld; });
     if (m_mode == ED_MODE_RECORD_FREEZE) return RecordOutcome::PausedDropped;
     if (m_mode != ED_MODE_RECORD) return RecordOutcome::NotRecording;
     const dv::VideoSystem frameSystem = videoSystemOfWholeFrame(frame);
@@ -228,6 +229,13 @@ void CVirtualCamcorder::dropNext(std::uint32_t count)
 {
     std::lock_guard lock(m_stateMutex);
     m_dropNext = count;
+}
+
+void CVirtualCamcorder::holdIntake(bool isHeld)
+{
+    std::lock_guard lock(m_stateMutex);
+    m_isIntakeHeld = isHeld;
+    m_stateChanged.notify_all();
 }
 
 std::string CVirtualCamcorder::lastError() const

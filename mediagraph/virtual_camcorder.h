@@ -126,6 +126,9 @@ public:
     // Test hooks: lose every n-th frame that would be sent (0: none), or the next count frames.
     void dropEvery(std::uint32_t n);
     void dropNext(std::uint32_t count);
+    // Test hook: while held, each frame reaching the DV input waits there (counted as received),
+    // so that a test can keep frames queued towards the camcorder across a mode change.
+    void holdIntake(bool isHeld);
 
     std::string lastError() const;  // the last write or read failure, empty if none
 
@@ -155,6 +158,7 @@ private:
     std::uint64_t m_droppedFrames = 0;
     std::uint32_t m_dropEvery = 0;
     std::uint32_t m_dropNext = 0;
+    bool m_isIntakeHeld = false;
     std::uint64_t m_framesOffered = 0;  // frames that would have been sent: counts for dropEvery
     std::string m_lastError;
 

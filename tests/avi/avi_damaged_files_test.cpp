@@ -41,36 +41,36 @@ TEST(AviDamagedFiles, a_file_with_one_defect_still_gives_its_frames)
 {
     struct Case {
         const char* name;
-        std::function<Bytes()> bytes;
+        Bytes bytes;                        // the file before the defect
+        std::function<void(Bytes&)> damage;
         std::size_t frames;
         IndexSource source;
         std::string note;  // in the notes
     };
+    const auto idx1Only = keepIndexes(written(), Kept::Idx1Only);
+    const auto noIndex = keepIndexes(written(), Kept::None);
     const auto avixHeader = findFourCC(writtenWithExtensionForm(), "AVIX") - 8;
+    Bytes flood = written();
+    const std::string emptyForm("RIFF\4\0\0\0AVIX", 12);
+    for (int i = 0; i < 20000; ++i) {
+        for (const char c : emptyForm) flood.push_back(static_cast<std::byte>(c));
+    }
     const Case cases[] = {
-        {"idx1 entry of the third frame points past the end", [] {
-             auto b = keepIndexes(written(), Kept::Idx1Only);
-             putU32(b, payloadOf(b, "idx1") + 16 * 2 + 8, 0x7FFFFFF0);
-             return b;
-         }, 5, IndexSource::Scan, "points past the end of the file"},
-        {"idx1 entry points inside a header", [] {
-             auto b = keepIndexes(written(), Kept::Idx1Only);
-             putU32(b, payloadOf(b, "idx1") + 8, 3);
-             return b;
-         }, 5, IndexSource::Scan, "points at no such chunk"},
-        {"RIFF size past the end", [] {
-             auto b = keepIndexes(written(), Kept::Idx1Only);
-             putU32(b, 4, static_cast<std::uint32_t>(b.size() * 3));
-             return b;
-         }, 5, IndexSource::LegacyIdx1, "RIFF"},
-        {"RIFF and movi sizes zero after an interrupted capture", [] {
-             auto b = keepIndexes(written(), Kept::None);
+        {"idx1 entry of the third frame points past the end", idx1Only,
+         [](Bytes& b) { putU32(b, payloadOf(b, "idx1") + 16 * 2 + 8, 0x7FFFFFF0); }, 5, IndexSource::Scan,
+         "points past the end of the file"},
+        {"idx1 entry points inside a header", idx1Only, [](Bytes& b) { putU32(b, payloadOf(b, "idx1") + 8, 3); }, 5,
+         IndexSource::Scan, "points at no such chunk"},
+        {"RIFF size past the end", idx1Only, [](Bytes& b) { putU32(b, 4, static_cast<std::uint32_t>(b.size() * 3)); }, 5,
+         IndexSource::LegacyIdx1, "RIFF"},
+        {"RIFF and movi sizes zero after an interrupted capture", noIndex,
+         [](Bytes& b) {
              putU32(b, 4, 0);
              putU32(b, findFourCC(b, "movi") - 4, 0);
-             return b;
-         }, 5, IndexSource::Scan, ""},
-        {"odd chunks with and without their pad byte", [] {
-             auto b = keepIndexes(written(), Kept::None);
+         },
+         5, IndexSource::Scan, ""},
+        {"odd chunks with and without their pad byte", noIndex,
+         [](Bytes& b) {
              Bytes unpadded(8 + 33), padded(8 + 7 + 1);
              putFourCC(unpadded, 0, "JUNK");
              putU32(unpadded, 4, 33);
@@ -78,62 +78,48 @@ TEST(AviDamagedFiles, a_file_with_one_defect_still_gives_its_frames)
              putU32(padded, 4, 7);
              insertIntoFirstMovie(b, frameChunkOffsets(b)[2], padded);
              insertIntoFirstMovie(b, frameChunkOffsets(b)[1], unpadded);
-             return b;
-         }, 5, IndexSource::Scan, ""},
-        {"garbage where the fourth chunk should start ends the scan", [] {
-             auto b = keepIndexes(written(), Kept::None);
-             b[frameChunkOffsets(b)[3]] = std::byte{0x01};
-             return b;
-         }, 3, IndexSource::Scan, "no chunk header"},
-        {"super index without the last AVIX form", [] {
-             auto b = keepIndexes(writtenAvi(frames(), {.maxRiffBytes = 400000}), Kept::OpenDmlOnly);
-             putU32(b, payloadOf(b, "indx") + 4, 2);  // nEntriesInUse: the first two forms only
-             return b;
-         }, 5, IndexSource::Scan, ""},
-        {"super index naming one standard index 32 times", [] {
-             auto b = written();
+         },
+         5, IndexSource::Scan, ""},
+        {"garbage where the fourth chunk should start ends the scan", noIndex,
+         [](Bytes& b) { b[frameChunkOffsets(b)[3]] = std::byte{0x01}; }, 3, IndexSource::Scan, "no chunk header"},
+        // nEntriesInUse: the first two forms only.
+        {"super index without the last AVIX form",
+         keepIndexes(writtenAvi(frames(), {.maxRiffBytes = 400000}), Kept::OpenDmlOnly),
+         [](Bytes& b) { putU32(b, payloadOf(b, "indx") + 4, 2); }, 5, IndexSource::Scan, ""},
+        {"super index naming one standard index 32 times", written(),
+         [](Bytes& b) {
              const auto indx = payloadOf(b, "indx");
              putU32(b, indx + 4, 32);
              for (std::size_t k = 1; k < 32; ++k) putU32(b, indx + 24 + 16 * k, u32At(b, indx + 24));
-             return b;
-         }, 5, IndexSource::OpenDml, ""},
-        {"cut inside the header of the AVIX form", [&] {
-             return Bytes(writtenWithExtensionForm().begin(), writtenWithExtensionForm().begin() + avixHeader + 6);
-         }, 3, IndexSource::LegacyIdx1, "the file ends at byte " + std::to_string(avixHeader + 6)},
-        {"a flood of 20000 empty AVIX forms: the notes are capped, the last counts the rest", [] {
-             auto b = written();
-             for (int i = 0; i < 20000; ++i) {
-                 for (const char c : {'R', 'I', 'F', 'F', '\4', '\0', '\0', '\0', 'A', 'V', 'I', 'X'}) {
-                     b.push_back(static_cast<std::byte>(c));
-                 }
-             }
-             return b;
-         }, 5, IndexSource::OpenDml, "19990 more notes"},
-        {"OpenDML base offset off by one", [] {
-             auto b = written();
-             putU32(b, payloadOf(b, "ix00") + 12, u32At(b, payloadOf(b, "ix00") + 12) + 1);
-             return b;
-         }, 5, IndexSource::LegacyIdx1, "the OpenDML index"},
-        {"OpenDML middle entry points into a frame", [] {
-             auto b = written();
-             putU32(b, payloadOf(b, "ix00") + 24 + 8 * 2, 5000);
-             return b;
-         }, 5, IndexSource::LegacyIdx1, "the OpenDML index"},
-        {"idx1 entries point into frame 0", [] {
-             auto b = keepIndexes(written(), Kept::Idx1Only);
+         },
+         5, IndexSource::OpenDml, ""},
+        {"cut inside the header of the AVIX form", writtenWithExtensionForm(), [&](Bytes& b) { b.resize(avixHeader + 6); },
+         3, IndexSource::LegacyIdx1, "the file ends at byte " + std::to_string(avixHeader + 6)},
+        {"a flood of 20000 empty AVIX forms: the notes are capped, the last counts the rest", flood, [](Bytes&) {}, 5,
+         IndexSource::OpenDml, "19990 more notes"},
+        {"OpenDML base offset off by one", written(),
+         [](Bytes& b) { putU32(b, payloadOf(b, "ix00") + 12, u32At(b, payloadOf(b, "ix00") + 12) + 1); }, 5,
+         IndexSource::LegacyIdx1, "the OpenDML index"},
+        {"OpenDML middle entry points into a frame", written(),
+         [](Bytes& b) { putU32(b, payloadOf(b, "ix00") + 24 + 8 * 2, 5000); }, 5, IndexSource::LegacyIdx1,
+         "the OpenDML index"},
+        {"idx1 entries point into frame 0", idx1Only,
+         [](Bytes& b) {
              for (std::uint32_t k = 1; k < 5; ++k) putU32(b, payloadOf(b, "idx1") + 16 * k + 8, 4 + 8 + 5000 + 16 * k);
-             return b;
-         }, 5, IndexSource::Scan, "idx1"},
-        {"idx1 names frame 0 five times", [] {
-             auto b = keepIndexes(written(), Kept::Idx1Only);
+         },
+         5, IndexSource::Scan, "idx1"},
+        {"idx1 names frame 0 five times", idx1Only,
+         [](Bytes& b) {
              const auto idx1 = payloadOf(b, "idx1");
              for (std::size_t k = 1; k < 5; ++k) putU32(b, idx1 + 16 * k + 8, u32At(b, idx1 + 8));
-             return b;
-         }, 5, IndexSource::Scan, "idx1"},
+         },
+         5, IndexSource::Scan, "idx1"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto path = writeTestFile("damaged.avi", c.bytes());
+        auto bytes = c.bytes;
+        c.damage(bytes);
+        const auto path = writeTestFile("damaged.avi", bytes);
         expectFrames(path, frames(), c.frames, c.source);
         auto reader = AviReader::open(path);
         ASSERT_TRUE(reader);

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <fcntl.h>
 #include <filesystem>
-#include <thread>
 #include <unistd.h>
 
 namespace vantrel::avi {
@@ -67,14 +66,9 @@ TEST(AviReaderIndexes, reads_every_frame_through_each_kind_of_index)
         ASSERT_TRUE(avi) << avi.error();
         EXPECT_EQ(avi->streamInfo().dwLength, 6u) << "the index counts, not the header";
         const auto& reader = avi->reader();
-        EXPECT_EQ(std::any_of(reader.notes().begin(), reader.notes().end(),
-                              [](const std::string& n) { return n.find("scanning") != std::string::npos; }),
-                  c.source == IndexSource::Scan);
-        ASSERT_EQ(reader.streams().size(), 2u);
-        EXPECT_EQ(reader.streams()[1].header.type, kAudioStream);
+        EXPECT_EQ(allNotes(reader.notes()).find("scanning") != std::string::npos, c.source == IndexSource::Scan);
         EXPECT_EQ(reader.sampleCount(1), 6u);
         EXPECT_EQ(reader.sample(1, 0).sizeBytes, 7680u);  // 1920 stereo 16-bit samples
-        EXPECT_EQ(reader.streams()[0].hasOpenDmlIndex, c.source == IndexSource::OpenDml);
     }
 }
 
@@ -154,8 +148,7 @@ TEST(AviStandardDecision, the_rate_or_else_the_dif_headers_choose_the_standard)
         EXPECT_EQ(avi->IsPAL(), c.result == Pal);
         EXPECT_EQ(avi->streamInfo().dwRate, c.rate);
         EXPECT_EQ(avi->streamInfo().dwScale, c.scale);
-        std::string notes;
-        for (const auto& note : avi->notes()) notes += note + "\n";
+        const auto notes = allNotes(avi->notes());
         EXPECT_TRUE(c.note ? notes.find(c.note) != std::string::npos : notes.empty()) << notes;
     }
 }
@@ -192,56 +185,6 @@ TEST(AviFrameReads, reads_the_whole_sample_whatever_the_suggested_buffer_and_nev
             EXPECT_EQ(buffer[*read], std::byte{0xEE}) << "read past the sample";
         }
     }
-}
-
-// The block read fills only the subcode and VAUX blocks of each sequence and the header block of
-// the first; the one-call read also copies the gaps between them, but nothing past the last VAUX
-// block of the frame's last sequence.
-TEST(AviFrameReads, metadata_reads_fill_the_subcode_and_vaux_blocks_and_stay_inside_the_frame)
-{
-    for (const bool isPal : {true, false}) {
-        SCOPED_TRACE(isPal ? "PAL" : "NTSC");
-        const auto frame =
-            (isPal ? SyntheticDvFrame::pal() : SyntheticDvFrame::ntsc()).withTimecode({1, 2, 3, 4}).bytes();
-        const auto system = isPal ? dv::VideoSystem::Pal625_50 : dv::VideoSystem::Ntsc525_60;
-        auto avi = OpenDVAvi(writeTestFile("metadata_span.avi", writtenAvi({frame}, {.system = system})));
-        ASSERT_TRUE(avi);
-        std::vector<std::byte> blocks(dv::kMaxFrameBytes, std::byte{0xEE});
-        std::vector<std::byte> span(dv::kMaxFrameBytes, std::byte{0xEE});
-        ASSERT_EQ(avi->readMetadataBlocks(0, blocks).value(), frame.size());
-        EXPECT_FALSE(avi->readMetadataBlocks(1, blocks));
-        EXPECT_FALSE(avi->readFrame(1, blocks));
-        ASSERT_EQ(avi->readMetadataSpan(0, span).value(), frame.size());
-        const std::size_t spanEnd = (frame.size() / dv::kSequenceBytes - 1) * dv::kSequenceBytes + 480;
-        for (std::size_t i = 0; i < span.size(); ++i) {
-            const std::size_t block = (i % dv::kSequenceBytes) / dv::kDifBlockBytes;
-            const bool isMetadata = i < frame.size() && (i < 80 || (block >= 1 && block <= 5));
-            ASSERT_EQ(blocks[i], isMetadata ? frame[i] : std::byte{0xEE}) << "byte " << i;
-            ASSERT_EQ(span[i], i < spanEnd ? frame[i] : std::byte{0xEE}) << "byte " << i;
-        }
-    }
-}
-
-TEST(AviFrameReads, two_threads_read_the_same_file_at_once)
-{
-    auto avi = OpenDVAvi(writeTestFile("threads.avi", writtenAvi(sixPalFrames())));
-    ASSERT_TRUE(avi);
-    std::atomic<int> mismatches{0};
-    auto readAll = [&](bool metadataOnly) {
-        std::vector<std::byte> buffer(dv::kMaxFrameBytes);
-        for (int round = 0; round < 20; ++round) {
-            for (std::size_t i = 0; i < avi->frameCount(); ++i) {
-                auto read = metadataOnly ? avi->readMetadataBlocks(i, buffer) : avi->readFrame(i, buffer);
-                const auto& frame = sixPalFrames()[i];
-                if (!read || buffer[dv::kSequenceBytes * 11 + 100] != frame[dv::kSequenceBytes * 11 + 100]) ++mismatches;
-            }
-        }
-    };
-    std::thread a(readAll, true);
-    std::thread b(readAll, false);
-    a.join();
-    b.join();
-    EXPECT_EQ(mismatches.load(), 0);
 }
 
 // Writes our writer's file to `path` with a hole of `hole` bytes (a 'JUNK' chunk) opening the movie
@@ -288,14 +231,11 @@ TEST(AviReaderLargeFiles, reads_the_last_frames_of_a_file_beyond_4_gb)
         ~RemovedAtEnd() { std::filesystem::remove(path); }
     } file;
     const auto written = writtenAvi(sixPalFrames(), {.maxRiffBytes = kTwoFramesARiff});
-    const auto lastChunk = frameChunkOffsets(written).back();
     for (const auto kept : {Kept::Both, Kept::None}) {
         writeWithHoles(keepIndexes(written, kept), file.path.string(), kHole);
         ASSERT_GT(std::filesystem::file_size(file.path), std::uint64_t{1} << 32);
+        // Frames read from offsets cut to 32 bits would be bytes of the holes or of other frames.
         expectFrames(file.path.string(), sixPalFrames(), 6, kept == Kept::Both ? IndexSource::OpenDml : IndexSource::Scan);
-        auto reader = AviReader::open(file.path.string());
-        ASSERT_TRUE(reader);
-        EXPECT_EQ(reader->sample(0, 5).offsetBytes, lastChunk + 2 * kHole + 8);
     }
 }
 

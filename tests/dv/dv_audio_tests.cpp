@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// DV audio: sample placement, 12-bit companding, error concealment (peers decode it in tests/peer).
+// DV audio: sample placement, 12-bit companding, error concealment, sample counts. Whole round
+// trips through our encoder and a peer's decoder (and back) are in tests/peer.
 #include "dv/dv_audio.h"
 
 #include <gtest/gtest.h>
@@ -10,33 +11,9 @@
 namespace vantrel::dv {
 namespace {
 
-struct AudioCase {
-    VideoSystem system;
-    std::uint32_t sampleRateHz;
-    AudioQuantisation quantisation;
-    const char* name;
-};
-
-const AudioCase kAudioCases[] = {
-    {VideoSystem::Pal625_50, 48000, AudioQuantisation::Linear16, "pal_48k"},
-    {VideoSystem::Pal625_50, 44100, AudioQuantisation::Linear16, "pal_44k"},
-    {VideoSystem::Pal625_50, 32000, AudioQuantisation::Linear16, "pal_32k"},
-    {VideoSystem::Pal625_50, 32000, AudioQuantisation::Nonlinear12, "pal_32k_12bit"},
-    {VideoSystem::Ntsc525_60, 48000, AudioQuantisation::Linear16, "ntsc_48k"},
-    {VideoSystem::Ntsc525_60, 44100, AudioQuantisation::Linear16, "ntsc_44k"},
-    {VideoSystem::Ntsc525_60, 32000, AudioQuantisation::Nonlinear12, "ntsc_32k_12bit"},
-};
-
 std::vector<std::byte> blankFrame(VideoSystem system)
 {
     return std::vector<std::byte>(frameBytes(system), std::byte{0xFF});
-}
-
-// What a decoder must give back for a sample: itself in 16-bit, its companded value in 12-bit.
-std::int16_t expectedAfterTape(std::int16_t sample, AudioQuantisation quantisation)
-{
-    if (sample == -32768) sample = -32767;
-    return quantisation == AudioQuantisation::Nonlinear12 ? expandFrom12Bit(compressTo12Bit(sample)) : sample;
 }
 
 TEST(DvAudioCompanding, expands_the_segment_edges_of_12_bit_codes)
@@ -49,17 +26,13 @@ TEST(DvAudioCompanding, expands_the_segment_edges_of_12_bit_codes)
 
 TEST(DvAudioCompanding, compresses_every_16_bit_sample_to_the_nearest_lower_code)
 {
-    int previousCode = -1;
     for (int v = 0; v <= 32767; ++v) {
         const auto code = compressTo12Bit(static_cast<std::int16_t>(v));
         ASSERT_LT(code, 0x800) << v;
-        const int back = expandFrom12Bit(code);
-        ASSERT_LE(back, v) << v;                       // truncates towards zero
-        ASSERT_GE(code, previousCode) << v;            // monotonic
-        if (code + 1 < 0x800) {
+        ASSERT_LE(expandFrom12Bit(code), v) << v;  // truncates towards zero, to the nearest code below
+        if (code < 0x7FF) {
             ASSERT_GT(expandFrom12Bit(static_cast<std::uint16_t>(code + 1)), v) << v;
         }
-        previousCode = code;
     }
     for (int v = -32768; v < 0; ++v) {
         const auto code = compressTo12Bit(static_cast<std::int16_t>(v));
@@ -72,30 +45,11 @@ TEST(DvAudioCompanding, compresses_every_16_bit_sample_to_the_nearest_lower_code
     }
 }
 
-TEST(DvAudioPlacement, puts_each_sample_where_the_shuffle_says)
+// Where 16-bit samples go, and the source pack, ffmpeg and GStreamer check in tests/peer; the
+// order of the 12-bit nibbles, which a round trip through our own decoder cannot show, is checked here.
+TEST(DvAudioPlacement, packs_two_12_bit_samples_into_three_bytes_in_their_shuffled_place)
 {
-    // PAL 48 kHz: left sample 1 lives in sequence 2, audio block 3, first slot; right sample 18 in
-    // sequence 6 (first of the second half), block 1; left sample 54 in the second slot of sequence 0 block 0.
-    auto frame = blankFrame(VideoSystem::Pal625_50);
-    std::vector<std::int16_t> stereo(2 * 1920, 0);
-    stereo[2 * 1] = 0x1234;
-    stereo[2 * 18 + 1] = 0x5678;
-    stereo[2 * 54] = -2;
-    ASSERT_TRUE(encodeAudio(frame, VideoSystem::Pal625_50, 48000, AudioQuantisation::Linear16, stereo));
-    const auto at = [&](std::size_t offset) { return static_cast<unsigned>(frame[offset]); };
-    EXPECT_EQ(at(audioBlockOffset(2, 3) + 8), 0x12u);
-    EXPECT_EQ(at(audioBlockOffset(2, 3) + 9), 0x34u);
-    EXPECT_EQ(at(audioBlockOffset(6, 1) + 8), 0x56u);
-    EXPECT_EQ(at(audioBlockOffset(6, 1) + 9), 0x78u);
-    EXPECT_EQ(at(audioBlockOffset(0, 0) + 10), 0xFFu);
-    EXPECT_EQ(at(audioBlockOffset(0, 0) + 11), 0xFEu);
-    // The source pack sits in block 3 of sequence 0: 1920 = 1896 + 24, 48 kHz, 16-bit, 50 fields.
-    EXPECT_EQ(at(audioBlockOffset(0, 3) + 3), 0x50u);
-    EXPECT_EQ(at(audioBlockOffset(0, 3) + 4) & 0x3Fu, 24u);
-    EXPECT_EQ(at(audioBlockOffset(0, 3) + 6) & 0x20u, 0x20u);
-    EXPECT_EQ(at(audioBlockOffset(0, 3) + 7) & 0x3Fu, 0u);
-    EXPECT_EQ(at(audioBlockOffset(1, 1) + 3), 0x51u);
-    // NTSC 12-bit: pair 1 in sequence 2, block 3; 3 bytes hold left, right and their low nibbles.
+    // NTSC 32 kHz: pair 1 in sequence 2, block 3; 3 bytes hold left, right and their low nibbles.
     auto ntsc = blankFrame(VideoSystem::Ntsc525_60);
     std::vector<std::int16_t> pairs(2 * 1068, 0);
     pairs[2] = 100;
@@ -105,34 +59,6 @@ TEST(DvAudioPlacement, puts_each_sample_where_the_shuffle_says)
     EXPECT_EQ(ntscAt(audioBlockOffset(2, 3) + 8), 0x06u);
     EXPECT_EQ(ntscAt(audioBlockOffset(2, 3) + 9), 0xF9u);
     EXPECT_EQ(ntscAt(audioBlockOffset(2, 3) + 10), 0x4Cu);
-}
-
-TEST(DvAudioRoundTrip, decodes_what_it_encoded_for_every_rate_and_system)
-{
-    std::vector<std::int16_t> stereo;
-    std::vector<std::int16_t> decoded(kMaxStereoSamplesPerFrame);
-    for (const auto& c : kAudioCases) {
-        SCOPED_TRACE(c.name);
-        const std::size_t minimum = minimumAudioSamples(c.system, c.sampleRateHz);
-        const std::size_t perBlock = c.quantisation == AudioQuantisation::Nonlinear12 ? 24 : 36;
-        const std::size_t capacity = perBlock * 9 * sequenceCount(c.system) / 2;
-        for (std::size_t count : {minimum, nominalAudioSamples(c.system, c.sampleRateHz, 3), std::min(minimum + 63, capacity)}) {
-            // Distinct values everywhere prove that no two samples share a slot.
-            stereo.assign(2 * count, 0);
-            for (std::size_t i = 0; i < stereo.size(); ++i) stereo[i] = static_cast<std::int16_t>(i * 7 - 12000);
-            auto frame = blankFrame(c.system);
-            ASSERT_TRUE(encodeAudio(frame, c.system, c.sampleRateHz, c.quantisation, stereo));
-            auto result = decodeAudio(frame, c.system, decoded);
-            ASSERT_TRUE(result) << describe(result.error().code);
-            EXPECT_EQ(result->format.sampleRateHz, c.sampleRateHz);
-            EXPECT_EQ(result->format.quantisation, c.quantisation);
-            ASSERT_EQ(result->format.samplesPerChannel, count);
-            EXPECT_EQ(result->concealedSamples, 0u);
-            for (std::size_t i = 0; i < stereo.size(); ++i) {
-                ASSERT_EQ(decoded[i], expectedAfterTape(stereo[i], c.quantisation)) << "sample " << i;
-            }
-        }
-    }
 }
 
 TEST(DvAudioConcealment, bridges_error_samples_with_a_straight_line)

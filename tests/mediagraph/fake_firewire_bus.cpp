@@ -19,29 +19,25 @@ namespace {
 constexpr int kPacketsPerIteration = 25;  // one DIF sequence of a frame per event
 constexpr int kBroadcastChannel = 63;
 
-// The header block of DIF sequence 0 starts every frame: section type 0, sequence 0, block 0.
-bool startsFrame(std::span<const unsigned char> payload)
-{
-    return (payload[0] & 0xE0u) == 0 && (payload[1] >> 4) == 0 && payload[2] == 0;
-}
-
 }  // namespace
 
 class FakeFireWireBus::Handle : public IFireWireHandle {
 public:
     explicit Handle(FakeFireWireBus& bus) : m_bus(bus), m_eventFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
     {
-        std::lock_guard lock(m_bus.m_mutex);
-        m_generation = m_bus.m_generation;
-        m_bus.m_handles.insert(this);
-        m_bus.m_changed.notify_all();
+        m_bus.script([this](FakeBusState& state) {
+            m_generation = m_bus.m_generation;
+            m_bus.m_handles.push_back(this);
+            ++state.openHandles;
+        });
     }
     ~Handle() override
     {
         stopDvTransmit();
-        std::lock_guard lock(m_bus.m_mutex);
-        m_bus.m_handles.erase(this);
-        m_bus.m_changed.notify_all();
+        m_bus.script([this](FakeBusState& state) {
+            std::erase(m_bus.m_handles, this);
+            --state.openHandles;
+        });
         close(m_eventFd);
     }
 
@@ -50,81 +46,94 @@ public:
         ++m_pendingResets;
         signal();
     }
-    bool isTransmitting() const { return m_isTransmitting; }  // bus mutex held
-    void wake()                                                 // bus mutex held
-    {
-        if (m_isTransmitting)
-            signal();
-    }
 
     int nodeCount() override
     {
         std::lock_guard lock(m_bus.m_mutex);
-        return static_cast<int>(m_bus.m_nodes.size());
+        return static_cast<int>(m_bus.m_state.nodes.size());
     }
-    FireWireNodeId localNodeId() override
-    {
-        std::lock_guard lock(m_bus.m_mutex);
-        return static_cast<FireWireNodeId>(kLocalBusNodeBase | (m_bus.m_nodes.size() - 1));
-    }
+    FireWireNodeId localNodeId() override { return static_cast<FireWireNodeId>(kLocalBusNodeBase | (nodeCount() - 1)); }
     std::optional<FireWireRom> readRom(int node) override
     {
-        std::lock_guard lock(m_bus.m_mutex);
-        const FakeNode* found = nodeAt(node);
-        if (found == nullptr || !found->canReadRom)
-            return std::nullopt;
-        return FireWireRom{found->guid, found->label, found->isAvcUnit};
+        const auto found = nodeAt(node);
+        return found && found->canReadRom ? std::optional(FireWireRom{found->guid, found->label, found->isAvcUnit})
+                                          : std::nullopt;
     }
     std::optional<std::uint64_t> readGuid(int node) override
     {
-        std::lock_guard lock(m_bus.m_mutex);
-        const FakeNode* found = nodeAt(node);
-        return found != nullptr ? std::optional(found->guid) : std::nullopt;
+        const auto found = nodeAt(node);
+        return found ? std::optional(found->guid) : std::nullopt;
     }
     bool hasVcrSubunit(int node) override
     {
-        std::lock_guard lock(m_bus.m_mutex);
-        const FakeNode* found = nodeAt(node);
-        return found != nullptr && found->hasVcrSubunit;
+        const auto found = nodeAt(node);
+        return found && found->hasVcrSubunit;
     }
 
+    // Status: the output signal mode as the node declares it, and the deck's transport state, which
+    // turns to play after the queries a deck takes to thread the tape. Control: the scripted reply,
+    // else accepted, and the deck takes the command's mode.
     std::optional<std::uint32_t> avcTransaction(int node, std::uint32_t command) override
     {
+        const auto found = nodeAt(node);
         std::lock_guard lock(m_bus.m_mutex);
-        const FakeNode* found = nodeAt(node);
-        if (found == nullptr)
+        if (!found)
             return std::nullopt;
-        m_bus.m_commands[found->guid].push_back(command);
+        m_bus.m_state.commands[found->guid].push_back(command);
         m_bus.m_changed.notify_all();
-        const bool isStatus = (command & 0x0F000000u) == avc::kStatus;
-        return isStatus ? status(*found, command) : control(*found, command);
+        const std::uint32_t echo = command & 0x00FFFFFFu;
+        const std::uint8_t opcode = avc::opcode(command);
+        const std::uint8_t operand = avc::operand(command);
+        auto& deck = m_bus.m_decks.try_emplace(found->guid, avc::kOpWind, 0x60).first->second;
+        int& threading = m_bus.m_threadingQueries[found->guid];
+        if ((command & 0x0F000000u) == avc::kStatus) {
+            if (opcode == avc::kOpOutputSignalMode && found->outputSignalMode)
+                return avc::kStable | (echo & 0xFFFFFF00u) | *found->outputSignalMode;
+            if (opcode != avc::kOpTransportState)
+                return avc::kNotImplemented | echo;
+            if (threading > 0 && --threading == 0)
+                deck = {avc::kOpPlay, 0x75};
+            return avc::kStable | avc::kVcrSubunit | (std::uint32_t{deck.first} << 8) | deck.second;
+        }
+        const auto scripted = m_bus.m_state.replies.find({found->guid, static_cast<std::uint16_t>(opcode << 8 | operand)});
+        const AvcReply reply = scripted != m_bus.m_state.replies.end() ? scripted->second : AvcReply::Accepted;
+        if (reply == AvcReply::NoAnswer)
+            return std::nullopt;
+        if (reply == AvcReply::Accepted || reply == AvcReply::Interim) {
+            const bool isThreading = opcode == avc::kOpPlay && operand == 0x75 && deck.first != avc::kOpPlay;
+            threading = isThreading ? found->playQueriesBeforePlaying : 0;
+            deck = threading > 0 ? std::pair{avc::kOpWind, std::uint8_t{0x60}} : std::pair{opcode, operand};
+        }
+        constexpr std::uint32_t kCodes[] = {avc::kAccepted, avc::kRejected, avc::kInterim, avc::kNotImplemented};
+        return kCodes[static_cast<int>(reply)] | echo;
     }
 
+    // A new connection on the first free channel from 0, with DV bandwidth when asked for.
     int cmpConnect(FireWireNodeId output, FireWireNodeId input, CmpConnection& connection) override
     {
+        const auto from = nodeAt(output & 0x3f);
+        const auto to = nodeAt(input & 0x3f);
+        if (!from || !to || !from->hasPlugs || !to->hasPlugs)
+            return -1;
         std::lock_guard lock(m_bus.m_mutex);
-        return connect(output, input, connection, 0);
+        auto& held = m_bus.m_state.connections;
+        int channel = 0;
+        while (std::any_of(held.begin(), held.end(), [&](const FakeConnection& c) { return c.channel == channel; }))
+            ++channel;
+        const int bandwidth = connection.bandwidth != 0 ? kDvBandwidth : 0;
+        m_bus.m_state.freeBandwidth -= bandwidth;
+        held.push_back({from->guid, to->guid, channel, bandwidth});
+        connection = CmpConnection{0, 0, channel, bandwidth};
+        m_bus.m_changed.notify_all();
+        return channel;
     }
     int cmpReconnect(FireWireNodeId output, FireWireNodeId input, CmpConnection& connection) override
     {
-        std::lock_guard lock(m_bus.m_mutex);
-        auto held = find(output, input, connection.channel);
-        if (held == m_bus.m_connections.end())
-            return connect(output, input, connection, connection.channel);
-        held->isAwaitingRestore = false;
-        m_bus.m_changed.notify_all();
-        return held->channel;
+        return restoreOrEnd(output, input, connection.channel, false);
     }
     int cmpDisconnect(FireWireNodeId output, FireWireNodeId input, const CmpConnection& connection) override
     {
-        std::lock_guard lock(m_bus.m_mutex);
-        auto held = find(output, input, connection.channel);
-        if (held == m_bus.m_connections.end())
-            return -1;
-        m_bus.m_freeBandwidth += held->bandwidth;
-        m_bus.m_connections.erase(held);
-        m_bus.m_changed.notify_all();
-        return 0;
+        return restoreOrEnd(output, input, connection.channel, true) < 0 ? -1 : 0;
     }
 
     void setBusResetHandler(BusResetHandler handler) override { m_resetHandler = std::move(handler); }
@@ -137,10 +146,11 @@ public:
     bool startDvTransmit(bool, int channel, DvPayloadSource source) override
     {
         std::lock_guard lock(m_bus.m_mutex);
-        if (m_bus.m_faults.doesTransmitStartFail)
+        if (m_bus.m_state.doesTransmitStartFail)
             return false;
         m_channel = channel;
         m_source = std::move(source);
+        m_bus.m_state.transmitters += m_isTransmitting ? 0 : 1;
         m_isTransmitting = true;
         signal();
         m_bus.m_changed.notify_all();
@@ -148,9 +158,10 @@ public:
     }
     void stopDvTransmit() override
     {
-        std::lock_guard lock(m_bus.m_mutex);
-        m_isTransmitting = false;
-        m_bus.m_changed.notify_all();
+        m_bus.script([this](FakeBusState& state) {
+            state.transmitters -= m_isTransmitting ? 1 : 0;
+            m_isTransmitting = false;
+        });
     }
 
     int eventFd() override { return m_eventFd; }
@@ -158,7 +169,7 @@ public:
     int iterate() override
     {
         std::unique_lock lock(m_bus.m_mutex);
-        if (auto& errors = m_bus.m_faults.iterationErrors; !errors.empty()) {
+        if (auto& errors = m_bus.m_state.iterationErrors; !errors.empty()) {
             errno = errors.front();
             errors.pop_front();
             return -1;
@@ -167,13 +178,10 @@ public:
             --m_pendingResets;
             const unsigned generation = m_bus.m_generation;
             lock.unlock();
-            if (m_resetHandler)
-                m_resetHandler(generation);
-            else
-                updateGeneration(generation);
+            m_resetHandler(generation);
             return 0;
         }
-        if (!m_isTransmitting || m_bus.m_faults.isTransmitStalled) {
+        if (!m_isTransmitting || m_bus.m_state.isTransmitStalled) {
             std::uint64_t value = 0;
             [[maybe_unused]] const auto got = read(m_eventFd, &value, sizeof value);  // nothing to do: not readable
             return 0;
@@ -197,93 +205,40 @@ public:
         return 0;
     }
 
-private:
-    const FakeNode* nodeAt(int node) const  // bus mutex held; nothing for a stale handle
-    {
-        if (m_generation != m_bus.m_generation || node < 0 || node >= static_cast<int>(m_bus.m_nodes.size()))
-            return nullptr;
-        return &m_bus.m_nodes[static_cast<std::size_t>(node)];
-    }
-
     void signal()
     {
         const std::uint64_t one = 1;
         [[maybe_unused]] const auto written = write(m_eventFd, &one, sizeof one);
     }
 
-    // Status: the output signal mode as the node declares it, and the deck's transport state.
-    std::uint32_t status(const FakeNode& node, std::uint32_t command)  // bus mutex held
+private:
+    std::optional<FakeNode> nodeAt(int node) const  // nothing for a stale handle
     {
-        const std::uint32_t echo = command & 0x00FFFFFFu;
-        if (avc::opcode(command) == avc::kOpOutputSignalMode && node.outputSignalMode)
-            return avc::kStable | (echo & 0xFFFFFF00u) | *node.outputSignalMode;
-        if (avc::opcode(command) != avc::kOpTransportState)
-            return avc::kNotImplemented | echo;
-        DeckState& deck = m_bus.m_decks[node.guid];
-        if (deck.threadingQueriesLeft > 0 && --deck.threadingQueriesLeft == 0)
-            deck = DeckState{avc::kOpPlay, 0x75, 0};
-        return avc::kStable | avc::kVcrSubunit | (std::uint32_t{deck.opcode} << 8) | deck.operand;
+        std::lock_guard lock(m_bus.m_mutex);
+        const auto& nodes = m_bus.m_state.nodes;
+        if (m_generation != m_bus.m_generation || node < 0 || node >= static_cast<int>(nodes.size()))
+            return std::nullopt;
+        return nodes[static_cast<std::size_t>(node)];
     }
 
-    // Control: the scripted reply, else accepted; a deck freezes only while it plays, and takes
-    // its time to thread the tape when told to play.
-    std::optional<std::uint32_t> control(const FakeNode& node, std::uint32_t command)  // bus mutex held
+    // Restores the connection between the two nodes on the channel after a reset, or ends it and
+    // frees its bandwidth; -1 when there is none (also through a stale handle).
+    int restoreOrEnd(FireWireNodeId output, FireWireNodeId input, int channel, bool isEnding)
     {
-        const std::uint32_t echo = command & 0x00FFFFFFu;
-        const std::uint8_t opcode = avc::opcode(command);
-        const std::uint8_t operand = avc::operand(command);
-        DeckState& deck = m_bus.m_decks[node.guid];
-        AvcReply reply = opcode == avc::kOpPlay && operand == 0x7D && deck.opcode != avc::kOpPlay ? AvcReply::Rejected
-                                                                                                   : AvcReply::Accepted;
-        if (auto scripted = m_bus.m_replies.find({node.guid, static_cast<std::uint16_t>(opcode << 8 | operand)});
-            scripted != m_bus.m_replies.end())
-            reply = scripted->second;
-        switch (reply) {
-        case AvcReply::NoAnswer: return std::nullopt;
-        case AvcReply::Rejected: return avc::kRejected | echo;
-        case AvcReply::NotImplemented: return avc::kNotImplemented | echo;
-        default: break;
-        }
-        const bool isThreading = opcode == avc::kOpPlay && operand == 0x75 && deck.opcode != avc::kOpPlay;
-        if (isThreading && node.playQueriesBeforePlaying > 0)
-            deck = DeckState{avc::kOpWind, 0x60, node.playQueriesBeforePlaying};
-        else
-            deck = DeckState{opcode, operand, 0};
-        return (reply == AvcReply::Interim ? avc::kInterim : avc::kAccepted) | echo;
-    }
-
-    // The connection between the two nodes on the channel; none through a stale handle.
-    std::vector<FakeConnection>::iterator find(FireWireNodeId output, FireWireNodeId input, int channel)
-    {
-        auto& held = m_bus.m_connections;
-        if (m_generation != m_bus.m_generation)
-            return held.end();
-        const auto outputGuid = m_bus.guidAt(output);
-        const auto inputGuid = m_bus.guidAt(input);
-        return std::find_if(held.begin(), held.end(), [&](const FakeConnection& c) {
-            return outputGuid == c.outputGuid && inputGuid == c.inputGuid && c.channel == channel;
+        const auto from = nodeAt(output & 0x3f);
+        const auto to = nodeAt(input & 0x3f);
+        std::lock_guard lock(m_bus.m_mutex);
+        auto& held = m_bus.m_state.connections;
+        const auto found = std::find_if(held.begin(), held.end(), [&](const FakeConnection& c) {
+            return from && to && from->guid == c.outputGuid && to->guid == c.inputGuid && c.channel == channel;
         });
-    }
-
-    // A new connection on the first free channel from `channel`, with DV bandwidth when asked for.
-    int connect(FireWireNodeId output, FireWireNodeId input, CmpConnection& connection, int channel)
-    {
-        const auto outputGuid = m_bus.guidAt(output);
-        const auto inputGuid = m_bus.guidAt(input);
-        if (m_generation != m_bus.m_generation || !outputGuid || !inputGuid)
+        if (found == held.end())
             return -1;
-        const std::uint64_t camcorder = *outputGuid == kLocalGuid ? *inputGuid : *outputGuid;
-        auto& nodes = m_bus.m_nodes;
-        auto node = std::find_if(nodes.begin(), nodes.end(), [&](const FakeNode& n) { return n.guid == camcorder; });
-        const int bandwidth = connection.bandwidth != 0 ? kDvBandwidth : 0;
-        if (node == nodes.end() || !node->hasPlugs || bandwidth > m_bus.m_freeBandwidth)
-            return -1;
-        auto& held = m_bus.m_connections;
-        while (std::any_of(held.begin(), held.end(), [&](const FakeConnection& c) { return c.channel == channel; }))
-            ++channel;
-        m_bus.m_freeBandwidth -= bandwidth;
-        held.push_back({*outputGuid, *inputGuid, channel, bandwidth, false});
-        connection = CmpConnection{0, 0, channel, bandwidth};
+        found->isAwaitingRestore = false;
+        if (isEnding) {
+            m_bus.m_state.freeBandwidth += found->bandwidth;
+            held.erase(found);
+        }
         m_bus.m_changed.notify_all();
         return channel;
     }
@@ -298,32 +253,42 @@ private:
     int m_channel = -1;
 };
 
-FakeFireWireBus::FakeFireWireBus()
+FakeFireWireBus::FakeFireWireBus(std::vector<FakeNode> nodes)
 {
-    m_nodes.push_back(FakeNode{.guid = kLocalGuid, .label = "this computer", .isAvcUnit = false, .hasVcrSubunit = false});
+    m_state.nodes = std::move(nodes);
+    m_state.nodes.push_back(
+        FakeNode{.guid = kLocalGuid, .label = "this computer", .isAvcUnit = false, .hasVcrSubunit = false});
 }
 
-FakeFireWireBus::~FakeFireWireBus()
-{
-    for (auto& receiver : m_receivers)
-        gst_object_unref(receiver.element);
-}
-
-void FakeFireWireBus::script(const std::function<void(FakeBusFaults&)>& change)
+void FakeFireWireBus::script(const std::function<void(FakeBusState&)>& change)
 {
     std::lock_guard lock(m_mutex);
-    change(m_faults);
+    change(m_state);
     for (Handle* handle : m_handles)
-        handle->wake();
+        handle->signal();  // a transmitter looks at the faults again
+    m_changed.notify_all();
+}
+
+FakeBusState FakeFireWireBus::state() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_state;
+}
+
+bool FakeFireWireBus::waitUntil(const std::function<bool(const FakeBusState&)>& condition,
+                                std::chrono::milliseconds timeout) const
+{
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, timeout, [&] { return condition(m_state); });
 }
 
 void FakeFireWireBus::busReset(std::optional<FakeNode> newFirstNode)
 {
     std::lock_guard lock(m_mutex);
     if (newFirstNode)
-        m_nodes.insert(m_nodes.begin(), std::move(*newFirstNode));
+        m_state.nodes.insert(m_state.nodes.begin(), std::move(*newFirstNode));
     ++m_generation;
-    for (auto& connection : m_connections)
+    for (auto& connection : m_state.connections)
         connection.isAwaitingRestore = true;
     for (Handle* handle : m_handles)
         handle->queueReset();
@@ -332,40 +297,28 @@ void FakeFireWireBus::busReset(std::optional<FakeNode> newFirstNode)
 
 void FakeFireWireBus::unplug(std::uint64_t guid)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        std::erase_if(m_nodes, [guid](const FakeNode& node) { return node.guid == guid; });
-    }
+    script([guid](FakeBusState& bus) { std::erase_if(bus.nodes, [guid](const FakeNode& n) { return n.guid == guid; }); });
     busReset();
-}
-
-std::optional<std::uint64_t> FakeFireWireBus::guidAt(FireWireNodeId id) const
-{
-    const std::size_t node = id & 0x3fu;
-    if ((id & 0xffc0u) != kLocalBusNodeBase || node >= m_nodes.size())
-        return std::nullopt;
-    return m_nodes[node].guid;
 }
 
 void FakeFireWireBus::deliverPacket(int channel, std::span<const unsigned char> payload)
 {
-    for (const auto& connection : m_connections) {
+    for (const auto& connection : m_state.connections) {
         if (connection.channel != channel || connection.outputGuid != kLocalGuid)
             continue;
-        Assembly& assembly = m_assemblies[connection.inputGuid];
-        if (startsFrame(payload) && !assembly.frame.empty()) {
-            ReceivedStream& stream = m_received[connection.inputGuid];
-            const bool isWhole = assembly.frame.size() == dv::kPalFrameBytes || assembly.frame.size() == dv::kNtscFrameBytes;
-            if (isWhole && (stream.distinctFrames.empty() || stream.distinctFrames.back() != assembly.frame)) {
-                stream.distinctFrames.push_back(assembly.frame);
-                stream.packetsPerFrame.push_back(assembly.packets);
-            }
-            assembly = Assembly{};
+        std::vector<std::byte>& frame = m_assemblies[connection.inputGuid];
+        // The header block of DIF sequence 0 starts every frame: section type 0, sequence 0, block 0.
+        const bool startsFrame = (payload[0] & 0xE0u) == 0 && (payload[1] >> 4) == 0 && payload[2] == 0;
+        if (startsFrame && !frame.empty()) {
+            auto& frames = m_state.received[connection.inputGuid].distinctFrames;
+            const bool isWhole = frame.size() == dv::kPalFrameBytes || frame.size() == dv::kNtscFrameBytes;
+            if (isWhole && (frames.empty() || frames.back() != frame))
+                frames.push_back(frame);
+            frame.clear();
             m_changed.notify_all();
         }
         const auto* bytes = reinterpret_cast<const std::byte*>(payload.data());
-        assembly.frame.insert(assembly.frame.end(), bytes, bytes + payload.size());
-        ++assembly.packets;
+        frame.insert(frame.end(), bytes, bytes + payload.size());
     }
 }
 
@@ -375,12 +328,12 @@ int FakeFireWireBus::sendFromCamcorder(std::uint64_t guid, std::span<const std::
     {
         std::lock_guard lock(m_mutex);
         int channel = kBroadcastChannel;
-        for (const auto& connection : m_connections)
+        for (const auto& connection : m_state.connections)
             if (connection.outputGuid == guid)
                 channel = connection.channel;
-        for (const auto& receiver : m_receivers)
-            if (receiver.channel == channel)
-                targets.push_back(retain(receiver.element));
+        for (const auto& [receiver, listening] : m_receivers)
+            if (listening == channel)
+                targets.push_back(retain(receiver.get()));
     }
     for (const auto& target : targets) {
         GstBuffer* buffer = gst_buffer_new_memdup(frame.data(), frame.size());
@@ -388,29 +341,6 @@ int FakeFireWireBus::sendFromCamcorder(std::uint64_t guid, std::span<const std::
         gst_app_src_push_buffer(GST_APP_SRC(target.get()), buffer);  // transfer full
     }
     return static_cast<int>(targets.size());
-}
-
-bool FakeFireWireBus::isTransmitting() const
-{
-    std::lock_guard lock(m_mutex);
-    return std::any_of(m_handles.begin(), m_handles.end(), [](const Handle* h) { return h->isTransmitting(); });
-}
-
-bool FakeFireWireBus::waitUntil(const std::function<bool(const FakeFireWireBus&)>& condition,
-                                std::chrono::milliseconds timeout) const
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    std::unique_lock lock(m_mutex);
-    for (;;) {
-        lock.unlock();
-        if (condition(*this))
-            return true;
-        lock.lock();
-        if (m_changed.wait_until(lock, deadline) == std::cv_status::timeout) {
-            lock.unlock();
-            return condition(*this);
-        }
-    }
 }
 
 std::unique_ptr<IFireWireHandle> FakeFireWireBus::open(int port)
@@ -424,17 +354,15 @@ GstOwned<GstElement> FakeFireWireBus::makeDvReceiver(int, std::uint64_t)
     GstMiniOwned<GstCaps> caps = adoptMini(gst_caps_from_string("video/x-dv, systemstream=(boolean)true"));
     g_object_set(source.get(), "caps", caps.get(), "is-live", TRUE, "format", GST_FORMAT_TIME, "do-timestamp", TRUE,
                  nullptr);
-    std::lock_guard lock(m_mutex);
-    m_receivers.push_back({GST_ELEMENT(gst_object_ref(source.get())), kBroadcastChannel});
+    script([&](FakeBusState&) { m_receivers.emplace_back(retain(source.get()), kBroadcastChannel); });
     return source;
 }
 
-std::shared_ptr<FakeFireWireBus> busWith(const std::vector<FakeNode>& nodes)
+void FakeFireWireBus::setReceiverChannel(GstElement* receiver, int channel)
 {
-    auto bus = std::make_shared<FakeFireWireBus>();
-    for (const auto& node : nodes)
-        bus->addNode(node);
-    return bus;
+    std::lock_guard lock(m_mutex);
+    for (auto& [known, listening] : m_receivers)
+        listening = known.get() == receiver ? channel : listening;
 }
 
 std::shared_ptr<IVideoDevice> openListed(const std::shared_ptr<FakeFireWireBus>& bus, const std::string& name,

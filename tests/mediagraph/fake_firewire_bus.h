@@ -16,14 +16,13 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <span>
 #include <string>
 #include <vector>
 
 namespace vantrel::mediagraph::testing {
 
-enum class AvcReply { Unknown, Accepted, Rejected, Interim, NotImplemented, NoAnswer };
+enum class AvcReply { Accepted, Rejected, Interim, NotImplemented, NoAnswer };  // to a control command
 
 struct FakeNode {
     std::uint64_t guid = 0;
@@ -31,9 +30,9 @@ struct FakeNode {
     bool isAvcUnit = true;
     bool hasVcrSubunit = true;
     bool canReadRom = true;
-    bool hasPlugs = true;                          // plug control registers for CMP
+    bool hasPlugs = true;                            // plug control registers for CMP
     std::optional<std::uint8_t> outputSignalMode{};  // nothing: the status is not implemented
-    int playQueriesBeforePlaying = 0;              // transport-state queries a deck threads the tape for
+    int playQueriesBeforePlaying = 0;                // transport-state queries a deck threads the tape for
 };
 
 // One CMP connection as the bus holds it.
@@ -43,43 +42,58 @@ struct FakeConnection {
     int channel = -1;
     int bandwidth = 0;
     bool isAwaitingRestore = false;  // a bus reset happened and it was not reconnected yet
+    bool operator==(const FakeConnection&) const = default;
 };
 
 // What one camcorder's input reassembled from the packets on its channel.
 struct ReceivedStream {
     std::vector<std::vector<std::byte>> distinctFrames;  // whole frames, consecutive repeats kept once
-    std::vector<std::size_t> packetsPerFrame;            // of each distinct frame
 };
 
-// What the bus does wrong, set by a test under the bus lock (see script).
-struct FakeBusFaults {
+// What the bus holds: set by a test through script(), read through state() and waitUntil().
+struct FakeBusState {
+    static constexpr int kTotalBandwidth = 4915;  // allocation units of one bus
+
+    std::vector<FakeNode> nodes;                                          // by node number; this computer last
+    std::map<std::pair<std::uint64_t, std::uint16_t>, AvcReply> replies;  // GUID, opcode << 8 | operand
     std::vector<FireWireAccessProblem> accessProblems;
     std::deque<int> iterationErrors;  // errno of each failing iterate(), in turn
     bool doesTransmitStartFail = false;
-    bool isTransmitStalled = false;   // the port stops asking for packets
+    bool isTransmitStalled = false;  // the port stops asking for packets
+
+    std::map<std::uint64_t, std::vector<std::uint32_t>> commands;  // AV/C commands each node received
+    std::vector<FakeConnection> connections;
+    int freeBandwidth = kTotalBandwidth;
+    std::map<std::uint64_t, ReceivedStream> received;
+    int openHandles = 0;
+    int transmitters = 0;
 };
 
 class FakeFireWireBus : public IFireWireBus {
 public:
     static constexpr std::uint64_t kLocalGuid = 0x0000'0000'c0ff'ee00;
-    static constexpr int kTotalBandwidth = 4915;  // allocation units of one bus
+    static constexpr int kTotalBandwidth = FakeBusState::kTotalBandwidth;
     static constexpr int kDvBandwidth = 1200;
 
-    FakeFireWireBus();
-    ~FakeFireWireBus() override;
+    explicit FakeFireWireBus(std::vector<FakeNode> nodes = {});  // besides this computer's node
 
-    // --- scripting
+    // --- scripting and observing
+    void script(const std::function<void(FakeBusState&)>& change);
+    FakeBusState state() const;
+    // Waits until the condition over the bus holds; false at the deadline.
+    bool waitUntil(const std::function<bool(const FakeBusState&)>& condition, std::chrono::milliseconds timeout) const;
     void addNode(FakeNode node)  // before this computer's node
     {
-        std::lock_guard lock(m_mutex);
-        m_nodes.insert(m_nodes.end() - 1, std::move(node));
+        script([&](FakeBusState& bus) { bus.nodes.insert(bus.nodes.end() - 1, std::move(node)); });
     }
     void setReply(std::uint64_t guid, std::uint8_t opcode, std::uint8_t operand, AvcReply reply)
     {
-        std::lock_guard lock(m_mutex);
-        m_replies[{guid, static_cast<std::uint16_t>(opcode << 8 | operand)}] = reply;
+        script([&](FakeBusState& bus) { bus.replies[{guid, static_cast<std::uint16_t>(opcode << 8 | operand)}] = reply; });
     }
-    void script(const std::function<void(FakeBusFaults&)>& change);
+    ReceivedStream received(std::uint64_t guid) const { return state().received[guid]; }
+    std::vector<std::uint32_t> commandsTo(std::uint64_t guid) const { return state().commands[guid]; }
+    std::vector<FakeConnection> connections() const { return state().connections; }
+    int freeBandwidth() const { return state().freeBandwidth; }
     // Resets the bus; with a new node, it comes first and every other node number moves up.
     void busReset(std::optional<FakeNode> newFirstNode = std::nullopt);
     // The node leaves the bus, which resets.
@@ -87,94 +101,27 @@ public:
     // Pushes a frame as the camcorder sends it; returns how many receivers got it.
     int sendFromCamcorder(std::uint64_t guid, std::span<const std::byte> frame, std::uint64_t sequence);
 
-    // --- observing
-    std::vector<FakeConnection> connections() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_connections;
-    }
-    int freeBandwidth() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_freeBandwidth;
-    }
-    std::vector<std::uint32_t> commandsTo(std::uint64_t guid) const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_commands.contains(guid) ? m_commands.at(guid) : std::vector<std::uint32_t>{};
-    }
-    ReceivedStream received(std::uint64_t guid) const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_received.contains(guid) ? m_received.at(guid) : ReceivedStream{};
-    }
-    int lastReceiverChannel() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_receivers.empty() ? -1 : m_receivers.back().channel;
-    }
-    int openHandles() const
-    {
-        std::lock_guard lock(m_mutex);
-        return static_cast<int>(m_handles.size());
-    }
-    bool isTransmitting() const;
-    // Waits until the predicate over the bus holds; false at the deadline.
-    bool waitUntil(const std::function<bool(const FakeFireWireBus&)>& condition, std::chrono::milliseconds timeout) const;
-
     // --- the interface
     int portCount() override { return 1; }
     std::unique_ptr<IFireWireHandle> open(int port) override;
-    std::vector<FireWireAccessProblem> accessProblems() override
-    {
-        std::lock_guard lock(m_mutex);
-        return m_faults.accessProblems;
-    }
+    std::vector<FireWireAccessProblem> accessProblems() override { return state().accessProblems; }
     GstOwned<GstElement> makeDvReceiver(int port, std::uint64_t guid) override;
-    void setReceiverChannel(GstElement* receiver, int channel) override
-    {
-        std::lock_guard lock(m_mutex);
-        for (auto& known : m_receivers)
-            if (known.element == receiver)
-                known.channel = channel;
-        m_changed.notify_all();
-    }
+    void setReceiverChannel(GstElement* receiver, int channel) override;
 
 private:
     class Handle;
-    friend class Handle;
 
-    struct DeckState {
-        std::uint8_t opcode = avc::kOpWind;
-        std::uint8_t operand = 0x60;  // stopped
-        int threadingQueriesLeft = 0;
-    };
-    struct Receiver {
-        GstElement* element;  // a reference held
-        int channel;
-    };
-    struct Assembly {
-        std::vector<std::byte> frame;
-        std::size_t packets = 0;
-    };
-
-    std::optional<std::uint64_t> guidAt(FireWireNodeId id) const;
     void deliverPacket(int channel, std::span<const unsigned char> payload);
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;  // notified on every change a test may wait for
-    std::vector<FakeNode> m_nodes;              // by node number; this computer last
+    FakeBusState m_state;
     unsigned m_generation = 1;
-    FakeBusFaults m_faults;
-    std::map<std::pair<std::uint64_t, std::uint16_t>, AvcReply> m_replies;
-    std::map<std::uint64_t, std::vector<std::uint32_t>> m_commands;
-    std::map<std::uint64_t, DeckState> m_decks;
-    std::vector<FakeConnection> m_connections;
-    int m_freeBandwidth = kTotalBandwidth;
-    std::set<Handle*> m_handles;
-    std::map<std::uint64_t, ReceivedStream> m_received;
-    std::map<std::uint64_t, Assembly> m_assemblies;
-    std::vector<Receiver> m_receivers;
+    std::vector<Handle*> m_handles;
+    std::map<std::uint64_t, std::vector<std::byte>> m_assemblies;  // the frame each input is receiving
+    std::map<std::uint64_t, std::pair<std::uint8_t, std::uint8_t>> m_decks;  // transport state: opcode, operand
+    std::map<std::uint64_t, int> m_threadingQueries;                         // left before a deck plays
+    std::vector<std::pair<GstOwned<GstElement>, int>> m_receivers;  // the DV receivers and their channels
 };
 
 inline constexpr std::uint64_t kCamcorderGuid = 0x0800'4601'0203'0405;
@@ -182,8 +129,10 @@ inline constexpr std::uint64_t kCamcorderGuid = 0x0800'4601'0203'0405;
 inline constexpr FireWireTimeouts kQuickTimeouts{std::chrono::milliseconds(300), std::chrono::milliseconds(500),
                                                  std::chrono::milliseconds(1000), std::chrono::milliseconds(1)};
 
-// A bus with these nodes besides this computer's.
-std::shared_ptr<FakeFireWireBus> busWith(const std::vector<FakeNode>& nodes);
+inline std::shared_ptr<FakeFireWireBus> busWith(std::vector<FakeNode> nodes)
+{
+    return std::make_shared<FakeFireWireBus>(std::move(nodes));
+}
 // The device that the FireWire backend lists under this name on the bus, opened; null when none is.
 std::shared_ptr<IVideoDevice> openListed(const std::shared_ptr<FakeFireWireBus>& bus, const std::string& name,
                                          FireWireTimeouts timeouts = kQuickTimeouts);

@@ -17,11 +17,6 @@ namespace {
 
 constexpr std::int64_t kDecember4th2005At2046Utc = 1133729160;  // Sunday 4 December 2005 20:46:00 UTC
 
-void touch(const std::string& path)
-{
-    std::ofstream(path) << "x";
-}
-
 const std::string kStem = "clip.05-12-04_20-46";
 
 TEST(CaptureFileName, numbers_against_existing_files)
@@ -34,10 +29,7 @@ TEST(CaptureFileName, numbers_against_existing_files)
     };
     const std::vector<Case> cases = {
         {"first file of width 2", {}, 2, kStem + ".00.avi"},
-        {"after 00 to 07",
-         {kStem + ".00.avi", kStem + ".01.avi", kStem + ".02.avi", kStem + ".03.avi", kStem + ".04.avi", kStem + ".05.avi",
-          kStem + ".06.avi", kStem + ".07.avi"},
-         2, kStem + ".08.avi"},
+        {"after 00 and 01", {kStem + ".00.avi", kStem + ".01.avi"}, 2, kStem + ".02.avi"},
         {"after 99 comes 100", {kStem + ".99.avi"}, 2, kStem + ".100.avi"},
         {"wider number wins over larger", {kStem + ".100.avi", kStem + ".99.avi"}, 2, kStem + ".101.avi"},
         {"narrower than width ignored", {kStem + ".7.avi"}, 2, kStem + ".00.avi"},
@@ -58,7 +50,7 @@ TEST(CaptureFileName, numbers_against_existing_files)
     for (const Case& c : cases) {
         const test::ScratchDir dir("capture-naming");
         for (const std::string& existing : c.existing)
-            touch(dir.file(existing));
+            std::ofstream(dir.file(existing)) << "x";
         EXPECT_EQ(MakeCaptureFileName(dir.file("clip"), kDefaultNameFormat, c.width, kDecember4th2005At2046Utc),
                   dir.file(c.expected))
             << c.name;
@@ -76,9 +68,7 @@ TEST(CaptureFileName, date_part_in_local_time_and_bases_of_every_shape)
         std::string existing;  // a file there before, if any
     };
     const std::vector<Case> cases = {
-        {"UTC", "clip", "%y-%m-%d_%H-%M", testsupport::kUtc, "clip.05-12-04_20-46.00.avi", ""},
         {"Berlin winter", "clip", "%y-%m-%d_%H-%M", testsupport::kBerlin, "clip.05-12-04_21-46.00.avi", ""},
-        {"working name", "clip", "~%y-%m-%d_%H-%M", testsupport::kUtc, "clip.~05-12-04_20-46.00.avi", ""},
         {"empty date leaves the base", "clip", "", testsupport::kUtc, "clip.00.avi", ""},
         {"long year", "clip", "%Y%m%d", testsupport::kUtc, "clip.20051204.00.avi", ""},
         {"folder only: capture, no hidden file", "", "%y-%m-%d_%H-%M", testsupport::kUtc, "capture.05-12-04_20-46.00.avi", ""},
@@ -87,7 +77,7 @@ TEST(CaptureFileName, date_part_in_local_time_and_bases_of_every_shape)
     for (const Case& c : cases) {
         const test::ScratchDir dir("capture.date");
         if (!c.existing.empty())
-            touch(dir.file(c.existing));
+            std::ofstream(dir.file(c.existing)) << "x";
         const testsupport::ScopedTimeZone zone(c.zone);
         EXPECT_EQ(MakeCaptureFileName(dir.file(c.base), c.format, 2, kDecember4th2005At2046Utc), dir.file(c.expected))
             << c.name;
@@ -104,12 +94,8 @@ TEST(CaptureFileName, time_zero_or_below_names_after_now)
     for (const std::int64_t time : {std::int64_t{0}, std::int64_t{-1}}) {
         const std::time_t before = std::time(nullptr);
         const std::string name = MakeCaptureFileName(dir.file("clip"), "%s", 0, time);
-        const std::time_t after = std::time(nullptr);
-        const std::string prefix = dir.file("clip.");
-        ASSERT_TRUE(name.starts_with(prefix)) << name;
-        const long long seconds = std::stoll(name.substr(prefix.size()));
-        EXPECT_GE(seconds, before);
-        EXPECT_LE(seconds, after);
+        const long long seconds = std::stoll(name.substr(dir.file("clip.").size()));
+        EXPECT_TRUE(before <= seconds && seconds <= std::time(nullptr)) << name;
     }
 }
 

@@ -45,16 +45,6 @@ TEST(SplitRule, cuts_where_the_clock_jumps_beyond_the_gap)
     }
 }
 
-TEST(SplitRule, remembers_last_time_for_naming_and_last_dated_time)
-{
-    CaptureSplitRule rule;
-    EXPECT_EQ(rule.lastRecordingTime(), 0);
-    rule.takeRecordingTime(t0);
-    rule.takeRecordingTime(kNoDate);
-    EXPECT_EQ(rule.lastRecordingTime(), kNoDate);
-    EXPECT_EQ(rule.lastValidRecordingTime(), t0);
-}
-
 TEST(SplitRule, file_is_full_at_frames_per_file)
 {
     struct Case {

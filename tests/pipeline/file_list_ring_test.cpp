@@ -5,40 +5,15 @@
 #include "job_test_support.h"
 #include "pipeline/file_list_source.h"
 #include "pipeline/frame_ring.h"
-#include "support/scratch_dir.h"
-#include "support/synthetic_dv_frame.h"
+#include "support/test_files.h"
+#include "support/test_frames.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <tuple>
 
 namespace vantrel::pipeline {
 namespace {
-
-using testing::Frame;
-
-constexpr std::size_t kStampOffset = 7 * 80 + 8;  // inside the first video block
-
-// A raw DV file of `count` PAL frames numbered from `first`.
-std::string writeNumberedFile(const test::ScratchDir& dir, const std::string& name, std::uint32_t first,
-                              std::uint32_t count)
-{
-    const Frame base = testsupport::SyntheticDvFrame::pal().bytes();
-    std::ofstream out(dir.file(name), std::ios::binary);
-    for (std::uint32_t number = first; number < first + count; ++number) {
-        Frame frame = base;
-        std::memcpy(frame.data() + kStampOffset, &number, sizeof number);
-        out.write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
-    }
-    return dir.file(name);
-}
-
-std::uint32_t numberOf(const std::byte* frame)
-{
-    std::uint32_t number = 0;
-    std::memcpy(&number, frame + kStampOffset, sizeof number);
-    return number;
-}
 
 // The ring as the job's frame sink.
 class RingSink : public IFrameSink {
@@ -50,47 +25,43 @@ private:
     CFrameRing& m_ring;
 };
 
-TEST(FileListRing, every_file_reaches_the_ring_in_order_then_the_stream_ends)
+// The consumer takes 60 frames (across all three files), then stops taking: the reader fills the
+// small ring and waits. Stopping the ring, then the source (the job's order), ends every thread;
+// the frames in the ring are still the next ones, and nothing comes after them.
+TEST(FileListRing, files_reach_the_ring_in_order_and_a_stop_on_a_full_ring_ends_every_thread)
 {
-    const test::ScratchDir dir("file-list-ring");
-    const std::string list = writeNumberedFile(dir, "a.dv", 0, 40) + " | " + writeNumberedFile(dir, "b.dv", 40, 1) +
-                             " | " + writeNumberedFile(dir, "c.dv", 41, 59);
+    const auto folder = testsupport::freshTestFolder();
+    std::string list;
+    for (const auto& [name, first, count] : {std::tuple{"a.dv", 0u, 40u}, {"b.dv", 40u, 1u}, {"c.dv", 41u, 59u}}) {
+        std::vector<testsupport::Frame> frames;
+        for (std::uint32_t number = first; number < first + count; ++number)
+            frames.push_back(testsupport::numberedFrame(dv::VideoSystem::Pal625_50, number));
+        ASSERT_TRUE(testsupport::writeBytes(folder / name, testsupport::joinFrames(frames)));
+        list += (list.empty() ? "" : " | ") + (folder / name).string();
+    }
     CFileListSource source(list);
-    CFrameRing ring(8, static_cast<std::int32_t>(kMinimumFrameBufferBytes));  // small: the readers wait often
+    CFrameRing ring(4, static_cast<std::int32_t>(kMinimumFrameBufferBytes));
     RingSink sink(ring);
     source.Start(&sink);
     std::uint32_t expected = 0;
     REFERENCE_TIME duration = 0;
     const std::byte* data = nullptr;
     long length = 0;
-    while (ring.Get(&duration, &data, &length)) {
+    auto takeInOrder = [&] {
         ASSERT_EQ(length, 144000);
         ASSERT_EQ(duration, 400'000);
-        ASSERT_EQ(numberOf(data), expected) << "a frame lost, doubled or out of order";
+        ASSERT_EQ(testsupport::frameNumber({data, 144000}), expected) << "a frame lost, doubled or out of order";
         ++expected;
-    }
-    EXPECT_EQ(expected, 100u);
-    EXPECT_FALSE(source.FirstError());
-    source.Stop();
-}
-
-TEST(FileListRing, stopping_while_the_reader_waits_on_a_full_ring_ends_every_thread)
-{
-    const test::ScratchDir dir("file-list-stop");
-    CFileListSource source(writeNumberedFile(dir, "a.dv", 0, 30) + "|" + writeNumberedFile(dir, "b.dv", 30, 30));
-    CFrameRing ring(4, static_cast<std::int32_t>(kMinimumFrameBufferBytes));
-    RingSink sink(ring);
-    source.Start(&sink);
+    };
+    while (expected < 60 && ring.Get(&duration, &data, &length))
+        takeInOrder();
     ASSERT_TRUE(testing::waitUntil([&] { return ring.count() == 4; })) << "the reader fills the ring";
-    ring.Stop();  // the job's order: the ring first, then the source
+    ring.Stop();
     source.Stop();
-    std::uint32_t taken = 0;
-    REFERENCE_TIME duration = 0;
-    const std::byte* data = nullptr;
-    long length = 0;
     while (ring.Get(&duration, &data, &length))
-        EXPECT_EQ(numberOf(data), taken++);
-    EXPECT_EQ(taken, 4u);
+        takeInOrder();
+    EXPECT_EQ(expected, 64u);
+    EXPECT_FALSE(source.FirstError());
 }
 
 }  // namespace

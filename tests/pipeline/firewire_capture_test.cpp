@@ -3,16 +3,13 @@
 // commands are taken, capture through "InputFilter" gets whole, stamped DV frames while the tape
 // plays, and (only with VANTREL_DEVICE_TEST_MAY_RECORD=1, as it records over the tape at its
 // position) ten seconds of generated frames are printed to tape. Skipped when no camcorder is attached.
-#include "bridge_test_support.h"
+#include "job_test_support.h"
 #include "mediagraph/device_control.h"
-#include "mediagraph/dshow_graph.h"
-#include "mediagraph/video_devices.h"
-#include "pipeline/input_filter_graph.h"
+#include "pipeline/output_filter_graph.h"
+#include "support/synthetic_dv_frame.h"
 
-#include <gst/app/gstappsrc.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <string_view>
 
@@ -21,119 +18,70 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::shared_ptr<mediagraph::IVideoDevice> firstFireWireCamcorder(std::string& whyNot)
-{
-    std::vector<std::string> names;
-    try {
-        mediagraph::ListVideoDevices(names);
-    } catch (const mediagraph::CDShowException& error) {
-        whyNot = error.message();
-        return nullptr;
-    }
-    std::shared_ptr<mediagraph::IVideoDevice> device;
-    std::vector<std::string> ignored;
-    mediagraph::FindVideoDevice(names.front(), ignored, device);
-    return device;
-}
-
-// Counts whole frames and wakes a waiting test; any thread.
-class CountingFrameSink : public IFrameSink {
-public:
-    void Deliver(REFERENCE_TIME duration, const std::byte* data, long length) override
-    {
-        std::lock_guard lock(m_mutex);
-        if (data == nullptr)
-            return;
-        const bool isWhole = length == 144000 || length == 120000;
-        const bool startsWithHeader = length > 0 && (std::to_integer<unsigned>(data[0]) & 0xe0u) == 0;
-        const bool isStamped = duration == 400000 || duration == 333667 || duration == 333666;
-        ++(isWhole && startsWithHeader && isStamped ? m_goodFrames : m_badFrames);
-        m_frameBytes = static_cast<std::size_t>(length);
-        m_arrived.notify_all();
-    }
-    bool waitForFrames(std::size_t count, std::chrono::seconds timeout)
-    {
-        std::unique_lock lock(m_mutex);
-        return m_arrived.wait_for(lock, timeout, [&] { return m_goodFrames + m_badFrames >= count; });
-    }
-    std::size_t goodFrames() const { std::lock_guard lock(m_mutex); return m_goodFrames; }
-    std::size_t badFrames() const { std::lock_guard lock(m_mutex); return m_badFrames; }
-    std::size_t frameBytes() const { std::lock_guard lock(m_mutex); return m_frameBytes; }
-
-private:
-    mutable std::mutex m_mutex;
-    std::condition_variable m_arrived;
-    std::size_t m_goodFrames = 0;
-    std::size_t m_badFrames = 0;
-    std::size_t m_frameBytes = 0;
-};
-
-void expectTaken(const mediagraph::CDeviceControl& control, const char* command)
-{
-    EXPECT_EQ(control.LastRefusal(), "") << command;
-}
-
 TEST(FireWireCamcorder, transport_capture_and_print_round)
 {
     mediagraph::ScopedVideoDeviceBackends backends({mediagraph::makeFireWireBackend()});
-    std::string whyNot;
-    auto device = firstFireWireCamcorder(whyNot);
-    if (!device)
-        GTEST_SKIP() << "no DV camcorder on an IEEE 1394 port (" << whyNot << ")";
-
+    std::vector<std::string> names;
+    std::shared_ptr<mediagraph::IVideoDevice> device;
+    try {
+        mediagraph::ListVideoDevices(names);
+        mediagraph::FindVideoDevice(std::string(names.front()), names, device);
+    } catch (const mediagraph::CDShowException& error) {
+        GTEST_SKIP() << "no DV camcorder on an IEEE 1394 port (" << error.message() << ")";
+    }
     mediagraph::CDeviceControl control;
     ASSERT_TRUE(control.Attach(device)) << "a camcorder has transport control";
-    control.Stop();
-    expectTaken(control, "Stop");
+    // Each command, then whether the camcorder took it.
+    auto send = [&](void (mediagraph::CDeviceControl::*command)(), const char* name) {
+        (control.*command)();
+        EXPECT_EQ(control.LastRefusal(), "") << name;
+    };
+    send(&mediagraph::CDeviceControl::Stop, "Stop");
 
-    CountingFrameSink sink;
+    testing::RecordingFrameSink sink;
     {
         testing::DeviceCaptureGraph graph(*device);
         graph.Start(&sink);
-        control.Play();
-        expectTaken(control, "Play");
-        EXPECT_TRUE(sink.waitForFrames(75, 20s)) << "three seconds of tape within twenty";
-        control.Pause();
-        expectTaken(control, "Pause");
-        control.Stop();
-        expectTaken(control, "Stop");
+        send(&mediagraph::CDeviceControl::Play, "Play");
+        EXPECT_TRUE(testing::waitUntil([&] { return sink.count() >= 75; }, 20s)) << "three seconds within twenty";
+        send(&mediagraph::CDeviceControl::Pause, "Pause");
+        send(&mediagraph::CDeviceControl::Stop, "Stop");
         graph.Stop();
         graph.ThrowIfFailed();
     }
-    EXPECT_GE(sink.goodFrames(), 75u);
-    EXPECT_EQ(sink.badFrames(), 0u) << "whole frames, starting with their header, stamped with their duration";
+    const auto frames = sink.frames();
+    ASSERT_GE(frames.size(), 75u);
+    for (const auto& frame : frames) {
+        if (!frame.hadData)
+            continue;  // the end of the stream
+        const bool isWhole = frame.bytes.size() == 144000 || frame.bytes.size() == 120000;
+        const bool isStamped = frame.duration == 400000 || frame.duration == 333667 || frame.duration == 333666;
+        ASSERT_TRUE(isWhole && (std::to_integer<unsigned>(frame.bytes[0]) & 0xe0u) == 0 && isStamped)
+            << "whole frames, starting with their header, stamped with their duration";
+    }
     EXPECT_GE(device->DroppedFrames(), 0);
-    control.FastForward();
-    expectTaken(control, "Fast forward");
-    control.Rewind();
-    expectTaken(control, "Rewind");
+    send(&mediagraph::CDeviceControl::FastForward, "Fast forward");
+    send(&mediagraph::CDeviceControl::Rewind, "Rewind");
     control.Stop();
 
     const char* mayRecord = std::getenv("VANTREL_DEVICE_TEST_MAY_RECORD");
     if (mayRecord == nullptr || std::string_view(mayRecord) != "1")
         GTEST_SKIP() << "printing to tape records over it: set VANTREL_DEVICE_TEST_MAY_RECORD=1 to include it";
 
-    const bool isPal = sink.frameBytes() != 120000;
-    mediagraph::CDShowGraph print;
-    GstElement* source = print.AddElement("appsrc", nullptr);
-    GstCaps* caps = gst_caps_from_string("video/x-dv, systemstream=(boolean)true");
-    g_object_set(source, "caps", caps, "format", GST_FORMAT_TIME, "max-bytes", guint64{0}, nullptr);
-    gst_caps_unref(caps);
-    print.Link(source, print.AddElement(device->MakeDvOutSink()));
-    const int frameCount = isPal ? 250 : 300;  // ten seconds
-    for (int index = 0; index < frameCount; ++index) {
+    const bool isPal = frames.front().bytes.size() == 144000;
+    COutputFilterGraph print(CMediaType{kInterleavedDvCaps, kMinimumFrameBufferBytes}, 10);
+    print.Link(print.OutputElement(), print.AddElement(device->MakeDvOutSink()));
+    send(&mediagraph::CDeviceControl::Record, "Record");
+    print.Run();
+    for (int index = 0; index < (isPal ? 250 : 300); ++index) {  // ten seconds
         auto frame = isPal ? testsupport::SyntheticDvFrame::pal() : testsupport::SyntheticDvFrame::ntsc();
         const auto bytes = frame.withTimecode({0, 0, index / 25, index % 25}).bytes();
-        gst_app_src_push_buffer(GST_APP_SRC(source), gst_buffer_new_memdup(bytes.data(), bytes.size()));
+        print.Deliver(isPal ? 400'000 : 333'667, bytes.data(), static_cast<long>(bytes.size()));
     }
-    gst_app_src_end_of_stream(GST_APP_SRC(source));
-    control.Record();
-    expectTaken(control, "Record");
-    print.Run();
+    print.DeliverEndOfStream();
     EXPECT_EQ(print.WaitForCompletion(60s), mediagraph::Completion::Finished)
         << (print.FirstError() ? print.FirstError()->message() : "");
-    control.Stop();
-    expectTaken(control, "Stop");
+    send(&mediagraph::CDeviceControl::Stop, "Stop");
     print.Stop();
 }
 

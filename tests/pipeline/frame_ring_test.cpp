@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -14,6 +12,7 @@
 #include <new>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace vantrel::pipeline {
@@ -71,17 +70,15 @@ TEST(FrameRing, stop_wakes_every_waiter_keeps_the_stored_frames_and_then_ends_th
 {
     struct Case {
         const char* what;
-        int framesBefore;     // of a capacity of 2
-        bool isProducerWaiting;
-        bool isConsumerWaiting;
+        int framesBefore;  // of a capacity of 2: 2 leaves a producer waiting, 0 a consumer
         bool isStopAPut;
         long stopLength;
     };
     const Case cases[] = {
-        {"empty ring, consumer waiting", 0, false, true, false, 0},
-        {"full ring, producer waiting", 2, true, false, false, 0},
-        {"one frame, stopped by a Put without data", 1, false, false, true, 0},
-        {"empty ring, stopped by a Put without data but a length", 0, false, false, true, 12},
+        {"empty ring, consumer waiting", 0, false, 0},
+        {"full ring, producer waiting", 2, false, 0},
+        {"one frame, stopped by a Put without data", 1, true, 0},
+        {"empty ring, consumer waiting, stopped by a Put without data but a length", 0, true, 12},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -89,11 +86,10 @@ TEST(FrameRing, stop_wakes_every_waiter_keeps_the_stored_frames_and_then_ends_th
         for (int i = 0; i < c.framesBefore; ++i) putFrame(ring, 10 + i, patternFrame(32, static_cast<std::uint8_t>(i)));
         std::future<void> producer;
         std::future<Taken> consumer;
-        if (c.isProducerWaiting) producer = std::async(std::launch::async, [&] { putFrame(ring, 3, patternFrame(32, 3)); });
-        if (c.isConsumerWaiting) consumer = std::async(std::launch::async, [&] { return take(ring); });
-        for (const std::future_status status : {producer.valid() ? producer.wait_for(kStillBlockedWait) : std::future_status::timeout,
-                                                consumer.valid() ? consumer.wait_for(kStillBlockedWait) : std::future_status::timeout})
-            EXPECT_EQ(status, std::future_status::timeout) << "waits until the stop";
+        if (c.framesBefore == 2) producer = std::async(std::launch::async, [&] { putFrame(ring, 3, patternFrame(32, 3)); });
+        if (c.framesBefore == 0) consumer = std::async(std::launch::async, [&] { return take(ring); });
+        EXPECT_TRUE(!producer.valid() || producer.wait_for(kStillBlockedWait) == std::future_status::timeout) << "waits";
+        EXPECT_TRUE(!consumer.valid() || consumer.wait_for(kStillBlockedWait) == std::future_status::timeout) << "waits";
         if (c.isStopAPut) ring.Put(-1, nullptr, c.stopLength);
         else ring.Stop();
         EXPECT_TRUE(ring.isStopped());
@@ -108,29 +104,17 @@ TEST(FrameRing, stop_wakes_every_waiter_keeps_the_stored_frames_and_then_ends_th
             EXPECT_EQ(t.data[0], static_cast<std::byte>(i));
         }
         REFERENCE_TIME duration = 12345;
-        const std::byte* data = reinterpret_cast<const std::byte*>(&duration);
         long length = 777;
+        const std::byte* data = reinterpret_cast<const std::byte*>(&length);
         for (int again = 0; again < 2; ++again) EXPECT_FALSE(ring.Get(&duration, &data, &length));
-        EXPECT_EQ(duration, 12345);
-        EXPECT_EQ(data, reinterpret_cast<const std::byte*>(&duration));
-        EXPECT_EQ(length, 777);
+        EXPECT_EQ(std::tuple(duration, data, length), std::tuple(12345, reinterpret_cast<const std::byte*>(&length), 777));
     }
 }
 
-TEST(FrameRing, keeps_lengths_up_to_slot_size_plus_four_and_every_duration_and_refuses_longer_frames)
+// Frames of every length and duration are in the stress test below; here the largest frame a slot
+// takes, the fill level against the slot count, and sizes the ring refuses.
+TEST(FrameRing, keeps_frames_up_to_slot_size_plus_four_refuses_longer_ones_and_reports_its_fill_level)
 {
-    const std::array<REFERENCE_TIME, 6> durations = {
-        0, -1, -400000, std::numeric_limits<REFERENCE_TIME>::min(), std::numeric_limits<REFERENCE_TIME>::max(),
-        0x1234'5678'9ABC'DEF0};
-    CFrameRing ring(static_cast<std::int32_t>(durations.size()), 16);
-    const std::byte unused{0x55};
-    for (std::size_t i = 0; i < durations.size(); ++i) ring.Put(durations[i], &unused, i == 0 ? 0 : 1);
-    for (std::size_t i = 0; i < durations.size(); ++i) {
-        const Taken t = take(ring);
-        EXPECT_EQ(t.duration, durations[i]) << i;
-        EXPECT_EQ(t.length, i == 0 ? 0 : 1) << i;
-    }
-
     constexpr std::int32_t kSlotData = 100;
     CFrameRing small(2, kSlotData);  // three slots: the third ends where the allocation ends
     const auto longest = patternFrame(kSlotData + 4, 0x11);
@@ -146,10 +130,7 @@ TEST(FrameRing, keeps_lengths_up_to_slot_size_plus_four_and_every_duration_and_r
     small.Put(3, longest.data(), -1);
     EXPECT_EQ(small.count(), 0);
     EXPECT_EQ(small.refusedFrames(), 4u);
-}
 
-TEST(FrameRing, fill_level_and_half_full_tests_follow_the_slot_count)
-{
     CFrameRing ring(1000, 4);
     const std::byte byte{1};
     for (int i = 0; i < 499; ++i) ring.Put(0, &byte, 1);
@@ -159,7 +140,6 @@ TEST(FrameRing, fill_level_and_half_full_tests_follow_the_slot_count)
     EXPECT_FALSE(ring.isMoreThanHalfFull());
     ring.Put(0, &byte, 1);
     EXPECT_TRUE(ring.isMoreThanHalfFull());   // 501
-    EXPECT_DOUBLE_EQ(ring.fillLevelPercent(), 501 * 100.0 / 1001);
     while (ring.count() < 1000) ring.Put(0, &byte, 1);
     EXPECT_NEAR(ring.fillLevelPercent(), 99.9000999, 1e-7);
 

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The pieces of the jobs on their own: capture files and their names on closing, the preview's
 // layout and thread, the DV output's start errors.
-#include "support/scoped_env.h"
 #include "job_test_support.h"
 #include "pipeline/avi_writer_graph.h"
 #include "pipeline/dv_out_graph.h"
-#include "pipeline/input_filter_graph.h"
 #include "pipeline/preview_graph.h"
 #include "support/scratch_dir.h"
 #include "support/synthetic_dv_frame.h"
+#include "support/test_files.h"
+#include "support/test_frames.h"
 
 #include <gtest/gtest.h>
 
@@ -21,67 +21,34 @@ using testing::Frame;
 
 constexpr std::int64_t kDecember4th2005At2046Utc = 1133729160;
 
-std::vector<Frame> datedFrames(int count)
-{
-    std::vector<Frame> frames;
-    for (int i = 0; i < count; ++i)
-        frames.push_back(testsupport::SyntheticDvFrame::pal()
-                             .withRecordingDate({2005, 12, 4}, {20, 46, i / 25})
-                             .withTimecode({0, 0, i / 25, i % 25})
-                             .bytes());
-    return frames;
-}
-
-void deliverAll(IFrameSink& sink, const std::vector<Frame>& frames)
-{
-    for (const Frame& frame : frames)
-        sink.Deliver(400'000, frame.data(), static_cast<long>(frame.size()));
-}
-
+// The file is written under a working name and opens with every frame so far; closing gives it
+// the next free final name, never replacing a file that took one meanwhile. Torn blocks are
+// skipped; a missing folder is reported.
 TEST(CaptureFile, written_under_working_name_and_renamed_when_closed)
 {
     const testsupport::ScopedTimeZone utc(testsupport::kUtc);
     const test::ScratchDir dir("capture-file");
-    const auto frames = datedFrames(30);
+    const auto frames = testsupport::toneFrames(dv::VideoSystem::Pal625_50, 30);
+    const auto torn = testsupport::SyntheticDvFrame::pal().truncatedTo(100'000);
     CAviWriterGraph writer(dir.file("clip"), "%y-%m-%d_%H-%M", 2, kDecember4th2005At2046Utc, true,
                            dv::VideoSystem::Pal625_50);
     EXPECT_EQ(writer.WorkingName(), dir.file("clip.~05-12-04_20-46.00.avi"));
-    deliverAll(writer, frames);
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        if (i == 10)
+            writer.Deliver(400'000, torn.data(), static_cast<long>(torn.size()));
+        writer.Deliver(400'000, frames[i].data(), static_cast<long>(frames[i].size()));
+    }
+    EXPECT_EQ(writer.FramesWritten(), 30u);
     EXPECT_TRUE(testing::readDvFrames(writer.WorkingName()) == frames) << "an unclosed file opens with every frame";
+    std::ofstream(dir.file("clip.05-12-04_20-46.00.avi")) << "someone else's file";
     const auto& closed = writer.Close();
     EXPECT_FALSE(closed.error);
-    EXPECT_EQ(closed.path, dir.file("clip.05-12-04_20-46.00.avi"));
-    EXPECT_EQ(testing::fileNamesIn(dir.path()), std::vector<std::string>{"clip.05-12-04_20-46.00.avi"});
+    EXPECT_EQ(closed.path, dir.file("clip.05-12-04_20-46.01.avi"));
+    EXPECT_EQ(testing::fileNamesIn(dir.path()),
+              (std::vector<std::string>{"clip.05-12-04_20-46.00.avi", "clip.05-12-04_20-46.01.avi"}));
     EXPECT_TRUE(testing::readDvFrames(closed.path) == frames);
-}
+    EXPECT_EQ(testsupport::readText(dir.file("clip.05-12-04_20-46.00.avi")), "someone else's file");
 
-TEST(CaptureFile, a_file_that_took_the_final_name_meanwhile_is_never_replaced)
-{
-    const testsupport::ScopedTimeZone utc(testsupport::kUtc);
-    const test::ScratchDir dir("capture-file-taken");
-    CAviWriterGraph writer(dir.file("clip"), "%y-%m-%d_%H-%M", 2, kDecember4th2005At2046Utc, false,
-                           dv::VideoSystem::Pal625_50);
-    deliverAll(writer, datedFrames(5));
-    std::ofstream(dir.file("clip.05-12-04_20-46.00.avi")) << "someone else's file";
-    EXPECT_EQ(writer.Close().path, dir.file("clip.05-12-04_20-46.01.avi"));
-    std::ifstream other(dir.file("clip.05-12-04_20-46.00.avi"));
-    std::string text;
-    std::getline(other, text);
-    EXPECT_EQ(text, "someone else's file");
-}
-
-TEST(CaptureFile, torn_blocks_are_skipped_and_a_missing_folder_is_reported)
-{
-    const test::ScratchDir dir("capture-file-errors");
-    {
-        CAviWriterGraph writer(dir.file("clip"), "", 2, 0, true, dv::VideoSystem::Pal625_50);
-        const auto frames = datedFrames(3);
-        const auto torn = testsupport::SyntheticDvFrame::pal().truncatedTo(100'000);
-        writer.Deliver(400'000, frames[0].data(), static_cast<long>(frames[0].size()));
-        writer.Deliver(400'000, torn.data(), static_cast<long>(torn.size()));
-        writer.Deliver(400'000, frames[1].data(), static_cast<long>(frames[1].size()));
-        EXPECT_EQ(writer.FramesWritten(), 2u);
-    }
     const std::string error = testing::graphErrorOf(
         [&] { CAviWriterGraph writer(dir.file("no-such-folder/clip"), "", 2, 0, true, dv::VideoSystem::Pal625_50); });
     EXPECT_NE(error.find("no-such-folder/clip.~.00.avi"), std::string::npos) << error;
@@ -95,14 +62,15 @@ TEST(Preview, picture_at_4_by_3_in_the_middle_of_the_area)
         PreviewRect expected;
     };
     const std::vector<Case> cases = {
-        {400, 400, {0, 50, 400, 300}}, {800, 300, {200, 0, 400, 300}}, {640, 480, {0, 0, 640, 480}},
-        {401, 300, {0, 0, 400, 300}},  {0, 0, {0, 0, 0, 0}},           {100, 1000, {0, 462, 100, 75}},
+        {400, 400, {0, 50, 400, 300}}, {640, 480, {0, 0, 640, 480}},   {401, 300, {0, 0, 400, 300}},
+        {0, 0, {0, 0, 0, 0}},          {100, 1000, {0, 462, 100, 75}},  // 800 x 300: in the picture test
     };
     for (const Case& c : cases)
         EXPECT_EQ(PreviewLayout(c.width, c.height), c.expected) << c.width << " x " << c.height;
 }
 
-// A headless owner: keeps the size of the last picture and its rectangle.
+// A headless owner of 800 x 300: keeps the size of the last picture, whether its rows are whole,
+// and its rectangle.
 class PictureKeeper : public IPreviewOwner {
 public:
     void GetClientSize(std::uint32_t* width, std::uint32_t* height) const override
@@ -112,30 +80,29 @@ public:
     }
     void ShowPreviewPicture(const PreviewPicture& picture, const PreviewRect& rect) override
     {
+        const bool hasWholeRows = picture.bgr.size() >= static_cast<std::size_t>(picture.strideBytes) * picture.height &&
+                                  picture.strideBytes >= picture.width * 3;
         std::lock_guard lock(m_mutex);
-        m_width = picture.width;
-        m_height = picture.height;
-        m_hasWholeRows = picture.bgr.size() >= static_cast<std::size_t>(picture.strideBytes) * picture.height &&
-                         picture.strideBytes >= picture.width * 3;
-        m_rect = rect;
+        m_last = {picture.width, picture.height, hasWholeRows, rect};
     }
     std::tuple<int, int, bool, PreviewRect> last() const
     {
         std::lock_guard lock(m_mutex);
-        return {m_width, m_height, m_hasWholeRows, m_rect};
+        return m_last;
     }
 
 private:
     mutable std::mutex m_mutex;
-    int m_width = 0;
-    int m_height = 0;
-    bool m_hasWholeRows = false;
-    PreviewRect m_rect;
+    std::tuple<int, int, bool, PreviewRect> m_last{0, 0, false, {}};
 };
 
 TEST(Preview, takes_frames_only_when_ready_and_shows_them_at_half_size)
 {
     PictureKeeper owner;
+    {
+        CPreviewGraph idle(&owner, CMediaType{kInterleavedDvCaps, kMinimumFrameBufferBytes});
+    }  // its thread rests or waits for a frame: both end on destruction
+    EXPECT_EQ(std::get<0>(owner.last()), 0);
     CPreviewGraph preview(&owner, CMediaType{kInterleavedDvCaps, kMinimumFrameBufferBytes});
     const Frame frame = testsupport::SyntheticDvFrame::pal().bytes();
     std::uint64_t offered = 0;
@@ -153,39 +120,28 @@ TEST(Preview, takes_frames_only_when_ready_and_shows_them_at_half_size)
     EXPECT_EQ(rect, (PreviewRect{200, 0, 400, 300}));
 }
 
-TEST(Preview, destroyed_while_waiting_for_a_frame_ends_at_once)
-{
-    PictureKeeper owner;
-    auto preview = std::make_unique<CPreviewGraph>(&owner, CMediaType{kInterleavedDvCaps, kMinimumFrameBufferBytes});
-    preview.reset();  // the preview thread rests or waits for a frame: both end on destruction
-    EXPECT_EQ(std::get<0>(owner.last()), 0);
-}
-
 using SinkMaker = std::function<mediagraph::GstOwned<GstElement>()>;
 
-// One deck, "Test deck", whose DV input is the element the test makes; no transport.
-class DvOutBackend : public mediagraph::IVideoDeviceBackend, public mediagraph::IVideoDeviceEntry {
+// A backend of one deck, "Test deck", without transport, whose DV input the test makes; it is its
+// own list entry and device.
+class TestDeck : public mediagraph::IVideoDeviceBackend, public mediagraph::IVideoDeviceEntry, public mediagraph::IVideoDevice {
 public:
-    explicit DvOutBackend(SinkMaker makeSink) : m_makeSink(std::move(makeSink)) {}
+    explicit TestDeck(SinkMaker makeSink) : m_makeSink(std::move(makeSink)) {}
     Expected<std::vector<std::unique_ptr<mediagraph::IVideoDeviceEntry>>, std::string> Enumerate() override
     {
         std::vector<std::unique_ptr<mediagraph::IVideoDeviceEntry>> entries;
-        entries.push_back(std::make_unique<DvOutBackend>(m_makeSink));
+        entries.push_back(std::make_unique<TestDeck>(m_makeSink));
         return entries;
     }
-    Expected<std::string, std::string> ReadFriendlyName() const override { return std::string("Test deck"); }
-    std::shared_ptr<mediagraph::IVideoDevice> Open() override { return std::make_shared<Deck>(m_makeSink); }
+    Expected<std::string, std::string> ReadFriendlyName() const override { return FriendlyName(); }
+    std::shared_ptr<mediagraph::IVideoDevice> Open() override { return std::make_shared<TestDeck>(m_makeSink); }
+    std::string FriendlyName() const override { return "Test deck"; }
+    mediagraph::GstOwned<GstElement> MakeCaptureSource() override { return {}; }
+    mediagraph::GstOwned<GstElement> MakeDvOutSink() override { return m_makeSink(); }
+    mediagraph::ITransport* Transport() override { return nullptr; }
+    std::int32_t DroppedFrames() const override { return -1; }
 
 private:
-    struct Deck : mediagraph::IVideoDevice {
-        explicit Deck(SinkMaker make) : makeSink(std::move(make)) {}
-        std::string FriendlyName() const override { return "Test deck"; }
-        mediagraph::GstOwned<GstElement> MakeCaptureSource() override { return {}; }
-        mediagraph::GstOwned<GstElement> MakeDvOutSink() override { return makeSink(); }
-        mediagraph::ITransport* Transport() override { return nullptr; }
-        std::int32_t DroppedFrames() const override { return -1; }
-        SinkMaker makeSink;
-    };
     SinkMaker m_makeSink;
 };
 
@@ -218,7 +174,7 @@ TEST(DvOut, a_deck_that_does_not_start_or_run_is_reported)
          "DV output not running"},
     };
     for (const Case& c : cases) {
-        mediagraph::ScopedVideoDeviceBackends backends({std::make_shared<DvOutBackend>(c.makeSink)});
+        mediagraph::ScopedVideoDeviceBackends backends({std::make_shared<TestDeck>(c.makeSink)});
         EXPECT_EQ(testing::graphErrorOf([] { CDVOutGraph("Test deck", CMediaType{kInterleavedDvCaps, kMinimumFrameBufferBytes}); }),
                   c.expected)
             << c.name;

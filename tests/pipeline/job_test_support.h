@@ -1,19 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Shared pieces of the job tests: generated tapes, the frames of DV files, the virtual camcorder
-// named in the environment for one test, and waiting on a job with a deadline.
+// Shared pieces of the job and bridge tests: generated tapes, the frames of DV files, the virtual
+// camcorder named in the environment for one test, waiting with a deadline, a recording frame sink.
 #pragma once
 
 #include "avi/dv_avi.h"
 #include "mediagraph/graph_errors.h"
 #include "mediagraph/video_devices.h"
 #include "mediagraph/virtual_camcorder.h"
+#include "pipeline/input_filter_graph.h"
 #include "pipeline/job_wnd.h"
+#include "support/run_tool.h"
 #include "support/scoped_env.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -75,7 +76,6 @@ inline bool waitUntil(const std::function<bool()>& condition, std::chrono::milli
     while (!condition()) {
         if (std::chrono::steady_clock::now() > end)
             return false;
-        std::this_thread::yield();
         std::this_thread::sleep_for(std::chrono::milliseconds(2));  // polling interval of the wait, not a delay
     }
     return true;
@@ -113,12 +113,10 @@ inline std::string graphErrorOf(const std::function<void()>& call)
 // Runs vantrel-dvgen with the options into `path`; the path.
 inline std::string generateTape(const std::string& path, std::vector<std::string> options)
 {
-    options.insert(options.begin(), VANTREL_DVGEN_PATH);
+    options.insert(options.begin(), testsupport::dvgenPath());
     options.insert(options.end(), {"-o", path});
-    std::string line;
-    for (const std::string& option : options)
-        line += "'" + option + "' ";
-    EXPECT_EQ(std::system((line + "> /dev/null").c_str()), 0) << line;
+    const testsupport::ToolResult result = testsupport::runTool(options);
+    EXPECT_EQ(result.exitCode, 0) << "vantrel-dvgen: " << result.err;
     return path;
 }
 
@@ -134,6 +132,7 @@ public:
     }
     const std::string& name() const noexcept { return m_name; }
     mediagraph::CVirtualCamcorder& camcorder() { return *mediagraph::VirtualCamcorderOf(*m_device); }
+    const std::shared_ptr<mediagraph::IVideoDevice>& device() const noexcept { return m_device; }
 
 private:
     mediagraph::ScopedVideoDeviceBackends m_backends{{mediagraph::makeVirtualCamcorderBackend()}};
@@ -143,31 +142,63 @@ private:
     std::shared_ptr<mediagraph::IVideoDevice> m_device;
 };
 
-// Keeps what the job reports.
-class RecordingJobObserver : public IJobObserver {
+// A device's capture source linked into "InputFilter".
+class DeviceCaptureGraph : public CInputFilterGraph {
 public:
-    void captureFileClosed(const std::string& path) override
+    explicit DeviceCaptureGraph(mediagraph::IVideoDevice& device) { Link(AddElement(device.MakeCaptureSource()), InputFilter()); }
+};
+
+struct DeliveredFrame {
+    REFERENCE_TIME duration = 0;
+    std::vector<std::byte> bytes;
+    bool hadData = false;
+};
+
+// Keeps a copy of every delivery, in order; any thread.
+class RecordingFrameSink : public IFrameSink {
+public:
+    void Deliver(REFERENCE_TIME duration, const std::byte* data, long length) override
     {
         std::lock_guard lock(m_mutex);
-        m_closedFiles.push_back(path);
+        m_frames.push_back({duration, data != nullptr && length > 0 ? std::vector<std::byte>(data, data + length) : std::vector<std::byte>{},
+                            data != nullptr});
     }
-    void jobFailed(const std::string& message) override
+    std::vector<DeliveredFrame> frames() const
     {
         std::lock_guard lock(m_mutex);
-        m_failures.push_back(message);
+        return m_frames;
     }
-    std::vector<std::string> closedFiles() const
+    std::size_t count() const
     {
         std::lock_guard lock(m_mutex);
-        return m_closedFiles;
-    }
-    std::vector<std::string> failures() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_failures;
+        return m_frames.size();
     }
 
 private:
+    mutable std::mutex m_mutex;
+    std::vector<DeliveredFrame> m_frames;
+};
+
+// Keeps what the job reports.
+class RecordingJobObserver : public IJobObserver {
+public:
+    void captureFileClosed(const std::string& path) override { keep(m_closedFiles, path); }
+    void jobFailed(const std::string& message) override { keep(m_failures, message); }
+    std::vector<std::string> closedFiles() const { return copyOf(m_closedFiles); }
+    std::vector<std::string> failures() const { return copyOf(m_failures); }
+
+private:
+    void keep(std::vector<std::string>& texts, const std::string& text)
+    {
+        std::lock_guard lock(m_mutex);
+        texts.push_back(text);
+    }
+    std::vector<std::string> copyOf(const std::vector<std::string>& texts) const
+    {
+        std::lock_guard lock(m_mutex);
+        return texts;
+    }
+
     mutable std::mutex m_mutex;
     std::vector<std::string> m_closedFiles;
     std::vector<std::string> m_failures;

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The writing side of the bridge: blocks become buffers copied once, stamped on the holder's own
 // clock, bounded by the buffer pool, with and without the queue thread.
-#include "bridge_test_support.h"
+#include "job_test_support.h"
+#include "mediagraph/gst_handles.h"
+#include "mediagraph/virtual_tape_fixtures.h"
 #include "pipeline/output_filter_graph.h"
+#include "support/test_frames.h"
 
 #include <gtest/gtest.h>
 
@@ -13,43 +16,78 @@ namespace {
 
 using namespace std::chrono_literals;
 using mediagraph::Completion;
-using testing::Collector;
-using testing::distinctPalFrame;
+
+std::vector<std::byte> distinctPalFrame(int number)
+{
+    return testsupport::numberedFrame(dv::VideoSystem::Pal625_50, static_cast<std::uint32_t>(number));
+}
+
+struct CollectedBuffer {
+    std::vector<std::byte> bytes;
+    GstClockTime pts = GST_CLOCK_TIME_NONE;
+    GstClockTime duration = GST_CLOCK_TIME_NONE;
+};
+
+// A fakesink at the end of a writing graph that keeps every buffer.
+class Collector {
+public:
+    explicit Collector(GstElement* fakeSink) : sink(fakeSink)
+    {
+        g_object_set(sink, "signal-handoffs", TRUE, nullptr);
+        g_signal_connect(sink, "handoff", G_CALLBACK(&Collector::onHandoff), this);
+    }
+    std::vector<CollectedBuffer> buffers() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_buffers;
+    }
+    GstElement* const sink;
+
+private:
+    static void onHandoff(GstElement*, GstBuffer* buffer, GstPad*, Collector* self)
+    {
+        mediagraph::MappedBuffer map{buffer, GST_MAP_READ};
+        std::lock_guard lock(self->m_mutex);
+        self->m_buffers.push_back({{map.bytes().begin(), map.bytes().end()}, GST_BUFFER_PTS(buffer), GST_BUFFER_DURATION(buffer)});
+    }
+
+    mutable std::mutex m_mutex;
+    std::vector<CollectedBuffer> m_buffers;
+};
 
 const CMediaType kDvType{"video/x-dv, systemstream=(boolean)true", 144000};
 
-// COutputFilterGraph ! appsink, the appsink collecting what arrives.
+// COutputFilterGraph ! fakesink, the fakesink collecting what arrives.
 class CollectedWritingGraph : public COutputFilterGraph {
 public:
-    CollectedWritingGraph(long bufferCount, bool isSinkSync = false) : COutputFilterGraph(kDvType, bufferCount)
+    CollectedWritingGraph(long bufferCount, bool isSinkSync = false)
+        : COutputFilterGraph(kDvType, bufferCount), collector(AddElement("fakesink", "collector"))
     {
-        GstElement* sink = AddElement("appsink", "collector");
-        g_object_set(sink, "sync", isSinkSync ? TRUE : FALSE, nullptr);
-        Link(OutputElement(), sink);
-        collector.emplace(sink);
+        g_object_set(collector.sink, "sync", isSinkSync ? TRUE : FALSE, nullptr);
+        Link(OutputElement(), collector.sink);
     }
     ~CollectedWritingGraph() override { CDShowGraph::Stop(); }
 
-    std::optional<Collector> collector;
+    Collector collector;
 };
 
-// Waits (10 s at most) until the count reaches `wanted`; the count then. A caller that should
-// block at `wanted` and does not shows as more, soon or in the checks after.
-int countOnceReached(const std::atomic<int>& count, int wanted)
-{
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (count.load() < wanted && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
-    return count.load();
-}
-
+// A frame longer than the buffers is cut to their size; a shorter (NTSC) one stays whole.
 TEST(OutputFilterGraph, frames_arrive_bit_exact_and_stamped_on_the_holders_own_clock)
 {
+    EXPECT_EQ(COutputFilterGraph(CMediaType{kDvType.caps, 0}, 0).BufferBytes(), 144000u) << "at least a PAL frame";
+    std::vector<std::vector<std::byte>> frames;
+    for (int i = 0; i < 6; ++i)
+        frames.push_back(distinctPalFrame(i));
+    std::vector<std::byte> tooLong = frames[5];
+    tooLong.resize(150000, std::byte{0x77});
+    frames.push_back(testsupport::numberedFrame(dv::VideoSystem::Ntsc525_60, 6));
+    const REFERENCE_TIME durations[] = {400'000, 0, 400'000, 333'667, 400'000, 400'000, 333'667};
+    const GstClockTime expectedPts[] = {0, GST_CLOCK_TIME_NONE, 40'000'000, 80'000'000, 113'366'700, 153'366'700, 193'366'700};
     for (const long bufferCount : {0L, 10L}) {
         CollectedWritingGraph graph(bufferCount);
         graph.Run();
-        const REFERENCE_TIME durations[] = {400'000, 0, 400'000, 333'667, 400'000};
-        for (int i = 0; i < 5; ++i) {
-            const auto frame = distinctPalFrame(i);
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            const auto& frame = i == 5 ? tooLong : frames[i];
             graph.Deliver(durations[i], frame.data(), static_cast<long>(frame.size()));
         }
         graph.Deliver(-1, nullptr, 0);  // end of stream from a reading side: not forwarded
@@ -57,88 +95,67 @@ TEST(OutputFilterGraph, frames_arrive_bit_exact_and_stamped_on_the_holders_own_c
         graph.DeliverEndOfStream();
         ASSERT_EQ(graph.WaitForCompletion(5000ms), Completion::Finished) << "count " << bufferCount;
 
-        const auto buffers = graph.collector->buffers();
-        ASSERT_EQ(buffers.size(), 5u);
-        const GstClockTime expectedPts[] = {0, GST_CLOCK_TIME_NONE, 40'000'000, 80'000'000, 113'366'700};
-        for (int i = 0; i < 5; ++i) {
-            EXPECT_TRUE(buffers[i].bytes == distinctPalFrame(i)) << "frame " << i << " count " << bufferCount;
+        const auto buffers = graph.collector.buffers();
+        ASSERT_EQ(buffers.size(), frames.size());
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            EXPECT_TRUE(buffers[i].bytes == frames[i]) << "frame " << i << " count " << bufferCount;
             EXPECT_EQ(buffers[i].pts, expectedPts[i]) << "frame " << i;
             const GstClockTime expectedDuration =
                 durations[i] == 0 ? GST_CLOCK_TIME_NONE : static_cast<GstClockTime>(durations[i]) * 100;
             EXPECT_EQ(buffers[i].duration, expectedDuration) << "frame " << i;
         }
-        EXPECT_EQ(graph.CurrentTime(), 1'533'667) << "the zero-duration frame did not move the clock";
+        EXPECT_EQ(graph.CurrentTime(), 2'267'334) << "the zero-duration frame did not move the clock";
     }
 }
 
-TEST(OutputFilterGraph, buffers_hold_at_least_the_sample_size_and_longer_blocks_are_cut)
-{
-    COutputFilterGraph smallType(CMediaType{"video/x-dv, systemstream=(boolean)true", 0}, 0);
-    EXPECT_EQ(smallType.BufferBytes(), 144000u);
-
-    CollectedWritingGraph graph(0);
-    EXPECT_EQ(graph.BufferBytes(), 144000u);
-    graph.Run();
-    std::vector<std::byte> tooLong(150000);
-    for (std::size_t i = 0; i < tooLong.size(); ++i)
-        tooLong[i] = static_cast<std::byte>(i * 31);
-    graph.Deliver(400'000, tooLong.data(), static_cast<long>(tooLong.size()));
-    const auto ntsc = std::vector<std::byte>(120000, std::byte{0x5a});
-    graph.Deliver(333'667, ntsc.data(), static_cast<long>(ntsc.size()));
-    graph.DeliverEndOfStream();
-    ASSERT_EQ(graph.WaitForCompletion(5000ms), Completion::Finished);
-    const auto buffers = graph.collector->buffers();
-    ASSERT_EQ(buffers.size(), 2u);
-    ASSERT_EQ(buffers[0].bytes.size(), 144000u);
-    EXPECT_TRUE(std::equal(buffers[0].bytes.begin(), buffers[0].bytes.end(), tooLong.begin()));
-    EXPECT_TRUE(buffers[1].bytes == ntsc);
-}
-
-TEST(OutputFilterGraph, caller_blocks_when_every_buffer_is_in_use)
+// A paused sync sink keeps the first frame as its preroll and nothing moves on: the caller gets
+// as many buffers as the pool holds (the queue's and three more), then waits for one, until the
+// graph stops.
+TEST(OutputFilterGraph, caller_blocks_when_every_buffer_is_in_use_until_the_graph_stops)
 {
     for (const long bufferCount : {0L, 10L}) {
-        CollectedWritingGraph graph(bufferCount);
-        graph.collector->hold();
-        graph.Run();
+        CollectedWritingGraph graph(bufferCount, true);
+        graph.Pause();
+        const int poolBuffers = static_cast<int>(graph.PoolBufferCount());
+        EXPECT_EQ(poolBuffers, std::max(bufferCount, 1L) + 2);
         std::atomic<int> delivered{0};
         std::jthread producer([&] {
-            for (int i = 0; i < 30; ++i) {
+            for (int i = 0; i <= poolBuffers; ++i) {
                 const auto frame = distinctPalFrame(i);
                 graph.Deliver(400'000, frame.data(), static_cast<long>(frame.size()));
                 ++delivered;
             }
         });
-        EXPECT_EQ(graph.PoolBufferCount(), static_cast<std::uint32_t>(std::max(bufferCount, 1L) + 2));
-        const int deliveredWhileHeld = countOnceReached(delivered, static_cast<int>(graph.PoolBufferCount()));
-        EXPECT_EQ(deliveredWhileHeld, static_cast<int>(graph.PoolBufferCount())) << "count " << bufferCount;
-        graph.collector->release();
+        testing::waitUntil([&] { return delivered.load() >= poolBuffers; }, 10s);
+        EXPECT_EQ(delivered.load(), poolBuffers) << "count " << bufferCount;  // one more: no wait; none: no buffer
+        graph.Stop();
         producer.join();
-        graph.DeliverEndOfStream();
-        ASSERT_EQ(graph.WaitForCompletion(5000ms), Completion::Finished);
-        const auto buffers = graph.collector->buffers();
-        ASSERT_EQ(buffers.size(), 30u);
-        for (int i = 0; i < 30; ++i)
-            EXPECT_TRUE(buffers[i].bytes == distinctPalFrame(i)) << "frame " << i;
+        EXPECT_EQ(delivered.load(), poolBuffers + 1);
     }
 }
 
-TEST(OutputFilterGraph, stopping_the_graph_releases_a_caller_waiting_for_a_buffer)
+// Printing to the virtual camcorder, which refuses frames of the other standard.
+TEST(OutputFilterGraph, a_frame_the_camcorder_refuses_stops_printing_with_its_reason)
 {
-    CollectedWritingGraph graph(0, true);
-    graph.Pause();  // the sink keeps the first frame as its preroll, and nothing moves on
-    const int poolBuffers = static_cast<int>(graph.PoolBufferCount());
-    std::atomic<int> delivered{0};
-    std::jthread producer([&] {
-        for (int i = 0; i <= poolBuffers; ++i) {
-            const auto frame = distinctPalFrame(i);
-            graph.Deliver(400'000, frame.data(), static_cast<long>(frame.size()));
-            ++delivered;
-        }
-    });
-    EXPECT_EQ(countOnceReached(delivered, poolBuffers), poolBuffers);
-    graph.Stop();
-    producer.join();
-    EXPECT_EQ(delivered.load(), poolBuffers + 1);
+    const auto tape = testsupport::freshTestFolder() / "pal.dv";
+    mediagraph::testing::writeRawTape(tape, mediagraph::testing::numberedFrames(dv::VideoSystem::Pal625_50, 3));
+    testing::ScopedVirtualCamcorder camcorder(tape);
+    COutputFilterGraph graph(CMediaType{kInterleavedDvCaps, kMinimumFrameBufferBytes}, 10);
+    graph.Link(graph.OutputElement(), graph.AddElement(camcorder.device()->MakeDvOutSink()));
+    camcorder.camcorder().setMode(mediagraph::ED_MODE_RECORD);
+    graph.Run();
+    const char* kReason = "The virtual camcorder takes only whole DV frames of its tape's standard";
+    // More frames than the pool holds: once the camcorder refuses, the caller must not wait for
+    // buffers that will never come back; it gets the reason instead.
+    const auto ntscFrames = mediagraph::testing::numberedFrames(dv::VideoSystem::Ntsc525_60, 3 * graph.PoolBufferCount());
+    EXPECT_EQ(testing::graphErrorOf([&] {
+                  for (const auto& frame : ntscFrames)
+                      graph.Deliver(333'667, frame.data(), static_cast<long>(frame.size()));
+              }),
+              kReason);
+    EXPECT_EQ(graph.WaitForCompletion(0ms), Completion::Failed);
+    EXPECT_EQ(testing::graphErrorOf([&] { graph.ThrowIfFailed(); }), kReason) << "for the controlling thread";
+    camcorder.camcorder().setMode(mediagraph::ED_MODE_STOP);
 }
 
 }  // namespace

@@ -2,31 +2,18 @@
 // Print-to-tape jobs end to end: a file list goes to the virtual camcorder's tape, in order and
 // without a gap; paused sends the first frame, finished the last; errors end the job cleanly.
 #include "job_test_support.h"
-#include "pipeline/file_list_source.h"
 #include "support/scratch_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <future>
 #include <fstream>
 
 namespace vantrel::pipeline {
 namespace {
 
 using testing::Frame;
-
-// A tape of its own content: every file gets a different start date and time code.
-// Type 0 is a raw DV file.
-std::string makeClip(const test::ScratchDir& dir, const std::string& name, int type, int frames, int minute)
-{
-    const std::string minuteText = std::to_string(10 + minute);
-    std::vector<std::string> options = {"--frames", std::to_string(frames), "--timecode", "00:" + minuteText + ":00:00",
-                                        "--start", "2005-12-04T20:" + minuteText + ":00"};
-    const std::vector<std::string> kind = type == 0 ? std::vector<std::string>{"--format", "dv"}
-                                                    : std::vector<std::string>{"--type", std::to_string(type)};
-    options.insert(options.end(), kind.begin(), kind.end());
-    return testing::generateTape(dir.file(name), options);
-}
 
 std::string makeBlankTape(const test::ScratchDir& dir)
 {
@@ -45,38 +32,45 @@ std::vector<Frame> concatenated(const std::vector<std::string>& files)
     return frames;
 }
 
-// The clips every print test takes its list from, made once.
-class PrintJob : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        s_dir = new test::ScratchDir("print-clips");
-        std::filesystem::create_directory(s_dir->path() / "clips");
-        makeClip(*s_dir, "plain.avi", 1, 20, 0);
-        makeClip(*s_dir, "clips/B2.avi", 2, 15, 2);  // sorts after b1 without regard to case
-        makeClip(*s_dir, "clips/b1.avi", 1, 10, 1);
-        makeClip(*s_dir, "raw.dv", 0, 12, 3);
-        makeClip(*s_dir, "long.avi", 2, 160, 4);
-        std::ofstream(s_dir->file("bad.avi")) << "RIFF this is no AVI file at all";
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_dir;
-        s_dir = nullptr;
-    }
-    static std::string clip(const char* name) { return s_dir->file(name); }
-    static inline test::ScratchDir* s_dir = nullptr;
-};
+// The clips the print tests take their lists from, made on first use: each has its own start date
+// and time code, so that no frame of one equals a frame of another.
+std::string clip(const std::string& name)
+{
+    static const test::ScratchDir dir("print-clips");
+    static const bool isMade = [] {
+        std::filesystem::create_directories(dir.path() / "clips" / "folder.avi");  // a folder is no file
+        const std::pair<const char*, std::vector<std::string>> clips[] = {
+            {"plain.avi", {"--type", "1", "--frames", "20"}},
+            {"clips/b1.avi", {"--type", "1", "--frames", "10"}},
+            {"clips/B2.avi", {"--type", "2", "--frames", "15"}},  // sorts after b1 without regard to case
+            {"clips/[a].avi", {"--type", "1", "--frames", "5"}},  // "[" sorts before the letters
+            {"raw.dv", {"--format", "dv", "--frames", "12"}},
+            {"long.avi", {"--type", "2", "--frames", "160"}},
+        };
+        int minute = 10;
+        for (auto [name, options] : clips) {
+            const std::string at = std::to_string(minute++);
+            options.insert(options.end(), {"--timecode", "00:" + at + ":00:00", "--start", "2005-12-04T20:" + at + ":00"});
+            testing::generateTape(dir.file(name), options);
+        }
+        std::ofstream(dir.file("bad.avi")) << "RIFF this is no AVI file at all";
+        return true;
+    }();
+    EXPECT_TRUE(isMade);
+    return dir.file(name);
+}
 
 // Without device control the camcorder records all it gets: copies of the first frame while the
-// job is paused, the list in order without a gap, then copies of the last frame. A later file that
-// cannot be read ends the job after the good ones.
-TEST_F(PrintJob, list_reaches_the_tape_in_order_between_copies_of_the_first_and_the_last_frame)
+// job is paused, the list in order without a gap, then copies of the last frame. The list's items
+// keep their order, blank ones left out, a name with brackets taken as it is, a pattern's matches
+// sorted without regard to case. A later file that cannot be read ends the job after the good ones.
+TEST(PrintJob, list_reaches_the_tape_in_order_between_copies_of_the_first_and_the_last_frame)
 {
     const test::ScratchDir dir("print-list");
     const std::vector<Frame> expected =
-        concatenated({clip("plain.avi"), clip("clips/b1.avi"), clip("clips/B2.avi"), clip("raw.dv")});
-    ASSERT_EQ(expected.size(), 57u);
+        concatenated({clip("plain.avi"), clip("clips/[a].avi"), clip("clips/[a].avi"), clip("clips/b1.avi"),
+                      clip("clips/B2.avi"), clip("raw.dv")});
+    ASSERT_EQ(expected.size(), 67u);
     const std::string tape = makeBlankTape(dir);
     testing::ScopedVirtualCamcorder camcorder(tape);
     mediagraph::CVirtualCamcorder& device = camcorder.camcorder();
@@ -84,15 +78,15 @@ TEST_F(PrintJob, list_reaches_the_tape_in_order_between_copies_of_the_first_and_
     testing::RecordingJobObserver observer;
     CJobWnd job;
     job.SetJobObserver(&observer);
-    job.StartPrintToTape("  " + clip("plain.avi") + " |   | " + clip("clips/*.avi") + "\t|" + clip("raw.dv") + "|" +
-                             clip("bad.avi"),
+    job.StartPrintToTape("  " + clip("plain.avi") + " |   | " + clip("clips/[a].avi") + "|" + clip("clips/*.avi") + "\t|" +
+                             clip("raw.dv") + "|" + clip("bad.avi"),
                          camcorder.name());
     ASSERT_TRUE(testing::waitUntil([&] { return device.framesRecorded() >= 30; }));
     EXPECT_EQ(job.GetState(), JOB_TAPE_PAUSED);
     EXPECT_EQ(job.GetDuration(), 0) << "paused time counts nothing";
     job.ResumeTapeRecording();
     ASSERT_TRUE(testing::waitUntil([&] { return job.GetState() == JOB_FINISHED; }));
-    EXPECT_EQ(job.GetDuration(), 57 * 400'000);
+    EXPECT_EQ(job.GetDuration(), 67 * 400'000);
     ASSERT_EQ(observer.failures().size(), 1u);
     EXPECT_NE(observer.failures().front().find("bad.avi"), std::string::npos) << observer.failures().front();
     const std::uint64_t recordedAtEnd = device.framesRecorded();
@@ -110,7 +104,8 @@ TEST_F(PrintJob, list_reaches_the_tape_in_order_between_copies_of_the_first_and_
 // Pausing mid-list under automatic device control: the frames already queued towards the
 // camcorder must reach the tape before it pauses, so every list frame is on the tape once, in
 // order. Only the frame current at a pause (and the first and last, sent while held) may repeat.
-TEST_F(PrintJob, pausing_and_resuming_loses_no_frame_of_the_list)
+// The camcorder holds its intake over each pause, so frames are queued when the pause comes.
+TEST(PrintJob, pausing_and_resuming_loses_no_frame_of_the_list)
 {
     const std::vector<std::uint64_t> pauseAfterRecorded = {8, 70};  // once this many frames are on tape
     const std::vector<Frame> expected = concatenated({clip("long.avi"), clip("plain.avi"), clip("raw.dv")});
@@ -124,8 +119,16 @@ TEST_F(PrintJob, pausing_and_resuming_loses_no_frame_of_the_list)
     job.ResumeTapeRecording();
     for (const std::uint64_t point : pauseAfterRecorded) {
         ASSERT_TRUE(testing::waitUntil([&] { return device.framesRecorded() >= point; }));
-        job.PauseTapeRecording();
-        ASSERT_EQ(job.GetState(), JOB_TAPE_PAUSED) << "the list ended before the pause";
+        device.holdIntake(true);
+        const std::shared_ptr<void> releaseOnFailure(nullptr, [&](void*) { device.holdIntake(false); });
+        const std::uint64_t atHold = device.framesReceived();
+        ASSERT_TRUE(testing::waitUntil([&] { return device.framesReceived() > atHold; })) << "a frame waits at the input";
+        auto pause = std::async(std::launch::async, [&] { job.PauseTapeRecording(); });
+        ASSERT_TRUE(testing::waitUntil([&] { return job.GetState() == JOB_TAPE_PAUSED; })) << "the list ended before the pause";
+        // A pause that does not wait for the queue sends record-pause now; the held frames must meet it.
+        testing::waitUntil([&] { return device.mode() == mediagraph::ED_MODE_RECORD_FREEZE; }, std::chrono::milliseconds(100));
+        device.holdIntake(false);
+        pause.get();
         EXPECT_EQ(device.mode(), mediagraph::ED_MODE_RECORD_FREEZE);
         // Twice the output queue arrives while paused: whatever was queued at the pause is past.
         const std::uint64_t received = device.framesReceived();
@@ -151,7 +154,7 @@ TEST_F(PrintJob, pausing_and_resuming_loses_no_frame_of_the_list)
         ASSERT_TRUE(recorded[i] == expected[i]) << "tape frame " << i << " is not list frame " << i;
 }
 
-TEST_F(PrintJob, start_errors_name_what_is_missing)
+TEST(PrintJob, start_errors_name_what_is_missing)
 {
     const test::ScratchDir dir("print-errors");
     testing::ScopedVirtualCamcorder camcorder(makeBlankTape(dir));
@@ -172,20 +175,6 @@ TEST_F(PrintJob, start_errors_name_what_is_missing)
         job.StopJob();
         EXPECT_EQ(job.GetState(), JOB_IDLE);
     }
-}
-
-TEST(FileList, items_in_their_order_matches_sorted_without_regard_to_case)
-{
-    const test::ScratchDir dir("print-expand");
-    for (const char* name : {"c.avi", "B.avi", "a.avi", "D.AVI", "[x].avi"})
-        std::ofstream(dir.file(name)) << "x";
-    std::filesystem::create_directory(dir.path() / "folder.avi");
-    const std::vector<std::string> files =
-        ExpandFileList(dir.file("c.avi") + "|" + dir.file("*.avi") + "|" + dir.file("[x].avi") + "|" + dir.file("*.AVI"));
-    const std::vector<std::string> expected = {dir.file("c.avi"), dir.file("[x].avi"), dir.file("a.avi"),
-                                               dir.file("B.avi"), dir.file("c.avi"), dir.file("[x].avi"),
-                                               dir.file("D.AVI")};  // "[" lies before the letters
-    EXPECT_EQ(files, expected) << "a folder is no file; a name with brackets is taken as it is";
 }
 
 }  // namespace

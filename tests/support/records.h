@@ -10,7 +10,8 @@
 
 namespace vantrel::testsupport {
 
-// Every field as text: "shutter 50 gain 0 iris 2.000 date 2004-07-14 18:03:09 dst 0 | TimeCode ... | ...".
+// Every field as text, numbers exact: "shutter 50 gain 0 iris 2 date 2004-07-14 18:03:09 wday 3
+// yday 195 dst 0 | TimeCode 00:12:31   04 | exposure | white balance mode | white balance | focus".
 std::string describe(const dv::DVFrameInfo& record);
 
 // Field by field (texts up to their end, every tm field); the message shows both records.

@@ -1,19 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Builds DV frames in code for tests: valid DIF block IDs, packs where camcorders put them.
+// Builds DV frames in code for tests: valid DIF block IDs, and the generator's packs where
+// camcorders put them.
 //
 // A new frame has every DIF block ID set (section type, sequence and block numbers), a header
 // block with the system flag, 0xFF filler packs in every subcode, VAUX and AAUX slot, silent
-// audio and mid-grey video that DV decoders accept. The with... methods then write packs:
+// audio and mid-grey video that DV decoders accept. The with... methods then write the packs
+// that vantrel-dvgen writes (tools/dvgen/frame_metadata.h):
 //   subcode: the time code (0x13) in the first half of the sequences, recording date and time
 //            (0x62, 0x63) and the time code in the second half, as camcorders do;
 //   VAUX:    camera pack 0x70 in slot 0, 0x71 in slot 1 and the shutter pack 0x7F in slot 2 of
 //            the first VAUX block; source and source control (0x60, 0x61, always written) and
 //            recording date and time in slots 9..12 of the third; in every sequence.
-// Reserved bits around the BCD digits are set to 1, as tapes carry them.
 #pragma once
 
 #include "dv/dif_layout.h"
 #include "dv/pack_search.h"
+#include "tools/dvgen/tape_options.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -35,27 +37,14 @@ struct TimeOfDay {
     int second;
 };
 
-struct Timecode {
-    int hours;
-    int minutes;
-    int seconds;
-    int frames;
-};
-
-// The fields of a consumer camera pack (0x70) as codes.
-struct CameraPackFields {
-    int irisCode = 0x08;        // 6 bits, F-number 2^(code/8)
-    int exposureMode = 0;       // 4 bits (PC2 high nibble)
-    int gainCode = 0;           // 4 bits
-    int whiteBalanceMode = 0;   // 3 bits
-    int lightSource = 4;        // 5 bits
-    bool isManualFocus = false;
-};
+using Timecode = dvgen::Timecode;        // hours, minutes, seconds, frames
+using CameraPackFields = dvgen::CameraValues;
 
 class SyntheticDvFrame {
 public:
     static SyntheticDvFrame pal();
     static SyntheticDvFrame ntsc();
+    static SyntheticDvFrame of(dv::VideoSystem system) { return SyntheticDvFrame(system); }
 
     dv::VideoSystem system() const noexcept { return m_system; }
     std::size_t sequences() const noexcept { return dv::sequenceCount(m_system); }
@@ -65,8 +54,8 @@ public:
     // Raw BCD bytes, for codes that no calendar date gives (year code 0x25, day 0, ...).
     SyntheticDvFrame& withRecordingDatePacks(dv::DVPack datePack, dv::DVPack timePack);
     SyntheticDvFrame& withTimecode(Timecode timecode);
+    // Camera pack 0x70 and beside it an empty 0x71 pack, in every sequence.
     SyntheticDvFrame& withCameraPack(CameraPackFields fields);
-    SyntheticDvFrame& withCameraPack(std::uint8_t pc1, std::uint8_t pc2, std::uint8_t pc3, std::uint8_t pc4);
     // Shutter pack 0x7F in slot 2 of the first VAUX block of every sequence, word in PC3/PC4.
     SyntheticDvFrame& withShutterWord(std::uint16_t word);
     // One shutter slot: slot 1 or 2 of the first VAUX block of `sequence`, under `header`.
@@ -78,8 +67,6 @@ public:
     SyntheticDvFrame& withVauxPack(std::size_t sequence, std::size_t block, std::size_t slot, dv::DVPack pack);
     SyntheticDvFrame& withByte(std::size_t offset, std::uint8_t value);
 
-    // Every subcode slot back to a filler pack.
-    SyntheticDvFrame& withoutSubcodePacks();
     // Tape dropout: PC2..PC4 of every subcode pack with this header become 0xFF.
     SyntheticDvFrame& withDamagedSubcodePacks(std::uint8_t header);
     // Every byte outside the subcode and VAUX blocks set to `value` (the fast readers' contract).
@@ -91,11 +78,6 @@ public:
 
 private:
     explicit SyntheticDvFrame(dv::VideoSystem system);
-    void writeBlockIds();
-    void writeHeaderBlocks();
-    void writeFillers();
-    void writeSourcePacks();
-    void writeAudioAndVideo();
     void writePack(std::size_t offset, const dv::DVPack& pack);
     void forEachSubcodeSlot(bool secondHalf, const dv::DVPack& pack, std::initializer_list<std::size_t> slots);
 

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -50,8 +49,7 @@ std::filesystem::path freshTestFolder()
 
 std::vector<std::byte> readBytes(const std::filesystem::path& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string text = readText(path);
     const auto* first = reinterpret_cast<const std::byte*>(text.data());
     return {first, first + text.size()};
 }
@@ -99,18 +97,9 @@ void expectMatchesGolden(const std::string& name, const std::string& actual)
         std::ofstream(path, std::ios::binary | std::ios::trunc) << actual;
         return;
     }
-    const auto expectedLines = splitLines(readText(path));
-    const auto actualLines = splitLines(actual);
-    ASSERT_FALSE(expectedLines.empty()) << path << " is missing or empty";
-    int shown = 0;
-    for (std::size_t i = 0; i < std::max(expectedLines.size(), actualLines.size()) && shown < 8; ++i) {
-        const std::string want = i < expectedLines.size() ? expectedLines[i] : "(no line)";
-        const std::string got = i < actualLines.size() ? actualLines[i] : "(no line)";
-        if (want != got) {
-            ++shown;
-            ADD_FAILURE() << name << " line " << i + 1 << "\n  expected: " << want << "\n  actual:   " << got;
-        }
-    }
+    const std::string expected = readText(path);
+    ASSERT_FALSE(expected.empty()) << path << " is missing or empty";
+    EXPECT_EQ(actual, expected) << "against " << path;  // GoogleTest shows the lines that differ
 }
 
 }  // namespace vantrel::testsupport

@@ -33,7 +33,7 @@ std::vector<std::string> splitLines(const std::string& text);
 // Every field between separators, empty ones too.
 std::vector<std::string> splitFields(const std::string& text, char separator);
 
-// Compares `actual` with tests/golden/`name` line by line (a failure names the first lines that
+// Compares `actual` with tests/golden/`name` (a failure shows the lines that
 // differ). VANTREL_UPDATE_GOLDEN=1 rewrites the file instead: check every changed line by hand.
 void expectMatchesGolden(const std::string& name, const std::string& actual);
 

@@ -11,15 +11,8 @@
 
 namespace vantrel::testsupport {
 
-namespace {
 // Inside the first video block of sequence 0, after its DIF block ID.
 constexpr std::size_t kStampOffset = dv::videoBlockOffset(0, 0) + 8;
-
-SyntheticDvFrame blank(dv::VideoSystem system)
-{
-    return system == dv::VideoSystem::Pal625_50 ? SyntheticDvFrame::pal() : SyntheticDvFrame::ntsc();
-}
-}  // namespace
 
 void fillTone(std::vector<std::int16_t>& stereo, std::size_t samplesPerChannel, std::uint64_t first,
               std::uint32_t sampleRateHz)
@@ -41,7 +34,7 @@ std::vector<Frame> toneFrames(dv::VideoSystem system, std::size_t count, std::ui
     for (std::size_t f = 0; f < first; ++f) sample += dv::nominalAudioSamples(system, sampleRateHz, f);
     for (std::size_t i = first; i < first + count; ++i) {
         const int index = static_cast<int>(i);
-        auto bytes = blank(system)
+        auto bytes = SyntheticDvFrame::of(system)
                          .withTimecode({0, index / 1500, (index / 25) % 60, index % 25})
                          .withRecordingDate({2005, 12, 4}, {20, 46, index % 60})
                          .bytes();

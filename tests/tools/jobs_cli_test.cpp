@@ -10,13 +10,11 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <thread>
 
 extern char** environ;
 
@@ -29,7 +27,6 @@ using testsupport::hasTool;
 using testsupport::shellQuote;
 using testsupport::splitLines;
 using CommandResult = testsupport::ToolResult;
-using namespace std::chrono_literals;
 
 std::vector<std::string> camcorderEnvironment(const std::string& tape, const char* speed = "max")
 {
@@ -51,67 +48,14 @@ std::vector<std::string> captureFiles(const std::filesystem::path& folder, bool*
     return names;
 }
 
-// The frames of the files, one after another, are the tape's first frames, in order.
-std::size_t expectTapePrefix(const std::vector<std::string>& files, const std::vector<Frame>& tape)
+// The frames of the files together (that they are the tape's, in order, the job tests check).
+std::size_t frameCount(const std::vector<std::string>& files)
 {
-    std::size_t index = 0;
-    for (const std::string& file : files) {
-        for (const Frame& frame : jt::readDvFrames(file)) {
-            EXPECT_LT(index, tape.size());
-            if (index >= tape.size())
-                return index;
-            EXPECT_TRUE(frame == tape[index]) << file << ": tape frame " << index;
-            ++index;
-        }
-    }
-    return index;
+    std::size_t count = 0;
+    for (const std::string& file : files)
+        count += jt::readDvFrames(file).size();
+    return count;
 }
-
-// A tool started in the background, its output into files; waited for with a deadline.
-class BackgroundTool {
-public:
-    BackgroundTool(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
-                   const test::ScratchDir& dir)
-        : m_out(dir.file("tool.out")), m_err(dir.file("tool.err"))
-    {
-        std::string line;
-        for (const auto& assignment : environment)
-            line += assignment + " ";
-        line += "exec";
-        for (const auto& argument : arguments)
-            line += " " + shellQuote(argument);
-        line += " > " + shellQuote(m_out) + " 2> " + shellQuote(m_err);
-        const char* shell[] = {"/bin/sh", "-c", line.c_str(), nullptr};
-        EXPECT_EQ(posix_spawn(&m_pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(shell), environ), 0);
-    }
-    ~BackgroundTool()
-    {
-        if (m_pid > 0 && !m_status) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-    void signal(int number) { kill(m_pid, number); }
-    // The exit status, or -1 when the deadline passed first.
-    int wait()
-    {
-        jt::waitUntil([this] {
-            int status = 0;
-            if (waitpid(m_pid, &status, WNOHANG) == m_pid)
-                m_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            return m_status.has_value();
-        });
-        return m_status.value_or(-1);
-    }
-    std::string out() const { return testsupport::readText(m_out); }
-    std::string err() const { return testsupport::readText(m_err); }
-
-private:
-    std::string m_out;
-    std::string m_err;
-    pid_t m_pid = -1;
-    std::optional<int> m_status;
-};
 
 bool waitForWorkingFile(const test::ScratchDir& dir)
 {
@@ -161,7 +105,7 @@ TEST(JobTools, help_version_and_refusals)
     }
 }
 
-TEST(JobTools, capture_prints_each_file_as_it_is_closed_and_peers_read_them)
+TEST(JobTools, capture_prints_each_file_as_it_is_closed)
 {
     const test::ScratchDir dir("jobs-cli-capture");
     const std::string tape = jt::generateTape(dir.file("tape.avi"), {"--frames", "200", "--jump", "120:+600"});
@@ -177,53 +121,46 @@ TEST(JobTools, capture_prints_each_file_as_it_is_closed_and_peers_read_them)
                                                    (out / "holiday.04-07-14_18-13.00.avi").string()};
         EXPECT_EQ(splitLines(result.out), expected);
         EXPECT_NE(result.err.find("Capturing...  (0 frames dropped)  0:00:08.0"), std::string::npos) << result.err;
-        EXPECT_EQ(expectTapePrefix(expected, jt::readDvFrames(tape)), 200u);
-
-        const std::vector<std::size_t> frameCounts = {100, 20, 80};
-        for (std::size_t i = 0; i < expected.size(); ++i) {
-            if (hasTool("ffprobe")) {
-                const CommandResult probe = testsupport::runTool({"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0",
-                                                        "-show_entries", "stream=codec_name,nb_read_frames", "-of",
-                                                        "csv=p=0", expected[i]});
-                EXPECT_EQ(probe.out, "dvvideo," + std::to_string(frameCounts[i]) + "\n") << expected[i];
-            }
-            if (hasTool("mediainfo")) {
-                const CommandResult info = testsupport::runTool({"mediainfo", "--Inform=Video;%Format%,%FrameCount%", expected[i]});
-                EXPECT_EQ(info.out, "DV," + std::to_string(frameCounts[i]) + "\n") << expected[i];
-            }
-        }
+        EXPECT_EQ(frameCount(expected), 200u);
+        EXPECT_EQ(avi::OpenDVAvi(expected[0])->streamInfo().fccType, avi::makeFourCC(type == "2" ? "vids" : "iavs"));
     }
 }
 
-// A capture at the tape rate, stopped in the middle of the tape by a fault or by the user.
-TEST(JobTools, a_capture_stopped_mid_tape_closes_and_names_its_file_with_every_frame)
+// A capture at the tape rate, interrupted in the middle of the tape, closes and names its file.
+TEST(JobTools, an_interrupted_capture_closes_and_names_its_file_with_every_frame)
 {
-    struct Case {
-        const char* name;
-        std::function<void(BackgroundTool&, const std::string& tape)> stop;
-    };
-    const std::vector<Case> cases = {
-        {"interrupt", [](BackgroundTool& capture, const std::string&) { capture.signal(SIGINT); }},
-        {"tape fails", [](BackgroundTool&, const std::string& tape) { std::filesystem::resize_file(tape, 0); }},
-    };
-    for (const Case& c : cases) {
-        const test::ScratchDir dir("jobs-cli-stopped");
-        const std::string tape = jt::generateTape(dir.file("tape.dv"), {"--format", "dv", "--frames", "250"});
-        const auto tapeFrames = jt::readRawDvFrames(tape);
-        std::filesystem::create_directory(dir.path() / "out");
-        BackgroundTool capture({VANTREL_CAPTURE_PATH, dir.file("out/cap")}, camcorderEnvironment(tape, "tape"), dir);
-        ASSERT_TRUE(waitForWorkingFile(dir)) << c.name << ": recording began";
-        c.stop(capture, tape);
-        ASSERT_EQ(capture.wait(), 0) << c.name << ": " << capture.err();
-        bool hasWorkingFile = false;
-        const auto files = captureFiles(dir.path() / "out", &hasWorkingFile);
-        EXPECT_FALSE(hasWorkingFile) << c.name;
-        ASSERT_EQ(files.size(), 1u) << c.name;
-        EXPECT_EQ(splitLines(capture.out()), files) << c.name;
-        const std::size_t frames = expectTapePrefix(files, tapeFrames);
-        EXPECT_GT(frames, 0u) << c.name;
-        EXPECT_LT(frames, 250u) << c.name << ": stopped in the middle of the tape";
-    }
+    const test::ScratchDir dir("jobs-cli-stopped");
+    const std::string tape = jt::generateTape(dir.file("tape.dv"), {"--format", "dv", "--frames", "250"});
+    std::filesystem::create_directory(dir.path() / "out");
+    std::string line;
+    for (const auto& assignment : camcorderEnvironment(tape, "tape"))
+        line += assignment + " ";
+    line += "exec " + shellQuote(VANTREL_CAPTURE_PATH) + " " + shellQuote(dir.file("out/cap")) + " > " +
+            shellQuote(dir.file("capture.out")) + " 2> " + shellQuote(dir.file("capture.err"));
+    const char* shell[] = {"/bin/sh", "-c", line.c_str(), nullptr};
+    struct Child {  // killed and reaped however the test ends
+        pid_t pid = -1;
+        ~Child()
+        {
+            if (pid > 0 && kill(pid, SIGKILL) == 0)
+                waitpid(pid, nullptr, 0);
+        }
+    } capture;
+    ASSERT_EQ(posix_spawn(&capture.pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(shell), environ), 0);
+    ASSERT_TRUE(waitForWorkingFile(dir)) << "recording began";
+    kill(capture.pid, SIGINT);
+    int status = -1;
+    ASSERT_TRUE(jt::waitUntil([&] { return waitpid(capture.pid, &status, WNOHANG) == capture.pid; }));
+    capture.pid = -1;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << testsupport::readText(dir.file("capture.err"));
+    bool hasWorkingFile = false;
+    const auto files = captureFiles(dir.path() / "out", &hasWorkingFile);
+    EXPECT_FALSE(hasWorkingFile);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(splitLines(testsupport::readText(dir.file("capture.out"))), files);
+    const std::size_t frames = frameCount(files);
+    EXPECT_GT(frames, 0u);
+    EXPECT_LT(frames, 250u) << "stopped in the middle of the tape";
 }
 
 TEST(JobTools, full_disk_ends_the_capture_keeping_what_was_written)
@@ -246,27 +183,25 @@ TEST(JobTools, full_disk_ends_the_capture_keeping_what_was_written)
     EXPECT_FALSE(hasWorkingFile);
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(splitLines(result.out), files);
-    const std::size_t frames = expectTapePrefix(files, jt::readRawDvFrames(tape));
+    const std::size_t frames = frameCount(files);
     EXPECT_GE(frames, 15u);
     EXPECT_LE(frames * 144000, static_cast<std::size_t>(kFileSizeLimit));
 }
 
+// The files reach the tape in the order given, not in name order.
 TEST(JobTools, print_sends_the_files_in_order_to_the_tape)
 {
     const test::ScratchDir dir("jobs-cli-print");
-    const std::string one = jt::generateTape(dir.file("one.avi"), {"--type", "1", "--frames", "30", "--timecode", "00:01:00:00"});
-    const std::string two = jt::generateTape(dir.file("two.avi"), {"--type", "2", "--frames", "20", "--timecode", "00:02:00:00"});
-    const std::string three = jt::generateTape(dir.file("three.dv"), {"--format", "dv", "--frames", "10", "--timecode", "00:03:00:00"});
+    const std::string one = jt::generateTape(dir.file("one.avi"), {"--frames", "30", "--timecode", "00:01:00:00"});
+    const std::string two = jt::generateTape(dir.file("two.dv"), {"--format", "dv", "--frames", "20"});
     const std::string blank = dir.file("blank.dv");
     std::ofstream(blank, std::ios::binary);
-    const CommandResult result = testsupport::runTool({VANTREL_PRINT_PATH, two, one, three}, camcorderEnvironment(blank));
+    const CommandResult result = testsupport::runTool({VANTREL_PRINT_PATH, two, one}, camcorderEnvironment(blank));
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_NE(result.err.find("Finished.  0:00:02.4"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("Finished.  0:00:02.0"), std::string::npos) << result.err;
     std::vector<Frame> expected = jt::readDvFrames(two);
-    for (const std::string& file : {one, three}) {
-        for (Frame& frame : jt::readDvFrames(file))
-            expected.push_back(std::move(frame));
-    }
+    for (Frame& frame : jt::readDvFrames(one))
+        expected.push_back(std::move(frame));
     jt::expectPrintedInOrder(jt::readRawDvFrames(blank), expected);
 }
 

@@ -225,8 +225,11 @@ std::uint8_t toBcd(int value) noexcept
 
 PackBytes timecodePack(const Timecode& tc, bool isDropFrame) noexcept
 {
-    return {0x13, static_cast<std::uint8_t>((isDropFrame ? 0x40 : 0x00) | toBcd(tc.frames)), toBcd(tc.seconds),
-            toBcd(tc.minutes), toBcd(tc.hours)};
+    // PC1 bit 6: the drop-frame flag. The binary group flags and the polarity bit above the
+    // seconds, minutes and hours carry nothing on a consumer tape and read 1.
+    return {0x13, static_cast<std::uint8_t>((isDropFrame ? 0x40 : 0x00) | toBcd(tc.frames)),
+            static_cast<std::uint8_t>(0x80 | toBcd(tc.seconds)), static_cast<std::uint8_t>(0x80 | toBcd(tc.minutes)),
+            static_cast<std::uint8_t>(0xC0 | toBcd(tc.hours))};
 }
 
 PackBytes recordingDatePack(std::uint8_t packId, const LocalDateTime& t) noexcept
