@@ -76,14 +76,6 @@ Expected<std::size_t, AviError> DvAvi::readMetadataBlocks(std::size_t frameIndex
                                      out.first(std::min(out.size(), frameReadBytes(frameIndex))));
 }
 
-Expected<std::size_t, AviError> DvAvi::readMetadataSpan(std::size_t frameIndex, std::span<std::byte> out) const
-{
-    SampleRange span{};
-    const auto ranges = metadataRangesOf(0, dv::sequenceCount(videoSystem()), MetadataPieces::OneSpan, span);
-    return m_reader.readSampleRanges(m_stream, frameIndex, ranges,
-                                     out.first(std::min(out.size(), frameReadBytes(frameIndex))));
-}
-
 std::size_t DvAvi::metadataPieces(std::size_t frameIndex, std::size_t firstSequence, std::size_t endSequence,
                                   MetadataPieces shape, std::span<std::byte> out,
                                   std::span<ReadPiece> pieces) const noexcept

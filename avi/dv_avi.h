@@ -60,11 +60,6 @@ public:
     // would. One system call per DIF sequence, 400 bytes instead of 12000.
     Expected<std::size_t, AviError> readMetadataBlocks(std::size_t frameIndex, std::span<std::byte> out) const;
 
-    // Reads frame i from the first subcode block of sequence 0 to the last VAUX block of the last
-    // sequence in one system call, gaps included: fewer calls, more bytes copied. Fills the same
-    // blocks as readMetadataBlocks, and overwrites the bytes between them. Returns as readFrame.
-    Expected<std::size_t, AviError> readMetadataSpan(std::size_t frameIndex, std::span<std::byte> out) const;
-
     // Where the subcode and VAUX blocks of sequences [firstSequence, endSequence) of frame i lie,
     // as pieces aimed at their places in out (clipped like readFrame), for a batch reader to
     // read: one piece per sequence, or one span with the gaps. Returns the pieces written.

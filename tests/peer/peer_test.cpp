@@ -128,9 +128,8 @@ std::vector<WrittenFile> ourFiles()
         const auto frames = toneFrames(system, 25);
         for (auto type : {avi::DvAviType::Type1Interleaved, avi::DvAviType::Type2Separate}) {
             for (std::uint64_t limit : {std::uint64_t{1} << 30, std::uint64_t{1200000}}) {
-                const std::string name = std::string(isPal(system) ? "pal" : "ntsc") +
-                                         (type == avi::DvAviType::Type2Separate ? "-type2" : "-type1") +
-                                         (limit < (1u << 30) ? "-avix" : "") + ".avi";
+                const std::string name = std::string(isPal(system) ? "pal-" : "ntsc-") + (limit < (1u << 30) ? "avix-" : "") +
+                                         (type == avi::DvAviType::Type2Separate ? "type2.avi" : "type1.avi");
                 files.push_back({writeAvi(name, {type, system, limit}, frames), system, type, frames});
             }
         }
@@ -149,8 +148,6 @@ TEST(PeerFilesWeRead, ffmpeg_dv_time_code_date_and_audio_and_its_avi_files)
         const auto raw = ffmpegDv(system);
         const auto frames = splitFrames(readBytes(raw), system);
         ASSERT_GE(frames.size(), isPal(system) ? 50u : 59u);
-        std::vector<std::int16_t> ours;
-        std::vector<std::int16_t> decoded(dv::kMaxStereoSamplesPerFrame);
         for (std::size_t n = 0; n < frames.size(); ++n) {
             dv::DVFrameInfo info{};
             dv::AnalyseFrame(frames[n], system, info, static_cast<long>(n));
@@ -163,38 +160,18 @@ TEST(PeerFilesWeRead, ffmpeg_dv_time_code_date_and_audio_and_its_avi_files)
             // 2011-05-06 07:08:09 UTC, a second later after each second of frames.
             const auto elapsed = static_cast<std::int64_t>(isPal(system) ? n / 25 : n * 1001 / 30000);
             ASSERT_EQ(dv::GetRecordingTime(frames[n]), 1304665689 + elapsed) << "frame " << n;
-            ASSERT_STREQ(info.szExposure, "No data recorded") << "ffmpeg writes no camera pack";
-            ASSERT_EQ(info.dShutter, -1.0);
-            auto audio = dv::decodeAudio(frames[n], system, decoded);
-            ASSERT_TRUE(audio) << dv::describe(audio.error().code);
-            ASSERT_EQ(audio->format.sampleRateHz, 48000u);
-            ours.insert(ours.end(), decoded.begin(), decoded.begin() + 2 * audio->format.samplesPerChannel);
         }
         const auto pcm = testPath(isPal(system) ? "ffmpeg-pal.pcm" : "ffmpeg-ntsc.pcm");
         const ToolResult peer = runTool({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "dv", "-i", raw.string(),
                                          "-map", "0:a:0", "-f", "s16le", pcm.string()});
         ASSERT_EQ(peer.exitCode, 0) << peer.err;
-        EXPECT_TRUE(samplesOf(readBytes(pcm)) == ours) << "ffmpeg's reading of its sound is ours";
+        EXPECT_TRUE(readBytes(pcm) == decodedPcm(frames, system)) << "ffmpeg's reading of its sound is ours";
 
         // The frames copied into an AVI file (video and sound streams apart).
         const auto copy = testPath(isPal(system) ? "copy-pal.avi" : "copy-ntsc.avi");
         ASSERT_EQ(runTool({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", raw.string(), "-c", "copy", copy.string()})
                       .exitCode, 0);
         EXPECT_TRUE(framesWeRead(copy, system) == frames);
-        // Cut inside frame 0, 3 or 24 of the copy: the frames before the cut come back, by scanning.
-        auto whole = avi::AviReader::open(copy.string());
-        ASSERT_TRUE(whole);
-        for (const std::size_t kept : {0u, 3u, 24u}) {
-            const auto cut = testPath("cut.avi");
-            fs::copy_file(copy, cut, fs::copy_options::overwrite_existing);
-            fs::resize_file(cut, whole->sample(0, kept).offsetBytes + 1000);
-            auto reader = avi::AviReader::open(cut.string());
-            ASSERT_TRUE(reader) << reader.error().message;
-            EXPECT_EQ(reader->indexSource(), avi::IndexSource::Scan);
-            ASSERT_EQ(reader->sampleCount(0), kept);
-            for (std::size_t i = 0; i < kept; ++i)
-                EXPECT_EQ(reader->sample(0, i).offsetBytes, whole->sample(0, i).offsetBytes);
-        }
     }
 }
 
@@ -206,16 +183,11 @@ TEST(PeerFilesWeRead, gstreamer_avimux_type2_file)
                                      "video/x-raw,width=720,height=576,framerate=25/1", "!", "avenc_dvvideo", "!",
                                      "avimux", "!", "filesink", "location=" + path.string()});
     if (made.exitCode != 0) GTEST_SKIP() << "GStreamer lacks avenc_dvvideo or avimux: " << made.err;
+    // Every frame whole, from its header block (section type 0, the DSF bit of 625/50 in byte 3).
     const auto frames = framesWeRead(path, VideoSystem::Pal625_50);
     ASSERT_EQ(frames.size(), 50u);
-    for (const auto& frame : frames) {
-        ASSERT_EQ(frame.size(), dv::kPalFrameBytes);
-        // Header block of sequence 0: section type 0, and the DSF bit of 625/50 (byte 3, bit 7);
-        // the subcode block of sequence 1: section type 1.
-        ASSERT_EQ(std::to_integer<int>(frame[0]) & 0xE0, 0x00);
-        ASSERT_EQ(std::to_integer<int>(frame[3]) & 0x80, 0x80);
-        ASSERT_EQ(std::to_integer<int>(frame[dv::kSequenceBytes + 80]) & 0xE0, 0x20);
-    }
+    for (const auto& frame : frames)
+        ASSERT_TRUE(frame.size() == dv::kPalFrameBytes && frame[0] == std::byte{0x1F} && frame[3] == std::byte{0xBF});
 }
 
 // dvgrab writes type-1 (AVI 1.0 index) and OpenDML type-2 files from a raw DV stream.
@@ -228,16 +200,13 @@ TEST(PeerFilesWeRead, dvgrab_type1_and_opendml_type2_files)
     for (const bool isType1 : {true, false}) {
         const std::string base = isType1 ? "type1-" : "type2-";
         const auto path = folder / (base + "001.avi");
+        const std::string command = "cd " + shellQuote(folder.string()) + " && dvgrab -stdin -format " +
+                                    (isType1 ? "dv1" : "dv2 -opendml") + " -size 0 " + base + " < " + shellQuote(raw.string());
         // dvgrab reading a file now and then waits for ever after its input ended: each try has a time limit.
         bool isWritten = false;
         for (int attempt = 0; attempt < 3 && !isWritten; ++attempt) {
             fs::remove(path);
-            isWritten = runShell("cd " + shellQuote(folder.string()) + " && dvgrab -stdin -format " +
-                                     (isType1 ? "dv1" : "dv2 -opendml") + " -size 0 " + base + " < " +
-                                     shellQuote(raw.string()),
-                                 30)
-                                .exitCode == 0 &&
-                        fs::exists(path);
+            isWritten = runShell(command, 30).exitCode == 0 && fs::exists(path);
         }
         if (!isWritten) GTEST_SKIP() << "dvgrab did not finish writing " << path << " in three tries";
         auto avi = avi::OpenDVAvi(path.string());
@@ -261,61 +230,49 @@ TEST(PeerFilesWeRead, dvgrab_type1_and_opendml_type2_files)
 
 // ---- Peers read what we wrote ----
 
-TEST(PeersReadOurFiles, ffprobe_counts_frames_and_duration_and_reads_generated_tapes)
+// ffprobe, MediaInfo and GStreamer's avidemux read each file of our writer: the stream, the frames
+// and their duration (25 frames last 1 s in PAL, 25 x 1001 / 30000 s in NTSC), the sound of type 2.
+TEST(PeersReadOurFiles, ffprobe_mediainfo_and_gstreamer_read_every_file_we_wrote)
 {
-    if (!hasTool("ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
+    const bool hasFfprobe = hasTool("ffprobe"), hasMediainfo = hasTool("mediainfo"), hasGst = hasTool("gst-launch-1.0");
+    if (!hasFfprobe && !hasMediainfo && !hasGst) GTEST_SKIP() << "no peer is installed";
     for (const auto& file : ourFiles()) {
-        const ToolResult probed = runTool({"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0",
-                                           "-show_entries", "stream=nb_read_frames:format=duration", "-of",
-                                           "default=nw=1", file.path.string()});
-        // 25 frames last 1 s in PAL, 25 x 1001 / 30000 s in NTSC.
-        EXPECT_EQ(probed.out + probed.err,
-                  std::string("nb_read_frames=25\nduration=") + (isPal(file.system) ? "1.000000" : "0.834167") + "\n")
-            << file.path.filename();
-    }
-    struct Tape {
-        std::vector<std::string> arguments;
-        std::string expected;  // ffprobe's lines, in the order it prints them
-    };
-    const Tape tapes[] = {
-        {{"--type", "2", "--system", "pal", "--audio", "48k", "--timecode", "00:12:31:04"},
-         "codec_name=dvvideo\nwidth=720\nheight=576\ncodec_name=pcm_s16le\nsample_rate=48000\n"},
-        {{"--type", "1", "--system", "ntsc", "--audio", "32k", "--timecode", "01:00:00:00"},
-         "codec_name=dvvideo\nwidth=720\nheight=480\nsample_rate=32000\n"},
-        {{"--format", "dv", "--system", "pal", "--audio", "32k12", "--timecode", "10:00:00:00", "--aspect", "16:9"},
-         "codec_name=dvvideo\nwidth=720\nheight=576\ndisplay_aspect_ratio=16:9\ncodec_name=pcm_s16le\nsample_rate=32000\n"
-         "TAG:timecode=10:00:00:00\n"},
-        {{"--format", "dv", "--system", "ntsc", "--aspect", "4:3"}, "height=480\ndisplay_aspect_ratio=4:3\n"},
-    };
-    int index = 0;
-    for (const Tape& tape : tapes) {
-        auto arguments = tape.arguments;
-        arguments.insert(arguments.end(), {"--frames", "30"});
-        const auto path = generateTape("tape-" + std::to_string(index++), arguments);
-        const ToolResult info = runTool({"ffprobe", "-v", "error", "-show_entries",
-                                         "stream=codec_name,width,height,display_aspect_ratio,sample_rate:format_tags=timecode", "-of",
-                                         "default=nw=1", path.string()});
-        EXPECT_EQ(info.err, "") << path;
-        for (const auto& line : splitLines(tape.expected))
-            EXPECT_NE(info.out.find(line + "\n"), std::string::npos) << line << " in\n" << info.out;
+        SCOPED_TRACE(file.path.filename().string());
+        const bool isType2 = file.type == avi::DvAviType::Type2Separate;
+        const std::string height = isPal(file.system) ? "576" : "480";
+        if (hasFfprobe) {
+            const ToolResult probed = runTool({"ffprobe", "-v", "error", "-count_frames", "-select_streams", "v:0",
+                                               "-show_entries", "stream=codec_name,height,nb_read_frames:format=duration",
+                                               "-of", "default=nw=1", file.path.string()});
+            EXPECT_EQ(probed.out + probed.err, "codec_name=dvvideo\nheight=" + height + "\nnb_read_frames=25\nduration=" +
+                                                   (isPal(file.system) ? "1.000000" : "0.834167") + "\n");
+        }
+        if (hasMediainfo) {
+            EXPECT_EQ(runTool({"mediainfo", "--Inform=Video;%Format% %FrameCount% %Width%x%Height%", file.path.string()}).out,
+                      "DV 25 720x" + height + "\n");
+            EXPECT_EQ(runTool({"mediainfo", "--Inform=Audio;%Format% %SamplingRate% %Channel(s)%", file.path.string()}).out,
+                      "PCM 48000 2\n");  // type 1: the sound inside the frames
+        }
+        if (!hasGst) continue;
+        const auto dvOut = file.path.string() + ".gst.dv";
+        const auto pcmOut = file.path.string() + ".gst.pcm";
+        std::vector<std::string> pipeline = {"gst-launch-1.0", "-q", "filesrc", "location=" + file.path.string(),
+                                             "!", "avidemux", "name=d", "d.video_0", "!", "queue", "!", "filesink",
+                                             "location=" + dvOut};
+        if (isType2) pipeline.insert(pipeline.end(), {"d.audio_0", "!", "queue", "!", "filesink", "location=" + pcmOut});
+        ASSERT_EQ(runTool(pipeline, {}, 60).exitCode, 0);
+        EXPECT_TRUE(readBytes(dvOut) == joinFrames(file.frames)) << "every frame, unchanged";
+        if (isType2) {
+            EXPECT_TRUE(readBytes(pcmOut) == decodedPcm(file.frames, file.system));
+        }
     }
 }
 
 // MediaInfo's DV analysis: "Errors_Stats" holds a record per frame ('&' between records, TABs
 // between fields: frame, ..., time code, ..., recording date and time).
-TEST(PeersReadOurFiles, mediainfo_sees_dv_every_frame_and_the_time_codes_and_dates_of_a_tape)
+TEST(PeersReadOurFiles, mediainfo_reads_the_time_codes_and_dates_of_a_tape)
 {
     if (!hasTool("mediainfo")) GTEST_SKIP() << "mediainfo is not installed";
-    for (const auto& file : ourFiles()) {
-        const ToolResult video =
-            runTool({"mediainfo", "--Inform=Video;%Format% %FrameCount% %Width%x%Height%", file.path.string()});
-        EXPECT_EQ(video.out, std::string("DV 25 720x") + (isPal(file.system) ? "576" : "480") + "\n") << file.path;
-        if (file.type == avi::DvAviType::Type2Separate) {
-            const ToolResult audio =
-                runTool({"mediainfo", "--Inform=Audio;%Format% %SamplingRate% %Channel(s)%", file.path.string()});
-            EXPECT_EQ(audio.out, "PCM 48000 2\n") << file.path;
-        }
-    }
     const auto tape = generateTape("scenes.avi", {"--frames", "30", "--start", "2004-07-14T18:03:09", "--timecode",
                                                   "00:12:31:04", "--jump", "20:+3600", "--no-timecode", "7",
                                                   "--no-date", "9"});
@@ -323,12 +280,8 @@ TEST(PeersReadOurFiles, mediainfo_sees_dv_every_frame_and_the_time_codes_and_dat
     std::vector<std::string> records;
     for (const auto& line : splitLines(analysis.out)) {
         if (line.rfind("Errors_Stats ", 0) != 0 || line.find(": ") == std::string::npos) continue;
-        const std::string all = line.substr(line.find(": ") + 2);
-        for (std::size_t start = 0; start <= all.size();) {
-            const auto end = std::min(all.find('&', start), all.size());
-            if (end > start) records.push_back(all.substr(start, end - start));
-            start = end + 1;
-        }
+        for (const auto& record : splitFields(line.substr(line.find(": ") + 2), '&'))
+            if (!record.empty()) records.push_back(record);
     }
     ASSERT_EQ(records.size(), 30u) << analysis.out;
     for (int i = 0; i < 30; ++i) {
@@ -344,101 +297,46 @@ TEST(PeersReadOurFiles, mediainfo_sees_dv_every_frame_and_the_time_codes_and_dat
     }
 }
 
-TEST(PeersReadOurFiles, gstreamer_avidemux_gives_back_the_frames_and_the_sound)
-{
-    if (!hasTool("gst-launch-1.0")) GTEST_SKIP() << "GStreamer is not installed";
-    for (const auto& file : ourFiles()) {
-        const bool isType2 = file.type == avi::DvAviType::Type2Separate;
-        const auto dvOut = file.path.string() + ".gst.dv";
-        const auto pcmOut = file.path.string() + ".gst.pcm";
-        std::vector<std::string> pipeline = {"gst-launch-1.0", "-q", "filesrc", "location=" + file.path.string(),
-                                             "!", "avidemux", "name=d", "d.video_0", "!", "queue", "!", "filesink",
-                                             "location=" + dvOut};
-        if (isType2) pipeline.insert(pipeline.end(), {"d.audio_0", "!", "queue", "!", "filesink", "location=" + pcmOut});
-        ASSERT_EQ(runTool(pipeline, {}, 60).exitCode, 0) << file.path;
-        EXPECT_TRUE(readBytes(dvOut) == joinFrames(file.frames)) << "every frame, unchanged: " << file.path;
-        if (isType2) {
-            EXPECT_TRUE(readBytes(pcmOut) == decodedPcm(file.frames, file.system)) << file.path;
-        }
-    }
-}
-
-struct AudioCase {
-    VideoSystem system;
-    std::uint32_t sampleRateHz;
-    dv::AudioQuantisation quantisation;
-};
-
-const AudioCase kAudioCases[] = {
-    {VideoSystem::Pal625_50, 48000, dv::AudioQuantisation::Linear16},
-    {VideoSystem::Pal625_50, 44100, dv::AudioQuantisation::Linear16},
-    {VideoSystem::Pal625_50, 32000, dv::AudioQuantisation::Nonlinear12},
-    {VideoSystem::Ntsc525_60, 48000, dv::AudioQuantisation::Linear16},
-    {VideoSystem::Ntsc525_60, 32000, dv::AudioQuantisation::Nonlinear12},
-};
-
-// ffmpeg's own DV frames with our sound in them, and the samples a decoder must give back: the
-// tone itself in 16 bits, its companded value in 12 bits (-32768 is the error code there).
-std::vector<std::int16_t> dvWithOurSound(const AudioCase& c, const fs::path& target)
-{
-    auto frames = splitFrames(readBytes(ffmpegDv(c.system)), c.system);
-    std::vector<std::int16_t> expected;
-    std::vector<std::int16_t> stereo;
-    std::uint64_t first = 0;
-    for (std::size_t f = 0; f < frames.size(); ++f) {
-        const std::size_t count = dv::nominalAudioSamples(c.system, c.sampleRateHz, f);
-        fillTone(stereo, count, first, c.sampleRateHz);
-        first += count;
-        EXPECT_TRUE(dv::encodeAudio(frames[f], c.system, c.sampleRateHz, c.quantisation, stereo));
-        for (std::int16_t s : stereo) {
-            if (s == -32768) s = -32767;
-            expected.push_back(c.quantisation == dv::AudioQuantisation::Nonlinear12
-                                   ? dv::expandFrom12Bit(dv::compressTo12Bit(s))
-                                   : s);
-        }
-    }
-    writeBytes(target, joinFrames(frames));
-    return expected;
-}
-
-TEST(PeersReadOurFiles, ffmpeg_and_gstreamer_decode_the_sound_we_encoded_and_ffmpeg_our_avi_sound)
+// ffmpeg's own DV frames with our sound in them: ffmpeg gives back the tone itself in 16 bits, its
+// companded value in 12 bits (-32768 is the error code there).
+TEST(PeersReadOurFiles, ffmpeg_decodes_the_sound_we_encoded)
 {
     if (!hasTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
-    const bool hasDvdemux = hasTool("gst-launch-1.0") && runTool({"gst-inspect-1.0", "dvdemux"}).exitCode == 0;
-    for (const auto& c : kAudioCases) {
-        const auto dvPath = testPath("ours.dv");
-        const auto expected = dvWithOurSound(c, dvPath);
-        ASSERT_EQ(runTool({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "dv", "-i", dvPath.string(), "-map",
-                           "0:a:0", "-f", "s16le", "-acodec", "pcm_s16le", testPath("ffmpeg.pcm").string()})
-                      .exitCode, 0);
-        EXPECT_TRUE(samplesOf(readBytes(testPath("ffmpeg.pcm"))) == expected) << "ffmpeg, " << c.sampleRateHz;
-        if (!hasDvdemux) continue;
-        ASSERT_EQ(runTool({"gst-launch-1.0", "-q", "filesrc", "location=" + dvPath.string(), "!", "dvdemux", "name=d",
-                           "d.audio", "!", "audio/x-raw,format=S16LE,channels=2", "!", "filesink",
-                           "location=" + testPath("gst.pcm").string()},
-                          {}, 60)
-                      .exitCode, 0);
-        EXPECT_TRUE(samplesOf(readBytes(testPath("gst.pcm"))) == expected) << "GStreamer, " << c.sampleRateHz;
-    }
-    // Our AVI files of ffmpeg's frames: type 2 carries the sound as PCM, type 1 inside the frames;
-    // ffmpeg reads the same samples from both as from the raw DV.
-    for (auto system : {VideoSystem::Pal625_50, VideoSystem::Ntsc525_60}) {
-        const auto raw = ffmpegDv(system);
-        const auto frames = splitFrames(readBytes(raw), system);
-        const auto pcmOf = [](const fs::path& input, const std::vector<std::string>& format) {
-            const auto pcm = testPath("sound.pcm");
-            std::vector<std::string> arguments = {"ffmpeg", "-nostdin", "-v", "error", "-y"};
-            arguments.insert(arguments.end(), format.begin(), format.end());
-            arguments.insert(arguments.end(), {"-i", input.string(), "-map", "0:a:0", "-f", "s16le", pcm.string()});
-            EXPECT_EQ(runTool(arguments).exitCode, 0) << input;
-            return readBytes(pcm);
-        };
-        const auto expected = pcmOf(raw, {"-f", "dv"});
-        EXPECT_GT(expected.size(), 300000u);
-        for (auto type : {avi::DvAviType::Type2Separate, avi::DvAviType::Type1Interleaved}) {
-            const auto path = writeAvi("ffmpeg-frames.avi", {type, system, 1000000}, frames);
-            EXPECT_TRUE(pcmOf(path, {}) == expected) << (type == avi::DvAviType::Type2Separate ? "type 2" : "type 1");
+    const struct {
+        VideoSystem system;
+        std::uint32_t sampleRateHz;
+        dv::AudioQuantisation quantisation;
+    } cases[] = {
+        {VideoSystem::Pal625_50, 48000, dv::AudioQuantisation::Linear16},
+        {VideoSystem::Pal625_50, 44100, dv::AudioQuantisation::Linear16},
+        {VideoSystem::Pal625_50, 32000, dv::AudioQuantisation::Nonlinear12},
+        {VideoSystem::Ntsc525_60, 48000, dv::AudioQuantisation::Linear16},
+        {VideoSystem::Ntsc525_60, 32000, dv::AudioQuantisation::Nonlinear12},
+    };
+    for (const auto& c : cases) {
+        auto frames = splitFrames(readBytes(ffmpegDv(c.system)), c.system);
+        std::vector<std::int16_t> expected;
+        std::vector<std::int16_t> stereo;
+        std::uint64_t first = 0;
+        for (std::size_t f = 0; f < frames.size(); ++f) {
+            const std::size_t count = dv::nominalAudioSamples(c.system, c.sampleRateHz, f);
+            fillTone(stereo, count, first, c.sampleRateHz);
+            first += count;
+            ASSERT_TRUE(dv::encodeAudio(frames[f], c.system, c.sampleRateHz, c.quantisation, stereo));
+            for (std::int16_t s : stereo) {
+                if (s == -32768) s = -32767;
+                expected.push_back(c.quantisation == dv::AudioQuantisation::Nonlinear12
+                                       ? dv::expandFrom12Bit(dv::compressTo12Bit(s))
+                                       : s);
+            }
         }
+        const auto dvPath = testPath("ours.dv");
+        const auto pcm = testPath("ffmpeg.pcm");
+        ASSERT_TRUE(writeBytes(dvPath, joinFrames(frames)));
+        ASSERT_EQ(runTool({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "dv", "-i", dvPath.string(), "-map",
+                           "0:a:0", "-f", "s16le", "-acodec", "pcm_s16le", pcm.string()})
+                      .exitCode, 0);
+        EXPECT_TRUE(samplesOf(readBytes(pcm)) == expected) << c.sampleRateHz;
     }
 }
 
