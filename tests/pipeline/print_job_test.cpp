@@ -119,12 +119,12 @@ TEST(PrintJob, pausing_and_resuming_loses_no_frame_of_the_list)
     job.ResumeTapeRecording();
     for (const std::uint64_t point : pauseAfterRecorded) {
         ASSERT_TRUE(testing::waitUntil([&] { return device.framesRecorded() >= point; }));
+        const std::uint64_t atHold = device.framesReceived();  // read first: a frame counted now may wait
         device.holdIntake(true);
         const std::shared_ptr<void> releaseOnFailure(nullptr, [&](void*) { device.holdIntake(false); });
-        const std::uint64_t atHold = device.framesReceived();
         ASSERT_TRUE(testing::waitUntil([&] { return device.framesReceived() > atHold; })) << "a frame waits at the input";
         auto pause = std::async(std::launch::async, [&] { job.PauseTapeRecording(); });
-        ASSERT_TRUE(testing::waitUntil([&] { return job.GetState() == JOB_TAPE_PAUSED; })) << "the list ended before the pause";
+        ASSERT_TRUE(testing::waitUntil([&] { return job.GetState() == JOB_TAPE_PAUSED; })) << "the list ended before the pause, state " << job.GetState();
         // A pause that does not wait for the queue sends record-pause now; the held frames must meet it.
         testing::waitUntil([&] { return device.mode() == mediagraph::ED_MODE_RECORD_FREEZE; }, std::chrono::milliseconds(100));
         device.holdIntake(false);
