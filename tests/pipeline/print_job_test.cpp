@@ -124,7 +124,8 @@ TEST(PrintJob, pausing_and_resuming_loses_no_frame_of_the_list)
         const std::shared_ptr<void> releaseOnFailure(nullptr, [&](void*) { device.holdIntake(false); });
         ASSERT_TRUE(testing::waitUntil([&] { return device.framesReceived() > atHold; })) << "a frame waits at the input";
         auto pause = std::async(std::launch::async, [&] { job.PauseTapeRecording(); });
-        ASSERT_TRUE(testing::waitUntil([&] { return job.GetState() == JOB_TAPE_PAUSED; })) << "the list ended before the pause, state " << job.GetState();
+        ASSERT_TRUE(testing::waitUntil([&] { return job.GetState() == JOB_TAPE_PAUSED; }))
+            << "the list ended before the pause, state " << job.GetState();
         // A pause that does not wait for the queue sends record-pause now; the held frames must meet it.
         testing::waitUntil([&] { return device.mode() == mediagraph::ED_MODE_RECORD_FREEZE; }, std::chrono::milliseconds(100));
         device.holdIntake(false);
