@@ -14,19 +14,15 @@
 
 namespace vantrel::mediagraph::testing {
 
-namespace {
-
 constexpr int kPacketsPerIteration = 25;  // one DIF sequence of a frame per event
 constexpr int kBroadcastChannel = 63;
-
-}  // namespace
 
 class FakeFireWireBus::Handle : public IFireWireHandle {
 public:
     explicit Handle(FakeFireWireBus& bus) : m_bus(bus), m_eventFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
     {
         m_bus.script([this](FakeBusState& state) {
-            m_generation = m_bus.m_generation;
+            m_generation = m_announced = m_bus.m_generation;
             m_bus.m_handles.push_back(this);
             ++state.openHandles;
         });
@@ -39,12 +35,6 @@ public:
             --state.openHandles;
         });
         close(m_eventFd);
-    }
-
-    void queueReset()  // bus mutex held
-    {
-        ++m_pendingResets;
-        signal();
     }
 
     int nodeCount() override
@@ -174,9 +164,8 @@ public:
             errors.pop_front();
             return -1;
         }
-        if (m_pendingResets > 0) {
-            --m_pendingResets;
-            const unsigned generation = m_bus.m_generation;
+        if (m_announced != m_bus.m_generation) {  // a reset not yet handled (several: handled as one)
+            const unsigned generation = m_announced = m_bus.m_generation;
             lock.unlock();
             m_resetHandler(generation);
             return 0;
@@ -246,7 +235,7 @@ private:
     FakeFireWireBus& m_bus;
     int m_eventFd;
     unsigned m_generation = 0;
-    int m_pendingResets = 0;
+    unsigned m_announced = 0;  // the generation of the last reset handed to the handler
     BusResetHandler m_resetHandler;
     DvPayloadSource m_source;
     bool m_isTransmitting = false;
@@ -291,7 +280,7 @@ void FakeFireWireBus::busReset(std::optional<FakeNode> newFirstNode)
     for (auto& connection : m_state.connections)
         connection.isAwaitingRestore = true;
     for (Handle* handle : m_handles)
-        handle->queueReset();
+        handle->signal();  // the handler is called from its next iterate()
     m_changed.notify_all();
 }
 
@@ -310,7 +299,7 @@ void FakeFireWireBus::deliverPacket(int channel, std::span<const unsigned char> 
         // The header block of DIF sequence 0 starts every frame: section type 0, sequence 0, block 0.
         const bool startsFrame = (payload[0] & 0xE0u) == 0 && (payload[1] >> 4) == 0 && payload[2] == 0;
         if (startsFrame && !frame.empty()) {
-            auto& frames = m_state.received[connection.inputGuid].distinctFrames;
+            auto& frames = m_state.received[connection.inputGuid];
             const bool isWhole = frame.size() == dv::kPalFrameBytes || frame.size() == dv::kNtscFrameBytes;
             if (isWhole && (frames.empty() || frames.back() != frame))
                 frames.push_back(frame);

@@ -45,11 +45,6 @@ struct FakeConnection {
     bool operator==(const FakeConnection&) const = default;
 };
 
-// What one camcorder's input reassembled from the packets on its channel.
-struct ReceivedStream {
-    std::vector<std::vector<std::byte>> distinctFrames;  // whole frames, consecutive repeats kept once
-};
-
 // What the bus holds: set by a test through script(), read through state() and waitUntil().
 struct FakeBusState {
     static constexpr int kTotalBandwidth = 4915;  // allocation units of one bus
@@ -64,7 +59,9 @@ struct FakeBusState {
     std::map<std::uint64_t, std::vector<std::uint32_t>> commands;  // AV/C commands each node received
     std::vector<FakeConnection> connections;
     int freeBandwidth = kTotalBandwidth;
-    std::map<std::uint64_t, ReceivedStream> received;
+    // What each camcorder's input reassembled from the packets on its channel: whole frames,
+    // consecutive repeats kept once.
+    std::map<std::uint64_t, std::vector<std::vector<std::byte>>> received;
     int openHandles = 0;
     int transmitters = 0;
 };
@@ -72,7 +69,6 @@ struct FakeBusState {
 class FakeFireWireBus : public IFireWireBus {
 public:
     static constexpr std::uint64_t kLocalGuid = 0x0000'0000'c0ff'ee00;
-    static constexpr int kTotalBandwidth = FakeBusState::kTotalBandwidth;
     static constexpr int kDvBandwidth = 1200;
 
     explicit FakeFireWireBus(std::vector<FakeNode> nodes = {});  // besides this computer's node
@@ -90,10 +86,8 @@ public:
     {
         script([&](FakeBusState& bus) { bus.replies[{guid, static_cast<std::uint16_t>(opcode << 8 | operand)}] = reply; });
     }
-    ReceivedStream received(std::uint64_t guid) const { return state().received[guid]; }
+    std::vector<std::vector<std::byte>> received(std::uint64_t guid) const { return state().received[guid]; }
     std::vector<std::uint32_t> commandsTo(std::uint64_t guid) const { return state().commands[guid]; }
-    std::vector<FakeConnection> connections() const { return state().connections; }
-    int freeBandwidth() const { return state().freeBandwidth; }
     // Resets the bus; with a new node, it comes first and every other node number moves up.
     void busReset(std::optional<FakeNode> newFirstNode = std::nullopt);
     // The node leaves the bus, which resets.

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The graph holder on real pipelines of test sources and fake sinks: states, completion, stop,
 // and errors from the bus and from streaming threads (seeking: the player's graph test); the
-// pipeline's error type: message copying with truncation, and GStreamer error categories; listing
+// pipeline's error type: message copying with truncation; listing
 // video devices and finding one by friendly name through fake backends, and transport control of a
 // device with and without transport.
 #include "mediagraph/device_control.h"
@@ -152,31 +152,6 @@ TEST(GraphErrors, get_error_message_cuts_to_the_buffer_and_always_terminates)
     }
 }
 
-TEST(GraphErrors, categorizes_gstreamer_errors_by_domain_and_code)
-{
-    gst_init(nullptr, nullptr);
-    const struct {
-        GQuark domain;
-        int code;
-        ErrorCategory expected;
-    } cases[] = {
-        {GST_CORE_ERROR, GST_CORE_ERROR_MISSING_PLUGIN, ErrorCategory::MissingPlugin},
-        {GST_CORE_ERROR, GST_CORE_ERROR_NEGOTIATION, ErrorCategory::Internal},
-        {GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_NOT_FOUND, ErrorCategory::Device},
-        {GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_NOT_AUTHORIZED, ErrorCategory::Permission},
-        {GST_STREAM_ERROR, GST_STREAM_ERROR_DECODE, ErrorCategory::Format},
-        {GST_STREAM_ERROR, GST_STREAM_ERROR_CODEC_NOT_FOUND, ErrorCategory::MissingPlugin},
-        {GST_LIBRARY_ERROR, GST_LIBRARY_ERROR_INIT, ErrorCategory::Internal},
-        {g_quark_from_static_string("some-other-domain"), 1, ErrorCategory::Unknown},
-    };
-    for (const auto& c : cases) {
-        GError* error = g_error_new_literal(c.domain, c.code, "test");
-        EXPECT_EQ(categorize(*error), c.expected) << g_quark_to_string(c.domain) << " " << c.code;
-        g_error_free(error);
-    }
-    EXPECT_STREQ(categoryName(ErrorCategory::Permission), "permission");
-}
-
 // --- devices
 
 // A device whose transport, when it has one, records the modes it is sent.
@@ -302,7 +277,6 @@ TEST(DeviceControl, a_device_without_transport_ignores_every_command)
     EXPECT_TRUE(control.Attach(withTransport));
     control.Play();
     EXPECT_FALSE(control.Attach(std::make_shared<FakeDevice>("Webcam", 2, false)));
-    EXPECT_FALSE(control.HasTransport());
     control.Stop();
     control.Pause();
     EXPECT_EQ(withTransport->modes, std::vector<long>{ED_MODE_PLAY}) << "re-attaching drops the old device";
