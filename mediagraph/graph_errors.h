@@ -1,13 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The one error type of the capture and print pipeline, its fixed messages, and the GError categories.
+// The one error type of the capture and print pipeline and its fixed messages.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <string>
-
-typedef struct _GError GError;
 
 namespace vantrel::mediagraph {
 
@@ -62,19 +60,5 @@ private:
 
 // "PATH: file not found", for a print list item that matches no file.
 std::string fileNotFoundMessage(const std::string& item);
-
-// Where a GStreamer error comes from, for deciding what to tell the user.
-enum class ErrorCategory {
-    Unknown,
-    MissingPlugin,  // an element or decoder is not installed
-    Device,         // a device or file cannot be opened, read or written, or is busy
-    Permission,     // the system refused access
-    Format,         // the stream is not DV, or cannot be decoded or negotiated
-    Internal,       // anything else inside the media framework
-};
-
-// The one place that maps a GError's domain and code to a category.
-ErrorCategory categorize(const GError& error);
-const char* categoryName(ErrorCategory category);
 
 }  // namespace vantrel::mediagraph
