@@ -6,21 +6,21 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace vantrel::pipeline {
 namespace {
 
 using testing::Frame;
 
-// 350 PAL frames from 14 July 2004 18:03:09: the clock jumps 2 minutes at frame 130, one second
-// in the middle of a second at frame 185 (a step of exactly 1 s: no cut), and a day at frame 260.
-const std::vector<std::string> kTapeOptions = {"--frames", "350", "--start", "2004-07-14T18:03:09", "--jump",
-                                               "130:+120", "--jump", "185:+1", "--jump", "260:+86400"};
-
-// The tape, made on first use, and its frames as our reader gives them.
+// The tape, made on first use, and its frames as our reader gives them. 350 PAL frames from 14 July
+// 2004 18:03:09: the clock jumps 2 minutes at frame 130, one second in the middle of a second at
+// frame 185 (a step of exactly 1 s: no cut), and a day at frame 260.
 const std::string& tape()
 {
     static const test::ScratchDir dir("capture-job-tape");
-    static const std::string path = testing::generateTape(dir.file("tape.avi"), kTapeOptions);
+    static const std::string path = testing::generateTape(
+        dir.file("tape.avi"), {"--frames", "350", "--start", "2004-07-14T18:03:09", "--jump", "130:+120", "--jump", "185:+1", "--jump", "260:+86400"});
     return path;
 }
 
@@ -29,12 +29,6 @@ const std::vector<Frame>& tapeFrames()
     static const std::vector<Frame> frames = testing::readDvFrames(tape());
     return frames;
 }
-
-struct ExpectedFile {
-    std::string name;
-    std::size_t firstTapeFrame;
-    std::size_t frameCount;  // frames written, every step-th of the file's tape frames
-};
 
 // Recording starts and stops only in their states: before a capture, a second start while
 // recording and a stop in preview change nothing (and send the camcorder nothing).
@@ -45,7 +39,9 @@ TEST(CaptureJob, splits_names_and_keeps_every_frame)
         int type;
         std::int32_t frameStep;
         REFERENCE_TIME durationLimit;
-        std::vector<ExpectedFile> files;  // in the order they close, which is name order too
+        // Name, first tape frame, frames written (every step-th of the file's tape frames); in the
+        // order they close, which is name order too.
+        std::vector<std::tuple<std::string, std::size_t, std::size_t>> files;
         JobState endState;
     };
     const Case cases[] = {
@@ -94,8 +90,8 @@ TEST(CaptureJob, splits_names_and_keeps_every_frame)
         EXPECT_EQ(camcorder.camcorder().mode(), mediagraph::ED_MODE_STOP);
 
         std::vector<std::string> expectedNames;
-        for (const ExpectedFile& file : c.files)
-            expectedNames.push_back(file.name);
+        for (const auto& file : c.files)
+            expectedNames.push_back(std::get<0>(file));
         EXPECT_EQ(testing::fileNamesIn(dir.path()), expectedNames) << "no working (~) file is left";
         std::vector<std::string> reported;
         for (const std::string& path : observer.closedFiles())
@@ -103,16 +99,16 @@ TEST(CaptureJob, splits_names_and_keeps_every_frame)
         EXPECT_EQ(reported, expectedNames) << "files reported in the order they were closed";
         EXPECT_TRUE(observer.failures().empty());
 
-        for (const ExpectedFile& file : c.files) {
-            const auto frames = testing::readDvFrames(dir.file(file.name));
-            ASSERT_EQ(frames.size(), file.frameCount) << file.name;
+        for (const auto& [name, firstTapeFrame, frameCount] : c.files) {
+            const auto frames = testing::readDvFrames(dir.file(name));
+            ASSERT_EQ(frames.size(), frameCount) << name;
             for (std::size_t i = 0; i < frames.size(); ++i) {
-                const std::size_t tapeFrame = file.firstTapeFrame + i * static_cast<std::size_t>(c.frameStep);
-                ASSERT_TRUE(frames[i] == tapeFrames()[tapeFrame]) << file.name << " frame " << i;
+                const std::size_t tapeFrame = firstTapeFrame + i * static_cast<std::size_t>(c.frameStep);
+                ASSERT_TRUE(frames[i] == tapeFrames()[tapeFrame]) << name << " frame " << i;
             }
-            const auto opened = avi::OpenDVAvi(dir.file(file.name));
+            const auto opened = avi::OpenDVAvi(dir.file(name));
             ASSERT_TRUE(opened);
-            EXPECT_EQ(opened->streamInfo().fccType, avi::makeFourCC(c.type == 2 ? "vids" : "iavs")) << file.name;
+            EXPECT_EQ(opened->streamInfo().fccType, avi::makeFourCC(c.type == 2 ? "vids" : "iavs")) << name;
         }
     }
 }

@@ -40,10 +40,11 @@ TEST(FireWireCamcorder, transport_capture_and_print_round)
 
     testing::RecordingFrameSink sink;
     {
-        testing::DeviceCaptureGraph graph(*device);
+        CInputFilterGraph graph;
+        graph.Link(graph.AddElement(device->MakeCaptureSource()), graph.InputFilter());
         graph.Start(&sink);
         send(&mediagraph::CDeviceControl::Play, "Play");
-        EXPECT_TRUE(testing::waitUntil([&] { return sink.count() >= 75; }, 20s)) << "three seconds within twenty";
+        EXPECT_TRUE(testing::waitUntil([&] { return sink.frames().size() >= 75; }, 20s)) << "three seconds within twenty";
         send(&mediagraph::CDeviceControl::Pause, "Pause");
         send(&mediagraph::CDeviceControl::Stop, "Stop");
         graph.Stop();

@@ -12,12 +12,7 @@
 namespace vantrel::pipeline {
 namespace {
 
-using namespace std::chrono_literals;
-using mediagraph::testing::AvcReply;
-using mediagraph::testing::FakeFireWireBus;
-
-constexpr std::uint64_t kGuid = 0x0800'4601'0203'0405;
-constexpr mediagraph::FireWireTimeouts kQuickTimeouts{500ms, 2000ms, 1000ms, 1ms};
+using namespace mediagraph::testing;
 
 // A command the camcorder refuses (Record when a print starts, a capture's transport button) comes
 // back from the job's call as the text to show; one it takes, as nothing.
@@ -41,12 +36,8 @@ TEST(FireWireJobs, a_command_the_camcorder_refuses_is_an_error_for_the_caller)
         {mediagraph::ED_MODE_REW, mediagraph::avc::kOpWind, 0x65, AvcReply::Accepted, ""},
     };
     for (const auto& c : cases) {
-        auto bus = std::make_shared<FakeFireWireBus>();
-        mediagraph::testing::FakeNode node;
-        node.guid = kGuid;
-        node.label = "Camcorder";
-        bus->addNode(node);
-        bus->setReply(kGuid, c.opcode, c.operand, c.reply);
+        const auto bus = busWith({{.guid = kCamcorderGuid, .label = "Camcorder"}});
+        bus->setReply(kCamcorderGuid, c.opcode, c.operand, c.reply);
         mediagraph::ScopedVideoDeviceBackends backends({mediagraph::makeFireWireBackend(bus, kQuickTimeouts)});
         CJobWnd job;
         std::string error;

@@ -15,17 +15,11 @@ namespace {
 using namespace std::chrono_literals;
 using mediagraph::Completion;
 
-std::vector<std::byte> frameNumbered(int number)
-{
-    return testsupport::numberedFrame(dv::VideoSystem::Pal625_50, static_cast<std::uint32_t>(number));
-}
-
 // A reading graph fed by an appsrc: the test plays the part of the capture device.
 class PushedReadingGraph : public CInputFilterGraph {
 public:
-    PushedReadingGraph()
+    PushedReadingGraph() : m_source(AddElement("appsrc", "source"))
     {
-        m_source = AddElement("appsrc", "source");
         mediagraph::GstMiniOwned<GstCaps> caps = mediagraph::adoptMini(gst_caps_from_string(kInterleavedDvCaps));
         g_object_set(m_source, "caps", caps.get(), "format", GST_FORMAT_TIME, nullptr);
         Link(m_source, InputFilter());
@@ -33,10 +27,10 @@ public:
 
     // Frames `first`..`first + count - 1`, 40 ms each unless `durationsNs` names the last ones'
     // (GST_CLOCK_TIME_NONE: no duration), then the end of the stream.
-    void pushAndEnd(int first, int count, const std::vector<GstClockTime>& durationsNs = {})
+    void pushAndEnd(std::uint32_t first, std::uint32_t count, const std::vector<GstClockTime>& durationsNs = {})
     {
-        for (int i = 0; i < count; ++i) {
-            const auto frame = frameNumbered(first + i);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const auto frame = testsupport::numberedFrame(dv::VideoSystem::Pal625_50, first + i);
             GstBuffer* buffer = gst_buffer_new_memdup(frame.data(), frame.size());
             GST_BUFFER_PTS(buffer) = static_cast<GstClockTime>(i) * 40 * GST_MSECOND;
             const std::size_t odd = static_cast<std::size_t>(i) - (count - durationsNs.size());
@@ -47,7 +41,7 @@ public:
     }
 
 private:
-    GstElement* m_source = nullptr;
+    GstElement* const m_source;
 };
 
 // A frame without a duration, or of zero, reaches the sink with duration zero. After Stop the sink
@@ -57,16 +51,16 @@ TEST(InputFilterGraph, delivers_every_frame_bit_exact_and_in_order_with_its_dura
     PushedReadingGraph graph;
     testing::RecordingFrameSink sink;
     ASSERT_NE(graph.Start(&sink), mediagraph::StateChangeResult::Failure);
-    constexpr int kFrames = 40;
+    constexpr std::uint32_t kFrames = 40;
     graph.pushAndEnd(0, kFrames, {GST_CLOCK_TIME_NONE, 0, 33'366'667});
     ASSERT_EQ(graph.WaitForCompletion(5000ms), Completion::Finished);
 
     const auto frames = sink.frames();
     ASSERT_EQ(frames.size(), static_cast<std::size_t>(kFrames + 1));
     const REFERENCE_TIME lastDurations[] = {0, 0, 333'666};
-    for (int i = 0; i < kFrames; ++i) {
+    for (std::uint32_t i = 0; i < kFrames; ++i) {
         EXPECT_EQ(frames[i].duration, i < kFrames - 3 ? 400'000 : lastDurations[i - (kFrames - 3)]) << "frame " << i;
-        EXPECT_TRUE(frames[i].bytes == frameNumbered(i)) << "frame " << i << " differs";
+        EXPECT_TRUE(frames[i].bytes == testsupport::numberedFrame(dv::VideoSystem::Pal625_50, i)) << "frame " << i << " differs";
     }
     EXPECT_EQ(frames.back().duration, -1);
     EXPECT_FALSE(frames.back().hadData);

@@ -26,7 +26,6 @@ TEST(JobStatusText, texts_of_each_state)
         {JOB_CAPTURE_PREVIEW, 7, 599'999'999, 500, {"Paused... Press <Capture> for Capturing.", "0:00:59.9", ""}},
         {JOB_CAPTURE_RECORDING, 3, 37'234'000'000, 500,
          {"Capturing...  (3 frames dropped)", "1:02:03.4", " Using buffer:49.950050 %"}},
-        {JOB_CAPTURE_RECORDING, 0, 432'000'000'000, 1, {"Capturing...  (0 frames dropped)", "12:00:00.0", " Using buffer:0.099900 %"}},
         {JOB_CAPTURE_RECORDING, -1, 36'000'000'000'000, 0, {"Capturing...  (-1 frames dropped)", "1000:00:00.0", " Using buffer:0.000000 %"}},
         {JOB_CAPTURE_RECORDING, 0, -1, 0, {"Capturing...  (0 frames dropped)", "", " Using buffer:0.000000 %"}},
         {JOB_FINISHED, 3, 999'999, 500, {"Finished.", "0:00:00.0", ""}},  // tenths truncated, not rounded

@@ -142,12 +142,6 @@ private:
     std::shared_ptr<mediagraph::IVideoDevice> m_device;
 };
 
-// A device's capture source linked into "InputFilter".
-class DeviceCaptureGraph : public CInputFilterGraph {
-public:
-    explicit DeviceCaptureGraph(mediagraph::IVideoDevice& device) { Link(AddElement(device.MakeCaptureSource()), InputFilter()); }
-};
-
 struct DeliveredFrame {
     REFERENCE_TIME duration = 0;
     std::vector<std::byte> bytes;
@@ -167,11 +161,6 @@ public:
     {
         std::lock_guard lock(m_mutex);
         return m_frames;
-    }
-    std::size_t count() const
-    {
-        std::lock_guard lock(m_mutex);
-        return m_frames.size();
     }
 
 private:

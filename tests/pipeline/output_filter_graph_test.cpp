@@ -17,10 +17,7 @@ namespace {
 using namespace std::chrono_literals;
 using mediagraph::Completion;
 
-std::vector<std::byte> distinctPalFrame(int number)
-{
-    return testsupport::numberedFrame(dv::VideoSystem::Pal625_50, static_cast<std::uint32_t>(number));
-}
+const CMediaType kDvType{"video/x-dv, systemstream=(boolean)true", 144000};
 
 struct CollectedBuffer {
     std::vector<std::byte> bytes;
@@ -28,23 +25,25 @@ struct CollectedBuffer {
     GstClockTime duration = GST_CLOCK_TIME_NONE;
 };
 
-// A fakesink at the end of a writing graph that keeps every buffer.
-class Collector {
+// COutputFilterGraph ! fakesink, keeping every buffer that reaches the fakesink.
+class CollectedWritingGraph : public COutputFilterGraph {
 public:
-    explicit Collector(GstElement* fakeSink) : sink(fakeSink)
+    explicit CollectedWritingGraph(long bufferCount, bool isSinkSync = false) : COutputFilterGraph(kDvType, bufferCount)
     {
-        g_object_set(sink, "signal-handoffs", TRUE, nullptr);
-        g_signal_connect(sink, "handoff", G_CALLBACK(&Collector::onHandoff), this);
+        GstElement* sink = AddElement("fakesink", "collector");
+        g_object_set(sink, "sync", isSinkSync ? TRUE : FALSE, "signal-handoffs", TRUE, nullptr);
+        g_signal_connect(sink, "handoff", G_CALLBACK(&CollectedWritingGraph::onHandoff), this);
+        Link(OutputElement(), sink);
     }
+    ~CollectedWritingGraph() override { CDShowGraph::Stop(); }
     std::vector<CollectedBuffer> buffers() const
     {
         std::lock_guard lock(m_mutex);
         return m_buffers;
     }
-    GstElement* const sink;
 
 private:
-    static void onHandoff(GstElement*, GstBuffer* buffer, GstPad*, Collector* self)
+    static void onHandoff(GstElement*, GstBuffer* buffer, GstPad*, CollectedWritingGraph* self)
     {
         mediagraph::MappedBuffer map{buffer, GST_MAP_READ};
         std::lock_guard lock(self->m_mutex);
@@ -55,29 +54,11 @@ private:
     std::vector<CollectedBuffer> m_buffers;
 };
 
-const CMediaType kDvType{"video/x-dv, systemstream=(boolean)true", 144000};
-
-// COutputFilterGraph ! fakesink, the fakesink collecting what arrives.
-class CollectedWritingGraph : public COutputFilterGraph {
-public:
-    CollectedWritingGraph(long bufferCount, bool isSinkSync = false)
-        : COutputFilterGraph(kDvType, bufferCount), collector(AddElement("fakesink", "collector"))
-    {
-        g_object_set(collector.sink, "sync", isSinkSync ? TRUE : FALSE, nullptr);
-        Link(OutputElement(), collector.sink);
-    }
-    ~CollectedWritingGraph() override { CDShowGraph::Stop(); }
-
-    Collector collector;
-};
-
 // A frame longer than the buffers is cut to their size; a shorter (NTSC) one stays whole.
 TEST(OutputFilterGraph, frames_arrive_bit_exact_and_stamped_on_the_holders_own_clock)
 {
     EXPECT_EQ(COutputFilterGraph(CMediaType{kDvType.caps, 0}, 0).BufferBytes(), 144000u) << "at least a PAL frame";
-    std::vector<std::vector<std::byte>> frames;
-    for (int i = 0; i < 6; ++i)
-        frames.push_back(distinctPalFrame(i));
+    auto frames = testsupport::numberedFrames(dv::VideoSystem::Pal625_50, 6);
     std::vector<std::byte> tooLong = frames[5];
     tooLong.resize(150000, std::byte{0x77});
     frames.push_back(testsupport::numberedFrame(dv::VideoSystem::Ntsc525_60, 6));
@@ -95,7 +76,7 @@ TEST(OutputFilterGraph, frames_arrive_bit_exact_and_stamped_on_the_holders_own_c
         graph.DeliverEndOfStream();
         ASSERT_EQ(graph.WaitForCompletion(5000ms), Completion::Finished) << "count " << bufferCount;
 
-        const auto buffers = graph.collector.buffers();
+        const auto buffers = graph.buffers();
         ASSERT_EQ(buffers.size(), frames.size());
         for (std::size_t i = 0; i < frames.size(); ++i) {
             EXPECT_TRUE(buffers[i].bytes == frames[i]) << "frame " << i << " count " << bufferCount;
@@ -116,12 +97,11 @@ TEST(OutputFilterGraph, caller_blocks_when_every_buffer_is_in_use_until_the_grap
     for (const long bufferCount : {0L, 10L}) {
         CollectedWritingGraph graph(bufferCount, true);
         graph.Pause();
-        const int poolBuffers = static_cast<int>(graph.PoolBufferCount());
+        const auto poolBuffers = static_cast<std::uint32_t>(graph.PoolBufferCount());
         EXPECT_EQ(poolBuffers, std::max(bufferCount, 1L) + 2);
-        std::atomic<int> delivered{0};
+        std::atomic<std::uint32_t> delivered{0};
         std::jthread producer([&] {
-            for (int i = 0; i <= poolBuffers; ++i) {
-                const auto frame = distinctPalFrame(i);
+            for (const auto& frame : testsupport::numberedFrames(dv::VideoSystem::Pal625_50, poolBuffers + 1)) {
                 graph.Deliver(400'000, frame.data(), static_cast<long>(frame.size()));
                 ++delivered;
             }
