@@ -51,8 +51,6 @@ public:
     std::int32_t slotDataSize() const noexcept { return m_slotDataSize; }
     std::uint64_t refusedFrames() const noexcept { return m_refusedFrames.load(std::memory_order_relaxed); }
 
-    // count × 100 / slot count: 99.9000999 at most for a ring of 1000.
-    double fillLevelPercent() const noexcept { return count() * 100.0 / m_slotCount; }
     // The workers' tests, in integer division (a ring of 1000 has 1001 slots: half is 500).
     bool isLessThanHalfFull() const noexcept { return count() < m_slotCount / 2; }
     bool isMoreThanHalfFull() const noexcept { return count() > m_slotCount / 2; }
