@@ -27,13 +27,6 @@ const Bytes& written()
     return bytes;
 }
 
-// Five frames, the last two in an 'AVIX' form.
-const Bytes& writtenWithExtensionForm()
-{
-    static const auto bytes = writtenAvi(frames(), {.maxRiffBytes = 500000});
-    return bytes;
-}
-
 // One defect a file, as capture programs, crashes and crafted files leave them: the frames still
 // read, found through the index that survived or by scanning, and what was wrong is noted. An
 // index that points a byte off, into a frame or at one frame again and again is not trusted.
@@ -49,11 +42,11 @@ TEST(AviDamagedFiles, a_file_with_one_defect_still_gives_its_frames)
     };
     const auto idx1Only = keepIndexes(written(), Kept::Idx1Only);
     const auto noIndex = keepIndexes(written(), Kept::None);
-    const auto avixHeader = findFourCC(writtenWithExtensionForm(), "AVIX") - 8;
+    const auto withAvix = writtenAvi(frames(), {.maxRiffBytes = 500000});  // the last two frames in an 'AVIX' form
+    const auto avixHeader = findFourCC(withAvix, "AVIX") - 8;
     Bytes flood = written();
-    const std::string emptyForm("RIFF\4\0\0\0AVIX", 12);
     for (int i = 0; i < 20000; ++i) {
-        for (const char c : emptyForm) flood.push_back(static_cast<std::byte>(c));
+        for (const char c : std::string("RIFF\4\0\0\0AVIX", 12)) flood.push_back(static_cast<std::byte>(c));
     }
     const Case cases[] = {
         {"idx1 entry of the third frame points past the end", idx1Only,
@@ -93,7 +86,7 @@ TEST(AviDamagedFiles, a_file_with_one_defect_still_gives_its_frames)
              for (std::size_t k = 1; k < 32; ++k) putU32(b, indx + 24 + 16 * k, u32At(b, indx + 24));
          },
          5, IndexSource::OpenDml, ""},
-        {"cut inside the header of the AVIX form", writtenWithExtensionForm(), [&](Bytes& b) { b.resize(avixHeader + 6); },
+        {"cut inside the header of the AVIX form", withAvix, [&](Bytes& b) { b.resize(avixHeader + 6); },
          3, IndexSource::LegacyIdx1, "the file ends at byte " + std::to_string(avixHeader + 6)},
         {"a flood of 20000 empty AVIX forms: the notes are capped, the last counts the rest", flood, [](Bytes&) {}, 5,
          IndexSource::OpenDml, "19990 more notes"},
@@ -132,9 +125,8 @@ void overwriteFrames(Bytes& bytes, int value)
 {
     std::mt19937 random(7);
     for (const auto at : frameChunkOffsets(bytes)) {
-        for (std::size_t i = at + 8; i < at + 8 + 144000; ++i) {
-            bytes[i] = static_cast<std::byte>(value < 0 ? random() : static_cast<unsigned>(value));
-        }
+        std::generate_n(bytes.begin() + static_cast<std::ptrdiff_t>(at + 8), 144000,
+                        [&] { return static_cast<std::byte>(value < 0 ? random() : static_cast<unsigned>(value)); });
     }
 }
 

@@ -4,6 +4,7 @@
 #include "avi/avi_reader.h"
 #include "avi/avi_test_files.h"
 #include "avi/dv_avi.h"
+#include "support/scratch_dir.h"
 #include "support/synthetic_dv_frame.h"
 #include "support/test_files.h"
 
@@ -101,9 +102,6 @@ TEST(AviReaderFileTypes, chooses_the_dv_stream_by_type_and_order)
         }
         EXPECT_EQ(avi->streamIndex(), 0u);
         EXPECT_EQ(fourCCText(avi->streamInfo().fccType), "'" + std::string(c.types[0]) + "'");
-        std::vector<std::byte> frame(dv::kMaxFrameBytes);
-        ASSERT_TRUE(avi->readFrame(5, frame));
-        EXPECT_TRUE(std::equal(sixPalFrames()[5].begin(), sixPalFrames()[5].end(), frame.begin()));
     }
 }
 
@@ -146,8 +144,6 @@ TEST(AviStandardDecision, the_rate_or_else_the_dif_headers_choose_the_standard)
             continue;
         }
         EXPECT_EQ(avi->IsPAL(), c.result == Pal);
-        EXPECT_EQ(avi->streamInfo().dwRate, c.rate);
-        EXPECT_EQ(avi->streamInfo().dwScale, c.scale);
         const auto notes = allNotes(avi->notes());
         EXPECT_TRUE(c.note ? notes.find(c.note) != std::string::npos : notes.empty()) << notes;
     }
@@ -224,18 +220,14 @@ void writeWithHoles(Bytes bytes, const std::string& path, std::uint64_t hole)
 // each 'AVIX' form, so that the last frames lie beyond 4 GB and need the OpenDML 64-bit offsets.
 TEST(AviReaderLargeFiles, reads_the_last_frames_of_a_file_beyond_4_gb)
 {
-    constexpr std::uint64_t kHole = 2200000000;
-    // Removed however the test ends: a failed check must not leave gigabytes behind.
-    struct RemovedAtEnd {
-        std::filesystem::path path = testPath("beyond_4_gb.avi");
-        ~RemovedAtEnd() { std::filesystem::remove(path); }
-    } file;
+    const test::ScratchDir folder("beyond_4_gb");  // removed however the test ends: no gigabytes left behind
+    const auto path = folder.file("beyond_4_gb.avi");
     const auto written = writtenAvi(sixPalFrames(), {.maxRiffBytes = kTwoFramesARiff});
     for (const auto kept : {Kept::Both, Kept::None}) {
-        writeWithHoles(keepIndexes(written, kept), file.path.string(), kHole);
-        ASSERT_GT(std::filesystem::file_size(file.path), std::uint64_t{1} << 32);
+        writeWithHoles(keepIndexes(written, kept), path, 2200000000);
+        ASSERT_GT(std::filesystem::file_size(path), std::uint64_t{1} << 32);
         // Frames read from offsets cut to 32 bits would be bytes of the holes or of other frames.
-        expectFrames(file.path.string(), sixPalFrames(), 6, kept == Kept::Both ? IndexSource::OpenDml : IndexSource::Scan);
+        expectFrames(path, sixPalFrames(), 6, kept == Kept::Both ? IndexSource::OpenDml : IndexSource::Scan);
     }
 }
 

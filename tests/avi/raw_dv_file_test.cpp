@@ -14,8 +14,7 @@
 namespace vantrel::avi {
 namespace {
 
-using testsupport::SyntheticDvFrame;
-using testsupport::testPath;
+using namespace testsupport;
 
 struct StandardCase {
     const char* name;
@@ -34,10 +33,9 @@ TEST(RawDvFile, opens_both_standards_with_every_whole_frame)
     for (const auto& c : kStandards) {
         SCOPED_TRACE(c.name);
         // Frame i carries the time code 00:00:ss ff = i.
-        auto bytes = testsupport::joinFrames(
-            testsupport::toneFrames(c.isPal ? dv::VideoSystem::Pal625_50 : dv::VideoSystem::Ntsc525_60, 30));
+        auto bytes = joinFrames(toneFrames(c.isPal ? dv::VideoSystem::Pal625_50 : dv::VideoSystem::Ntsc525_60, 30));
         bytes.resize(bytes.size() + 5000, std::byte{0x55});  // an interrupted recording's torn frame
-        auto dv = OpenDVAvi(testsupport::writeTestFile(std::string(c.name) + ".dv", bytes));
+        auto dv = OpenDVAvi(writeTestFile(std::string(c.name) + ".dv", bytes));
         ASSERT_TRUE(dv) << dv.error();
         EXPECT_EQ(dv->IsPAL(), c.isPal);
         EXPECT_EQ(dv->streamInfo().dwRate, c.dwRate);
@@ -66,22 +64,22 @@ TEST(RawDvFile, refuses_files_that_do_not_begin_a_dv_frame)
         {"header_block_without_subcode_behind_it", headerWithoutSubcode},
         {"text", std::vector<std::byte>(200000, std::byte{'a'})},
     };
-    for (const auto& [defect, bytes] : cases) EXPECT_FALSE(OpenDVAvi(testsupport::writeTestFile(std::string(defect) + ".dv", bytes))) << defect;
+    for (const auto& [defect, bytes] : cases) EXPECT_FALSE(OpenDVAvi(writeTestFile(std::string(defect) + ".dv", bytes))) << defect;
 }
 
 TEST(RawDvFile, opens_pal_and_ntsc_raw_dv_written_by_ffmpeg_frame_for_frame)
 {
-    if (!testsupport::hasTool("ffmpeg") || !testsupport::hasTool("ffprobe")) GTEST_SKIP() << "no ffmpeg";
+    if (!hasTool("ffmpeg") || !hasTool("ffprobe")) GTEST_SKIP() << "no ffmpeg";
     for (const auto& c : kStandards) {
         SCOPED_TRACE(c.name);
         const std::string path = testPath(std::string(c.name) + ".dv").string();
-        ASSERT_EQ(testsupport::runShell(std::string("ffmpeg -v error -y -f lavfi -i testsrc=") +
-                                        (c.isPal ? "size=720x576:rate=25" : "size=720x480:rate=30000/1001") +
-                                        " -f lavfi -i sine=sample_rate=48000 -t 1.5 -ac 2 -c:v dvvideo -pix_fmt " +
-                                        (c.isPal ? "yuv420p" : "yuv411p") + " -c:a pcm_s16le -f dv " +
-                                        testsupport::shellQuote(path)).exitCode, 0);
-        const auto probed = testsupport::runShell("ffprobe -v error -count_packets -select_streams v:0 -show_entries "
-                                                  "stream=nb_read_packets -of csv=p=0 " + testsupport::shellQuote(path));
+        ASSERT_EQ(runShell(std::string("ffmpeg -v error -y -f lavfi -i testsrc=") +
+                           (c.isPal ? "size=720x576:rate=25" : "size=720x480:rate=30000/1001") +
+                           " -f lavfi -i sine=sample_rate=48000 -t 1.5 -ac 2 -c:v dvvideo -pix_fmt " +
+                           (c.isPal ? "yuv420p" : "yuv411p") + " -c:a pcm_s16le -f dv " +
+                           shellQuote(path)).exitCode, 0);
+        const auto probed = runShell("ffprobe -v error -count_packets -select_streams v:0 -show_entries "
+                                     "stream=nb_read_packets -of csv=p=0 " + shellQuote(path));
         auto dv = OpenDVAvi(path);
         ASSERT_TRUE(dv) << dv.error();
         EXPECT_EQ(dv->IsPAL(), c.isPal);
