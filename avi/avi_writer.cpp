@@ -143,7 +143,6 @@ struct AviWriter::State {
     bool isFirstRiff = true;
     std::uint64_t framesInRiff = 0;
     std::uint64_t framesInFirstRiff = 0;
-    std::size_t riffCount = 0;
     std::uint64_t frames = 0;
 
     // Header facts taken from the first frame.
@@ -328,7 +327,6 @@ WriteResult openRiff(State& s, FourCC type)
     auto opened = riff.openList(kRiff, type, provisionalSize(s, s.riffStart + 4));
     if (!opened) return unexpected(opened.error());
     s.riff = *opened;
-    ++s.riffCount;
     s.framesInRiff = 0;
     return {};
 }
@@ -593,6 +591,5 @@ WriteResult AviWriter::finish()
 std::uint64_t AviWriter::framesWritten() const noexcept { return m_state->frames; }
 std::uint64_t AviWriter::audioSamplesWritten() const noexcept { return m_state->streams[1].totalDuration; }
 std::uint32_t AviWriter::audioSampleRateHz() const noexcept { return m_state->audioRateHz; }
-std::size_t AviWriter::riffCount() const noexcept { return m_state->riffCount; }
 
 }  // namespace vantrel::avi

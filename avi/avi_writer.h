@@ -46,7 +46,6 @@ public:
     std::uint64_t framesWritten() const noexcept;
     std::uint64_t audioSamplesWritten() const noexcept;    // per channel, type 2
     std::uint32_t audioSampleRateHz() const noexcept;      // the 'auds' stream's rate, 0 until known
-    std::size_t riffCount() const noexcept;                // 'AVI ' plus the 'AVIX' RIFFs begun so far
 
     struct State;
 
