@@ -111,6 +111,72 @@ std::map<std::string, std::string> desktopEntryKeys(const std::string& text)
     return keys;
 }
 
+// The words of the string literals of a C++ source, comments left out.
+std::set<std::string> wordsInStringLiterals(const std::string& source)
+{
+    std::set<std::string> words;
+    std::string word;
+    bool isInString = false;
+    for (std::size_t i = 0; i < source.size(); ++i) {
+        const char c = source[i];
+        const bool isWordChar = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+        if (isInString && isWordChar) {
+            word += c;
+            continue;
+        }
+        if (!word.empty()) words.insert(std::exchange(word, {}));
+        if (isInString) {
+            if (c == '\\') ++i;  // an escaped character ends the word and never the string
+            else if (c == '"') isInString = false;
+        } else if (c == '"') {
+            isInString = true;
+        } else if (source.compare(i, 2, "//") == 0) {
+            i = std::min(source.find('\n', i), source.size());
+        } else if (source.compare(i, 2, "/*") == 0) {
+            i = std::min(source.find("*/", i), source.size());
+        } else if (c == '\'') {  // a character literal, perhaps '"'
+            i = std::min(source.find('\'', i + (source.compare(i, 2, "'\\") == 0 ? 3 : 2)), source.size());
+        }
+    }
+    return words;
+}
+
+// The GStreamer elements that the programs' sources name (in element factories and pipeline
+// descriptions alike), as far as this machine's registry knows them.
+std::set<std::string> elementsNamedByThePrograms()
+{
+    std::set<std::string> factories;
+    for (const auto& line : splitLines(runTool({"gst-inspect-1.0"}).out)) {  // "plugin:  element: text"
+        const auto fields = splitFields(line, ':');
+        if (fields.size() >= 3 && fields[1].starts_with("  ")) factories.insert(fields[1].substr(2));
+    }
+    std::set<std::string> named;
+    for (const char* folder : {"dv", "avi", "mediagraph", "pipeline", "panel", "player", "grab", "shell", "tools"}) {
+        if (!fs::is_directory(kSourceDir / folder)) continue;
+        for (const auto& entry : fs::recursive_directory_iterator(kSourceDir / folder)) {
+            const auto extension = entry.path().extension();
+            if (extension != ".cpp" && extension != ".h") continue;
+            for (const auto& word : wordsInStringLiterals(readText(entry.path().string())))
+                if (factories.contains(word)) named.insert(word);
+        }
+    }
+    return named;
+}
+
+// The Debian package that holds the plugin of a GStreamer element on this machine.
+std::string packageOfElement(const std::string& element)
+{
+    for (const auto& line : splitLines(runTool({"gst-inspect-1.0", element}).out)) {
+        const auto at = line.find("Filename");
+        if (at == std::string::npos) continue;
+        const auto path = line.find('/', at);
+        if (path == std::string::npos) return "libgstreamer1.0-0";  // built into the GStreamer library
+        const ToolResult owner = runTool({"dpkg", "--search", fs::canonical(line.substr(path)).string()});
+        return owner.out.substr(0, owner.out.find(':'));
+    }
+    return {};
+}
+
 // Each program runs from the stage with nothing of the build tree on its paths and prints the
 // project's version; its manual page renders without a warning and describes exactly the options
 // that --help offers; bin/ holds the programs and nothing else.
@@ -308,6 +374,22 @@ TEST(DebianPackage, names_only_the_addresses_the_build_was_given)
         EXPECT_EQ(metainfo.find("<url type=\"homepage\">" + homepage + "</url>") != std::string::npos, !homepage.empty());
         EXPECT_EQ(metainfo.find("<image>" + screenshot + "</image>") != std::string::npos, !screenshot.empty());
         EXPECT_EQ(metainfo.find("<screenshot") != std::string::npos, !screenshot.empty());
+    }
+}
+
+TEST(DebianPackage, asks_for_the_plugin_package_of_every_element_the_programs_name)
+{
+    if (!hasTool("gst-inspect-1.0")) GTEST_SKIP() << "Debian package gstreamer1.0-tools missing";
+    ASSERT_FALSE(packageFile().empty()) << "no package in " << VANTREL_PACKAGE_DIR;
+    const std::string relations = packageField("Depends") + packageField("Recommends") + packageField("Suggests");
+    const auto elements = elementsNamedByThePrograms();
+    for (const char* element : {"appsink", "appsrc", "avenc_dvvideo"})  // the generator and the graph ends
+        EXPECT_TRUE(elements.contains(element)) << element << " not found in the sources";
+    for (const auto& element : elements) {
+        const std::string package = packageOfElement(element);
+        ASSERT_FALSE(package.empty()) << "no Debian package holds the plugin of " << element;
+        EXPECT_NE(relations.find(package), std::string::npos)
+            << element << " is in " << package << ", which the package does not ask for: " << relations;
     }
 }
 
