@@ -79,6 +79,7 @@ void AnalysisThread::AnalysisThreadProc(std::stop_token stop)
         }
         analyseBatches(stop, *m_analysers.front());
     }
+    for (auto& analyser : m_analysers) analyser->releaseFile();
     {
         std::lock_guard lock(m_finishMutex);
         m_isFinished.store(true, std::memory_order_release);
@@ -141,7 +142,6 @@ void AnalysisThread::decodeOnDemand(std::size_t frameIndex, dv::DVFrameInfo& rec
     const auto read = m_file->readMetadataBlocks(frameIndex, m_onDemandBuffer);
     const std::size_t bytes = read ? *read : 0;
     if (!read) m_readFailures.fetch_add(1, std::memory_order_relaxed);
-    std::lock_guard lock(analyseFrameMutex());
     dv::AnalyseFrame(std::span<const std::byte>(m_onDemandBuffer.data(), bytes), m_file->videoSystem(), record,
                      static_cast<long>(frameIndex));
 }

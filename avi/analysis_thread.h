@@ -36,7 +36,7 @@ public:
 
     // `backend`: how the thread asks for its reads; Pread for machines where io_uring misbehaves.
     // `workers`: threads reading batches at once; 0 is one per core, at most kMaxWorkers.
-    explicit AnalysisThread(ReadBackend backend = ReadBackend::IoUring, std::size_t workers = 0);
+    explicit AnalysisThread(ReadBackend backend = ReadBackend::Mapped, std::size_t workers = 0);
     ~AnalysisThread();  // stops and joins the run
     AnalysisThread(const AnalysisThread&) = delete;
     AnalysisThread& operator=(const AnalysisThread&) = delete;

@@ -18,6 +18,7 @@ enum class ReadBackend {
     Unknown,
     IoUring,  // one submission per batch; chosen when the build has liburing and the kernel allows it
     Pread,    // one pread per piece: every kernel, every sandbox
+    Mapped,   // copies out of a mapping of the page cache where that is cheap (MappedReader), io_uring or pread otherwise
 };
 
 // One reader per thread: not thread-safe. The file may be shared with other readers.

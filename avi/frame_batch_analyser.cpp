@@ -9,12 +9,6 @@
 
 namespace vantrel::avi {
 
-std::mutex& analyseFrameMutex()
-{
-    static std::mutex mutex;
-    return mutex;
-}
-
 struct FrameBatchAnalyser::FrameRead {
     std::size_t firstPiece = 0;
     std::size_t endPiece = 0;
@@ -27,7 +21,8 @@ struct FrameBatchAnalyser::FrameRead {
 };
 
 FrameBatchAnalyser::FrameBatchAnalyser(ReadBackend backend)
-    : m_reader(backend, kBatchPieces), m_buffer(kBatchFrames * dv::kMaxFrameBytes)
+    : m_reader(backend == ReadBackend::Mapped ? ReadBackend::IoUring : backend, kBatchPieces),
+      m_isMapping(backend == ReadBackend::Mapped), m_buffer(kBatchFrames * dv::kMaxFrameBytes)
 {
     // Without batches, one call per frame (gaps included) beats one call per sequence.
     m_shape = m_reader.backend() == ReadBackend::IoUring ? MetadataPieces::EachSequence : MetadataPieces::OneSpan;
@@ -38,6 +33,7 @@ void FrameBatchAnalyser::reset() noexcept
     m_leadingSequences = 0;
     m_hasLastRecord = false;
     m_readAheadEnd = 0;
+    m_mapped.release();
 }
 
 std::span<std::byte> FrameBatchAnalyser::bufferOf(std::size_t slot) noexcept
@@ -50,18 +46,26 @@ void FrameBatchAnalyser::readSequences(const DvAvi& file, std::span<const std::s
                                        std::span<FrameRead> reads, std::size_t firstSequence,
                                        std::size_t endSequence, bool onlyUndecided)
 {
+    const bool isMapping = m_isMapping && m_mapped.isWorthTrying();
+    const MetadataPieces shape = isMapping ? MetadataPieces::EachSequence : m_shape;
     std::size_t pieces = 0;
     for (std::size_t slot = 0; slot < frames.size(); ++slot) {
         auto& read = reads[slot];
         if (onlyUndecided && !read.isUndecided) continue;
         read.firstPiece = pieces;
-        pieces += file.metadataPieces(frames[slot], firstSequence, endSequence, m_shape, bufferOf(slot),
+        pieces += file.metadataPieces(frames[slot], firstSequence, endSequence, shape, bufferOf(slot),
                                       std::span<ReadPiece>(m_pieces).subspan(pieces));
         read.endPiece = pieces;
     }
-    readAheadWhenCold(file.reader().file(), std::span<const ReadPiece>(m_pieces.data(), pieces));
-    m_reader.read(file.reader().file(), std::span<const ReadPiece>(m_pieces.data(), pieces),
-                  std::span<bool>(m_isPieceRead.data(), pieces));
+    const auto& readFile = file.reader().file();
+    const auto batchPieces = std::span<const ReadPiece>(m_pieces.data(), pieces);
+    const auto isBatchPieceRead = std::span<bool>(m_isPieceRead.data(), pieces);
+    const bool isCold = readAheadWhenCold(readFile, batchPieces);
+    if (isMapping && !isCold && m_mapped.copy(readFile, batchPieces)) {
+        std::fill(isBatchPieceRead.begin(), isBatchPieceRead.end(), true);
+    } else {
+        m_reader.read(readFile, batchPieces, isBatchPieceRead);
+    }
     for (std::size_t slot = 0; slot < frames.size(); ++slot) {
         auto& read = reads[slot];
         if (onlyUndecided && !read.isUndecided) continue;
@@ -69,19 +73,20 @@ void FrameBatchAnalyser::readSequences(const DvAvi& file, std::span<const std::s
     }
 }
 
-void FrameBatchAnalyser::readAheadWhenCold(const ReadOnlyFile& file, std::span<const ReadPiece> pieces) noexcept
+bool FrameBatchAnalyser::readAheadWhenCold(const ReadOnlyFile& file, std::span<const ReadPiece> pieces) noexcept
 {
-    if (pieces.empty()) return;
+    if (pieces.empty()) return false;
     const auto [lowest, highest] = std::minmax_element(pieces.begin(), pieces.end(), [](const auto& a, const auto& b) {
         return a.fileOffset < b.fileOffset;
     });
     const std::uint64_t end = highest->fileOffset + highest->sizeBytes;
     // The batch's last piece stands for the batch: a warm batch costs one call that reads one byte.
-    if (file.isInPageCache(end - 1)) return;
+    if (file.isInPageCache(end - 1)) return false;
     const std::uint64_t start = std::max(lowest->fileOffset, m_readAheadEnd);
     const std::uint64_t windowEnd = end + kReadAheadBytes;
     if (start < windowEnd) file.readAhead(start, windowEnd - start);
     m_readAheadEnd = std::max(m_readAheadEnd, windowEnd);
+    return true;
 }
 
 void FrameBatchAnalyser::analyse(const DvAvi& file, std::span<const std::size_t> frames,
@@ -127,10 +132,7 @@ void FrameBatchAnalyser::analyse(const DvAvi& file, std::span<const std::size_t>
             record = m_lastRecord;
             continue;
         }
-        {
-            std::lock_guard lock(analyseFrameMutex());
-            dv::AnalyseFrame(analysed, system, record, static_cast<long>(frames[slot]));
-        }
+        dv::AnalyseFrame(analysed, system, record, static_cast<long>(frames[slot]));
         m_lastRecord = record;
         m_hasLastRecord = true;
         if (read.isRead) deciding = std::max(deciding, read.deciding.value_or(sequences));

@@ -5,12 +5,12 @@
 #include "avi/batch_reader.h"
 #include "avi/dv_avi.h"
 #include "avi/large_block.h"
+#include "avi/mapped_reader.h"
 #include "dv/dv_frame_info.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <span>
 
@@ -26,7 +26,9 @@ namespace vantrel::avi {
 // From the disk, pieces 12000 bytes apart defeat the kernel's readahead (every piece becomes a
 // 4 KB disk read of its own, several times slower than reading the file whole); so when a
 // batch's pieces are not in the page cache, the analyser has the kernel read whole the span
-// they lie in and kReadAheadBytes beyond, and keeps that window ahead of its reads.
+// they lie in and kReadAheadBytes beyond, and keeps that window ahead of its reads. From the
+// page cache, a batch's pieces are copied out of a mapping where the kernel maps the file in
+// huge pages (MappedReader), and read by requests otherwise.
 class FrameBatchAnalyser {
 public:
     static constexpr std::size_t kBatchFrames = 16;  // frames handed to the kernel at once
@@ -40,14 +42,17 @@ public:
         std::span<const std::byte> analysedBytes;  // the leading bytes analysed (valid until the next batch)
     };
 
-    explicit FrameBatchAnalyser(ReadBackend backend = ReadBackend::IoUring);
+    explicit FrameBatchAnalyser(ReadBackend backend = ReadBackend::Mapped);
     FrameBatchAnalyser(const FrameBatchAnalyser&) = delete;
     FrameBatchAnalyser& operator=(const FrameBatchAnalyser&) = delete;
 
-    ReadBackend backend() const noexcept { return m_reader.backend(); }
+    ReadBackend backend() const noexcept { return m_isMapping ? ReadBackend::Mapped : m_reader.backend(); }
 
     // Starts over for another file: reads whole frames first and forgets the last record.
     void reset() noexcept;
+
+    // Lets go of the file: call it when its batches are done (the analyser may keep part of it mapped).
+    void releaseFile() noexcept { m_mapped.release(); }
 
     // Reads and analyses up to kBatchFrames frames of `file`, in the order given, into
     // *records[i] and outcomes[i]. A frame whose read fails gets a copy of the record before it
@@ -61,13 +66,15 @@ private:
     void readSequences(const DvAvi& file, std::span<const std::size_t> frames, std::span<FrameRead> reads,
                        std::size_t firstSequence, std::size_t endSequence, bool onlyUndecided);
     std::span<std::byte> bufferOf(std::size_t slot) noexcept;
-    // Keeps the kernel reading ahead of pieces that are not in the page cache.
-    void readAheadWhenCold(const ReadOnlyFile& file, std::span<const ReadPiece> pieces) noexcept;
+    // Keeps the kernel reading ahead of pieces that are not in the page cache; true when they were not.
+    bool readAheadWhenCold(const ReadOnlyFile& file, std::span<const ReadPiece> pieces) noexcept;
 
     static constexpr std::size_t kBatchPieces = kBatchFrames * dv::kPalSequences;
 
     BatchReader m_reader;
-    MetadataPieces m_shape = MetadataPieces::Unknown;
+    MetadataPieces m_shape = MetadataPieces::Unknown;  // what suits m_reader
+    MappedReader m_mapped;
+    bool m_isMapping = false;                          // copies from m_mapped where it is cheap
     LargeBlock m_buffer;                               // kBatchFrames frames
     std::array<ReadPiece, kBatchPieces> m_pieces{};
     std::array<bool, kBatchPieces> m_isPieceRead{};
@@ -76,10 +83,5 @@ private:
     bool m_hasLastRecord = false;
     std::uint64_t m_readAheadEnd = 0;                  // where the window asked for so far ends
 };
-
-// AnalyseFrame calls mktime, whose time-zone state glibc guards with a lock of its own that the
-// thread sanitizer cannot see; every thread that analyses frames takes this lock around it, so
-// the analysis thread and an on-demand decode never meet there. Uncontended, it costs nanoseconds.
-std::mutex& analyseFrameMutex();
 
 }  // namespace vantrel::avi

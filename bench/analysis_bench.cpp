@@ -93,6 +93,7 @@ const char* backendName(vantrel::avi::ReadBackend backend)
     switch (backend) {
     case vantrel::avi::ReadBackend::IoUring: return "io_uring batches";
     case vantrel::avi::ReadBackend::Pread: return "one pread per frame";
+    case vantrel::avi::ReadBackend::Mapped: return "mapped copies";
     default: return "unknown";
     }
 }
@@ -312,13 +313,14 @@ int main(int argc, char** argv)
         return [&path, backend, count] { return inChild([&] { return analyseWithThread(path, backend, count); }); };
     };
     Reader cat{"cat FILE > /dev/null", [&] { return program({"cat", path}); }};
-    Reader engine{"AnalysisThread, io_uring batches, " + workers + " workers", thread(ReadBackend::IoUring, 0)};
-    Reader engineOneWorker{"AnalysisThread, io_uring batches, 1 worker", thread(ReadBackend::IoUring, 1)};
+    Reader engine{"AnalysisThread, mapped copies, " + workers + " workers", thread(ReadBackend::Mapped, 0)};
+    Reader engineOneWorker{"AnalysisThread, mapped copies, 1 worker", thread(ReadBackend::Mapped, 1)};
+    Reader engineUring{"AnalysisThread, io_uring batches, " + workers + " workers", thread(ReadBackend::IoUring, 0)};
     Reader enginePread{"AnalysisThread, one pread per frame, " + workers + " workers", thread(ReadBackend::Pread, 0)};
     Reader whole{"whole frames read, then AnalyseFrame",
                  [&] { return inChild([&] { return analyseWholeFrames(path); }); }};
     Reader probeRun{"vantrel-probe FILE > /dev/null", [&] { return program({probe, path}); }};
-    std::vector<Reader*> warm{&cat, &engine, &engineOneWorker, &enginePread, &whole};
+    std::vector<Reader*> warm{&cat, &engine, &engineOneWorker, &engineUring, &enginePread, &whole};
     if (!probe.empty()) warm.push_back(&probeRun);
 
     const char* warmState = "as found";
@@ -360,6 +362,7 @@ int main(int argc, char** argv)
     std::printf("rate / cat rate (medians):\n");
     ratio("  analysis", engine, cat);
     ratio("  analysis, 1 worker", engineOneWorker, cat);
+    ratio("  analysis, io_uring", engineUring, cat);
     ratio("  analysis, pread", enginePread, cat);
     ratio("  probe", probeRun, cat);
     if (coldCat.hasRuns()) {

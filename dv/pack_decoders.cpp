@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <mutex>
 
 namespace vantrel::dv {
 namespace {
@@ -86,16 +87,41 @@ void copyTmFields(const std::tm& from, std::tm& to) noexcept
     to.tm_zone = from.tm_zone;
 }
 
+bool haveSameGivenFields(const std::tm& a, const std::tm& b) noexcept
+{
+    return a.tm_sec == b.tm_sec && a.tm_min == b.tm_min && a.tm_hour == b.tm_hour && a.tm_mday == b.tm_mday &&
+           a.tm_mon == b.tm_mon && a.tm_year == b.tm_year && a.tm_isdst == b.tm_isdst;
+}
+
 // mktime in local time; times before the 1970 epoch are refused like mktime's own failure.
 // glibc's mktime assigns a whole struct tm of its stack, padding included, so it works on a
 // copy: records of equal frames then stay equal byte for byte.
+// mktime works on time-zone state that glibc shares between threads under a lock of its own,
+// which the thread sanitizer cannot see: the calls go one at a time through a lock of ours.
+// A tape carries the same date and time for a second's worth of frames, so each thread keeps
+// its last conversion: mktime runs about once per second of video, and threads seldom meet.
 std::int64_t toCalendarTime(std::tm& tm) noexcept
 {
-    std::tm normalised = tm;
-    const std::time_t t = std::mktime(&normalised);
-    copyTmFields(normalised, tm);
-    if (t == static_cast<std::time_t>(-1) || t < 0) return -1;
-    return static_cast<std::int64_t>(t);
+    struct Conversion {
+        std::tm given;
+        std::tm normalised;
+        std::time_t time;
+        bool isSet;
+    };
+    thread_local Conversion last{};
+    if (!last.isSet || !haveSameGivenFields(last.given, tm)) {
+        static std::mutex mktimeMutex;
+        std::tm normalised = tm;
+        std::time_t t = -1;
+        {
+            std::lock_guard lock(mktimeMutex);
+            t = std::mktime(&normalised);
+        }
+        last = Conversion{tm, normalised, t, true};
+    }
+    copyTmFields(last.normalised, tm);
+    if (last.time == static_cast<std::time_t>(-1) || last.time < 0) return -1;
+    return static_cast<std::int64_t>(last.time);
 }
 
 std::uint16_t shutterWord(std::span<const std::byte> vauxBlock, ShutterSlot slot) noexcept

@@ -6,6 +6,7 @@
 #include "avi/batch_reader.h"
 #include "avi/frame_batch_analyser.h"
 #include "avi/frame_store.h"
+#include "avi/mapped_reader.h"
 #include "dv/pack_decoders.h"
 #include "support/records.h"
 #include "support/synthetic_dv_frame.h"
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
@@ -143,7 +145,10 @@ dv::DVFrameInfo wholeFrameRecord(const DvAvi& file, std::size_t frameIndex)
 
 using ReadSetup = std::tuple<ReadBackend, std::size_t>;  // the back end and the number of workers
 
-const char* backendName(ReadBackend backend) { return backend == ReadBackend::IoUring ? "io_uring" : "pread"; }
+const char* backendName(ReadBackend backend)
+{
+    return backend == ReadBackend::Mapped ? "mapped" : backend == ReadBackend::IoUring ? "io_uring" : "pread";
+}
 
 std::string setupName(const ReadSetup& setup)
 {
@@ -207,7 +212,7 @@ TEST_P(AnalysisReads, frames_cut_off_after_opening_count_as_failures_and_repeat_
 }
 
 INSTANTIATE_TEST_SUITE_P(Setups, AnalysisReads,
-                         testing::Combine(testing::Values(ReadBackend::IoUring, ReadBackend::Pread),
+                         testing::Combine(testing::Values(ReadBackend::Mapped, ReadBackend::IoUring, ReadBackend::Pread),
                                           testing::Values(std::size_t{1}, std::size_t{2})),
                          [](const auto& info) { return setupName(info.param); });
 
@@ -260,8 +265,55 @@ TEST_P(BatchReads, a_file_out_of_the_page_cache_is_read_ahead_and_gives_the_reco
     EXPECT_TRUE(isCached(path, ahead)) << "the span ahead is read";
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, BatchReads, testing::Values(ReadBackend::IoUring, ReadBackend::Pread),
+INSTANTIATE_TEST_SUITE_P(Backends, BatchReads, testing::Values(ReadBackend::Mapped, ReadBackend::IoUring, ReadBackend::Pread),
                          [](const auto& info) { return std::string(backendName(info.param)); });
+
+// Copies out of a mapping kept from one batch to the next take what the file holds now.
+TEST(MappedCopies, take_the_bytes_of_the_file_as_it_is_now_and_of_the_file_that_has_the_descriptor_now)
+{
+    const auto first = testsupport::testPath("mapped_first.bin");
+    const auto second = testsupport::testPath("mapped_second.bin");
+    ASSERT_TRUE(testsupport::writeBytes(first, std::vector<std::byte>(65000, std::byte{'a'})));  // ends inside a page
+    ASSERT_TRUE(testsupport::writeBytes(second, std::vector<std::byte>(65536, std::byte{'b'})));
+    MappedReader reader;
+    std::array<std::byte, 8> got{};
+    const ReadPiece piece{100, got.data(), got.size()};
+    const ReadPiece pastTheEnd{64996, got.data(), got.size()};
+    {
+        const auto file = ReadOnlyFile::open(first.string());
+        ASSERT_TRUE(reader.copy(*file, {&piece, 1}));
+        EXPECT_EQ(got[0], std::byte{'a'});
+        EXPECT_FALSE(reader.copy(*file, {&pastTheEnd, 1}));
+    }
+    const auto file = ReadOnlyFile::open(second.string());
+    ASSERT_TRUE(reader.copy(*file, {&piece, 1}));
+    EXPECT_EQ(got[0], std::byte{'b'});
+}
+
+// A file cut short under a mapping faults with SIGBUS past its new end: a failed copy, not the
+// end of the program; a SIGBUS anywhere else still ends it.
+TEST(MappedCopies, a_page_cut_off_under_the_mapping_fails_the_copy_and_only_that)
+{
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    const auto path = testsupport::testPath("mapped_cut.bin");
+    ASSERT_TRUE(testsupport::writeBytes(path, std::vector<std::byte>(3 * page, std::byte{'c'})));
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    void* map = ::mmap(nullptr, 3 * page, PROT_READ, MAP_SHARED, fd, 0);
+    ASSERT_NE(map, MAP_FAILED);
+    ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(page)), 0);
+    const auto mapping = std::span<const std::byte>(static_cast<const std::byte*>(map), 3 * page);
+    std::array<std::byte, 8> got{};
+    const ReadPiece kept{8, got.data(), got.size()};
+    const ReadPiece cut{2 * page + 8, got.data(), got.size()};
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_TRUE(copyFromMapping(mapping, 0, {&kept, 1}));
+        EXPECT_EQ(got[0], std::byte{'c'});
+        EXPECT_FALSE(copyFromMapping(mapping, 0, {&cut, 1}));
+    }
+    EXPECT_DEATH(static_cast<void>(*static_cast<const volatile std::byte*>(mapping.data() + 2 * page)), "");
+    ::munmap(map, 3 * page);
+    ::close(fd);
+}
 
 }  // namespace
 }  // namespace vantrel::avi
