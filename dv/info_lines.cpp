@@ -2,8 +2,10 @@
 // Turns one DVFrameInfo into the four text lines of the info panel.
 #include "dv/info_lines.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace vantrel::dv {
 namespace {
@@ -38,13 +40,32 @@ const InfoLines& InfoLineFormatter::ShowFrameInfo(const DVFrameInfo& info, long 
 {
     const std::int32_t shutter = truncatedShutter(info.dShutter);
     formatLine1(info, frameNumber, shutter == kNoShutter ? m_lastShutter : shutter);
-    formatLine2(info);
-    formatLine3(info);
-    std::snprintf(m_lines.timeCode, sizeof m_lines.timeCode, "%.*s", boundedLength(info.szTimeCode),
-                  info.szTimeCode);
+    const CameraValues values = cameraValuesOf(info);
+    if (!m_hasCameraLines || std::memcmp(&values, &m_lineValues, sizeof values) != 0) {
+        formatLine2(info);
+        formatLine3(info);
+        m_lineValues = values;
+        m_hasCameraLines = true;
+    }
+    const auto timeCodeBytes = std::min(static_cast<std::size_t>(boundedLength(info.szTimeCode)),
+                                        sizeof m_lines.timeCode - 1);
+    std::memcpy(m_lines.timeCode, info.szTimeCode, timeCodeBytes);
+    m_lines.timeCode[timeCodeBytes] = '\0';
     if (shutter != kNoShutter) m_lastShutter = shutter;
     if (m_panel) m_panel->drawInfoLines(m_lines);
     return m_lines;
+}
+
+InfoLineFormatter::CameraValues InfoLineFormatter::cameraValuesOf(const DVFrameInfo& info) noexcept
+{
+    CameraValues values;
+    std::memset(&values, 0, sizeof values);  // padding included: the values are compared byte by byte
+    values.iris = info.dIris;
+    values.gain = info.nGain;
+    std::memcpy(values.exposure, info.szExposure, sizeof values.exposure);
+    std::memcpy(values.whiteBalanceMode, info.szWhiteBalanceMode, sizeof values.whiteBalanceMode);
+    std::memcpy(values.focus, info.szFocus, sizeof values.focus);
+    return values;
 }
 
 void InfoLineFormatter::formatLine1(const DVFrameInfo& info, long frameNumber, std::int32_t shutter) noexcept

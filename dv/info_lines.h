@@ -49,9 +49,22 @@ private:
     void formatLine2(const DVFrameInfo& info) noexcept;
     void formatLine3(const DVFrameInfo& info) noexcept;
 
+    // The camera values lines 2 and 3 were made from: consecutive frames mostly share them, and
+    // the lines are made again only when they change.
+    struct CameraValues {
+        double iris;
+        int gain;
+        char exposure[sizeof DVFrameInfo::szExposure];
+        char whiteBalanceMode[sizeof DVFrameInfo::szWhiteBalanceMode];
+        char focus[sizeof DVFrameInfo::szFocus];
+    };
+    static CameraValues cameraValuesOf(const DVFrameInfo& info) noexcept;
+
     IInfoPanel* m_panel;
     InfoLines m_lines{};
     std::int32_t m_lastShutter = -1;  // g_nLastShutter: never reset while the formatter lives
+    CameraValues m_lineValues{};
+    bool m_hasCameraLines = false;
 };
 
 // Gain in decibels of a gain code: 0 for code 0, else 3 dB a step from 0 dB at code 1.

@@ -10,6 +10,7 @@
 #include "dv/pack_decoders.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <array>
 #include <cstring>
@@ -36,8 +37,8 @@ public:
     void appendNumber(long long value) noexcept
     {
         char digits[24];
-        const int n = std::snprintf(digits, sizeof digits, "%lld", value);
-        append(std::string_view(digits, static_cast<std::size_t>(n)));
+        const auto written = std::to_chars(digits, digits + sizeof digits, value);
+        append(std::string_view(digits, static_cast<std::size_t>(written.ptr - digits)));
     }
     // A JSON string, escaped.
     void appendJsonString(std::string_view text) noexcept
