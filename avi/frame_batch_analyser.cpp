@@ -33,7 +33,7 @@ void FrameBatchAnalyser::reset() noexcept
     m_leadingSequences = 0;
     m_hasLastRecord = false;
     m_readAheadEnd = 0;
-    m_mapped.release();
+    m_mapped.startOver();
 }
 
 std::span<std::byte> FrameBatchAnalyser::bufferOf(std::size_t slot) noexcept

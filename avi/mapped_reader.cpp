@@ -76,13 +76,7 @@ std::uint64_t roundDown(std::uint64_t value, std::uint64_t unit) noexcept { retu
 
 MappedReader::MappedReader() noexcept
 {
-    if (!installSigbusHandler()) return;
-    void* reservation = mmap(nullptr, kWindowBytes + kHugePageBytes, PROT_NONE,
-                             MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (reservation == MAP_FAILED) return;
-    m_reservation = reservation;
-    const auto address = reinterpret_cast<std::uintptr_t>(reservation);
-    m_window = reinterpret_cast<std::byte*>((address + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes);
+    if (installSigbusHandler()) reserve();
 }
 
 MappedReader::~MappedReader()
@@ -148,14 +142,33 @@ bool MappedReader::copy(const ReadOnlyFile& file, std::span<const ReadPiece> pie
     return isCopied;
 }
 
+void MappedReader::reserve() noexcept
+{
+    void* reservation = mmap(nullptr, kWindowBytes + kHugePageBytes, PROT_NONE,
+                             MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (reservation == MAP_FAILED) return;
+    m_reservation = reservation;
+    const auto address = reinterpret_cast<std::uintptr_t>(reservation);
+    m_window = reinterpret_cast<std::byte*>((address + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes);
+}
+
+void MappedReader::giveBackReservation() noexcept
+{
+    munmap(m_reservation, kWindowBytes + kHugePageBytes);
+    m_reservation = nullptr;
+    m_window = nullptr;
+}
+
 bool MappedReader::map(const MappedFile& file, std::uint64_t offset, std::size_t bytes) noexcept
 {
     release();
     if (!m_window) return false;
     if (mmap(m_window, bytes, PROT_READ, MAP_SHARED | MAP_FIXED, file.descriptor, static_cast<off_t>(offset)) ==
         MAP_FAILED) {
-        // A file system that cannot map: leave it for a while. The window stays reserved.
-        m_readsToLeave = kReadsLeftAfterDearMapping;
+        // A file system that cannot map. A failed fixed mapping may have unmapped the range it
+        // was to replace, where anything may be mapped next: the reservation goes whole, and
+        // this file is read the other way.
+        giveBackReservation();
         return false;
     }
     m_mappedFile = file;
@@ -164,16 +177,22 @@ bool MappedReader::map(const MappedFile& file, std::uint64_t offset, std::size_t
     return true;
 }
 
+void MappedReader::startOver() noexcept
+{
+    release();
+    if (!m_reservation && installSigbusHandler()) reserve();
+    m_readsToLeave = 0;
+    m_dearInARow = 0;
+}
+
 void MappedReader::release() noexcept
 {
     if (m_mappedBytes == 0) return;
     // Back to reserved address space: the file's pages leave this process.
     if (mmap(m_window, m_mappedBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED | MAP_NORESERVE, -1, 0) ==
         MAP_FAILED) {
-        // The file would stay mapped: give the whole reservation back and map nothing from now on.
-        munmap(m_reservation, kWindowBytes + kHugePageBytes);
-        m_reservation = nullptr;
-        m_window = nullptr;
+        // The file would stay mapped: the whole reservation goes.
+        giveBackReservation();
     }
     m_mappedFile = MappedFile{};
     m_mappedOffset = 0;

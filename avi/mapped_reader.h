@@ -36,7 +36,8 @@ public:
     MappedReader& operator=(const MappedReader&) = delete;
 
     // Whether to try copy() for the next read: false while the reads after a dear mapping last
-    // (each call counts one down), or when the process could not set up a window.
+    // (each call counts one down), or when there is no window (it could not be reserved, or a
+    // file could not be mapped: until startOver).
     bool isWorthTrying() noexcept;
 
     // Copies every piece, all within the file as it is now and together within one window
@@ -50,6 +51,9 @@ public:
     // (and, say, the disk it lies on busy) until the next copy or the reader's end.
     void release() noexcept;
 
+    // Releases the window and forgets how dear mappings have lately been: for another file.
+    void startOver() noexcept;
+
 private:
     // The file a window maps: descriptor and identity (a closed descriptor's number is reused).
     struct MappedFile {
@@ -59,6 +63,8 @@ private:
         bool operator==(const MappedFile&) const = default;
     };
 
+    void reserve() noexcept;
+    void giveBackReservation() noexcept;
     bool map(const MappedFile& file, std::uint64_t offset, std::size_t bytes) noexcept;
 
     void* m_reservation = nullptr;   // kWindowBytes + kHugePageBytes of address space, PROT_NONE

@@ -22,6 +22,7 @@
 #include "avi/analysis_thread.h"
 #include "avi/dv_avi.h"
 #include "avi/local_time_zone.h"
+#include "avi/mapped_reader.h"
 #include "dv/pack_decoders.h"
 
 #include <algorithm>
@@ -359,6 +360,9 @@ int main(int argc, char** argv)
     }
     table.row(mediainfo);
     table.row(mediainfoAll);
+    std::printf("(the RSS of mapped copies counts the page cache's own pages of the file that each worker keeps\n"
+                " mapped, up to %zu MB a worker: shared, not allocated)\n",
+                vantrel::avi::MappedReader::kWindowBytes >> 20);
     std::printf("rate / cat rate (medians):\n");
     ratio("  analysis", engine, cat);
     ratio("  analysis, 1 worker", engineOneWorker, cat);
