@@ -56,7 +56,7 @@ bool installSigbusHandler() noexcept
     static const bool isInstalled = [] {
         struct sigaction action{};
         action.sa_sigaction = onSigbus;
-        action.sa_flags = SA_SIGINFO | SA_NODEFER;  // jumping out leaves SIGBUS unblocked
+        action.sa_flags = SA_SIGINFO;
         sigemptyset(&action.sa_mask);
         return sigaction(SIGBUS, &action, &g_previousSigbus) == 0;
     }();
@@ -207,7 +207,9 @@ bool copyFromMapping(std::span<const std::byte> mapping, std::uint64_t mappingOf
     GuardedCopy guarded;
     guarded.begin = mapping.data();
     guarded.end = mapping.data() + mapping.size();
-    if (sigsetjmp(guarded.jump, 0) != 0) {
+    // The signal mask is saved and put back by the jump: SIGBUS is blocked while the handler
+    // runs, and must not stay blocked (a second one would then end the process).
+    if (sigsetjmp(guarded.jump, 1) != 0) {
         t_guardedCopy = nullptr;
         return false;
     }
