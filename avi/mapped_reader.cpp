@@ -76,7 +76,7 @@ std::uint64_t roundDown(std::uint64_t value, std::uint64_t unit) noexcept { retu
 
 MappedReader::MappedReader() noexcept
 {
-    if (installSigbusHandler()) reserve();
+    startOver();
 }
 
 MappedReader::~MappedReader()

@@ -17,10 +17,9 @@ namespace vantrel::avi {
 // copied with no request at all, three to four times as fast as reading them. The window
 // stays mapped for the batches that follow: unmapping makes the kernel interrupt every other
 // core that runs a thread of the process (the other workers), which would cost more than the
-// copies. Mapped in 4 KB
-// pages (a file just written, a file system without large folios) it costs more than reading,
-// so the reader counts its page faults and leaves the pieces to the caller's reads for a while
-// when the mapping was not cheap.
+// copies. Mapped in 4 KB pages (a file just written, a file system without large folios) it
+// costs more than reading, so the reader counts its page faults and leaves the pieces to the
+// caller's reads for a while when the mapping was not cheap.
 // A file cut short while it is mapped raises SIGBUS on the pages past its new end: the copy
 // runs under a handler that turns that into a failed read; every other SIGBUS goes where it
 // would have gone without it.
@@ -28,7 +27,7 @@ class MappedReader {
 public:
     static constexpr std::size_t kHugePageBytes = 2 * 1024 * 1024;
     static constexpr std::size_t kWindowBytes = 16 * kHugePageBytes;  // about 14 batches of PAL frames
-    static constexpr std::size_t kReadsLeftAfterDearMapping = 8;  // reads left to the caller after the first dear one
+    static constexpr std::size_t kReadsLeftAfterDearMapping = 8;      // to the caller, after a first dear mapping
 
     MappedReader() noexcept;  // reserves the window's address space; copies nothing when it cannot
     ~MappedReader();
@@ -41,10 +40,10 @@ public:
     bool isWorthTrying() noexcept;
 
     // Copies every piece, all within the file as it is now and together within one window
-    // (mapped anew when they lie outside the one mapped); true when all of them were copied. False means nothing can be taken from the
-    // destinations: the pieces lie too far apart, a piece lies past the end or the file was cut
-    // while it was copied, or the mapping failed. The caller
-    // then reads the pieces its own way, which also tells where the file ends.
+    // (mapped anew when they lie outside the one mapped); true when all of them were copied.
+    // False means nothing can be taken from the destinations: the pieces lie too far apart, a
+    // piece lies past the end or the file was cut while it was copied, or the mapping failed.
+    // The caller then reads the pieces its own way, which also tells where the file ends.
     bool copy(const ReadOnlyFile& file, std::span<const ReadPiece> pieces) noexcept;
 
     // Unmaps the window: call it when the batches of a file are done, or the file stays mapped
@@ -69,7 +68,7 @@ private:
 
     void* m_reservation = nullptr;   // kWindowBytes + kHugePageBytes of address space, PROT_NONE
     std::byte* m_window = nullptr;   // its first 2 MB boundary
-    MappedFile m_mappedFile;         // descriptor -1: nothing mapped
+    MappedFile m_mappedFile;         // of the window mapped now; m_mappedBytes 0: none
     std::uint64_t m_mappedOffset = 0;
     std::size_t m_mappedBytes = 0;
     std::size_t m_readsToLeave = 0;
