@@ -337,8 +337,8 @@ void CJobWnd::captureFrame(const std::byte* data, long length, REFERENCE_TIME du
             m_fileWriter->SetNameTime(locals.splitRule.lastRecordingTime());
     } catch (const std::exception& error) {
         closeFileWriter();  // every frame written so far stays, in a closed and named file
-        moveState(m_state, JOB_CAPTURE_RECORDING, JOB_CAPTURE_PREVIEW);
         reportFailure(error.what());
+        moveState(m_state, JOB_CAPTURE_RECORDING, JOB_CAPTURE_PREVIEW);
         return;
     }
     ++locals.fileFrameIndex;
@@ -369,12 +369,7 @@ void CJobWnd::runPrint(std::stop_token)
                              m_frameInfoObserver);
     };
     if (!m_ring->Get(&duration, &data, &length)) {
-        // Not one frame: StopJob came first, or the first file could not be read.
-        if (moveState(m_state, JOB_TAPE_PAUSED, JOB_FINISHED) || moveState(m_state, JOB_TAPE_RECORDING, JOB_FINISHED)) {
-            m_hasStreamEnded.store(true, std::memory_order_release);
-            if (auto failed = m_fileListSource->FirstError())
-                reportFailure(*failed);
-        }
+        finishList();  // not one frame: StopJob came first, or the first file could not be read
         return;
     }
     m_duration.store(0, std::memory_order_relaxed);
@@ -387,23 +382,39 @@ void CJobWnd::runPrint(std::stop_token)
         } catch (const std::exception& error) {
             if (GetState() == JOB_IDLE)
                 return;  // StopJob stopped the graph under the delivery
-            m_state.store(JOB_FINISHED, std::memory_order_release);
             m_ring->Stop();
-            reportFailure(error.what());
+            reportFailure(error.what());  // before the state says finished, for those who watch it
+            if (!moveState(m_state, JOB_TAPE_RECORDING, JOB_FINISHED))
+                moveState(m_state, JOB_TAPE_PAUSED, JOB_FINISHED);
             return;
         }
         if (GetState() == JOB_TAPE_RECORDING) {
             m_duration.fetch_add(duration, std::memory_order_relaxed);
-            if (m_ring->Get(&duration, &data, &length)) {
+            if (m_ring->Get(&duration, &data, &length))
                 analyse();
-            } else {
-                if (!moveState(m_state, JOB_TAPE_RECORDING, JOB_FINISHED) && GetState() == JOB_IDLE)
-                    return;
-                m_hasStreamEnded.store(true, std::memory_order_release);
-                if (auto failed = m_fileListSource->FirstError())
-                    reportFailure(*failed);
-            }
+            else if (!finishList())
+                return;  // StopJob came first
         }
+    }
+}
+
+// The list has ended, after its last frame or at a file that could not be read. A file that
+// could not be read is reported before the state says finished: whoever sees the job finished
+// (the window, the print tool's exit status) has seen the failure too.
+bool CJobWnd::finishList()
+{
+    const auto isSending = [](JobState state) { return state == JOB_TAPE_PAUSED || state == JOB_TAPE_RECORDING; };
+    if (!isSending(GetState()))
+        return false;
+    if (auto failed = m_fileListSource->FirstError())
+        reportFailure(*failed);
+    m_hasStreamEnded.store(true, std::memory_order_release);
+    while (true) {  // a pause or a resume may come in between
+        const JobState state = GetState();
+        if (!isSending(state))
+            return state == JOB_FINISHED;
+        if (moveState(m_state, state, JOB_FINISHED))
+            return true;
     }
 }
 

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <string_view>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -171,8 +172,16 @@ private:
 // Keeps what the job reports.
 class RecordingJobObserver : public IJobObserver {
 public:
+    // Marks a failure that comes only after the watched job already said it had finished.
+    static constexpr std::string_view kAfterFinished = "(after finished) ";
+    void watch(const CJobWnd* job) { m_job = job; }
+
     void captureFileClosed(const std::string& path) override { keep(m_closedFiles, path); }
-    void jobFailed(const std::string& message) override { keep(m_failures, message); }
+    void jobFailed(const std::string& message) override
+    {
+        const bool isLate = m_job != nullptr && m_job->GetState() == JOB_FINISHED;
+        keep(m_failures, isLate ? std::string(kAfterFinished) + message : message);
+    }
     std::vector<std::string> closedFiles() const { return copyOf(m_closedFiles); }
     std::vector<std::string> failures() const { return copyOf(m_failures); }
 
@@ -188,6 +197,7 @@ private:
         return texts;
     }
 
+    const CJobWnd* m_job = nullptr;
     mutable std::mutex m_mutex;
     std::vector<std::string> m_closedFiles;
     std::vector<std::string> m_failures;

@@ -57,7 +57,8 @@ std::string clip(const std::string& name)
 // Without device control the camcorder records all it gets: copies of the first frame while the
 // job is paused, the list in order without a gap, then copies of the last frame. The list's items
 // keep their order, blank ones left out, a name with brackets taken as it is, a pattern's matches
-// sorted without regard to case. A later file that cannot be read ends the job after the good ones.
+// sorted without regard to case. A later file that cannot be read ends the job after the good ones,
+// reported before the job says it has finished.
 TEST(PrintJob, list_reaches_the_tape_in_order_between_copies_of_the_first_and_the_last_frame)
 {
     const test::ScratchDir dir("print-list");
@@ -72,6 +73,7 @@ TEST(PrintJob, list_reaches_the_tape_in_order_between_copies_of_the_first_and_th
     testing::RecordingJobObserver observer;
     CJobWnd job;
     job.SetJobObserver(&observer);
+    observer.watch(&job);
     job.StartPrintToTape("  " + clip("plain.avi") + " |   | " + clip("clips/[a].avi") + "|" + clip("clips/*.avi") + "\t|" +
                              clip("raw.dv") + "|" + clip("bad.avi"),
                          camcorder.name());
@@ -82,6 +84,7 @@ TEST(PrintJob, list_reaches_the_tape_in_order_between_copies_of_the_first_and_th
     EXPECT_EQ(job.GetDuration(), 67 * 400'000);
     ASSERT_EQ(observer.failures().size(), 1u);
     EXPECT_NE(observer.failures().front().find("bad.avi"), std::string::npos) << observer.failures().front();
+    EXPECT_FALSE(observer.failures().front().starts_with(observer.kAfterFinished)) << "seen finished before the failure";
     const std::uint64_t recordedAtEnd = device.framesRecorded();
     ASSERT_TRUE(testing::waitUntil([&] { return device.framesRecorded() >= recordedAtEnd + 20; }))
         << "finished keeps sending the last frame";
