@@ -384,8 +384,7 @@ void CJobWnd::runPrint(std::stop_token)
                 return;  // StopJob stopped the graph under the delivery
             m_ring->Stop();
             reportFailure(error.what());  // before the state says finished, for those who watch it
-            if (!moveState(m_state, JOB_TAPE_RECORDING, JOB_FINISHED))
-                moveState(m_state, JOB_TAPE_PAUSED, JOB_FINISHED);
+            moveToFinished();
             return;
         }
         if (GetState() == JOB_TAPE_RECORDING) {
@@ -403,15 +402,21 @@ void CJobWnd::runPrint(std::stop_token)
 // (the window, the print tool's exit status) has seen the failure too.
 bool CJobWnd::finishList()
 {
-    const auto isSending = [](JobState state) { return state == JOB_TAPE_PAUSED || state == JOB_TAPE_RECORDING; };
-    if (!isSending(GetState()))
+    const JobState state = GetState();
+    if (state != JOB_TAPE_PAUSED && state != JOB_TAPE_RECORDING)
         return false;
     if (auto failed = m_fileListSource->FirstError())
         reportFailure(*failed);
     m_hasStreamEnded.store(true, std::memory_order_release);
+    return moveToFinished();
+}
+
+// Moves a print job, paused or recording, to finished; false if StopJob came first.
+bool CJobWnd::moveToFinished()
+{
     while (true) {  // a pause or a resume may come in between
         const JobState state = GetState();
-        if (!isSending(state))
+        if (state != JOB_TAPE_PAUSED && state != JOB_TAPE_RECORDING)
             return state == JOB_FINISHED;
         if (moveState(m_state, state, JOB_FINISHED))
             return true;

@@ -132,6 +132,7 @@ private:
     void runCapture(std::stop_token stop);
     void runPrint(std::stop_token stop);
     bool finishList();
+    bool moveToFinished();
     void captureFrame(const std::byte* data, long length, REFERENCE_TIME duration, struct CaptureLocals& locals);
     void closeFileWriter();
     void reportFailure(const std::string& message);

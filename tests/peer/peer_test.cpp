@@ -221,8 +221,7 @@ TEST(PeerFilesWeRead, dvgrab_type1_and_opendml_type2_files)
         if (!isType1) {
             EXPECT_EQ(avi->reader().indexSource(), avi::IndexSource::OpenDml);
         }
-        // dvgrab passes frames through unchanged but now and then drops one as "incomplete":
-        // every frame read is a frame of the raw file, in order.
+        // dvgrab passes frames through unchanged: every frame read is a frame of the raw file, in order.
         const auto frames = framesWeRead(path, VideoSystem::Pal625_50);
         EXPECT_EQ(std::to_string(frames.size()) + "\n", framesInFile) << "frames we read against ffprobe's count";
         auto next = rawFrames.begin();

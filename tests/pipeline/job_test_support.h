@@ -15,12 +15,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <string_view>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
